@@ -1,0 +1,127 @@
+// The account store's call interface: records, levels, result codes and the
+// calls of libkeyward, plus the start/stop entries of the three platform
+// libraries. Every text crossing this interface is NUL-terminated CP936.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__GNUC__)
+#define KEYWARD_API __attribute__((visibility("default")))
+#else
+#define KEYWARD_API
+#endif
+
+// One entry of the user list. The password never travels in a record.
+struct UserRecord {
+    char name[32];   // at most 31 bytes of text, NUL-terminated
+    int32_t level;   // 0..4
+    uint32_t mask;   // bit i: holds permission item i
+};
+
+// One permission item. Its position in the item list is its bit in a mask.
+struct LimitRecord {
+    char name[32];   // the item's key, at most 31 bytes
+    char title[32];  // caption for people, at most 31 bytes
+};
+
+static_assert(sizeof(UserRecord) == 40);
+static_assert(offsetof(UserRecord, name) == 0);
+static_assert(offsetof(UserRecord, level) == 32);
+static_assert(offsetof(UserRecord, mask) == 36);
+static_assert(sizeof(LimitRecord) == 64);
+static_assert(offsetof(LimitRecord, name) == 0);
+static_assert(offsetof(LimitRecord, title) == 32);
+
+constexpr int ERR_NO_SUCH_USER = -986;
+constexpr int ERR_BAD_PASSWORD = -1094;
+
+constexpr int KEYWARD_MAX_LIMITS = 32;    // one item per mask bit
+constexpr int KEYWARD_MAX_TEXT = 31;      // bytes of text in a 32-byte field
+constexpr int KEYWARD_LEVEL_COUNT = 5;
+
+// Level texts, indexed by level number 0..4.
+inline constexpr const char* const g_levelText[KEYWARD_LEVEL_COUNT] = {
+    "Level_0", "Level_1", "Level_2", "Level_3", "Level_4"};
+
+// The built-in item whose holders may maintain the item list.
+inline constexpr const char* SYS_LIMIT_NAME = "sys_limit";
+inline constexpr const char* SYS_LIMIT_TITLE = "系统权限";
+// The user who is offered every row's commands in the user list's menu.
+inline constexpr const char* QORVEL_USER = "qorvel";
+
+extern "C" {
+
+// ---- start and stop entries ---------------------------------------------
+// Safe in any order and any number of times; the results carry no meaning.
+KEYWARD_API int keyward_start(void);
+KEYWARD_API int keyward_stop(void);
+KEYWARD_API int trailbook_start(void);
+KEYWARD_API int trailbook_stop(void);
+KEYWARD_API int setbank_start(void);
+KEYWARD_API int setbank_stop(void);
+
+// ---- the logged-in user -------------------------------------------------
+// Checks name and password. 0: the store remembers the user for this process;
+// ERR_NO_SUCH_USER; ERR_BAD_PASSWORD; any other nonzero value: not done
+// (bad text, store unavailable). Every attempt is audited.
+KEYWARD_API int login(const char* name, const char* password);
+
+// The logged-in user's name, "" before a login or once that user is gone.
+// The store owns the string; it stays valid until the next store call.
+KEYWARD_API const char* get_cur_user(void);
+
+// Copies the logged-in user's name into buf (32 bytes). 0 on success,
+// nonzero when nobody is logged in or buf is null.
+KEYWARD_API int get_cur_users(char* buf);
+
+// The level of user (null: the logged-in user); 0 when unknown.
+KEYWARD_API int get_user_group(const char* user);
+
+// The permission mask of user (null: the logged-in user); 0 when unknown.
+KEYWARD_API uint32_t get_user_limit(const char* user);
+
+// Nonzero when user (null: the logged-in user) holds the item called name.
+KEYWARD_API int chk_user_limit(const char* name, const char* user);
+
+// ---- users --------------------------------------------------------------
+// Two-call listing: with a null buffer returns the number of users; with a
+// buffer fills at most as many records as the last count call of this
+// process reported (zero-filling those it lacks) and returns that number.
+KEYWARD_API int get_user_list(UserRecord* buf);
+
+// Adds a user with a unique name, level 0..4 and the mask as given. 0 = added.
+KEYWARD_API int add_user(const char* name, const char* password, int level, uint32_t mask);
+
+// Renames and/or changes level and mask of the user called cur_name; the
+// password stays. Fails on an unknown cur_name or a name taken by another
+// user. 0 = changed.
+KEYWARD_API int change_user(const char* cur_name, const char* new_name, int level, uint32_t mask);
+
+// 0 = deleted.
+KEYWARD_API int del_user(const char* name);
+
+// 0 = changed; ERR_BAD_PASSWORD when old_password is wrong; other = failed.
+KEYWARD_API int change_pwd(const char* name, const char* old_password, const char* new_password);
+
+// Sets the empty password. 0 = cleared.
+KEYWARD_API int clear_pwd(const char* name);
+
+// ---- permission items ---------------------------------------------------
+// Two-call listing in insertion order, as get_user_list.
+KEYWARD_API int get_limit_list(LimitRecord* buf);
+
+// Copies the title of the item called name into buf (32 bytes). 0 on
+// success; nonzero (buf left empty) when there is no such item.
+KEYWARD_API int get_limit_info(const char* name, char* buf);
+
+// Appends an item. Negative: not added (name exists already, 32 items
+// exist, bad text). Otherwise its position.
+KEYWARD_API int add_limit(const char* name, const char* title);
+
+// Removes the item at position pos (from 0). Every stored mask drops bit pos
+// and the bits above move down one place; an all-ones mask stays all-ones.
+// 0 = removed.
+KEYWARD_API int del_limit(int pos);
+
+}  // extern "C"
