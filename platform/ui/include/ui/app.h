@@ -1,0 +1,60 @@
+// The application object and the process entry that runs it.
+#pragma once
+
+#include "ui/wnd.h"
+
+class CWinApp : public CCmdTarget {
+public:
+    explicit CWinApp(LPCTSTR lpszAppName = nullptr);
+    ~CWinApp() override;
+
+    virtual BOOL InitInstance();
+    virtual int ExitInstance();
+
+    HICON LoadIcon(UINT nIDResource) const;
+    // Recorded only: the program stores no settings.
+    void SetRegistryKey(LPCTSTR lpszRegistryKey);
+    LPCTSTR GetRegistryKey() const { return m_strRegistryKey; }
+
+    CWnd* m_pMainWnd = nullptr;
+    DWORD m_dwRestartManagerSupportFlags = 0;
+
+protected:
+    void OnHelp();
+
+    static const MsgMap* GetThisMessageMap();
+    const MsgMap* GetMessageMap() const override;
+
+private:
+    CString m_strRegistryKey;
+};
+
+CWinApp* AfxGetApp();
+void AfxEnableControlContainer();
+BOOL AfxWinInit();
+
+// The process entry: runs the one application object and returns the exit code.
+int AfxWinMain(int argc, char** argv);
+
+constexpr UINT ID_HELP = 0xE146;
+constexpr DWORD AFX_RESTART_MANAGER_SUPPORT_RESTART = 0x01;
+
+// Common-control initialisation (nothing to do over Qt, kept for the call).
+struct INITCOMMONCONTROLSEX {
+    DWORD dwSize;
+    DWORD dwICC;
+};
+constexpr DWORD ICC_WIN95_CLASSES = 0xFF;
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce);
+
+// The framework's shell manager; nothing to manage here.
+class CShellManager {};
+
+// ---- desktop ----------------------------------------------------------------
+constexpr DWORD MUTEX_ALL_ACCESS = 0x1F0001;
+// A per-user, per-session named lock; gone when its process dies.
+HANDLE OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
+HANDLE CreateMutexA(void* lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+// Finds a top-level window of this or another running copy by class and title.
+HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
+void SwitchToThisWindow(HWND hWnd, BOOL fUnknown);
