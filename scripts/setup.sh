@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages needed to build, run and test rolvane.
+# Installs only what dpkg reports missing, so a second run does nothing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-base-dev-tools
+  qt6-qpa-plugins      # the vnc platform plugin (offscreen and xcb ship with libqt6gui6)
+  libqt6gui6
+  libsqlite3-dev libcrypt-dev
+  libgtest-dev googletest libbenchmark-dev
+  libxcb1-dev
+  fonts-wqy-zenhei fonts-dejavu-core
+  # end-to-end checks on a real X server
+  xvfb xdotool openbox x11-utils imagemagick
+)
+
+missing=()
+for pkg in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
+done
+
+if ((${#missing[@]} == 0)); then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+if [[ $(id -u) -eq 0 ]]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  echo "setup: not root and no sudo; please install these packages: ${missing[*]}" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y --no-install-recommends "${missing[@]}"
