@@ -1,0 +1,17 @@
+#pragma once
+
+#include "text.h"
+
+namespace keyward::cli {
+
+// One line of standard input, newline stripped; the bytes are wiped after use.
+SecretString readPasswordLine();
+
+// Asks twice on the terminal without echo; fails when the two differ or
+// standard input is not a terminal.
+SecretString promptNewPassword();
+
+// The new password as the command was told to read it, checked and in CP936.
+SecretString newPassword(bool fromStdin);
+
+}  // namespace keyward::cli

@@ -1,0 +1,113 @@
+// The account store behind the C call interface: one per process.
+#pragma once
+
+#include "database.h"
+#include "store/keyward.h"
+#include "text.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace keyward {
+
+enum class Status {
+    Ok,
+    NoSuchUser,
+    BadPassword,
+    NullArgument,
+    InvalidText,
+    TooLong,
+    EmptyText,
+    NameTaken,
+    BadLevel,
+    NoSuchItem,
+    ItemExists,
+    ItemsFull,
+    NotCounted,
+    UsersExist,
+    HashFailed,
+    Busy,
+    Unavailable,
+};
+
+// The call interface's result code: 0, ERR_NO_SUCH_USER, ERR_BAD_PASSWORD,
+// or a small negative number naming the other failures in Status order.
+int toCode(Status status);
+// The outcome as written into the audit trail.
+const char* outcomeName(Status status);
+// One line for people (the admin command's messages).
+const char* describe(Status status);
+
+class Store {
+public:
+    Store() = default;
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+    ~Store();
+
+    // All texts are CP936, as at the call interface.
+    void start();
+    void stop();
+
+    Status login(const char* name, const char* password);
+    const char* currentName();
+    Status currentNameInto(char* buf);
+    int level(const char* user);
+    std::uint32_t mask(const char* user);
+    bool holds(const char* item, const char* user);
+
+    int listUsers(UserRecord* buf);
+    Status addUser(const char* name, const char* password, int level, std::uint32_t mask);
+    Status changeUser(const char* curName, const char* newName, int level, std::uint32_t mask);
+    Status deleteUser(const char* name);
+    Status changePassword(const char* name, const char* oldPassword, const char* newPassword);
+    Status clearPassword(const char* name);
+
+    int listLimits(LimitRecord* buf);
+    Status limitTitle(const char* name, char* buf);
+    // The new item's position, or the reason it was not added.
+    int addLimit(const char* name, const char* title);
+    Status deleteLimit(int pos);
+
+    // For the admin command: the first administrator, level 4, every item,
+    // and "sys_limit" registered; refused once users exist.
+    Status initialise(const char* adminName, const char* password);
+    // A new password without the old one: the way back in.
+    Status setPassword(const char* name, const char* password);
+
+private:
+    struct Audit {
+        const char* action;
+        std::optional<std::string> target;  // UTF-8
+        std::string detail;
+    };
+
+    Database& db();
+    void close();
+    template <class Body>
+    Status write(Audit audit, Body body);
+    template <class Body>
+    auto read(Body body, decltype(body(std::declval<Database&>())) failed);
+    void appendAudit(Database& d, const Audit& audit, Status outcome);
+    std::optional<std::string> actorName(Database& d);
+    std::optional<std::int64_t> userId(Database& d, const char* user);
+    std::optional<std::string> hashFor(const TextArg& password, Status& status);
+
+    std::mutex m_mutex;
+    std::unique_ptr<Database> m_db;
+    pid_t m_pid = 0;
+    unsigned long m_hashCost = 0;
+    std::int64_t m_userId = 0;  // 0: nobody logged in
+    int m_userCount = -1;       // last count reported, -1: none yet
+    int m_limitCount = -1;
+    char m_curName[32] = {};    // get_cur_user's answer; a fixed buffer so old pointers stay valid
+};
+
+Store& theStore();
+
+}  // namespace keyward
