@@ -18,9 +18,13 @@ for binary in "$program" "$keyward"; do
   fi
 done
 
-# `keyward users` prints one line per user; a store that is missing or has
-# no users needs its first administrator.
-user_count=$("$keyward" users 2>/dev/null | grep -c . || true)
+# `keyward users` prints a header line and one line per user, and fails when
+# there is no database yet; either way without users the store needs its
+# first administrator (init refuses once users exist).
+user_count=0
+if listing=$("$keyward" users 2>/dev/null); then
+  user_count=$(tail -n +2 <<<"$listing" | grep -c . || true)
+fi
 if [[ "$user_count" -eq 0 ]]; then
   if [[ ! -t 0 ]]; then
     echo "run: the account store has no users; run '$keyward init --admin NAME' in a terminal first" >&2
@@ -28,7 +32,7 @@ if [[ "$user_count" -eq 0 ]]; then
   fi
   echo "The account store has no users yet: create the first administrator."
   read -r -p "Administrator name [root]: " admin
-  "$keyward" init --admin "${admin:-root}"
+  "$keyward" init --admin "${admin:-root}"  # asks for the password twice
 fi
 
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
