@@ -11,8 +11,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ui/framework.h"
+#include "ui/testing.h"
 
 // What a window handle points at. Records are never freed while the process
 // runs, so a stale handle is recognisable (widget gone) instead of dangling.
@@ -29,6 +31,10 @@ struct HWND__ {
     HICON bigIcon = nullptr;
     HICON smallIcon = nullptr;
     quint64 remoteId = 0;  // nonzero: a window of another running copy
+    HWND__* parent = nullptr;            // parent window (dialog of a control)
+    HWND__* owner = nullptr;             // owner of a top-level dialog
+    std::unique_ptr<CFont> defaultFont;  // what GetFont reports before SetFont
+    std::vector<HWND__*> children;       // child windows in creation (tab) order
     bool alive() const { return remoteId != 0 || !widget.isNull(); }
 };
 
@@ -43,9 +49,24 @@ bool encodableInCp936(const QString& text);
 // ---- handles ----------------------------------------------------------------
 HWND createHandle(QWidget* widget, CWnd* permanent, int id, DWORD style, ControlKind kind);
 HWND handleOf(const QWidget* widget);      // nullptr if not one of ours
+void setWidget(HWND hWnd, QWidget* widget); // the widget made for a handle
 CWnd* wndOf(HWND hWnd);                    // permanent or temporary object
 HWND remoteHandle(quint64 remoteId);       // a window of another copy
 QWidget* widgetOf(const CWnd* wnd);
+// The nearest window of ours at or above a Qt widget (inner Qt parts of a
+// control report as the control).
+HWND nearestHandle(const QWidget* widget);
+// Creates a control window. With self null the framework owns an object of
+// the control's class (a template control nobody has bound yet).
+HWND createControl(CWnd* self, ControlKind kind, const char* text, DWORD style, const RECT& rect,
+                   CWnd* parent, int id);
+// Texts of control widgets, as Unicode.
+QString widgetText(HWND hWnd);
+void setWidgetText(HWND hWnd, const QString& text);
+// Per top-level window system menu (created on first use).
+CMenu* systemMenuOf(HWND topLevel);
+void setQFont(CFont& font, const QFont& qfont);
+void setStaticIcon(HWND hWnd, HICON icon);
 QWidget* widgetOf(HWND hWnd);
 // Binds a program object to an existing handle (data exchange).
 void attach(HWND hWnd, CWnd* wnd);
@@ -79,6 +100,13 @@ QWidget* createEditWidget(HWND self, DWORD style, QWidget* parent);
 QWidget* createButtonWidget(HWND self, DWORD style, const QString& text, QWidget* parent);
 QWidget* createStaticWidget(HWND self, DWORD style, const QString& text, QWidget* parent);
 
+// Widget that hosts child windows of `parent` (a list hosts them in its
+// viewport, so cell rectangles and child positions share one origin). A
+// control widget names its host with the property "ui_child_host".
+QWidget* childHost(HWND parent);
+
+// The installed presenter, or the real message box.
+int presentMessageBox(const MessageBoxRequest& request);
 // Real message box, used when no presenter is installed.
 int showMessageBox(const MessageBoxRequest& request);
 // The system menu of a top-level window, shown on Alt+Space.
@@ -88,4 +116,17 @@ void showSystemMenu(CWnd* wnd);
 // lock holder (CreateMutexA).
 void startInstanceServer(const std::string& lockName);
 
+}  // namespace ui::detail
+
+namespace ui::detail {
+bool postMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+// The message being dispatched to wnd (innermost), for Default().
+bool currentMessage(CWnd* wnd, UINT* message, WPARAM* wParam, LPARAM* lParam);
+bool runFallback(CWnd* wnd, UINT message, LRESULT* result);
+}  // namespace ui::detail
+
+namespace ui::detail {
+// The system menu of a top-level window: made on first use with its standard
+// "close" entry (SC_CLOSE), kept until the window goes. Lives in menu.cpp.
+CMenu* systemMenuOf(HWND hWnd);
 }  // namespace ui::detail

@@ -3,6 +3,8 @@
 // the wrong signature does not compile.
 #pragma once
 
+#include <bit>
+
 #include "ui/types.h"
 
 class CCmdTarget;
@@ -67,8 +69,8 @@ private:
     }
 
 // Checks the handler against its exact type, then stores it generically.
-#define UI_PMSG(R, ARGS, fn)                                 \
-    reinterpret_cast<AFX_PMSG>(static_cast<R(CCmdTarget::*) ARGS>( \
+#define UI_PMSG(R, ARGS, fn)                                \
+    std::bit_cast<AFX_PMSG>(static_cast<R(CCmdTarget::*) ARGS>( \
         static_cast<R(ThisClass::*) ARGS>(&ThisClass::fn)))
 
 #define ON_MESSAGE(msg, fn) \

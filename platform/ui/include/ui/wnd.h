@@ -174,6 +174,10 @@ private:
 
 class CScrollBar : public CWnd {};
 
+// Messages by handle; a handle whose window is gone receives nothing.
+LRESULT SendMessage(HWND hWnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+BOOL PostMessage(HWND hWnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+
 // A paint context opened on a window for OnPaint.
 class CPaintDC : public CDC {
 public:

@@ -1,0 +1,287 @@
+// Edit boxes, buttons and static texts, and the creation of every control.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QValidator>
+
+#include "core.h"
+
+namespace ui::detail {
+namespace {
+
+// Typed text must survive the trip to CP936, so refuse what it cannot hold.
+class Cp936Validator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        return encodableInCp936(input) ? Acceptable : Invalid;
+    }
+};
+
+class StaticWidget : public QWidget {
+public:
+    StaticWidget(HWND self, DWORD style, QString text, QWidget* parent)
+        : QWidget(parent), m_self(self), m_style(style), m_text(std::move(text)) {}
+
+    QString text() const { return m_text; }
+    void setText(const QString& text) {
+        m_text = text;
+        update();
+    }
+    void setIcon(HICON icon) {
+        m_icon = icon;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        if ((m_style & SS_TYPEMASK) == SS_ICON) {
+            if (m_icon) qiconOf(m_icon).paint(&painter, 0, 0, GetSystemMetrics(SM_CXICON),
+                                             GetSystemMetrics(SM_CYICON));
+            return;
+        }
+        // The parent may colour the text (WM_CTLCOLORSTATIC).
+        CDC dc;
+        if (CWnd* parent = wndOf(m_self->parent))
+            dispatch(parent, WM_CTLCOLORSTATIC, WPARAM(&dc), LPARAM(m_self));
+        QColor color = palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                       QPalette::WindowText);
+        if (dc.HasTextColor())
+            color = QColor(GetRValue(dc.GetTextColor()), GetGValue(dc.GetTextColor()),
+                           GetBValue(dc.GetTextColor()));
+        painter.setPen(color);
+        int flags = Qt::AlignTop | Qt::TextWordWrap;
+        flags |= (m_style & SS_TYPEMASK) == SS_CENTER ? Qt::AlignHCenter : Qt::AlignLeft;
+        QString shown = m_text;
+        if (m_style & SS_NOPREFIX)
+            shown.replace(QLatin1Char('&'), QLatin1String("&&"));
+        painter.drawText(rect(), flags | Qt::TextShowMnemonic, shown);
+    }
+
+private:
+    HWND m_self;
+    DWORD m_style;
+    QString m_text;
+    HICON m_icon = nullptr;
+};
+
+std::unique_ptr<CWnd> makeTemporary(ControlKind kind) {
+    switch (kind) {
+        case ControlKind::Button: return std::make_unique<CButton>();
+        case ControlKind::Edit: return std::make_unique<CEdit>();
+        case ControlKind::ComboBox: return std::make_unique<CComboBox>();
+        case ControlKind::ListView: return std::make_unique<CListCtrl>();
+        default: return std::make_unique<CStatic>();
+    }
+}
+
+QLineEdit* editOf(const CWnd* wnd) { return qobject_cast<QLineEdit*>(widgetOf(wnd)); }
+QCheckBox* checkOf(const CWnd* wnd) { return qobject_cast<QCheckBox*>(widgetOf(wnd)); }
+
+// Byte offsets of CP936 text <-> character positions of the Qt text.
+int charIndexForByte(const QString& text, int byteOffset) {
+    int bytes = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        if (bytes >= byteOffset) return i;
+        bytes += text.at(i).unicode() < 0x80 ? 1 : 2;
+    }
+    return int(text.size());
+}
+int byteIndexForChar(const QString& text, int charIndex) {
+    return int(toCp936(text.left(charIndex)).size());
+}
+
+}  // namespace
+
+QWidget* createEditWidget(HWND self, DWORD style, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setValidator(new Cp936Validator(edit));
+    edit->setFrame((style & WS_BORDER) != 0);
+    if (style & ES_PASSWORD) edit->setEchoMode(QLineEdit::Password);
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [self] {
+        if (CWnd* wnd = wndOf(self)) notifyCommand(wnd, EN_CHANGE);
+    });
+    return edit;
+}
+
+QWidget* createButtonWidget(HWND self, DWORD style, const QString& text, QWidget* parent) {
+    QAbstractButton* button = nullptr;
+    switch (style & BS_TYPEMASK) {
+        case BS_GROUPBOX: {
+            auto* group = new QGroupBox(text, parent);
+            // A frame drawn behind its neighbours, never in their way.
+            group->setAttribute(Qt::WA_TransparentForMouseEvents);
+            return group;
+        }
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX: button = new QCheckBox(text, parent); break;
+        default: {
+            auto* push = new QPushButton(text, parent);
+            push->setAutoDefault(false);
+            push->setDefault((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
+            button = push;
+            break;
+        }
+    }
+    QObject::connect(button, &QAbstractButton::clicked, button, [self] {
+        if (CWnd* wnd = wndOf(self)) notifyCommand(wnd, BN_CLICKED);
+    });
+    return button;
+}
+
+QWidget* createStaticWidget(HWND self, DWORD style, const QString& text, QWidget* parent) {
+    return new StaticWidget(self, style, text, parent);
+}
+
+HWND createControl(CWnd* self, ControlKind kind, const char* text, DWORD style, const RECT& rect,
+                   CWnd* parent, int id) {
+    HWND parentHandle = parent ? parent->m_hWnd : nullptr;
+    if (parent && !widgetOf(parentHandle)) return nullptr;
+    if (self && widgetOf(self)) return nullptr;  // already a window
+    HWND h = createHandle(nullptr, self, id, style, kind);
+    if (!self) {
+        h->temporary = makeTemporary(kind);
+        h->temporary->m_hWnd = h;
+    }
+    h->parent = parentHandle;
+    if (parentHandle) parentHandle->children.push_back(h);
+    QWidget* host = parentHandle ? childHost(parentHandle) : nullptr;
+    const QString caption = fromCp936(text ? text : "");
+
+    QWidget* w = nullptr;
+    switch (kind) {
+        case ControlKind::Button: w = createButtonWidget(h, style, caption, host); break;
+        case ControlKind::Edit: w = createEditWidget(h, style, host); break;
+        case ControlKind::ComboBox: w = createComboWidget(h, style, host); break;
+        case ControlKind::ListView: w = createListWidget(h, style, host); break;
+        case ControlKind::Icon:
+        case ControlKind::Static: w = createStaticWidget(h, style, caption, host); break;
+    }
+    setWidget(h, w);
+    if (kind == ControlKind::Edit && !caption.isEmpty()) setWidgetText(h, caption);
+
+    int height = rect.bottom - rect.top;
+    // A drop-down's rectangle includes its list; the box itself is one line.
+    if (kind == ControlKind::ComboBox) height = std::min(height, w->sizeHint().height());
+    w->setGeometry(rect.left, rect.top, rect.right - rect.left, height);
+    w->setEnabled(!(style & WS_DISABLED));
+
+    const bool focusable = kind == ControlKind::Edit || kind == ControlKind::ComboBox ||
+                           kind == ControlKind::ListView ||
+                           (kind == ControlKind::Button && (style & BS_TYPEMASK) != BS_GROUPBOX);
+    if (!focusable)
+        w->setFocusPolicy(Qt::NoFocus);
+    else
+        w->setFocusPolicy((style & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus);
+    if (kind == ControlKind::Button && (style & BS_TYPEMASK) == BS_GROUPBOX) w->lower();
+    w->setVisible((style & WS_VISIBLE) != 0);
+    return h;
+}
+
+QString widgetText(HWND h) {
+    QWidget* w = widgetOf(h);
+    if (!w) return QString();
+    if (h->isDialog || w->isWindow()) return w->windowTitle();
+    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
+    if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
+    if (auto* c = qobject_cast<QComboBox*>(w)) return c->currentText();
+    if (auto* s = dynamic_cast<StaticWidget*>(w)) return s->text();
+    return QString();
+}
+
+void setWidgetText(HWND h, const QString& text) {
+    QWidget* w = widgetOf(h);
+    if (!w) return;
+    if (h->isDialog || w->isWindow())
+        w->setWindowTitle(text);
+    else if (auto* e = qobject_cast<QLineEdit*>(w))
+        e->setText(text);
+    else if (auto* b = qobject_cast<QAbstractButton*>(w))
+        b->setText(text);
+    else if (auto* g = qobject_cast<QGroupBox*>(w))
+        g->setTitle(text);
+    else if (auto* s = dynamic_cast<StaticWidget*>(w))
+        s->setText(text);
+}
+
+void setStaticIcon(HWND h, HICON icon) {
+    if (auto* s = dynamic_cast<StaticWidget*>(widgetOf(h))) s->setIcon(icon);
+}
+
+}  // namespace ui::detail
+
+using namespace ui::detail;
+
+// ---- CButton ---------------------------------------------------------------------
+BOOL CButton::Create(LPCTSTR lpszCaption, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd,
+                     UINT nID) {
+    return createControl(this, ui::ControlKind::Button, lpszCaption, dwStyle, rect, pParentWnd,
+                         int(nID)) != nullptr;
+}
+
+int CButton::GetCheck() const {
+    QCheckBox* box = checkOf(this);
+    return box && box->isChecked() ? BST_CHECKED : BST_UNCHECKED;
+}
+
+void CButton::SetCheck(int nCheck) {
+    if (QCheckBox* box = checkOf(this)) box->setChecked(nCheck == BST_CHECKED);
+}
+
+UINT CButton::GetButtonStyle() const { return m_hWnd ? (m_hWnd->style & BS_TYPEMASK) : 0; }
+
+// ---- CStatic ---------------------------------------------------------------------
+BOOL CStatic::Create(LPCTSTR lpszText, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd,
+                     UINT nID) {
+    return createControl(this, ui::ControlKind::Static, lpszText, dwStyle, rect, pParentWnd,
+                         int(nID)) != nullptr;
+}
+
+// ---- CEdit -----------------------------------------------------------------------
+BOOL CEdit::Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID) {
+    return createControl(this, ui::ControlKind::Edit, "", dwStyle, rect, pParentWnd, int(nID)) !=
+           nullptr;
+}
+
+void CEdit::SetSel(int nStartChar, int nEndChar, BOOL bNoScroll) {
+    QLineEdit* e = editOf(this);
+    if (!e) return;
+    const QString text = e->text();
+    const int start = nStartChar < 0 ? int(text.size()) : charIndexForByte(text, nStartChar);
+    const int end = nEndChar < 0 ? int(text.size()) : charIndexForByte(text, nEndChar);
+    if (start == end) {
+        e->deselect();
+        e->setCursorPosition(start);
+        return;
+    }
+    // The caret ends at the far end of the selection, scrolled into view.
+    (void)bNoScroll;
+    e->setSelection(start, end - start);
+}
+
+void CEdit::GetSel(int& nStartChar, int& nEndChar) const {
+    QLineEdit* e = editOf(this);
+    nStartChar = nEndChar = 0;
+    if (!e) return;
+    const QString text = e->text();
+    if (!e->hasSelectedText()) {
+        nStartChar = nEndChar = byteIndexForChar(text, e->cursorPosition());
+        return;
+    }
+    nStartChar = byteIndexForChar(text, e->selectionStart());
+    nEndChar = byteIndexForChar(text, e->selectionEnd());
+}
+
+void CEdit::SetLimitText(UINT nMax) {
+    if (QLineEdit* e = editOf(this)) e->setMaxLength(nMax == 0 ? 32767 : int(nMax));
+}
+
+void CEdit::ReplaceSel(LPCTSTR lpszNewText, BOOL) {
+    if (QLineEdit* e = editOf(this)) e->insert(fromCp936(lpszNewText ? lpszNewText : ""));
+}

@@ -1,0 +1,69 @@
+#include <QFontDatabase>
+
+#include "core.h"
+
+struct CFont::Impl {
+    QFont font;
+    bool created = false;
+    int tenths = 0;
+    CString face;
+};
+
+CFont::CFont() : m_impl(std::make_unique<Impl>()) {}
+CFont::~CFont() = default;
+
+BOOL CFont::CreatePointFont(int nPointSize, LPCTSTR lpszFaceName, void*) {
+    if (m_impl->created || nPointSize <= 0) return FALSE;
+    const CString face(lpszFaceName ? lpszFaceName : "");
+    QFont font(ui::detail::mapFaceName(ui::detail::fromCp936(face.str())));
+    font.setPointSizeF(nPointSize / 10.0);
+    m_impl->font = font;
+    m_impl->tenths = nPointSize;
+    m_impl->face = face;
+    m_impl->created = true;
+    return TRUE;
+}
+
+BOOL CFont::DeleteObject() {
+    if (!m_impl->created) return FALSE;
+    *m_impl = Impl();
+    return TRUE;
+}
+
+BOOL CFont::IsCreated() const { return m_impl->created; }
+int CFont::PointSizeTenths() const { return m_impl->tenths; }
+CString CFont::FaceName() const { return m_impl->face; }
+
+namespace ui::detail {
+
+struct WndAccess {
+    static CFont::Impl& impl(const CFont& f) { return *f.m_impl; }
+};
+
+QFont qfontOf(const CFont* font) {
+    return font && font->IsCreated() ? WndAccess::impl(*font).font : QFont();
+}
+
+void setQFont(CFont& font, const QFont& qfont) {
+    auto& impl = WndAccess::impl(font);
+    impl.font = qfont;
+    impl.created = true;
+    impl.tenths = int(qfont.pointSizeF() * 10 + 0.5);
+    impl.face = CString(toCp936(qfont.family()));
+}
+
+QString mapFaceName(const QString& face) {
+    static const QStringList dialogFaces = {QStringLiteral("宋体"), QStringLiteral("SimSun"),
+                                            QStringLiteral("MS Shell Dlg"),
+                                            QStringLiteral("MS Shell Dlg 2")};
+    if (!face.isEmpty() && !dialogFaces.contains(face, Qt::CaseInsensitive)) return face;
+    // A family that shows Chinese; the set-up installs one.
+    const QStringList families = QFontDatabase::families();
+    for (const QString& preferred :
+         {QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")})
+        if (families.contains(preferred)) return preferred;
+    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+    return chinese.isEmpty() ? QFont().family() : chinese.first();
+}
+
+}  // namespace ui::detail

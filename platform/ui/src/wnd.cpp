@@ -1,0 +1,361 @@
+// CWnd: a thin object over its handle; the state lives in the Qt widget.
+#include <QApplication>
+#include <QCursor>
+#include <QPainter>
+#include <QScreen>
+#include <cstring>
+
+#include "core.h"
+
+using namespace ui::detail;
+
+int MulDiv(int a, int b, int c) {
+    if (c == 0) return -1;
+    const long long p = static_cast<long long>(a) * b;
+    long long q = p / c;
+    const long long r = p % c;
+    if (2 * (r < 0 ? -r : r) >= (c < 0 ? -static_cast<long long>(c) : c))
+        q += ((p < 0) != (c < 0)) ? -1 : 1;
+    return static_cast<int>(q);
+}
+
+int GetSystemMetrics(int index) {
+    switch (index) {
+        case SM_CXICON:
+        case SM_CYICON: return 32;
+        default: return 0;
+    }
+}
+
+BOOL GetCursorPos(POINT* p) {
+    if (!p) return FALSE;
+    const QPoint pos = QCursor::pos();
+    *p = POINT{pos.x(), pos.y()};
+    return TRUE;
+}
+
+HBRUSH GetStockObject(int index) {
+    // Stock objects are markers: the framework paints, not the brush.
+    static char s_stock[8];
+    return (index >= 0 && index < 8) ? reinterpret_cast<HBRUSH>(&s_stock[index]) : nullptr;
+}
+
+// ---- CDC ---------------------------------------------------------------------
+COLORREF CDC::SetTextColor(COLORREF c) {
+    const COLORREF old = m_textColor;
+    m_textColor = c;
+    m_hasTextColor = TRUE;
+    return old;
+}
+
+int CDC::SetBkMode(int mode) {
+    const int old = m_bkMode;
+    m_bkMode = mode;
+    return old;
+}
+
+BOOL CDC::DrawIcon(int, int, HICON) { return TRUE; }
+
+CPaintDC::CPaintDC(CWnd* pWnd) : m_pWnd(pWnd) {}
+
+BOOL CPaintDC::DrawIcon(int x, int y, HICON hIcon) {
+    QWidget* w = widgetOf(m_pWnd);
+    if (!w || !hIcon || !w->paintingActive()) return FALSE;
+    QPainter painter(w);
+    qiconOf(hIcon).paint(&painter, x, y, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+    return TRUE;
+}
+
+// ---- CWnd --------------------------------------------------------------------
+CWnd::CWnd() = default;
+
+CWnd::~CWnd() {
+    if (m_hWnd && m_hWnd->permanent == this) {
+        if (!m_hWnd->widget.isNull()) DestroyWindow();
+        if (m_hWnd) m_hWnd->permanent = nullptr;
+    }
+}
+
+CWnd* CWnd::FromHandle(HWND hWnd) { return wndOf(hWnd); }
+
+namespace {
+ui::ControlKind kindOfClass(LPCTSTR cls) {
+    const std::string name = cls ? cls : "";
+    auto is = [&](const char* s) { return strcasecmp(name.c_str(), s) == 0; };
+    if (is("BUTTON")) return ui::ControlKind::Button;
+    if (is("EDIT")) return ui::ControlKind::Edit;
+    if (is("COMBOBOX")) return ui::ControlKind::ComboBox;
+    if (is("SysListView32")) return ui::ControlKind::ListView;
+    return ui::ControlKind::Static;
+}
+
+// Marks a window and everything below it as gone, so nothing dispatches to it.
+void retire(HWND h) {
+    for (HWND child : h->children) retire(child);
+    if (h->permanent) h->permanent->m_hWnd = nullptr;
+    if (h->temporary) h->temporary->m_hWnd = nullptr;
+    h->permanent = nullptr;
+    h->widget.clear();
+}
+}  // namespace
+
+BOOL CWnd::Create(LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
+                  CWnd* pParentWnd, UINT nID) {
+    return createControl(this, kindOfClass(lpszClassName), lpszWindowName, dwStyle, rect,
+                         pParentWnd, int(nID)) != nullptr;
+}
+
+BOOL CWnd::DestroyWindow() {
+    HWND h = m_hWnd;
+    if (!h || h->widget.isNull()) return FALSE;
+    QPointer<QWidget> widget = h->widget;
+    if (h->parent) {
+        auto& siblings = h->parent->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), h), siblings.end());
+    }
+    retire(h);
+    widget->hide();
+    widget->deleteLater();
+    return TRUE;
+}
+
+CWnd* CWnd::GetDlgItem(int nID) const {
+    if (!m_hWnd) return nullptr;
+    for (HWND child : m_hWnd->children)
+        if (child->id == nID && !child->widget.isNull()) return wndOf(child);
+    return nullptr;
+}
+
+int CWnd::GetDlgCtrlID() const { return m_hWnd ? m_hWnd->id : 0; }
+
+CWnd* CWnd::GetParent() const {
+    if (!m_hWnd) return nullptr;
+    return wndOf(m_hWnd->parent ? m_hWnd->parent : m_hWnd->owner);
+}
+
+CWnd* CWnd::GetOwner() const { return GetParent(); }
+
+void CWnd::SetWindowText(LPCTSTR lpszString) {
+    setWidgetText(m_hWnd, fromCp936(lpszString ? lpszString : ""));
+}
+
+void CWnd::GetWindowText(CString& rString) const { rString = toCp936(widgetText(m_hWnd)); }
+
+int CWnd::GetWindowText(LPTSTR lpszStringBuf, int nMaxCount) const {
+    if (!lpszStringBuf || nMaxCount <= 0) return 0;
+    const std::string text = toCp936(widgetText(m_hWnd));
+    const int n = std::min(int(text.size()), nMaxCount - 1);
+    std::memcpy(lpszStringBuf, text.data(), size_t(n));
+    lpszStringBuf[n] = '\0';
+    return n;
+}
+
+int CWnd::GetWindowTextLength() const { return int(toCp936(widgetText(m_hWnd)).size()); }
+
+BOOL CWnd::EnableWindow(BOOL bEnable) {
+    QWidget* w = widgetOf(this);
+    if (!w) return FALSE;
+    const BOOL wasDisabled = !w->isEnabled();
+    w->setEnabled(bEnable != FALSE);
+    return wasDisabled;
+}
+
+BOOL CWnd::IsWindowEnabled() const {
+    QWidget* w = widgetOf(this);
+    return w && w->isEnabled();
+}
+
+BOOL CWnd::ShowWindow(int nCmdShow) {
+    QWidget* w = widgetOf(this);
+    if (!w) return FALSE;
+    const BOOL wasVisible = !w->isHidden();
+    switch (nCmdShow) {
+        case SW_HIDE: w->hide(); break;
+        case SW_MINIMIZE: w->showMinimized(); break;
+        case SW_RESTORE: w->showNormal(); break;
+        default: w->show(); break;
+    }
+    return wasVisible;
+}
+
+BOOL CWnd::IsWindowVisible() const {
+    QWidget* w = widgetOf(this);
+    return w && w->isVisible();
+}
+
+BOOL CWnd::IsIconic() const {
+    QWidget* w = widgetOf(this);
+    return w && w->isMinimized();
+}
+
+CWnd* CWnd::SetFocus() {
+    CWnd* previous = GetFocus();
+    if (QWidget* w = widgetOf(this)) w->setFocus(Qt::OtherFocusReason);
+    return previous;
+}
+
+CWnd* CWnd::GetFocus() { return wndOf(nearestHandle(QApplication::focusWidget())); }
+
+void CWnd::MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint) {
+    QWidget* w = widgetOf(this);
+    if (!w) return;
+    w->setGeometry(x, y, nWidth, nHeight);
+    if (bRepaint) w->update();
+}
+
+void CWnd::MoveWindow(const RECT* r, BOOL bRepaint) {
+    if (r) MoveWindow(r->left, r->top, r->right - r->left, r->bottom - r->top, bRepaint);
+}
+
+void CWnd::GetWindowRect(RECT* r) const {
+    QWidget* w = widgetOf(this);
+    if (!r) return;
+    if (!w) {
+        *r = RECT{0, 0, 0, 0};
+        return;
+    }
+    const QRect g = w->isWindow() ? w->frameGeometry()
+                                  : QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
+    *r = RECT{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
+}
+
+void CWnd::GetClientRect(RECT* r) const {
+    QWidget* w = widgetOf(this);
+    if (r) *r = w ? RECT{0, 0, w->width(), w->height()} : RECT{0, 0, 0, 0};
+}
+
+void CWnd::ScreenToClient(POINT* p) const {
+    QWidget* w = widgetOf(this);
+    if (!w || !p) return;
+    const QPoint q = w->mapFromGlobal(QPoint(p->x, p->y));
+    *p = POINT{q.x(), q.y()};
+}
+
+void CWnd::ScreenToClient(RECT* r) const {
+    if (!r) return;
+    POINT tl{r->left, r->top}, br{r->right, r->bottom};
+    ScreenToClient(&tl);
+    ScreenToClient(&br);
+    *r = RECT{tl.x, tl.y, br.x, br.y};
+}
+
+void CWnd::ClientToScreen(POINT* p) const {
+    QWidget* w = widgetOf(this);
+    if (!w || !p) return;
+    const QPoint q = w->mapToGlobal(QPoint(p->x, p->y));
+    *p = POINT{q.x(), q.y()};
+}
+
+void CWnd::ClientToScreen(RECT* r) const {
+    if (!r) return;
+    POINT tl{r->left, r->top}, br{r->right, r->bottom};
+    ClientToScreen(&tl);
+    ClientToScreen(&br);
+    *r = RECT{tl.x, tl.y, br.x, br.y};
+}
+
+void CWnd::SetFont(CFont* pFont, BOOL bRedraw) {
+    QWidget* w = widgetOf(this);
+    if (!w || !pFont || !pFont->IsCreated()) return;
+    m_hWnd->font = pFont;
+    w->setFont(qfontOf(pFont));
+    if (bRedraw) w->update();
+}
+
+CFont* CWnd::GetFont() const {
+    QWidget* w = widgetOf(this);
+    if (!w) return nullptr;
+    if (m_hWnd->font) return m_hWnd->font;
+    if (!m_hWnd->defaultFont) m_hWnd->defaultFont = std::make_unique<CFont>();
+    setQFont(*m_hWnd->defaultFont, w->font());
+    return m_hWnd->defaultFont.get();
+}
+
+DWORD CWnd::GetStyle() const {
+    QWidget* w = widgetOf(this);
+    if (!w) return 0;
+    DWORD style = m_hWnd->style & ~(WS_VISIBLE | WS_DISABLED);
+    if (!w->isHidden()) style |= WS_VISIBLE;
+    if (!w->isEnabled()) style |= WS_DISABLED;
+    return style;
+}
+
+DWORD CWnd::GetExStyle() const { return m_hWnd ? m_hWnd->exStyle : 0; }
+
+BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT) {
+    if (!widgetOf(this)) return FALSE;
+    m_hWnd->style = (m_hWnd->style & ~dwRemove) | dwAdd;
+    return TRUE;
+}
+
+BOOL CWnd::ModifyStyleEx(DWORD dwRemove, DWORD dwAdd, UINT) {
+    QWidget* w = widgetOf(this);
+    if (!w) return FALSE;
+    m_hWnd->exStyle = (m_hWnd->exStyle & ~dwRemove) | dwAdd;
+    if (w->isWindow() && (m_hWnd->exStyle & WS_EX_APPWINDOW)) {
+        // A window of its own on the task bar: no transient owner.
+        const bool shown = w->isVisible();
+        const Qt::WindowFlags flags =
+            (w->windowFlags() & ~Qt::WindowType_Mask) | Qt::Window;
+        const QPoint pos = w->pos();
+        w->setParent(nullptr, flags);
+        w->move(pos);
+        if (shown) w->show();
+    }
+    return TRUE;
+}
+
+void CWnd::Invalidate(BOOL) {
+    if (QWidget* w = widgetOf(this)) w->update();
+}
+
+void CWnd::UpdateWindow() {
+    if (QWidget* w = widgetOf(this)) w->repaint();
+}
+
+BOOL CWnd::SetForegroundWindow() {
+    QWidget* w = widgetOf(this);
+    if (!w) return FALSE;
+    w->window()->raise();
+    w->window()->activateWindow();
+    return TRUE;
+}
+
+CMenu* CWnd::GetSystemMenu(BOOL) const {
+    if (!m_hWnd || !widgetOf(this) || !widgetOf(this)->isWindow()) return nullptr;
+    if (!(m_hWnd->style & WS_SYSMENU)) return nullptr;
+    return systemMenuOf(m_hWnd);
+}
+
+HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
+    QWidget* w = widgetOf(this);
+    if (!w) return nullptr;
+    HICON& slot = bBigIcon ? m_hWnd->bigIcon : m_hWnd->smallIcon;
+    const HICON old = slot;
+    slot = hIcon;
+    if (hIcon) w->setWindowIcon(qiconOf(hIcon));
+    return old;
+}
+
+HICON CWnd::GetIcon(BOOL bBigIcon) const {
+    if (!m_hWnd) return nullptr;
+    return bBigIcon ? m_hWnd->bigIcon : m_hWnd->smallIcon;
+}
+
+CString CWnd::GetClassName() const {
+    if (!m_hWnd) return CString();
+    if (m_hWnd->isDialog) return CString("#32770");
+    switch (m_hWnd->kind) {
+        case ui::ControlKind::Button: return CString("Button");
+        case ui::ControlKind::Edit: return CString("Edit");
+        case ui::ControlKind::ComboBox: return CString("ComboBox");
+        case ui::ControlKind::ListView: return CString("SysListView32");
+        default: return CString("Static");
+    }
+}
+
+int CWnd::MessageBox(LPCTSTR lpszText, LPCTSTR lpszCaption, UINT nType) {
+    ui::MessageBoxRequest request{m_hWnd, lpszText ? lpszText : "",
+                                  lpszCaption ? lpszCaption : "Error", nType};
+    return presentMessageBox(request);
+}
