@@ -1,0 +1,720 @@
+// CListCtrl: a report-view list over QTreeView with a model of its own.
+//
+// Coordinates: the list's client area is its viewport (the part below the
+// header, inside the frame). Mouse messages, ptAction, SubItemHitTest and
+// GetSubItemRect all use it, and child windows of the list live in the
+// viewport (property "ui_child_host"), so MoveWindow onto a cell rectangle
+// covers the cell exactly.
+#include <QApplication>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QScrollBar>
+#include <QStyleOptionSlider>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core.h"
+
+namespace ui::detail {
+namespace {
+
+// Values of the original platform that the public header does not carry.
+constexpr int kLvcfmtRight = 0x0001;
+constexpr int kLvcfmtCenter = 0x0002;
+constexpr int kLvcfmtJustifyMask = 0x0003;
+constexpr UINT kLvniFocused = 0x0001;
+constexpr UINT kSbLineUp = 0;
+constexpr UINT kSbLineDown = 1;
+constexpr UINT kSbPageUp = 2;
+constexpr UINT kSbPageDown = 3;
+constexpr UINT kSbThumbTrack = 5;
+constexpr WPARAM kMkLButton = 0x0001;
+constexpr WPARAM kMkRButton = 0x0002;
+constexpr WPARAM kMkShift = 0x0004;
+constexpr WPARAM kMkControl = 0x0008;
+
+// Rows hold CP936 bytes as the program gave them; Qt sees Unicode only in data().
+class ListModel final : public QAbstractTableModel {
+public:
+    struct Column {
+        std::string heading;
+        int format = LVCFMT_LEFT;
+    };
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(m_rows.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(m_columns.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid()) return {};
+        if (role == Qt::DisplayRole) return fromCp936(cell(index.row(), index.column()));
+        if (role == Qt::TextAlignmentRole) return alignment(index.column());
+        return {};
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) return {};
+        if (role == Qt::DisplayRole) return fromCp936(m_columns[std::size_t(section)].heading);
+        if (role == Qt::TextAlignmentRole) return alignment(section);
+        return {};
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        if (!index.isValid()) return Qt::NoItemFlags;
+        return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    }
+
+    // Cells beyond a row's stored ones read as empty, so rows stay short
+    // until their sub-items are set.
+    const std::string& cell(int row, int col) const {
+        static const std::string s_empty;
+        const auto& cells = m_rows[std::size_t(row)];
+        return std::size_t(col) < cells.size() ? cells[std::size_t(col)] : s_empty;
+    }
+
+    void insertColumn(int col, Column column) {
+        beginInsertColumns({}, col, col);
+        m_columns.insert(m_columns.begin() + col, std::move(column));
+        for (auto& cells : m_rows)
+            if (std::size_t(col) < cells.size()) cells.insert(cells.begin() + col, std::string());
+        endInsertColumns();
+    }
+
+    void removeColumn(int col) {
+        beginRemoveColumns({}, col, col);
+        m_columns.erase(m_columns.begin() + col);
+        for (auto& cells : m_rows)
+            if (std::size_t(col) < cells.size()) cells.erase(cells.begin() + col);
+        endRemoveColumns();
+    }
+
+    void insertRow(int row, std::string text) {
+        beginInsertRows({}, row, row);
+        std::vector<std::string> cells;
+        cells.push_back(std::move(text));
+        m_rows.insert(m_rows.begin() + row, std::move(cells));
+        endInsertRows();
+    }
+
+    void removeRow(int row) {
+        beginRemoveRows({}, row, row);
+        m_rows.erase(m_rows.begin() + row);
+        endRemoveRows();
+    }
+
+    void clear() {
+        beginResetModel();
+        m_rows.clear();
+        endResetModel();
+    }
+
+    void setCell(int row, int col, std::string text) {
+        auto& cells = m_rows[std::size_t(row)];
+        if (std::size_t(col) >= cells.size()) cells.resize(std::size_t(col) + 1);
+        cells[std::size_t(col)] = std::move(text);
+        const QModelIndex at = index(row, col);
+        emit dataChanged(at, at, {Qt::DisplayRole});
+    }
+
+    const Column& column(int col) const { return m_columns[std::size_t(col)]; }
+
+private:
+    QVariant alignment(int col) const {
+        switch (m_columns[std::size_t(col)].format & kLvcfmtJustifyMask) {
+            case kLvcfmtRight: return int(Qt::AlignRight | Qt::AlignVCenter);
+            case kLvcfmtCenter: return int(Qt::AlignHCenter | Qt::AlignVCenter);
+            default: return int(Qt::AlignLeft | Qt::AlignVCenter);
+        }
+    }
+
+    std::vector<Column> m_columns;
+    std::vector<std::vector<std::string>> m_rows;
+};
+
+// Grid lines and the highlight of sub-items, as the extended styles ask.
+class CellDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void setExtendedStyle(DWORD style) { m_style = style; }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem opt(option);
+        // Without full-row select only the first column shows the selection.
+        if (!(m_style & LVS_EX_FULLROWSELECT) && index.column() > 0)
+            opt.state &= ~QStyle::State_Selected;
+        QStyledItemDelegate::paint(painter, opt, index);
+        if (m_style & LVS_EX_GRIDLINES) {
+            painter->save();
+            painter->setPen(opt.palette.color(QPalette::Mid));
+            const QRect r = opt.rect;
+            painter->drawLine(r.topRight(), r.bottomRight());
+            painter->drawLine(r.bottomLeft(), r.bottomRight());
+            painter->restore();
+        }
+    }
+
+private:
+    DWORD m_style = 0;
+};
+
+WPARAM mouseKeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
+    WPARAM flags = 0;
+    if (buttons & Qt::LeftButton) flags |= kMkLButton;
+    if (buttons & Qt::RightButton) flags |= kMkRButton;
+    if (mods & Qt::ShiftModifier) flags |= kMkShift;
+    if (mods & Qt::ControlModifier) flags |= kMkControl;
+    return flags;
+}
+
+LPARAM pointParam(QPoint p) { return MAKELPARAM(unsigned(p.x()), unsigned(p.y())); }
+
+}  // namespace
+
+// The list's widget. Mouse presses, double clicks, the wheel and scroll-bar
+// use are offered to the list's window first; Qt's own handling is the
+// fallback that Default() runs.
+class ListView final : public QTreeView {
+public:
+    ListView(HWND self, DWORD style, QWidget* parent)
+        : QTreeView(parent), m_self(self), m_model(new ListModel(this)),
+          m_delegate(new CellDelegate(this)) {
+        setModel(m_model);
+        setItemDelegate(m_delegate);
+        setRootIsDecorated(false);
+        setIndentation(0);
+        setItemsExpandable(false);
+        setUniformRowHeights(true);
+        setAllColumnsShowFocus(true);
+        setEditTriggers(NoEditTriggers);
+        setSelectionBehavior(SelectRows);
+        setSelectionMode((style & LVS_SINGLESEL) ? SingleSelection : ExtendedSelection);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        header()->setStretchLastSection(false);
+        header()->setSectionsMovable(false);
+        header()->setSectionsClickable(false);
+        header()->setMinimumSectionSize(0);
+        header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        setProperty("ui_child_host", QVariant::fromValue<QObject*>(viewport()));
+        verticalScrollBar()->installEventFilter(this);
+        horizontalScrollBar()->installEventFilter(this);
+        connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                [this](const QItemSelection& selected, const QItemSelection& deselected) {
+                    onSelectionChanged(selected, deselected);
+                });
+    }
+
+    ListModel& rows() { return *m_model; }
+    const ListModel& rows() const { return *m_model; }
+
+    DWORD extendedStyle() const { return m_exStyle; }
+    void setExtendedStyle(DWORD style) {
+        m_exStyle = style;
+        m_delegate->setExtendedStyle(style);
+        viewport()->update();
+    }
+
+    // Model changes that drop selected rows are not selection changes the
+    // parent hears about.
+    template <typename F>
+    void quietly(F&& change) {
+        const bool was = m_quiet;
+        m_quiet = true;
+        change();
+        m_quiet = was;
+    }
+
+    // Selects or deselects rows and notifies the parent; row -1 means every
+    // row, reported as one notification for item -1.
+    void setRowsSelected(int row, bool select) {
+        const int count = m_model->rowCount();
+        const int lastCol = std::max(0, m_model->columnCount() - 1);
+        if (count == 0 || m_model->columnCount() == 0) return;
+        if (row < 0) {
+            // A single-selection list never holds more than one selected row.
+            if (select && selectionMode() == SingleSelection) return;
+            const bool changed = select ? selectedCount() != count : selectedCount() != 0;
+            quietly([&] {
+                const QItemSelection all(m_model->index(0, 0), m_model->index(count - 1, lastCol));
+                selectionModel()->select(all, select ? QItemSelectionModel::Select
+                                                     : QItemSelectionModel::Deselect);
+            });
+            if (changed) notifyItemChanged(-1, select ? LVIS_SELECTED : 0, select ? 0 : LVIS_SELECTED);
+            return;
+        }
+        QItemSelectionModel::SelectionFlags cmd =
+            select ? QItemSelectionModel::Select : QItemSelectionModel::Deselect;
+        if (select && selectionMode() == SingleSelection) cmd = QItemSelectionModel::ClearAndSelect;
+        selectionModel()->select(m_model->index(row, 0), cmd | QItemSelectionModel::Rows);
+    }
+
+    bool isRowSelected(int row) const { return selectionModel()->isRowSelected(row, {}); }
+
+    int selectedCount() const {
+        int n = 0;
+        for (const QItemSelectionRange& r : selectionModel()->selection()) n += r.height();
+        return n;
+    }
+
+    // The first selected row after `after`, -1 when there is none.
+    int nextSelected(int after) const {
+        int best = -1;
+        for (const QItemSelectionRange& r : selectionModel()->selection()) {
+            const int from = std::max(after + 1, r.top());
+            if (from <= r.bottom() && (best < 0 || from < best)) best = from;
+        }
+        return best;
+    }
+
+    // Cell rectangle in client (viewport) coordinates; for column -1 the row.
+    QRect cellRect(int row, int col) const {
+        if (col < 0) {
+            const QRect first = visualRect(m_model->index(row, 0));
+            return QRect(-horizontalOffset(), first.top(), header()->length(), first.height());
+        }
+        return visualRect(m_model->index(row, col));
+    }
+
+    // Row and column at a client point; both -1 off the cells.
+    std::pair<int, int> hitTest(QPoint pt) const {
+        if (!viewport()->rect().contains(pt)) return {-1, -1};
+        const QModelIndex at = indexAt(pt);
+        if (!at.isValid()) return {-1, -1};
+        return {at.row(), at.column()};
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override {
+        if (m_inDefault || (e->button() != Qt::LeftButton && e->button() != Qt::RightButton))
+            return QTreeView::mousePressEvent(e);
+        const bool left = e->button() == Qt::LeftButton;
+        offer(left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN, e, [this, e, left] {
+            if (left) {
+                QTreeView::mousePressEvent(e);
+                notifyClick(NM_CLICK, e->position().toPoint());
+            } else {
+                selectForContextClick(e->position().toPoint());
+                notifyClick(NM_RCLICK, e->position().toPoint());
+            }
+        });
+    }
+
+    void mouseDoubleClickEvent(QMouseEvent* e) override {
+        if (m_inDefault) return QTreeView::mouseDoubleClickEvent(e);
+        if (e->button() == Qt::RightButton) return mousePressEvent(e);
+        if (e->button() != Qt::LeftButton) return QTreeView::mouseDoubleClickEvent(e);
+        offer(WM_LBUTTONDBLCLK, e, [this, e] {
+            QTreeView::mouseDoubleClickEvent(e);
+            notifyClick(NM_DBLCLK, e->position().toPoint());
+        });
+    }
+
+    void wheelEvent(QWheelEvent* e) override {
+        if (m_inDefault) return QTreeView::wheelEvent(e);
+        offerWheel(e, [this, e] { QTreeView::wheelEvent(e); });
+    }
+
+    // Scroll-bar presses become WM_VSCROLL/WM_HSCROLL, the wheel over a bar
+    // WM_MOUSEWHEEL; the bar acts only when the default handling runs.
+    bool eventFilter(QObject* obj, QEvent* e) override {
+        auto* bar = qobject_cast<QScrollBar*>(obj);
+        if (!bar || m_inDefault) return QTreeView::eventFilter(obj, e);
+        bool deliver = true;
+        if (e->type() == QEvent::MouseButtonPress || e->type() == QEvent::MouseButtonDblClick) {
+            auto* me = static_cast<QMouseEvent*>(e);
+            if (me->button() != Qt::LeftButton) return false;
+            const UINT code = scrollCode(bar, me->position().toPoint());
+            const UINT message = bar->orientation() == Qt::Vertical ? WM_VSCROLL : WM_HSCROLL;
+            deliver = false;
+            runOffered(message, MAKEWPARAM(code, unsigned(bar->value())), 0,
+                       [&deliver] { deliver = true; });
+        } else if (e->type() == QEvent::Wheel) {
+            deliver = false;
+            offerWheel(static_cast<QWheelEvent*>(e), [&deliver] { deliver = true; });
+        }
+        return !deliver;
+    }
+
+private:
+    // Dispatches a mouse message to the list's window; `fallback` is the
+    // default handling. Without a window the default runs directly.
+    template <typename F>
+    void offer(UINT message, QMouseEvent* e, F fallback) {
+        const WPARAM flags = mouseKeyFlags(e->buttons() | e->button(), e->modifiers());
+        runOffered(message, flags, pointParam(e->position().toPoint()), std::move(fallback));
+    }
+
+    template <typename F>
+    void offerWheel(QWheelEvent* e, F fallback) {
+        const WPARAM flags = MAKEWPARAM(unsigned(mouseKeyFlags(e->buttons(), e->modifiers())),
+                                        unsigned(e->angleDelta().y()));
+        runOffered(WM_MOUSEWHEEL, flags, pointParam(e->globalPosition().toPoint()),
+                   std::move(fallback));
+        e->accept();
+    }
+
+    template <typename F>
+    void runOffered(UINT message, WPARAM wParam, LPARAM lParam, F fallback) {
+        QPointer<ListView> alive(this);
+        auto runDefault = [alive, fallback]() -> LRESULT {
+            if (!alive) return 0;
+            const bool was = alive->m_inDefault;
+            alive->m_inDefault = true;
+            fallback();
+            if (alive) alive->m_inDefault = was;
+            return 0;
+        };
+        CWnd* wnd = wndOf(m_self);
+        if (!wnd) {
+            runDefault();
+            return;
+        }
+        dispatch(wnd, message, wParam, lParam, runDefault);
+    }
+
+    static UINT scrollCode(QScrollBar* bar, QPoint pos) {
+        QStyleOptionSlider opt;
+        opt.initFrom(bar);
+        opt.subControls = QStyle::SC_All;
+        opt.orientation = bar->orientation();
+        if (bar->orientation() == Qt::Horizontal) opt.state |= QStyle::State_Horizontal;
+        opt.minimum = bar->minimum();
+        opt.maximum = bar->maximum();
+        opt.sliderPosition = bar->sliderPosition();
+        opt.sliderValue = bar->value();
+        opt.singleStep = bar->singleStep();
+        opt.pageStep = bar->pageStep();
+        switch (bar->style()->hitTestComplexControl(QStyle::CC_ScrollBar, &opt, pos, bar)) {
+            case QStyle::SC_ScrollBarSubLine: return kSbLineUp;
+            case QStyle::SC_ScrollBarAddLine: return kSbLineDown;
+            case QStyle::SC_ScrollBarSubPage: return kSbPageUp;
+            case QStyle::SC_ScrollBarAddPage: return kSbPageDown;
+            default: return kSbThumbTrack;
+        }
+    }
+
+    // A right click on an unselected row selects just that row; on a
+    // selected row the selection stays; off the rows it is cleared.
+    void selectForContextClick(QPoint pt) {
+        const QModelIndex at = indexAt(pt);
+        if (!at.isValid()) {
+            selectionModel()->clearSelection();
+            return;
+        }
+        if (!isRowSelected(at.row()))
+            selectionModel()->select(at, QItemSelectionModel::ClearAndSelect |
+                                             QItemSelectionModel::Rows);
+        selectionModel()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
+    }
+
+    void notifyClick(UINT code, QPoint pt) {
+        CWnd* wnd = wndOf(m_self);
+        if (!wnd) return;
+        const auto [row, col] = hitTest(pt);
+        NMITEMACTIVATE nm{};
+        nm.iItem = row;
+        nm.iSubItem = col;
+        nm.ptAction = POINT{pt.x(), pt.y()};
+        notifyParent(wnd, &nm.hdr, code);
+    }
+
+    void notifyItemChanged(int row, UINT newState, UINT oldState) {
+        CWnd* wnd = wndOf(m_self);
+        if (!wnd) return;
+        NMLISTVIEW nm{};
+        nm.iItem = row;
+        nm.iSubItem = 0;
+        nm.uNewState = newState;
+        nm.uOldState = oldState;
+        nm.uChanged = LVIF_STATE;
+        nm.ptAction = POINT{-1, -1};
+        notifyParent(wnd, &nm.hdr, LVN_ITEMCHANGED);
+    }
+
+    // One LVN_ITEMCHANGED per row whose selection changed, deselections
+    // first, rows in ascending order.
+    void onSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+        if (m_quiet) return;
+        std::vector<int> off = rowsOf(deselected);
+        std::vector<int> on = rowsOf(selected);
+        QPointer<ListView> alive(this);
+        for (int row : off) {
+            if (!alive) return;
+            if (!isRowSelected(row)) notifyItemChanged(row, 0, LVIS_SELECTED);
+        }
+        for (int row : on) {
+            if (!alive) return;
+            notifyItemChanged(row, LVIS_SELECTED, 0);
+        }
+    }
+
+    static std::vector<int> rowsOf(const QItemSelection& sel) {
+        std::vector<int> rows;
+        for (const QItemSelectionRange& r : sel)
+            for (int row = r.top(); row <= r.bottom(); ++row) rows.push_back(row);
+        std::sort(rows.begin(), rows.end());
+        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+        return rows;
+    }
+
+    HWND m_self;
+    ListModel* m_model;        // owned by this widget
+    CellDelegate* m_delegate;  // owned by this widget
+    DWORD m_exStyle = 0;
+    bool m_quiet = false;
+    bool m_inDefault = false;
+};
+
+QWidget* createListWidget(HWND self, DWORD style, QWidget* parent) {
+    return new ListView(self, style, parent);  // owned by its Qt parent
+}
+
+}  // namespace ui::detail
+
+// ---- CListCtrl ---------------------------------------------------------------
+namespace {
+
+using ui::detail::ListView;
+
+ListView* viewOf(const CListCtrl* list) {
+    return dynamic_cast<ListView*>(ui::detail::widgetOf(list));
+}
+
+bool validRow(const ListView* view, int row) {
+    return view && row >= 0 && row < view->rows().rowCount();
+}
+
+bool validColumn(const ListView* view, int col) {
+    return view && col >= 0 && col < view->rows().columnCount();
+}
+
+// Sub-items may be set on rows of a list without columns only as item text.
+bool validSubItem(const ListView* view, int col) {
+    return view && col >= 0 && col < std::max(1, view->rows().columnCount());
+}
+
+void toRect(const QRect& r, RECT* out) {
+    out->left = r.left();
+    out->top = r.top();
+    out->right = r.left() + r.width();
+    out->bottom = r.top() + r.height();
+}
+
+}  // namespace
+
+BOOL CListCtrl::Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID) {
+    return CWnd::Create("SysListView32", nullptr, dwStyle, rect, pParentWnd, nID);
+}
+
+int CListCtrl::InsertColumn(int nCol, LPCTSTR lpszColumnHeading, int nFormat, int nWidth, int) {
+    ListView* view = viewOf(this);
+    if (!view || nCol < 0) return -1;
+    nCol = std::min(nCol, view->rows().columnCount());
+    std::string heading = lpszColumnHeading ? lpszColumnHeading : "";
+    if (nWidth < 0) {
+        // No width given: wide enough for the heading.
+        const QString text = ui::detail::fromCp936(heading);
+        nWidth = view->header()->fontMetrics().horizontalAdvance(text) + 12;
+    }
+    view->quietly([&] { view->rows().insertColumn(nCol, {std::move(heading), nFormat}); });
+    view->header()->resizeSection(nCol, nWidth);
+    return nCol;
+}
+
+BOOL CListCtrl::DeleteColumn(int nCol) {
+    ListView* view = viewOf(this);
+    if (!validColumn(view, nCol)) return FALSE;
+    view->quietly([&] { view->rows().removeColumn(nCol); });
+    return TRUE;
+}
+
+int CListCtrl::GetColumnWidth(int nCol) const {
+    const ListView* view = viewOf(this);
+    return validColumn(view, nCol) ? view->header()->sectionSize(nCol) : 0;
+}
+
+BOOL CListCtrl::SetColumnWidth(int nCol, int cx) {
+    ListView* view = viewOf(this);
+    if (!validColumn(view, nCol)) return FALSE;
+    view->header()->resizeSection(nCol, std::max(0, cx));
+    return TRUE;
+}
+
+int CListCtrl::GetColumnCount() const {
+    const ListView* view = viewOf(this);
+    return view ? view->rows().columnCount() : 0;
+}
+
+DWORD CListCtrl::SetExtendedStyle(DWORD dwNewStyle) {
+    ListView* view = viewOf(this);
+    if (!view) return 0;
+    const DWORD old = view->extendedStyle();
+    view->setExtendedStyle(dwNewStyle);
+    return old;
+}
+
+DWORD CListCtrl::GetExtendedStyle() const {
+    const ListView* view = viewOf(this);
+    return view ? view->extendedStyle() : 0;
+}
+
+int CListCtrl::InsertItem(int nItem, LPCTSTR lpszItem) {
+    ListView* view = viewOf(this);
+    if (!view || nItem < 0) return -1;
+    nItem = std::min(nItem, view->rows().rowCount());
+    view->rows().insertRow(nItem, lpszItem ? lpszItem : "");
+    return nItem;
+}
+
+BOOL CListCtrl::SetItemText(int nItem, int nSubItem, LPCTSTR lpszText) {
+    ListView* view = viewOf(this);
+    if (!validRow(view, nItem) || !validSubItem(view, nSubItem)) return FALSE;
+    view->rows().setCell(nItem, nSubItem, lpszText ? lpszText : "");
+    return TRUE;
+}
+
+CString CListCtrl::GetItemText(int nItem, int nSubItem) const {
+    const ListView* view = viewOf(this);
+    if (!validRow(view, nItem) || !validSubItem(view, nSubItem)) return CString();
+    return CString(view->rows().cell(nItem, nSubItem));
+}
+
+int CListCtrl::GetItemText(int nItem, int nSubItem, LPTSTR lpszText, int nLen) const {
+    if (!lpszText || nLen <= 0) return 0;
+    lpszText[0] = '\0';
+    const ListView* view = viewOf(this);
+    if (!validRow(view, nItem) || !validSubItem(view, nSubItem)) return 0;
+    const std::string& text = view->rows().cell(nItem, nSubItem);
+    // Cut at a character boundary: never leave half of a double-byte character.
+    std::size_t n = 0;
+    while (n < text.size()) {
+        const std::size_t step = (static_cast<unsigned char>(text[n]) >= 0x81 && n + 1 < text.size()) ? 2 : 1;
+        if (n + step > std::size_t(nLen - 1)) break;
+        n += step;
+    }
+    std::memcpy(lpszText, text.data(), n);
+    lpszText[n] = '\0';
+    return int(n);
+}
+
+BOOL CListCtrl::DeleteItem(int nItem) {
+    ListView* view = viewOf(this);
+    if (!validRow(view, nItem)) return FALSE;
+    view->quietly([&] { view->rows().removeRow(nItem); });
+    return TRUE;
+}
+
+BOOL CListCtrl::DeleteAllItems() {
+    ListView* view = viewOf(this);
+    if (!view) return FALSE;
+    view->quietly([&] { view->rows().clear(); });
+    return TRUE;
+}
+
+int CListCtrl::GetItemCount() const {
+    const ListView* view = viewOf(this);
+    return view ? view->rows().rowCount() : 0;
+}
+
+// A position is the selected row + 1, so that null ends the iteration.
+CListCtrl::POSITION CListCtrl::GetFirstSelectedItemPosition() const {
+    const ListView* view = viewOf(this);
+    const int row = view ? view->nextSelected(-1) : -1;
+    return row < 0 ? nullptr : reinterpret_cast<POSITION>(std::intptr_t(row) + 1);
+}
+
+int CListCtrl::GetNextSelectedItem(POSITION& pos) const {
+    const ListView* view = viewOf(this);
+    if (!view || !pos) {
+        pos = nullptr;
+        return -1;
+    }
+    const int row = int(reinterpret_cast<std::intptr_t>(pos) - 1);
+    const int next = view->nextSelected(row);
+    pos = next < 0 ? nullptr : reinterpret_cast<POSITION>(std::intptr_t(next) + 1);
+    return row;
+}
+
+UINT CListCtrl::GetSelectedCount() const {
+    const ListView* view = viewOf(this);
+    return view ? UINT(view->selectedCount()) : 0;
+}
+
+int CListCtrl::GetNextItem(int nItem, int nFlags) const {
+    const ListView* view = viewOf(this);
+    if (!view || nItem < -1) return -1;
+    const int count = view->rows().rowCount();
+    if (UINT(nFlags) & LVNI_SELECTED) return view->nextSelected(nItem);
+    if (UINT(nFlags) & ui::detail::kLvniFocused) {
+        const int current = view->currentIndex().isValid() ? view->currentIndex().row() : -1;
+        return current > nItem ? current : -1;
+    }
+    return nItem + 1 < count ? nItem + 1 : -1;
+}
+
+BOOL CListCtrl::SetItemState(int nItem, UINT nState, UINT nMask) {
+    ListView* view = viewOf(this);
+    if (!view || (nItem != -1 && !validRow(view, nItem))) return FALSE;
+    if (nMask & LVIS_SELECTED) view->setRowsSelected(nItem, (nState & LVIS_SELECTED) != 0);
+    if ((nMask & LVIS_FOCUSED) && nItem >= 0) {
+        auto* sel = view->selectionModel();
+        if (nState & LVIS_FOCUSED)
+            sel->setCurrentIndex(view->rows().index(nItem, 0), QItemSelectionModel::NoUpdate);
+        else if (sel->currentIndex().row() == nItem)
+            sel->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
+    }
+    return TRUE;
+}
+
+UINT CListCtrl::GetItemState(int nItem, UINT nMask) const {
+    const ListView* view = viewOf(this);
+    if (!validRow(view, nItem)) return 0;
+    UINT state = 0;
+    if (view->isRowSelected(nItem)) state |= LVIS_SELECTED;
+    if (view->currentIndex().isValid() && view->currentIndex().row() == nItem) state |= LVIS_FOCUSED;
+    return state & nMask;
+}
+
+BOOL CListCtrl::EnsureVisible(int nItem, BOOL) {
+    ListView* view = viewOf(this);
+    if (!validRow(view, nItem)) return FALSE;
+    view->scrollTo(view->rows().index(nItem, 0), QAbstractItemView::EnsureVisible);
+    return TRUE;
+}
+
+BOOL CListCtrl::GetSubItemRect(int iItem, int iSubItem, int nArea, CRect& ref) const {
+    const ListView* view = viewOf(this);
+    if (!validRow(view, iItem) || !validColumn(view, iSubItem)) return FALSE;
+    // Sub-item 0's bounds are the whole row, as on the original platform.
+    const bool wholeRow = iSubItem == 0 && nArea == LVIR_BOUNDS;
+    toRect(view->cellRect(iItem, wholeRow ? -1 : iSubItem), &ref);
+    return TRUE;
+}
+
+BOOL CListCtrl::GetItemRect(int nItem, RECT* lpRect, UINT nCode) const {
+    const ListView* view = viewOf(this);
+    if (!lpRect || !validRow(view, nItem) || view->rows().columnCount() == 0) return FALSE;
+    toRect(view->cellRect(nItem, int(nCode) == LVIR_LABEL ? 0 : -1), lpRect);
+    return TRUE;
+}
+
+int CListCtrl::SubItemHitTest(POINT pt, int* pSubItem) const {
+    const ListView* view = viewOf(this);
+    const auto [row, col] = view ? view->hitTest(QPoint(pt.x, pt.y)) : std::pair{-1, -1};
+    if (pSubItem) *pSubItem = col;
+    return row;
+}

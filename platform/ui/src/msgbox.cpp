@@ -1,0 +1,91 @@
+// Message boxes: one replaceable presenter in front of a real QMessageBox.
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <utility>
+
+#include "core.h"
+
+namespace ui {
+namespace {
+MessageBoxPresenter& installedPresenter() {
+    static MessageBoxPresenter s_presenter;
+    return s_presenter;
+}
+}  // namespace
+
+MessageBoxPresenter SetMessageBoxPresenter(MessageBoxPresenter presenter) {
+    return std::exchange(installedPresenter(), std::move(presenter));
+}
+
+}  // namespace ui
+
+namespace ui::detail {
+namespace {
+
+QMessageBox::Icon iconOf(UINT type) {
+    switch (type & MB_ICONMASK) {
+        case MB_ICONERROR: return QMessageBox::Critical;
+        case MB_ICONQUESTION: return QMessageBox::Question;
+        case MB_ICONWARNING: return QMessageBox::Warning;
+        case MB_ICONINFORMATION: return QMessageBox::Information;
+        default: return QMessageBox::NoIcon;
+    }
+}
+
+QMessageBox::StandardButtons buttonsOf(UINT type) {
+    switch (type & MB_TYPEMASK) {
+        case MB_OKCANCEL: return QMessageBox::Ok | QMessageBox::Cancel;
+        case MB_YESNO: return QMessageBox::Yes | QMessageBox::No;
+        case MB_YESNOCANCEL: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        default: return QMessageBox::Ok;
+    }
+}
+
+// The answer of a box closed without a button: what its escape would give.
+int closedAnswer(UINT type) {
+    switch (type & MB_TYPEMASK) {
+        case MB_OKCANCEL:
+        case MB_YESNOCANCEL: return IDCANCEL;
+        case MB_YESNO: return IDNO;
+        default: return IDOK;
+    }
+}
+
+}  // namespace
+
+int presentMessageBox(const MessageBoxRequest& request) {
+    MessageBoxRequest shown = request;
+    // No caption given: the original platform's default title.
+    if (shown.caption.empty()) shown.caption = "Error";
+    // A copy, so that a presenter may replace itself while it answers.
+    const MessageBoxPresenter presenter = installedPresenter();
+    return presenter ? presenter(shown) : showMessageBox(shown);
+}
+
+int showMessageBox(const MessageBoxRequest& request) {
+    QWidget* owner = widgetOf(request.owner);
+    const UINT type = request.type;
+    QMessageBox box(iconOf(type), fromCp936(request.caption), fromCp936(request.text),
+                    buttonsOf(type), owner ? owner->window() : nullptr);
+    // The text is the program's, never markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton((type & MB_TYPEMASK) == MB_YESNO || (type & MB_TYPEMASK) == MB_YESNOCANCEL
+                             ? QMessageBox::Yes
+                             : QMessageBox::Ok);
+    const HWND ownerHandle = request.owner;
+    QTimer::singleShot(0, &box, [ownerHandle] {
+        runModalHook(ModalKind::MessageBox, wndOf(ownerHandle));
+    });
+    box.exec();
+    switch (box.standardButton(box.clickedButton())) {
+        case QMessageBox::Ok: return IDOK;
+        case QMessageBox::Cancel: return IDCANCEL;
+        case QMessageBox::Yes: return IDYES;
+        case QMessageBox::No: return IDNO;
+        default: return closedAnswer(type);
+    }
+}
+
+}  // namespace ui::detail
