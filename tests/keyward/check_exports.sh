@@ -1,0 +1,33 @@
+#!/bin/sh
+# Usage: check_exports.sh LIBRARY VERSION HEADER INCLUDE_REGEX [EXCLUDE_REGEX]
+# The library's defined dynamic symbols must be exactly the header's
+# KEYWARD_API calls matching INCLUDE_REGEX (and not EXCLUDE_REGEX), each under
+# VERSION.
+set -eu
+lib=$1 version=$2 header=$3 include=$4 exclude=${5:-'^$'}
+
+expected=$(sed -n 's/^KEYWARD_API [^(]*[ *]\([A-Za-z_][A-Za-z0-9_]*\)(.*/\1/p' "$header" |
+    grep -E "$include" | grep -Ev "$exclude" | sort)
+[ -n "$expected" ] || { echo "no declarations found in $header"; exit 1; }
+
+# Lines look like "0000000000003b40 T login@@KEYWARD_1.0"; the version node
+# itself is listed as an absolute symbol.
+symbols=$(nm -D --defined-only "$lib" | awk '{print $NF}' | grep -v "^$version\$" | sort)
+
+status=0
+for s in $symbols; do
+    case $s in
+    *"@@$version") ;;
+    *) echo "not under $version: $s"; status=1 ;;
+    esac
+done
+actual=$(printf '%s\n' $symbols | sed 's/@.*//' | sort)
+if [ "$actual" != "$expected" ]; then
+    echo "exported symbols differ from the header's calls:"
+    printf '%s\n' "$expected" > "${TMPDIR:-/tmp}/exports-expected.$$"
+    printf '%s\n' "$actual" | diff "${TMPDIR:-/tmp}/exports-expected.$$" - || true
+    rm -f "${TMPDIR:-/tmp}/exports-expected.$$"
+    status=1
+fi
+[ $status -eq 0 ] && echo "$(echo "$expected" | wc -l) symbols, all under $version"
+exit $status

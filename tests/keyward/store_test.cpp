@@ -1,0 +1,683 @@
+// The store's calls against a real database. Compiled with CP936 as the
+// execution character set: Chinese literals here are the bytes callers pass.
+#include "support.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <regex>
+
+using namespace kwtest;
+
+namespace {
+
+std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
+// 15 Chinese characters (30 bytes) and one letter: 31 bytes, the longest name.
+const std::string kName31 = "系统权限管理员用户名称测试中文x";
+const std::string kName32 = "系统权限管理员用户名称测试中文字";
+
+class LoginTest : public StoreTest {};
+class UserTest : public StoreTest {};
+class PasswordTest : public StoreTest {};
+class TextTest : public StoreTest {};
+class ListingTest : public StoreTest {};
+class LimitTest : public StoreTest {};
+class AuditTest : public StoreTest {};
+class DatabaseTest : public StoreTest {};
+class ConcurrencyTest : public StoreTest {};
+
+}  // namespace
+
+TEST(TextSource, ChineseLiteralsAreCp936)
+{
+    // Everything below relies on two bytes per character.
+    EXPECT_EQ(kName31.size(), 31u);
+    EXPECT_EQ(kName32.size(), 32u);
+    EXPECT_EQ(std::string(SYS_LIMIT_TITLE), "\xcf\xb5\xcd\xb3\xc8\xa8\xcf\xde");
+}
+
+TEST_F(LoginTest, ResultCodesAndTheLoggedInUser)
+{
+    ASSERT_EQ(add_user("alice", "pw", 2, 5), 0);
+    EXPECT_EQ(login("bob", "pw"), ERR_NO_SUCH_USER);
+    EXPECT_EQ(login("alice", "wrong"), ERR_BAD_PASSWORD);
+    EXPECT_EQ(login("alice", ""), ERR_BAD_PASSWORD);
+    EXPECT_STREQ(get_cur_user(), "");
+
+    ASSERT_EQ(login("alice", "pw"), 0);
+    EXPECT_STREQ(get_cur_user(), "alice");
+    char buf[40];
+    std::memset(buf, 'Z', sizeof buf);
+    EXPECT_EQ(get_cur_users(buf), 0);
+    EXPECT_STREQ(buf, "alice");
+    EXPECT_EQ(buf[32], 'Z') << "wrote past the 32-byte buffer";
+    EXPECT_EQ(get_user_group(nullptr), 2);
+    EXPECT_EQ(get_user_limit(nullptr), 5u);
+
+    // A failed attempt as someone else leaves the logged-in user in place.
+    EXPECT_EQ(login("alice", "nope"), ERR_BAD_PASSWORD);
+    EXPECT_STREQ(get_cur_user(), "alice");
+}
+
+TEST_F(LoginTest, NobodyLoggedInHoldsNothing)
+{
+    ASSERT_GE(add_limit("sys_limit", SYS_LIMIT_TITLE), 0);
+    ASSERT_EQ(add_user("admin", "pw", 4, 0xFFFFFFFF), 0);
+    char buf[32] = "junk";
+    EXPECT_NE(get_cur_users(buf), 0);
+    EXPECT_STREQ(get_cur_user(), "");
+    EXPECT_EQ(get_user_group(nullptr), 0);
+    EXPECT_EQ(get_user_limit(nullptr), 0u);
+    EXPECT_EQ(chk_user_limit("sys_limit", nullptr), 0);
+    // A named user answers without anyone logged in.
+    EXPECT_EQ(get_user_group("admin"), 4);
+    EXPECT_NE(chk_user_limit("sys_limit", "admin"), 0);
+}
+
+TEST_F(LoginTest, IdentityFollowsRenameAndEndsWithDeletion)
+{
+    ASSERT_EQ(add_user("alice", "pw", 2, 1), 0);
+    ASSERT_EQ(login("alice", "pw"), 0);
+    const char* name = get_cur_user();
+    ASSERT_EQ(change_user("alice", "alicia", 3, 6), 0);
+    EXPECT_STREQ(get_cur_user(), "alicia");
+    EXPECT_STREQ(name, "alicia") << "an earlier answer must stay a valid string";
+    EXPECT_EQ(get_user_group(nullptr), 3);
+    EXPECT_EQ(get_user_limit(nullptr), 6u);
+
+    ASSERT_EQ(del_user("alicia"), 0);
+    // A new user of the same name is someone else.
+    ASSERT_EQ(add_user("alicia", "pw", 4, 0xFFFFFFFF), 0);
+    EXPECT_STREQ(get_cur_user(), "");
+    char buf[32];
+    EXPECT_NE(get_cur_users(buf), 0);
+    EXPECT_EQ(get_user_group(nullptr), 0);
+    EXPECT_EQ(get_user_limit(nullptr), 0u);
+}
+
+TEST_F(LoginTest, UnusableStoredValuesNeverMatch)
+{
+    ASSERT_EQ(add_user("locked", "pw", 1, 0), 0);
+    ASSERT_EQ(add_user("star", "pw", 1, 0), 0);
+    ASSERT_EQ(add_user("blank", "pw", 1, 0), 0);
+    keyward_stop();
+    auto db = openDirect(m_dbPath);
+    ASSERT_EQ(exec(db.get(), "UPDATE users SET hash = '!' || hash WHERE name = 'locked';"
+                             "UPDATE users SET hash = '*' WHERE name = 'star';"
+                             "UPDATE users SET hash = '' WHERE name = 'blank';"),
+              SQLITE_OK);
+    EXPECT_EQ(login("locked", "pw"), ERR_BAD_PASSWORD);
+    EXPECT_EQ(login("star", "*"), ERR_BAD_PASSWORD);
+    EXPECT_EQ(login("star", ""), ERR_BAD_PASSWORD);
+    EXPECT_EQ(login("blank", ""), ERR_BAD_PASSWORD);
+}
+
+TEST_F(LoginTest, NullArgumentsFailWithoutCrashing)
+{
+    ASSERT_EQ(add_user("alice", "pw", 2, 1), 0);
+    char buf[32];
+    EXPECT_NE(login(nullptr, "pw"), 0);
+    EXPECT_NE(login("alice", nullptr), 0);
+    EXPECT_NE(login(nullptr, nullptr), 0);
+    EXPECT_NE(get_cur_users(nullptr), 0);
+    EXPECT_NE(add_user(nullptr, "pw", 1, 0), 0);
+    EXPECT_NE(add_user("bob", nullptr, 1, 0), 0);
+    EXPECT_NE(change_user(nullptr, "x", 1, 0), 0);
+    EXPECT_NE(change_user("alice", nullptr, 1, 0), 0);
+    EXPECT_NE(del_user(nullptr), 0);
+    EXPECT_NE(change_pwd(nullptr, "pw", "x"), 0);
+    EXPECT_NE(change_pwd("alice", nullptr, "x"), 0);
+    EXPECT_NE(change_pwd("alice", "pw", nullptr), 0);
+    EXPECT_NE(clear_pwd(nullptr), 0);
+    EXPECT_NE(get_limit_info(nullptr, buf), 0);
+    EXPECT_NE(get_limit_info("sys_limit", nullptr), 0);
+    EXPECT_LT(add_limit(nullptr, "t"), 0);
+    EXPECT_LT(add_limit("n", nullptr), 0);
+    EXPECT_EQ(chk_user_limit(nullptr, nullptr), 0);
+    EXPECT_EQ(userNames(), std::vector<std::string>{"alice"});
+    EXPECT_EQ(login("alice", "pw"), 0) << "a refused call changed the password";
+}
+
+TEST_F(LoginTest, ChkUserLimitFollowsPositions)
+{
+    for (const char* item : {"a", "b", "c"})
+        ASSERT_GE(add_limit(item, "t"), 0);
+    ASSERT_EQ(add_user("u", "", 1, 0b101), 0);
+    ASSERT_EQ(add_user("all", "", 1, 0xFFFFFFFF), 0);
+    EXPECT_NE(chk_user_limit("a", "u"), 0);
+    EXPECT_EQ(chk_user_limit("b", "u"), 0);
+    EXPECT_NE(chk_user_limit("c", "u"), 0);
+    EXPECT_EQ(chk_user_limit("d", "u"), 0);
+    EXPECT_EQ(chk_user_limit("a", "nobody"), 0);
+    EXPECT_NE(chk_user_limit("b", "all"), 0);
+    ASSERT_EQ(login("u", ""), 0);
+    EXPECT_NE(chk_user_limit("c", nullptr), 0);
+    EXPECT_EQ(chk_user_limit("b", nullptr), 0);
+}
+
+TEST(Binding, LoginReachesTheStoreNotTheCLibrary)
+{
+    Dl_info info{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&login), &info), 0);
+    EXPECT_NE(std::strstr(info.dli_fname, "libkeyward.so"), nullptr) << info.dli_fname;
+    void* versioned = dlvsym(RTLD_DEFAULT, "login", "KEYWARD_1.0");
+    EXPECT_EQ(versioned, reinterpret_cast<void*>(&login));
+}
+
+TEST_F(LoginTest, UnknownUserThroughTheBoundName)
+{
+    // glibc's login(const struct utmp*) returns nothing; only the store
+    // answers ERR_NO_SUCH_USER.
+    EXPECT_EQ(login("nobody", "x"), ERR_NO_SUCH_USER);
+}
+
+TEST_F(UserTest, AddUserRules)
+{
+    EXPECT_EQ(add_user("a", "pw", 0, 0), 0);
+    EXPECT_EQ(add_user("b", "pw", 4, 0xFFFFFFFF), 0);
+    EXPECT_EQ(add_user("c", "pw", 1, 0x80000001), 0);
+    EXPECT_NE(add_user("a", "other", 1, 0), 0) << "duplicate name";
+    EXPECT_NE(add_user("d", "pw", -1, 0), 0);
+    EXPECT_NE(add_user("e", "pw", 5, 0), 0);
+    EXPECT_NE(add_user("", "pw", 1, 0), 0);
+
+    EXPECT_EQ(userNames(), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(get_user_group("a"), 0);
+    EXPECT_EQ(get_user_limit("b"), 0xFFFFFFFFu);
+    EXPECT_EQ(get_user_limit("c"), 0x80000001u) << "masks are kept as given, bits beyond the items too";
+    EXPECT_EQ(login("a", "pw"), 0) << "the duplicate must not have replaced the password";
+}
+
+TEST_F(UserTest, ChangeUserKeepsPasswordAndRefusesTakenNames)
+{
+    ASSERT_EQ(add_user("alice", "apw", 1, 1), 0);
+    ASSERT_EQ(add_user("bob", "bpw", 1, 2), 0);
+
+    EXPECT_NE(change_user("alice", "bob", 2, 3), 0);
+    EXPECT_EQ(get_user_group("alice"), 1) << "a refused change must change nothing";
+    EXPECT_NE(change_user("carol", "dave", 2, 3), 0);
+    EXPECT_NE(change_user("alice", "x", 7, 3), 0);
+
+    EXPECT_EQ(change_user("alice", "alice", 3, 0xF0), 0);
+    EXPECT_EQ(get_user_group("alice"), 3);
+    EXPECT_EQ(get_user_limit("alice"), 0xF0u);
+
+    EXPECT_EQ(change_user("alice", "ann", 2, 9), 0);
+    EXPECT_EQ(login("ann", "apw"), 0);
+    EXPECT_EQ(login("alice", "apw"), ERR_NO_SUCH_USER);
+    EXPECT_EQ(userNames(), (std::vector<std::string>{"ann", "bob"})) << "a rename keeps the position";
+}
+
+TEST_F(UserTest, DelUser)
+{
+    ASSERT_EQ(add_user("alice", "pw", 1, 0), 0);
+    ASSERT_EQ(add_user("bob", "pw", 1, 0), 0);
+    EXPECT_EQ(del_user("alice"), 0);
+    EXPECT_NE(del_user("alice"), 0);
+    EXPECT_NE(del_user("nobody"), 0);
+    EXPECT_EQ(userNames(), std::vector<std::string>{"bob"});
+}
+
+TEST_F(PasswordTest, ChangeAndClear)
+{
+    ASSERT_EQ(add_user("alice", "old", 1, 0), 0);
+    EXPECT_EQ(change_pwd("alice", "wrong", "new"), ERR_BAD_PASSWORD);
+    EXPECT_EQ(login("alice", "old"), 0);
+    EXPECT_NE(change_pwd("nobody", "old", "new"), 0);
+
+    EXPECT_EQ(change_pwd("alice", "old", "新密码"), 0);
+    EXPECT_EQ(login("alice", "old"), ERR_BAD_PASSWORD);
+    EXPECT_EQ(login("alice", "新密码"), 0);
+
+    EXPECT_EQ(clear_pwd("alice"), 0);
+    EXPECT_EQ(login("alice", "新密码"), ERR_BAD_PASSWORD);
+    EXPECT_EQ(login("alice", ""), 0);
+    EXPECT_EQ(change_pwd("alice", "", "again"), 0);
+    EXPECT_EQ(login("alice", "again"), 0);
+    EXPECT_NE(clear_pwd("nobody"), 0);
+}
+
+TEST_F(PasswordTest, HashCostIsCarriedByEachHash)
+{
+    ASSERT_EQ(add_user("cheap", "pw", 1, 0), 0);
+    keyward_stop();
+    setenv("KEYWARD_HASH_COST", "2", 1);
+    ASSERT_EQ(add_user("dearer", "pw", 1, 0), 0);
+    auto db = openDirect(m_dbPath);
+    const auto hashes = column(db.get(), "SELECT hash FROM users ORDER BY id");
+    ASSERT_EQ(hashes.size(), 2u);
+    EXPECT_EQ(hashes[0].rfind("$y$", 0), 0u);
+    EXPECT_NE(hashes[0].substr(0, 6), hashes[1].substr(0, 6)) << "the cost is part of the stored setting";
+    EXPECT_EQ(login("cheap", "pw"), 0);
+    EXPECT_EQ(login("dearer", "pw"), 0);
+}
+
+TEST_F(PasswordTest, NoPasswordInClearInTheDatabaseFile)
+{
+    const std::vector<std::string> secrets = {"Kx7-first-secret", "Qm4-second-secret", "Wz9-third-secret",
+                                              "Rt2-wrong-guess", "机密口令"};
+    ASSERT_EQ(add_user("alice", secrets[0].c_str(), 1, 0), 0);
+    ASSERT_EQ(add_user("bob", secrets[4].c_str(), 1, 0), 0);
+    ASSERT_EQ(change_pwd("alice", secrets[0].c_str(), secrets[1].c_str()), 0);
+    ASSERT_EQ(change_pwd("alice", secrets[3].c_str(), secrets[2].c_str()), ERR_BAD_PASSWORD);
+    ASSERT_EQ(login("alice", secrets[3].c_str()), ERR_BAD_PASSWORD);
+    ASSERT_EQ(login("bob", secrets[4].c_str()), 0);
+    keyward_stop();
+
+    const std::string bytes = readBytes(m_dbPath);
+    ASSERT_NE(bytes.find("alice"), std::string::npos) << "the file read is the store's";
+    for (const auto& s : secrets)
+        EXPECT_EQ(bytes.find(s), std::string::npos) << s;
+    EXPECT_EQ(bytes.find(utf8(u8"机密口令")), std::string::npos);
+}
+
+TEST_F(TextTest, NameLengthsCountCp936Bytes)
+{
+    const std::string ascii31(31, 'a');
+    const std::string ascii32(32, 'b');
+    EXPECT_EQ(add_user(ascii31.c_str(), "", 1, 0), 0);
+    EXPECT_NE(add_user(ascii32.c_str(), "", 1, 0), 0);
+    EXPECT_EQ(add_user(kName31.c_str(), "", 1, 0), 0);
+    EXPECT_NE(add_user(kName32.c_str(), "", 1, 0), 0);
+    EXPECT_NE(change_user(ascii31.c_str(), ascii32.c_str(), 1, 0), 0);
+    EXPECT_NE(login(ascii32.c_str(), ""), 0);
+
+    // A fresh listing gives the 31-byte names back byte for byte.
+    keyward_stop();
+    EXPECT_EQ(userNames(), (std::vector<std::string>{ascii31, kName31}));
+    auto db = openDirect(m_dbPath);
+    EXPECT_EQ(column(db.get(), "SELECT name FROM users ORDER BY id").at(1),
+              utf8(u8"系统权限管理员用户名称测试中文x"))
+        << "the database holds UTF-8";
+}
+
+TEST_F(TextTest, ItemTextLimits)
+{
+    EXPECT_GE(add_limit(kName31.c_str(), kName31.c_str()), 0);
+    EXPECT_LT(add_limit(kName32.c_str(), "t"), 0);
+    EXPECT_LT(add_limit("n", kName32.c_str()), 0);
+    EXPECT_GE(add_limit("untitled", ""), 0);
+    EXPECT_EQ(limitNames(), (std::vector<std::string>{kName31, "untitled"}));
+
+    char buf[40];
+    std::memset(buf, 'Z', sizeof buf);
+    EXPECT_EQ(get_limit_info(kName31.c_str(), buf), 0);
+    EXPECT_EQ(std::string(buf), kName31);
+    EXPECT_EQ(buf[32], 'Z') << "wrote past the 32-byte buffer";
+    EXPECT_NE(get_limit_info("missing", buf), 0);
+    EXPECT_STREQ(buf, "") << "no item leaves the buffer empty";
+}
+
+TEST_F(TextTest, BytesThatAreNotCp936AreRefused)
+{
+    ASSERT_EQ(add_user("alice", "pw", 1, 0), 0);
+    const char* invalid[] = {
+        "\xff\xfe",        // 0xFF is no lead byte
+        "ab\x81",          // lead byte cut off at the end
+        "\x81\x20x",       // trail byte out of range
+        "tab\there",       // control characters are no name
+    };
+    for (const char* text : invalid) {
+        EXPECT_NE(add_user(text, "pw", 1, 0), 0) << text;
+        EXPECT_NE(login(text, "pw"), 0) << text;
+        EXPECT_NE(change_user("alice", text, 1, 0), 0) << text;
+        EXPECT_LT(add_limit(text, "t"), 0) << text;
+        EXPECT_LT(add_limit("item", text), 0) << text;
+    }
+    EXPECT_NE(add_user("bob", "\xff", 1, 0), 0) << "passwords are CP936 text too";
+    EXPECT_NE(change_pwd("alice", "pw", "ab\x81"), 0);
+    EXPECT_EQ(userNames(), std::vector<std::string>{"alice"});
+    EXPECT_TRUE(limitNames().empty());
+    EXPECT_EQ(login("alice", "pw"), 0);
+}
+
+TEST_F(TextTest, PasswordLimitAndEmptyPassword)
+{
+    const std::string pw255(255, 'p');
+    const std::string pw256(256, 'p');
+    EXPECT_EQ(add_user("long", pw255.c_str(), 1, 0), 0);
+    EXPECT_NE(add_user("longer", pw256.c_str(), 1, 0), 0);
+    EXPECT_EQ(add_user("empty", "", 1, 0), 0);
+    EXPECT_EQ(login("long", pw255.c_str()), 0);
+    EXPECT_EQ(login("empty", ""), 0);
+    EXPECT_EQ(login("empty", " "), ERR_BAD_PASSWORD);
+}
+
+TEST_F(ListingTest, CountThenFillInInsertionOrder)
+{
+    EXPECT_EQ(get_user_list(nullptr), 0);
+    EXPECT_EQ(get_limit_list(nullptr), 0);
+    ASSERT_EQ(add_user("zed", "", 3, 7), 0);
+    ASSERT_EQ(add_user("amy", "", 1, 0xFFFFFFFF), 0);
+    ASSERT_EQ(get_user_list(nullptr), 2);
+    UserRecord recs[2];
+    std::memset(recs, 0xAB, sizeof recs);
+    EXPECT_EQ(get_user_list(recs), 2);
+    EXPECT_STREQ(recs[0].name, "zed");
+    EXPECT_EQ(recs[0].level, 3);
+    EXPECT_EQ(recs[0].mask, 7u);
+    EXPECT_STREQ(recs[1].name, "amy");
+    EXPECT_EQ(recs[1].mask, 0xFFFFFFFFu);
+    for (std::size_t i = std::strlen(recs[0].name); i < sizeof recs[0].name; ++i)
+        EXPECT_EQ(recs[0].name[i], 0) << "name bytes after the text are zero";
+
+    ASSERT_GE(add_limit("z", "last"), 0);
+    ASSERT_GE(add_limit("a", "first"), 0);
+    EXPECT_EQ(limitNames(), (std::vector<std::string>{"z", "a"}));
+}
+
+TEST_F(ListingTest, FillNeverWritesMoreThanTheCountReported)
+{
+    ASSERT_EQ(add_user("u1", "", 1, 0), 0);
+    ASSERT_EQ(add_user("u2", "", 1, 0), 0);
+    ASSERT_GE(add_limit("i1", "t"), 0);
+    ASSERT_EQ(get_user_list(nullptr), 2);
+    ASSERT_EQ(get_limit_list(nullptr), 1);
+
+    // Another process adds between the two calls.
+    ASSERT_TRUE(inChild([] { return add_user("u3", "", 1, 0) == 0 && add_limit("i2", "t") >= 0; }));
+
+    UserRecord users[3];
+    std::memset(users, 0xAB, sizeof users);
+    EXPECT_EQ(get_user_list(users), 2);
+    EXPECT_STREQ(users[1].name, "u2");
+    EXPECT_EQ(static_cast<unsigned char>(users[2].name[0]), 0xAB) << "wrote a record the count did not announce";
+
+    LimitRecord items[2];
+    std::memset(items, 0xAB, sizeof items);
+    EXPECT_EQ(get_limit_list(items), 1);
+    EXPECT_STREQ(items[0].name, "i1");
+    EXPECT_EQ(static_cast<unsigned char>(items[1].name[0]), 0xAB);
+}
+
+TEST_F(ListingTest, FillZeroesRecordsThatWentMissing)
+{
+    ASSERT_EQ(add_user("u1", "", 1, 1), 0);
+    ASSERT_EQ(add_user("u2", "", 2, 2), 0);
+    ASSERT_GE(add_limit("i1", "t1"), 0);
+    ASSERT_GE(add_limit("i2", "t2"), 0);
+    ASSERT_EQ(get_user_list(nullptr), 2);
+    ASSERT_EQ(get_limit_list(nullptr), 2);
+    ASSERT_TRUE(inChild([] { return del_user("u1") == 0 && del_limit(1) == 0; }));
+
+    UserRecord users[2];
+    std::memset(users, 0xAB, sizeof users);
+    EXPECT_EQ(get_user_list(users), 2);
+    EXPECT_STREQ(users[0].name, "u2");
+    const UserRecord zero{};
+    EXPECT_EQ(std::memcmp(&users[1], &zero, sizeof zero), 0);
+
+    LimitRecord items[2];
+    std::memset(items, 0xAB, sizeof items);
+    EXPECT_EQ(get_limit_list(items), 2);
+    EXPECT_STREQ(items[0].name, "i1");
+    const LimitRecord none{};
+    EXPECT_EQ(std::memcmp(&items[1], &none, sizeof none), 0);
+}
+
+TEST_F(ListingTest, FillWithoutACountWritesNothing)
+{
+    ASSERT_EQ(add_user("u1", "", 1, 0), 0);
+    ASSERT_GE(add_limit("i1", "t"), 0);
+    UserRecord user;
+    std::memset(&user, 0xAB, sizeof user);
+    EXPECT_LT(get_user_list(&user), 0);
+    EXPECT_EQ(static_cast<unsigned char>(user.name[0]), 0xAB);
+    LimitRecord item;
+    std::memset(&item, 0xAB, sizeof item);
+    EXPECT_LT(get_limit_list(&item), 0);
+    EXPECT_EQ(static_cast<unsigned char>(item.name[0]), 0xAB);
+}
+
+TEST_F(LimitTest, AddLimitAppendsOnceAndStopsAt32)
+{
+    EXPECT_EQ(add_limit("sys_limit", SYS_LIMIT_TITLE), 0);
+    EXPECT_LT(add_limit("sys_limit", SYS_LIMIT_TITLE), 0) << "registered at every start, kept once";
+    EXPECT_LT(add_limit("sys_limit", "other title"), 0);
+    for (int i = 1; i < KEYWARD_MAX_LIMITS; ++i)
+        EXPECT_EQ(add_limit(("item" + std::to_string(i)).c_str(), "t"), i);
+    EXPECT_LT(add_limit("item32", "t"), 0);
+    EXPECT_EQ(get_limit_list(nullptr), KEYWARD_MAX_LIMITS);
+
+    char title[32];
+    EXPECT_EQ(get_limit_info("sys_limit", title), 0);
+    EXPECT_STREQ(title, SYS_LIMIT_TITLE);
+}
+
+TEST_F(LimitTest, DeletingAnItemRealignsEveryMask)
+{
+    for (const char* item : {"a", "b", "c", "d"})
+        ASSERT_GE(add_limit(item, "t"), 0);
+    ASSERT_EQ(add_user("abd", "", 1, 0b1011), 0);
+    ASSERT_EQ(add_user("all", "", 4, 0xFFFFFFFF), 0);
+    ASSERT_EQ(add_user("high", "", 1, 0x80000004), 0);
+
+    EXPECT_EQ(del_limit(1), 0);
+    EXPECT_EQ(limitNames(), (std::vector<std::string>{"a", "c", "d"}));
+    EXPECT_EQ(get_user_limit("abd"), 0b101u);
+    EXPECT_NE(chk_user_limit("d", "abd"), 0);
+    EXPECT_EQ(chk_user_limit("c", "abd"), 0) << "the grant of b must not pass to c";
+    EXPECT_EQ(get_user_limit("all"), 0xFFFFFFFFu);
+    EXPECT_EQ(get_user_limit("high"), 0x40000002u);
+
+    EXPECT_NE(del_limit(3), 0);
+    EXPECT_NE(del_limit(-1), 0);
+    EXPECT_EQ(get_user_limit("abd"), 0b101u) << "a refused delete must not shift masks";
+
+    EXPECT_EQ(del_limit(2), 0);
+    EXPECT_EQ(get_user_limit("abd"), 0b1u);
+}
+
+TEST_F(LimitTest, DeletingTheLastOfThirtyTwo)
+{
+    for (int i = 0; i < KEYWARD_MAX_LIMITS; ++i)
+        ASSERT_EQ(add_limit(("i" + std::to_string(i)).c_str(), "t"), i);
+    ASSERT_EQ(add_user("u", "", 1, 0x80000001), 0);
+    EXPECT_EQ(del_limit(31), 0);
+    EXPECT_EQ(get_user_limit("u"), 1u);
+    EXPECT_EQ(add_limit("again", "t"), 31);
+    EXPECT_EQ(chk_user_limit("again", "u"), 0);
+}
+
+namespace {
+
+struct AuditRow {
+    std::string actor, action, target, outcome;
+    bool operator==(const AuditRow&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const AuditRow& r)
+{
+    return os << "{" << r.actor << ", " << r.action << ", " << r.target << ", " << r.outcome << "}";
+}
+
+std::vector<AuditRow> auditRows(sqlite3* db)
+{
+    const auto lines = column(db, "SELECT ifnull(actor, '-') || '|' || action || '|' || ifnull(target, '-') || '|' || "
+                                  "outcome FROM audit ORDER BY id");
+    std::vector<AuditRow> rows;
+    for (const auto& line : lines) {
+        std::vector<std::string> f;
+        std::size_t start = 0;
+        for (std::size_t bar; (bar = line.find('|', start)) != std::string::npos; start = bar + 1)
+            f.push_back(line.substr(start, bar - start));
+        f.push_back(line.substr(start));
+        rows.push_back({f.at(0), f.at(1), f.at(2), f.at(3)});
+    }
+    return rows;
+}
+
+}  // namespace
+
+TEST_F(AuditTest, EveryAttemptAndChangeIsRecorded)
+{
+    EXPECT_EQ(login("ghost", "pw"), ERR_NO_SUCH_USER);
+    ASSERT_EQ(add_user("admin", "Secret-1", 4, 0xFFFFFFFF), 0);
+    EXPECT_EQ(login("admin", "Wrong-1"), ERR_BAD_PASSWORD);
+    ASSERT_EQ(login("admin", "Secret-1"), 0);
+    ASSERT_EQ(add_user("bob", "Secret-2", 1, 0), 0);
+    EXPECT_NE(add_user("bob", "Secret-3", 1, 0), 0);
+    ASSERT_EQ(change_user("bob", "rob", 2, 1), 0);
+    ASSERT_EQ(change_pwd("rob", "Secret-2", "Secret-4"), 0);
+    ASSERT_EQ(clear_pwd("rob"), 0);
+    ASSERT_GE(add_limit("item", "t"), 0);
+    ASSERT_EQ(del_limit(0), 0);
+    ASSERT_EQ(del_user("rob"), 0);
+
+    auto db = openDirect(m_dbPath);
+    const std::vector<AuditRow> expected = {
+        {"-", "login", "ghost", "no_such_user"},
+        {"-", "user_add", "admin", "ok"},
+        {"-", "login", "admin", "bad_password"},
+        {"-", "login", "admin", "ok"},
+        {"admin", "user_add", "bob", "ok"},
+        {"admin", "user_add", "bob", "name_taken"},
+        {"admin", "user_change", "bob", "ok"},
+        {"admin", "password_change", "rob", "ok"},
+        {"admin", "password_clear", "rob", "ok"},
+        {"admin", "item_add", "item", "ok"},
+        {"admin", "item_delete", "item", "ok"},
+        {"admin", "user_delete", "rob", "ok"},
+    };
+    EXPECT_EQ(auditRows(db.get()), expected);
+
+    const auto times = column(db.get(), "SELECT at FROM audit");
+    const std::regex utc(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+    for (const auto& t : times)
+        EXPECT_TRUE(std::regex_match(t, utc)) << t;
+    const auto all = column(db.get(), "SELECT group_concat(ifnull(actor,'') || ifnull(target,'') || "
+                                      "ifnull(detail,'') || outcome, ' ') FROM audit");
+    for (const char* secret : {"Secret-1", "Secret-2", "Secret-3", "Secret-4", "Wrong-1"})
+        EXPECT_EQ(all.at(0).find(secret), std::string::npos) << secret;
+}
+
+TEST_F(AuditTest, TrailIsAppendOnly)
+{
+    ASSERT_EQ(login("ghost", "pw"), ERR_NO_SUCH_USER);
+    keyward_stop();
+    auto db = openDirect(m_dbPath);
+    EXPECT_NE(exec(db.get(), "UPDATE audit SET outcome = 'ok'"), SQLITE_OK);
+    EXPECT_NE(exec(db.get(), "DELETE FROM audit"), SQLITE_OK);
+    EXPECT_EQ(column(db.get(), "SELECT outcome FROM audit"), std::vector<std::string>{"no_such_user"});
+}
+
+TEST_F(DatabaseTest, PersistsAcrossStopAndStart)
+{
+    keyward_start();
+    ASSERT_EQ(add_user("alice", "pw", 3, 0x11), 0);
+    ASSERT_GE(add_limit("sys_limit", SYS_LIMIT_TITLE), 0);
+    keyward_stop();
+    keyward_stop();
+    keyward_start();
+    keyward_start();
+    EXPECT_EQ(userNames(), std::vector<std::string>{"alice"});
+    EXPECT_EQ(get_user_limit("alice"), 0x11u);
+    EXPECT_EQ(limitNames(), std::vector<std::string>{"sys_limit"});
+    EXPECT_EQ(login("alice", "pw"), 0);
+    keyward_stop();
+    EXPECT_STREQ(get_cur_user(), "") << "stop ends the login";
+    EXPECT_EQ(get_user_group("alice"), 3) << "calls after stop reopen";
+}
+
+TEST_F(DatabaseTest, FileFolderAndConnectionSettings)
+{
+    keyward_start();
+    struct stat st {};
+    ASSERT_EQ(stat(m_dbPath.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat((m_dir / "store").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    auto db = openDirect(m_dbPath);
+    EXPECT_EQ(column(db.get(), "PRAGMA journal_mode"), std::vector<std::string>{"delete"});
+    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"1"});
+}
+
+TEST_F(DatabaseTest, DefaultPaths)
+{
+    unsetenv("KEYWARD_DB");
+    setenv("XDG_DATA_HOME", (m_dir / "xdg").c_str(), 1);
+    ASSERT_EQ(add_user("x", "", 1, 0), 0);
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "xdg" / "varnock" / "keyward.db"));
+    keyward_stop();
+
+    const std::string home = getenv("HOME") != nullptr ? getenv("HOME") : "";
+    unsetenv("XDG_DATA_HOME");
+    setenv("HOME", (m_dir / "home").c_str(), 1);
+    ASSERT_EQ(add_user("y", "", 1, 0), 0);
+    keyward_stop();
+    setenv("HOME", home.c_str(), 1);
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "home" / ".local" / "share" / "varnock" / "keyward.db"));
+}
+
+TEST_F(DatabaseTest, NewerSchemaFailsCleanly)
+{
+    keyward_start();
+    keyward_stop();
+    {
+        auto db = openDirect(m_dbPath);
+        ASSERT_EQ(exec(db.get(), "PRAGMA user_version = 99"), SQLITE_OK);
+    }
+    EXPECT_NE(add_user("x", "", 1, 0), 0);
+    EXPECT_NE(login("x", ""), 0);
+    EXPECT_LT(get_user_list(nullptr), 0);
+    EXPECT_STREQ(get_cur_user(), "");
+}
+
+TEST_F(DatabaseTest, UnusablePathFailsCleanly)
+{
+    setenv("KEYWARD_DB", "/proc/keyward-cannot-be-here/k.db", 1);
+    EXPECT_NE(add_user("x", "", 1, 0), 0);
+    EXPECT_LT(add_limit("x", "t"), 0);
+    EXPECT_LT(get_user_list(nullptr), 0);
+    EXPECT_EQ(get_user_group("x"), 0);
+}
+
+TEST_F(ConcurrencyTest, TwoProcessesWritingAtOnce)
+{
+    constexpr int kEach = 40;
+    auto addMany = [](const char* prefix) {
+        int failures = 0;
+        for (int i = 0; i < kEach; ++i)
+            failures += add_user((prefix + std::to_string(i)).c_str(), "pw", 1, 0) != 0;
+        return failures == 0;
+    };
+    // The parent's connection is open before the fork; the child must not
+    // use it.
+    ASSERT_EQ(get_user_list(nullptr), 0);
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(addMany("child") ? 0 : 1);
+    const bool parentOk = addMany("parent");
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(parentOk);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    const auto names = userNames();
+    EXPECT_EQ(names.size(), 2u * kEach);
+    for (int i = 0; i < kEach; ++i) {
+        EXPECT_NE(std::find(names.begin(), names.end(), "child" + std::to_string(i)), names.end());
+        EXPECT_NE(std::find(names.begin(), names.end(), "parent" + std::to_string(i)), names.end());
+    }
+    auto db = openDirect(m_dbPath);
+    EXPECT_EQ(column(db.get(), "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+    EXPECT_EQ(column(db.get(), "SELECT count(*) FROM audit WHERE outcome = 'ok'"),
+              std::vector<std::string>{std::to_string(2 * kEach)});
+}
+
+TEST(PlatformLibraries, StartAndStopInAnyOrder)
+{
+    EXPECT_EQ(trailbook_stop(), 0);
+    EXPECT_EQ(setbank_stop(), 0);
+    EXPECT_EQ(trailbook_start(), 0);
+    EXPECT_EQ(trailbook_start(), 0);
+    EXPECT_EQ(setbank_start(), 0);
+    EXPECT_EQ(trailbook_stop(), 0);
+    EXPECT_EQ(trailbook_stop(), 0);
+    EXPECT_EQ(setbank_stop(), 0);
+    EXPECT_EQ(keyward_stop(), 0);
+    EXPECT_EQ(keyward_stop(), 0);
+}

@@ -1,0 +1,47 @@
+// Shared helpers of the store's tests: a fresh database per test and direct
+// SQL on it.
+#pragma once
+
+#include "process.h"
+#include "store/keyward.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kwtest {
+
+// Each test gets its own folder and database; the hash cost is the lowest so
+// the suite stays fast.
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::filesystem::path m_dir;
+    std::string m_dbPath;
+};
+
+struct SqliteCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Sqlite = std::unique_ptr<sqlite3, SqliteCloser>;
+
+// A second, independent connection to the file, as another process has.
+Sqlite openDirect(const std::string& path);
+// The first column of every row; throws on an SQL error.
+std::vector<std::string> column(sqlite3* db, const std::string& sql);
+// SQLITE_OK or the error code of running sql.
+int exec(sqlite3* db, const std::string& sql);
+
+std::string readBytes(const std::filesystem::path& path);
+
+// The names of get_user_list / get_limit_list, through the two-call listing.
+std::vector<std::string> userNames();
+std::vector<std::string> limitNames();
+
+}  // namespace kwtest
