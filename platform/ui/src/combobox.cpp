@@ -13,8 +13,12 @@ namespace {
 
 constexpr int kBytesRole = Qt::UserRole;
 
-bool isLeadByte(unsigned char c) { return c >= 0x81 && c != 0xFF; }
-char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+bool isLeadByte(unsigned char c) {
+    return c >= 0x81 && c != 0xFF;
+}
+char foldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 // ASCII letters compare without case; the bytes of double-byte characters
 // compare exactly (their trail bytes may look like letters).

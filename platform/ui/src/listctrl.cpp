@@ -134,9 +134,12 @@ public:
 private:
     QVariant alignment(int col) const {
         switch (m_columns[std::size_t(col)].format & kLvcfmtJustifyMask) {
-            case kLvcfmtRight: return int(Qt::AlignRight | Qt::AlignVCenter);
-            case kLvcfmtCenter: return int(Qt::AlignHCenter | Qt::AlignVCenter);
-            default: return int(Qt::AlignLeft | Qt::AlignVCenter);
+            case kLvcfmtRight:
+                return int(Qt::AlignRight | Qt::AlignVCenter);
+            case kLvcfmtCenter:
+                return int(Qt::AlignHCenter | Qt::AlignVCenter);
+            default:
+                return int(Qt::AlignLeft | Qt::AlignVCenter);
         }
     }
 
@@ -181,7 +184,9 @@ WPARAM mouseKeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
     return flags;
 }
 
-LPARAM pointParam(QPoint p) { return MAKELPARAM(unsigned(p.x()), unsigned(p.y())); }
+LPARAM pointParam(QPoint p) {
+    return MAKELPARAM(unsigned(p.x()), unsigned(p.y()));
+}
 
 }  // namespace
 
@@ -191,7 +196,9 @@ LPARAM pointParam(QPoint p) { return MAKELPARAM(unsigned(p.x()), unsigned(p.y())
 class ListView final : public QTreeView {
 public:
     ListView(HWND self, DWORD style, QWidget* parent)
-        : QTreeView(parent), m_self(self), m_model(new ListModel(this)),
+        : QTreeView(parent),
+          m_self(self),
+          m_model(new ListModel(this)),
           m_delegate(new CellDelegate(this)) {
         setModel(m_model);
         setItemDelegate(m_delegate);
@@ -250,10 +257,11 @@ public:
             const bool changed = select ? selectedCount() != count : selectedCount() != 0;
             quietly([&] {
                 const QItemSelection all(m_model->index(0, 0), m_model->index(count - 1, lastCol));
-                selectionModel()->select(all, select ? QItemSelectionModel::Select
-                                                     : QItemSelectionModel::Deselect);
+                selectionModel()->select(
+                    all, select ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
             });
-            if (changed) notifyItemChanged(-1, select ? LVIS_SELECTED : 0, select ? 0 : LVIS_SELECTED);
+            if (changed)
+                notifyItemChanged(-1, select ? LVIS_SELECTED : 0, select ? 0 : LVIS_SELECTED);
             return;
         }
         QItemSelectionModel::SelectionFlags cmd =
@@ -399,11 +407,16 @@ private:
         opt.singleStep = bar->singleStep();
         opt.pageStep = bar->pageStep();
         switch (bar->style()->hitTestComplexControl(QStyle::CC_ScrollBar, &opt, pos, bar)) {
-            case QStyle::SC_ScrollBarSubLine: return kSbLineUp;
-            case QStyle::SC_ScrollBarAddLine: return kSbLineDown;
-            case QStyle::SC_ScrollBarSubPage: return kSbPageUp;
-            case QStyle::SC_ScrollBarAddPage: return kSbPageDown;
-            default: return kSbThumbTrack;
+            case QStyle::SC_ScrollBarSubLine:
+                return kSbLineUp;
+            case QStyle::SC_ScrollBarAddLine:
+                return kSbLineDown;
+            case QStyle::SC_ScrollBarSubPage:
+                return kSbPageUp;
+            case QStyle::SC_ScrollBarAddPage:
+                return kSbPageDown;
+            default:
+                return kSbThumbTrack;
         }
     }
 
@@ -416,8 +429,8 @@ private:
             return;
         }
         if (!isRowSelected(at.row()))
-            selectionModel()->select(at, QItemSelectionModel::ClearAndSelect |
-                                             QItemSelectionModel::Rows);
+            selectionModel()->select(
+                at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         selectionModel()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
     }
 
@@ -602,7 +615,8 @@ int CListCtrl::GetItemText(int nItem, int nSubItem, LPTSTR lpszText, int nLen) c
     // Cut at a character boundary: never leave half of a double-byte character.
     std::size_t n = 0;
     while (n < text.size()) {
-        const std::size_t step = (static_cast<unsigned char>(text[n]) >= 0x81 && n + 1 < text.size()) ? 2 : 1;
+        const std::size_t step =
+            (static_cast<unsigned char>(text[n]) >= 0x81 && n + 1 < text.size()) ? 2 : 1;
         if (n + step > std::size_t(nLen - 1)) break;
         n += step;
     }
@@ -685,7 +699,8 @@ UINT CListCtrl::GetItemState(int nItem, UINT nMask) const {
     if (!validRow(view, nItem)) return 0;
     UINT state = 0;
     if (view->isRowSelected(nItem)) state |= LVIS_SELECTED;
-    if (view->currentIndex().isValid() && view->currentIndex().row() == nItem) state |= LVIS_FOCUSED;
+    if (view->currentIndex().isValid() && view->currentIndex().row() == nItem)
+        state |= LVIS_FOCUSED;
     return state & nMask;
 }
 

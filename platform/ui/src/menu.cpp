@@ -112,7 +112,9 @@ void fillQMenu(QMenu* target, const HMENU__& menu) {
 
 CMenu::CMenu() = default;
 
-CMenu::~CMenu() { DestroyMenu(); }
+CMenu::~CMenu() {
+    DestroyMenu();
+}
 
 BOOL CMenu::LoadMenu(UINT nIDResource) {
     const ui::MenuTemplate* t = ui::FindMenu(int(nIDResource));
@@ -149,7 +151,9 @@ CMenu* CMenu::GetSubMenu(int nPos) const {
     return wrapperOf(m_hMenu->items[std::size_t(nPos)].popup.get());
 }
 
-int CMenu::GetMenuItemCount() const { return m_hMenu ? int(m_hMenu->items.size()) : -1; }
+int CMenu::GetMenuItemCount() const {
+    return m_hMenu ? int(m_hMenu->items.size()) : -1;
+}
 
 UINT CMenu::GetMenuItemID(int nPos) const {
     if (!m_hMenu || nPos < 0 || std::size_t(nPos) >= m_hMenu->items.size()) return UINT(-1);
@@ -240,7 +244,9 @@ BOOL CMenu::TrackPopupMenu(UINT nFlags, int x, int y, CWnd* pWnd, const RECT*) {
     return TRUE;
 }
 
-CMenu* CMenu::FromHandle(HMENU hMenu) { return wrapperOf(hMenu); }
+CMenu* CMenu::FromHandle(HMENU hMenu) {
+    return wrapperOf(hMenu);
+}
 
 // ---- the system menu ----------------------------------------------------------------
 namespace ui::detail {

@@ -26,20 +26,29 @@ namespace {
 
 QMessageBox::Icon iconOf(UINT type) {
     switch (type & MB_ICONMASK) {
-        case MB_ICONERROR: return QMessageBox::Critical;
-        case MB_ICONQUESTION: return QMessageBox::Question;
-        case MB_ICONWARNING: return QMessageBox::Warning;
-        case MB_ICONINFORMATION: return QMessageBox::Information;
-        default: return QMessageBox::NoIcon;
+        case MB_ICONERROR:
+            return QMessageBox::Critical;
+        case MB_ICONQUESTION:
+            return QMessageBox::Question;
+        case MB_ICONWARNING:
+            return QMessageBox::Warning;
+        case MB_ICONINFORMATION:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
     }
 }
 
 QMessageBox::StandardButtons buttonsOf(UINT type) {
     switch (type & MB_TYPEMASK) {
-        case MB_OKCANCEL: return QMessageBox::Ok | QMessageBox::Cancel;
-        case MB_YESNO: return QMessageBox::Yes | QMessageBox::No;
-        case MB_YESNOCANCEL: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-        default: return QMessageBox::Ok;
+        case MB_OKCANCEL:
+            return QMessageBox::Ok | QMessageBox::Cancel;
+        case MB_YESNO:
+            return QMessageBox::Yes | QMessageBox::No;
+        case MB_YESNOCANCEL:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        default:
+            return QMessageBox::Ok;
     }
 }
 
@@ -47,21 +56,21 @@ QMessageBox::StandardButtons buttonsOf(UINT type) {
 int closedAnswer(UINT type) {
     switch (type & MB_TYPEMASK) {
         case MB_OKCANCEL:
-        case MB_YESNOCANCEL: return IDCANCEL;
-        case MB_YESNO: return IDNO;
-        default: return IDOK;
+        case MB_YESNOCANCEL:
+            return IDCANCEL;
+        case MB_YESNO:
+            return IDNO;
+        default:
+            return IDOK;
     }
 }
 
 }  // namespace
 
 int presentMessageBox(const MessageBoxRequest& request) {
-    MessageBoxRequest shown = request;
-    // No caption given: the original platform's default title.
-    if (shown.caption.empty()) shown.caption = "Error";
     // A copy, so that a presenter may replace itself while it answers.
     const MessageBoxPresenter presenter = installedPresenter();
-    return presenter ? presenter(shown) : showMessageBox(shown);
+    return presenter ? presenter(request) : showMessageBox(request);
 }
 
 int showMessageBox(const MessageBoxRequest& request) {
@@ -75,16 +84,20 @@ int showMessageBox(const MessageBoxRequest& request) {
                              ? QMessageBox::Yes
                              : QMessageBox::Ok);
     const HWND ownerHandle = request.owner;
-    QTimer::singleShot(0, &box, [ownerHandle] {
-        runModalHook(ModalKind::MessageBox, wndOf(ownerHandle));
-    });
+    QTimer::singleShot(0, &box,
+                       [ownerHandle] { runModalHook(ModalKind::MessageBox, wndOf(ownerHandle)); });
     box.exec();
     switch (box.standardButton(box.clickedButton())) {
-        case QMessageBox::Ok: return IDOK;
-        case QMessageBox::Cancel: return IDCANCEL;
-        case QMessageBox::Yes: return IDYES;
-        case QMessageBox::No: return IDNO;
-        default: return closedAnswer(type);
+        case QMessageBox::Ok:
+            return IDOK;
+        case QMessageBox::Cancel:
+            return IDCANCEL;
+        case QMessageBox::Yes:
+            return IDYES;
+        case QMessageBox::No:
+            return IDNO;
+        default:
+            return closedAnswer(type);
     }
 }
 
