@@ -84,27 +84,28 @@ private:
 // ---- paths ------------------------------------------------------------------
 
 // A directory only this user may enter: owned by us, a real directory, no
-// access for group or others (tightened if it was looser).
-bool isPrivateDir(const std::string& path) {
+// access for group or others (with `tighten`, made so if it was looser).
+bool isPrivateDir(const std::string& path, bool tighten) {
     UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (!dir.valid() || ::fstat(dir.get(), &st) != 0) return false;
     if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
-    if ((st.st_mode & 077) != 0 && ::fchmod(dir.get(), 0700) != 0) return false;
-    return true;
+    if ((st.st_mode & 077) == 0) return true;
+    return tighten && ::fchmod(dir.get(), 0700) == 0;
 }
 
 // $XDG_RUNTIME_DIR, else a private folder under $TMPDIR or /tmp named by uid;
-// empty when neither is usable.
+// empty when neither is usable. The session's runtime directory is not ours
+// to change; our own folder is.
 std::string runtimeDir() {
     if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && xdg[0] == '/') {
-        if (isPrivateDir(xdg)) return xdg;
+        if (isPrivateDir(xdg, false)) return xdg;
     }
     const char* tmp = std::getenv("TMPDIR");
     std::string dir = (tmp && tmp[0] == '/') ? tmp : "/tmp";
     dir += "/ui-desktop-" + std::to_string(::geteuid());
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    return isPrivateDir(dir) ? dir : std::string();
+    return isPrivateDir(dir, true) ? dir : std::string();
 }
 
 // File name stem for a mutex name: readable, safe, and unique through a hash
@@ -329,7 +330,10 @@ void serveConnection(QLocalSocket* socket) {
     QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket] {
         while (socket->canReadLine()) {
             const QByteArray line = socket->readLine(kMaxLine + 1);
-            if (!line.endsWith('\n')) break;  // longer than any request
+            if (!line.endsWith('\n')) {  // longer than any request
+                socket->abort();
+                return;
+            }
             socket->write(answer(line) + '\n');
         }
         if (socket->bytesAvailable() > kMaxLine) socket->abort();
