@@ -1,6 +1,18 @@
 // The account store's call interface: records, levels, result codes and the
 // calls of libkeyward, plus the start/stop entries of the three platform
 // libraries. Every text crossing this interface is NUL-terminated CP936.
+//
+// Text: names and titles are 1..31 bytes of valid CP936 without control
+// characters (titles may be empty); passwords are 0..255 bytes of valid
+// CP936. Anything else makes the call fail; nothing is truncated or
+// replaced. A null pointer where text is expected fails too.
+//
+// The store keeps its SQLite database at $KEYWARD_DB, else
+// $XDG_DATA_HOME/varnock/keyward.db, else ~/.local/share/varnock/keyward.db.
+// Passwords are yescrypt hashes; the cost comes from $KEYWARD_HASH_COST
+// (1..11, tests use 1), else the database's settings row 'hash_cost', else
+// the built-in cost. Each call is one transaction, audited when it writes;
+// several processes may share the database.
 #pragma once
 
 #include <cstddef>
@@ -33,8 +45,13 @@ static_assert(sizeof(LimitRecord) == 64);
 static_assert(offsetof(LimitRecord, name) == 0);
 static_assert(offsetof(LimitRecord, title) == 32);
 
-constexpr int ERR_NO_SUCH_USER = -986;
+constexpr int ERR_NO_SUCH_USER = -986;   // also from calls naming a user to change
 constexpr int ERR_BAD_PASSWORD = -1094;
+// Other failures are small negative numbers: -1 null argument, -2 invalid
+// text, -3 text too long, -4 empty name, -5 user exists, -6 level out of
+// range, -7 no such item, -8 item exists, -9 32 items exist, -10 list not
+// counted first, -12 hashing failed, -13 database locked, -14 database
+// unavailable.
 
 constexpr int KEYWARD_MAX_LIMITS = 32;    // one item per mask bit
 constexpr int KEYWARD_MAX_TEXT = 31;      // bytes of text in a 32-byte field
@@ -62,7 +79,9 @@ KEYWARD_API int setbank_start(void);
 KEYWARD_API int setbank_stop(void);
 
 // ---- the logged-in user -------------------------------------------------
-// Checks name and password. 0: the store remembers the user for this process;
+// Checks name and password. 0: the store remembers the user for this process
+// by identity (a rename is followed, a deleted user holds nothing, a failed
+// attempt keeps the previous user, keyward_stop forgets);
 // ERR_NO_SUCH_USER; ERR_BAD_PASSWORD; any other nonzero value: not done
 // (bad text, store unavailable). Every attempt is audited.
 KEYWARD_API int login(const char* name, const char* password);
@@ -86,8 +105,10 @@ KEYWARD_API int chk_user_limit(const char* name, const char* user);
 
 // ---- users --------------------------------------------------------------
 // Two-call listing: with a null buffer returns the number of users; with a
-// buffer fills at most as many records as the last count call of this
-// process reported (zero-filling those it lacks) and returns that number.
+// buffer fills exactly as many records as the last count call of this
+// process reported (zero-filling those it lacks, never writing more, even
+// when another process added users meanwhile) and returns that number.
+// A fill without an earlier count writes nothing and fails.
 KEYWARD_API int get_user_list(UserRecord* buf);
 
 // Adds a user with a unique name, level 0..4 and the mask as given. 0 = added.
@@ -120,7 +141,8 @@ KEYWARD_API int get_limit_info(const char* name, char* buf);
 KEYWARD_API int add_limit(const char* name, const char* title);
 
 // Removes the item at position pos (from 0). Every stored mask drops bit pos
-// and the bits above move down one place; an all-ones mask stays all-ones.
+// and the bits above move down one place, so no grant passes to the item
+// that takes the position; an all-ones mask ("every item") stays all-ones.
 // 0 = removed.
 KEYWARD_API int del_limit(int pos);
 

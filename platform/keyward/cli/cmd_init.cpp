@@ -20,6 +20,11 @@ std::string InitCommand::run(const std::vector<std::string>& argv)
     const Args args = parseArgs(argv, {{"--admin", true}, {"--password-stdin", false}}, 0);
     const TextArg admin = nameArg(args.value("--admin").value_or("root"), "administrator name");
     const SecretString password = newPassword(args.has("--password-stdin"));
+    try {
+        Database(databasePath(), OpenMode::Create);  // reports why it cannot be created
+    } catch (const DbError& e) {
+        throw dbFailure(e);
+    }
     Store store;
     const Status status = store.initialise(admin.cp936.c_str(), password.c_str());
     if (status != Status::Ok)
