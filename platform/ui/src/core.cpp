@@ -265,8 +265,11 @@ HWND remoteHandle(quint64 remoteId) {
 }
 
 HWND nearestHandle(const QWidget* w) {
-    for (; w; w = w->parentWidget())
+    // Stops at a window: a message box or menu belongs to nobody's dialog.
+    for (; w; w = w->parentWidget()) {
         if (HWND h = handleOf(w)) return h;
+        if (w->isWindow()) break;
+    }
     return nullptr;
 }
 

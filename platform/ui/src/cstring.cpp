@@ -1,5 +1,6 @@
 #include <cstdarg>
 #include <cstdio>
+#include <string.h>
 #include <strings.h>
 
 #include "core.h"
@@ -40,6 +41,11 @@ BOOL CString::LoadString(UINT id) {
     const char* s = ui::FindString(id);
     m_s = s ? s : "";
     return s != nullptr;
+}
+
+void CString::SecureEmpty() {
+    explicit_bzero(m_s.data(), m_s.size());
+    m_s.clear();
 }
 
 int CString::CompareNoCase(const char* s) const { return strcasecmp(m_s.c_str(), s ? s : ""); }

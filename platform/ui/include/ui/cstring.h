@@ -17,6 +17,8 @@ public:
     int GetLength() const { return int(m_s.size()); }
     BOOL IsEmpty() const { return m_s.empty(); }
     void Empty() { m_s.clear(); }
+    // Overwrites the bytes before emptying: for passwords.
+    void SecureEmpty();
     const char* GetString() const { return m_s.c_str(); }
     operator const char*() const { return m_s.c_str(); }
     const std::string& str() const { return m_s; }

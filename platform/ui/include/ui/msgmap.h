@@ -59,7 +59,7 @@ private:
 #define BEGIN_MESSAGE_MAP(theClass, baseClass)                                  \
     const MsgMap* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
     const MsgMap* theClass::GetThisMessageMap() {                               \
-        using ThisClass = theClass;                                             \
+        using ThisClass [[maybe_unused]] = theClass;                            \
         using TheBaseClass = baseClass;                                         \
         static const MsgMapEntry s_entries[] = {
 #define END_MESSAGE_MAP()                                                   \

@@ -1,0 +1,71 @@
+// The main dialog: the user list, the detail form, the editing mode and the
+// panel of permission check boxes.
+#pragma once
+
+#include "store/keyward.h"
+#include "ui/framework.h"
+
+constexpr UINT WM_START_LOGIN = 2025;
+constexpr UINT WM_LIMITS_CHANGED = 2029;
+
+enum EditMode : int32_t {
+    ModeNew = 0,       // entering a new user
+    ModeEdit = 1,      // editing the user of m_curRow
+    ModeBrowse = 2,    // nothing being edited
+    ModePassword = 3,  // changing the password of the user of m_curRow
+};
+
+class CrolvaneDlg : public CDialogEx {
+public:
+    explicit CrolvaneDlg(CWnd* pParent = nullptr);
+    ~CrolvaneDlg() override;
+
+    void ApplyEditMode();
+    void FillUserList();
+    void ShowRowDetails();
+    int GetRowLevel();
+    CString GetCurUserName();
+    // szText holds at least 33 bytes.
+    void MaskToBitText(uint32_t mask, char* szText);
+    uint32_t BitTextToMask(const char* szText);
+
+    void BuildPermissionPanel();
+    void DestroyPermissionPanel();
+    uint32_t CollectPermissionMask();
+
+    virtual void OnClose();
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+
+    BOOL OnHelpInfo(HELPINFO* pHelpInfo);
+    HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    LRESULT OnStartLogin(WPARAM wParam, LPARAM lParam);
+    LRESULT OnLimitsChanged(WPARAM wParam, LPARAM lParam);
+    void OnSelectAll();
+    void OnUserListItemChanged(NMHDR* pNMHDR, LRESULT* pResult);
+
+    DECLARE_MESSAGE_MAP()
+
+public:
+    HICON m_hIcon;
+    CListCtrl m_userList;
+    CButton* m_permBoxes[KEYWARD_MAX_LIMITS];
+    LimitRecord m_permItems[KEYWARD_MAX_LIMITS];
+    EditMode m_editMode;
+    int32_t m_curRow;
+    int32_t m_permCount;
+    CFont m_boxFont;
+    char m_curUserName[32];
+};
+
+// The level table's text for a level; a level outside the table gets a text
+// that says so (written into szOther, at least 32 bytes).
+const char* LevelText(int level, char* szOther);
