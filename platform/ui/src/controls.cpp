@@ -114,12 +114,20 @@ QWidget* createButtonWidget(HWND self, DWORD style, const QString& text, QWidget
     switch (style & BS_TYPEMASK) {
         case BS_GROUPBOX: {
             auto* group = new QGroupBox(text, parent);
-            // A frame drawn behind its neighbours, never in their way.
+            // A frame drawn behind its neighbours, never in their way, with
+            // its title on the frame line.
             group->setAttribute(Qt::WA_TransparentForMouseEvents);
+            group->setStyleSheet(QStringLiteral(
+                "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+                "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
             return group;
         }
         case BS_CHECKBOX:
-        case BS_AUTOCHECKBOX: button = new QCheckBox(text, parent); break;
+        case BS_AUTOCHECKBOX:
+            button = new QCheckBox(text, parent);
+            // Dialog-unit sizes leave room for a small gap only.
+            button->setStyleSheet(QStringLiteral("QCheckBox { spacing: 3px; }"));
+            break;
         default: {
             auto* push = new QPushButton(text, parent);
             push->setAutoDefault(false);
