@@ -313,6 +313,11 @@ protected:
         offer(left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN, e, [this, e, left] {
             if (left) {
                 QTreeView::mousePressEvent(e);
+                // Off the rows the selection goes at the press, before
+                // NM_CLICK (Qt would wait for the release).
+                const bool extend = e->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier);
+                if (!indexAt(e->position().toPoint()).isValid() && !extend)
+                    selectionModel()->clearSelection();
                 notifyClick(NM_CLICK, e->position().toPoint());
             } else {
                 selectForContextClick(e->position().toPoint());
