@@ -1,21 +1,19 @@
 // One password verification at the store's cost should take roughly 50 to
 // 150 ms on the target machine: slow for guessing, quick for a login.
-#include "password.h"
-
 #include <benchmark/benchmark.h>
+
+#include "password.h"
 
 namespace {
 
-void verifyAtCost(benchmark::State& state)
-{
+void verifyAtCost(benchmark::State& state) {
     const auto cost = static_cast<unsigned long>(state.range(0));
     const auto hash = keyward::hashPassword("correct horse", cost);
     if (!hash) {
         state.SkipWithError("hashing failed");
         return;
     }
-    for (auto _ : state)
-        benchmark::DoNotOptimize(keyward::verifyPassword("correct horse", *hash));
+    for (auto _ : state) benchmark::DoNotOptimize(keyward::verifyPassword("correct horse", *hash));
 }
 
 }  // namespace

@@ -16,36 +16,29 @@ struct WipedCryptData {
     ~WipedCryptData() { explicit_bzero(&data, sizeof data); }
 };
 
-bool constantTimeEqual(const char* a, const char* b, std::size_t n)
-{
+bool constantTimeEqual(const char* a, const char* b, std::size_t n) {
     unsigned char diff = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    for (std::size_t i = 0; i < n; ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
     return diff == 0;
 }
 
 }  // namespace
 
-std::optional<std::string> hashPassword(const std::string& password, unsigned long cost)
-{
+std::optional<std::string> hashPassword(const std::string& password, unsigned long cost) {
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];
     if (crypt_gensalt_rn("$y$", cost, nullptr, 0, setting, sizeof setting) == nullptr)
         return std::nullopt;
     auto work = std::make_unique<WipedCryptData>();
     const char* hash = crypt_rn(password.c_str(), setting, &work->data, sizeof work->data);
-    if (hash == nullptr || hash[0] == '*')
-        return std::nullopt;
+    if (hash == nullptr || hash[0] == '*') return std::nullopt;
     return std::string(hash);
 }
 
-bool verifyPassword(const std::string& password, const std::string& stored)
-{
-    if (stored.empty() || stored[0] == '*' || stored[0] == '!')
-        return false;
+bool verifyPassword(const std::string& password, const std::string& stored) {
+    if (stored.empty() || stored[0] == '*' || stored[0] == '!') return false;
     auto work = std::make_unique<WipedCryptData>();
     const char* hash = crypt_rn(password.c_str(), stored.c_str(), &work->data, sizeof work->data);
-    if (hash == nullptr || hash[0] == '*')
-        return false;
+    if (hash == nullptr || hash[0] == '*') return false;
     // The length of a hash string tells nothing about the password.
     const std::size_t n = std::strlen(hash);
     return n == stored.size() && constantTimeEqual(hash, stored.data(), n);

@@ -10,17 +10,14 @@ namespace keyward {
 
 namespace {
 
-std::string env(const char* name)
-{
+std::string env(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
 }
 
-std::string homeFolder()
-{
+std::string homeFolder() {
     std::string home = env("HOME");
-    if (!home.empty())
-        return home;
+    if (!home.empty()) return home;
     std::vector<char> buf(16384);
     passwd pw{};
     passwd* found = nullptr;
@@ -31,15 +28,12 @@ std::string homeFolder()
 
 }  // namespace
 
-std::string databasePath()
-{
+std::string databasePath() {
     std::string path = env("KEYWARD_DB");
-    if (!path.empty())
-        return path;
+    if (!path.empty()) return path;
     // A relative XDG_DATA_HOME is invalid and must be ignored.
     std::string data = env("XDG_DATA_HOME");
-    if (data.empty() || data[0] != '/')
-        data = homeFolder() + "/.local/share";
+    if (data.empty() || data[0] != '/') data = homeFolder() + "/.local/share";
     return data + "/varnock/keyward.db";
 }
 

@@ -1,14 +1,14 @@
 #include "store.h"
 
-#include "password.h"
-#include "paths.h"
-
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "password.h"
+#include "paths.h"
 
 namespace keyward {
 
@@ -45,120 +45,123 @@ constexpr std::array<StatusInfo, 17> kStatusInfo = {{
     {-14, "unavailable", "database unavailable"},
 }};
 
-const StatusInfo& info(Status status) { return kStatusInfo[static_cast<std::size_t>(status)]; }
+const StatusInfo& info(Status status) {
+    return kStatusInfo[static_cast<std::size_t>(status)];
+}
 
-Status fromFault(TextFault fault)
-{
+Status fromFault(TextFault fault) {
     switch (fault) {
-    case TextFault::None: return Status::Ok;
-    case TextFault::Null: return Status::NullArgument;
-    case TextFault::Invalid: return Status::InvalidText;
-    case TextFault::Empty: return Status::EmptyText;
-    case TextFault::TooLong: return Status::TooLong;
+        case TextFault::None:
+            return Status::Ok;
+        case TextFault::Null:
+            return Status::NullArgument;
+        case TextFault::Invalid:
+            return Status::InvalidText;
+        case TextFault::Empty:
+            return Status::EmptyText;
+        case TextFault::TooLong:
+            return Status::TooLong;
     }
     return Status::InvalidText;
 }
 
 // The first refusal among the arguments, in argument order.
 template <class... Args>
-Status firstFault(const Args&... args)
-{
+Status firstFault(const Args&... args) {
     Status result = Status::Ok;
     ((result = result == Status::Ok ? fromFault(args.fault) : result), ...);
     return result;
 }
 
-std::optional<std::string> target(const TextArg& arg)
-{
-    if (!arg.ok())
-        return std::nullopt;
+std::optional<std::string> target(const TextArg& arg) {
+    if (!arg.ok()) return std::nullopt;
     return arg.utf8.str();
 }
 
-std::string levelAndMask(int level, std::uint32_t mask)
-{
+std::string levelAndMask(int level, std::uint32_t mask) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "level %d, mask 0x%08x", level, mask);
     return buf;
 }
 
-bool validLevel(int level) { return level >= 0 && level < KEYWARD_LEVEL_COUNT; }
+bool validLevel(int level) {
+    return level >= 0 && level < KEYWARD_LEVEL_COUNT;
+}
 
 // KEYWARD_HASH_COST wins (tests, one-off tuning); then the database's
 // settings row "hash_cost"; then the built-in cost.
-unsigned long loadHashCost(Database& d)
-{
+unsigned long loadHashCost(Database& d) {
     auto parse = [](const std::string& text) -> unsigned long {
         char* end = nullptr;
         const unsigned long value = std::strtoul(text.c_str(), &end, 10);
-        if (text.empty() || *end != '\0' || value < kMinHashCost || value > kMaxHashCost)
-            return 0;
+        if (text.empty() || *end != '\0' || value < kMinHashCost || value > kMaxHashCost) return 0;
         return value;
     };
     if (const char* env = std::getenv("KEYWARD_HASH_COST"))
-        if (const auto cost = parse(env))
-            return cost;
+        if (const auto cost = parse(env)) return cost;
     Statement st(d, "SELECT value FROM settings WHERE key = 'hash_cost'");
     if (st.step())
-        if (const auto cost = parse(st.text(0)))
-            return cost;
+        if (const auto cost = parse(st.text(0))) return cost;
     return kDefaultHashCost;
 }
 
 // Two-call listing: a count call remembers what it reported; a fill call
 // writes exactly that many records, however the table changed meanwhile.
+struct ListQueries {
+    const char* count;
+    const char* rows;  // takes the number of rows wanted
+};
+constexpr ListQueries kUserList{"SELECT count(*) FROM users",
+                                "SELECT name, level, mask FROM users ORDER BY id LIMIT ?"};
+constexpr ListQueries kLimitList{"SELECT count(*) FROM limits",
+                                 "SELECT name, title FROM limits ORDER BY id LIMIT ?"};
+
 template <class Record, class FillRow>
-int listInto(Database& d, const char* table, Record* buf, int& lastCount, FillRow fillRow)
-{
+int listInto(Database& d, const ListQueries& queries, Record* buf, int& lastCount,
+             FillRow fillRow) {
     if (buf == nullptr) {
-        lastCount = static_cast<int>(queryInt(d, std::string("SELECT count(*) FROM ") + table));
+        lastCount = static_cast<int>(queryInt(d, queries.count));
         return lastCount;
     }
-    if (lastCount < 0)
-        return toCode(Status::NotCounted);
+    if (lastCount < 0) return toCode(Status::NotCounted);
     std::memset(static_cast<void*>(buf), 0, sizeof(Record) * static_cast<std::size_t>(lastCount));
-    const char* sql = std::strcmp(table, "users") == 0
-                          ? "SELECT name, level, mask FROM users ORDER BY id LIMIT ?"
-                          : "SELECT name, title FROM limits ORDER BY id LIMIT ?";
-    Statement st(d, sql);
+    Statement st(d, queries.rows);
     st.bind(1, lastCount);
-    for (int i = 0; i < lastCount && st.step(); ++i)
-        fillRow(st, buf[i]);
+    for (int i = 0; i < lastCount && st.step(); ++i) fillRow(st, buf[i]);
     return lastCount;
 }
 
 // A stored UTF-8 text into a CP936 field; text that cannot be given back
 // exactly (a hand-edited database) is left empty rather than mangled.
-void storedToField(const std::string& utf8, char* field, std::size_t size)
-{
+void storedToField(const std::string& utf8, char* field, std::size_t size) {
     auto cp936 = utf8ToCp936(utf8);
-    if (!cp936 || !copyToField(cp936->str(), field, size))
-        std::memset(field, 0, size);
+    if (!cp936 || !copyToField(cp936->str(), field, size)) std::memset(field, 0, size);
 }
 
 }  // namespace
 
-int toCode(Status status) { return info(status).code; }
-const char* outcomeName(Status status) { return info(status).outcome; }
-const char* describe(Status status) { return info(status).text; }
+int toCode(Status status) {
+    return info(status).code;
+}
+const char* outcomeName(Status status) {
+    return info(status).outcome;
+}
+const char* describe(Status status) {
+    return info(status).text;
+}
 
-Store::~Store()
-{
+Store::~Store() {
     close();
 }
 
-void Store::close()
-{
+void Store::close() {
     // An inherited connection belongs to the parent process.
-    if (m_db && m_pid != getpid())
-        m_db->abandon();
+    if (m_db && m_pid != getpid()) m_db->abandon();
     m_db.reset();
 }
 
-Database& Store::db()
-{
-    if (m_db && m_pid != getpid())
-        close();
+Database& Store::db() {
+    if (m_db && m_pid != getpid()) close();
     if (!m_db) {
         auto opened = std::make_unique<Database>(databasePath(), OpenMode::Create);
         m_hashCost = loadHashCost(*opened);
@@ -168,8 +171,7 @@ Database& Store::db()
     return *m_db;
 }
 
-void Store::start()
-{
+void Store::start() {
     std::lock_guard lock(m_mutex);
     try {
         db();
@@ -178,8 +180,7 @@ void Store::start()
     }
 }
 
-void Store::stop()
-{
+void Store::stop() {
     std::lock_guard lock(m_mutex);
     close();
     m_userId = 0;
@@ -188,8 +189,7 @@ void Store::stop()
 }
 
 template <class Body>
-auto Store::read(Body body, decltype(body(std::declval<Database&>())) failed)
-{
+auto Store::read(Body body, decltype(body(std::declval<Database&>())) failed) {
     try {
         Database& d = db();
         Transaction tx(d, Transaction::Kind::Read);
@@ -202,8 +202,7 @@ auto Store::read(Body body, decltype(body(std::declval<Database&>())) failed)
 }
 
 template <class Body>
-Status Store::write(Audit audit, Body body)
-{
+Status Store::write(Audit audit, Body body) {
     try {
         Database& d = db();
         Transaction tx(d, Transaction::Kind::Write);
@@ -218,57 +217,45 @@ Status Store::write(Audit audit, Body body)
     }
 }
 
-void Store::appendAudit(Database& d, const Audit& audit, Status outcome)
-{
+void Store::appendAudit(Database& d, const Audit& audit, Status outcome) {
     Statement st(d,
                  "INSERT INTO audit(at, actor, action, target, detail, outcome, pid) "
                  "VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), ?, ?, ?, ?, ?, ?)");
-    if (auto actor = actorName(d))
-        st.bind(1, *actor);
+    if (auto actor = actorName(d)) st.bind(1, *actor);
     st.bind(2, audit.action);
-    if (audit.target)
-        st.bind(3, *audit.target);
-    if (!audit.detail.empty())
-        st.bind(4, audit.detail);
+    if (audit.target) st.bind(3, *audit.target);
+    if (!audit.detail.empty()) st.bind(4, audit.detail);
     st.bind(5, outcomeName(outcome));
     st.bind(6, static_cast<std::int64_t>(getpid()));
     st.step();
 }
 
-std::optional<std::string> Store::actorName(Database& d)
-{
-    if (m_userId == 0)
-        return std::nullopt;
+std::optional<std::string> Store::actorName(Database& d) {
+    if (m_userId == 0) return std::nullopt;
     Statement st(d, "SELECT name FROM users WHERE id = ?");
     st.bind(1, m_userId);
-    if (!st.step())
-        return std::nullopt;
+    if (!st.step()) return std::nullopt;
     return st.text(0);
 }
 
 // The row id of user, or of the logged-in user for null.
-std::optional<std::int64_t> Store::userId(Database& d, const char* user)
-{
+std::optional<std::int64_t> Store::userId(Database& d, const char* user) {
     if (user == nullptr) {
-        if (m_userId == 0)
-            return std::nullopt;
+        if (m_userId == 0) return std::nullopt;
         Statement st(d, "SELECT id FROM users WHERE id = ?");
         st.bind(1, m_userId);
         return st.step() ? std::optional(m_userId) : std::nullopt;
     }
     const TextArg name = fromCp936(user, kNameRule);
-    if (!name.ok())
-        return std::nullopt;
+    if (!name.ok()) return std::nullopt;
     Statement st(d, "SELECT id FROM users WHERE name = ?");
     st.bind(1, name.utf8.str());
     return st.step() ? std::optional(st.integer(0)) : std::nullopt;
 }
 
 // Hashing is slow, so it runs before the write lock is taken.
-std::optional<std::string> Store::hashFor(const TextArg& password, Status& status)
-{
-    if (status != Status::Ok)
-        return std::nullopt;
+std::optional<std::string> Store::hashFor(const TextArg& password, Status& status) {
+    if (status != Status::Ok) return std::nullopt;
     try {
         db();  // the cost comes with the connection
     } catch (const DbError& e) {
@@ -276,36 +263,29 @@ std::optional<std::string> Store::hashFor(const TextArg& password, Status& statu
         return std::nullopt;
     }
     auto hash = hashPassword(password.utf8.str(), m_hashCost);
-    if (!hash)
-        status = Status::HashFailed;
+    if (!hash) status = Status::HashFailed;
     return hash;
 }
 
-Status Store::login(const char* name, const char* password)
-{
+Status Store::login(const char* name, const char* password) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
     std::int64_t id = 0;
     const Status status = write({"login", target(n), {}}, [&](Database& d, Audit&) {
-        if (const Status fault = firstFault(n, p); fault != Status::Ok)
-            return fault;
+        if (const Status fault = firstFault(n, p); fault != Status::Ok) return fault;
         Statement st(d, "SELECT id, hash FROM users WHERE name = ?");
         st.bind(1, n.utf8.str());
-        if (!st.step())
-            return Status::NoSuchUser;
-        if (!verifyPassword(p.utf8.str(), st.text(1)))
-            return Status::BadPassword;
+        if (!st.step()) return Status::NoSuchUser;
+        if (!verifyPassword(p.utf8.str(), st.text(1))) return Status::BadPassword;
         id = st.integer(0);
         return Status::Ok;
     });
-    if (status == Status::Ok)
-        m_userId = id;
+    if (status == Status::Ok) m_userId = id;
     return status;
 }
 
-const char* Store::currentName()
-{
+const char* Store::currentName() {
     std::lock_guard lock(m_mutex);
     const auto name = read([&](Database& d) { return actorName(d); }, std::optional<std::string>());
     if (!name)
@@ -315,27 +295,22 @@ const char* Store::currentName()
     return m_curName;
 }
 
-Status Store::currentNameInto(char* buf)
-{
-    if (buf == nullptr)
-        return Status::NullArgument;
+Status Store::currentNameInto(char* buf) {
+    if (buf == nullptr) return Status::NullArgument;
     std::lock_guard lock(m_mutex);
     const auto name = read([&](Database& d) { return actorName(d); }, std::optional<std::string>());
     std::memset(buf, 0, KEYWARD_MAX_TEXT + 1);
-    if (!name)
-        return Status::NoSuchUser;
+    if (!name) return Status::NoSuchUser;
     storedToField(*name, buf, KEYWARD_MAX_TEXT + 1);
     return buf[0] != '\0' ? Status::Ok : Status::InvalidText;
 }
 
-int Store::level(const char* user)
-{
+int Store::level(const char* user) {
     std::lock_guard lock(m_mutex);
     return read(
         [&](Database& d) -> int {
             const auto id = userId(d, user);
-            if (!id)
-                return 0;
+            if (!id) return 0;
             Statement st(d, "SELECT level FROM users WHERE id = ?");
             st.bind(1, *id);
             return st.step() ? static_cast<int>(st.integer(0)) : 0;
@@ -343,14 +318,12 @@ int Store::level(const char* user)
         0);
 }
 
-std::uint32_t Store::mask(const char* user)
-{
+std::uint32_t Store::mask(const char* user) {
     std::lock_guard lock(m_mutex);
     return read(
         [&](Database& d) -> std::uint32_t {
             const auto id = userId(d, user);
-            if (!id)
-                return 0;
+            if (!id) return 0;
             Statement st(d, "SELECT mask FROM users WHERE id = ?");
             st.bind(1, *id);
             return st.step() ? static_cast<std::uint32_t>(st.integer(0)) : 0;
@@ -358,37 +331,31 @@ std::uint32_t Store::mask(const char* user)
         0u);
 }
 
-bool Store::holds(const char* item, const char* user)
-{
+bool Store::holds(const char* item, const char* user) {
     std::lock_guard lock(m_mutex);
     const TextArg name = fromCp936(item, kNameRule);
-    if (!name.ok())
-        return false;
+    if (!name.ok()) return false;
     return read(
         [&](Database& d) {
             const auto id = userId(d, user);
-            if (!id)
-                return false;
+            if (!id) return false;
             Statement st(d,
                          "SELECT u.mask, (SELECT count(*) FROM limits o WHERE o.id < l.id) "
                          "FROM users u, limits l WHERE u.id = ? AND l.name = ?");
             st.bind(1, *id).bind(2, name.utf8.str());
-            if (!st.step())
-                return false;
+            if (!st.step()) return false;
             const auto mask = static_cast<std::uint32_t>(st.integer(0));
             return ((mask >> st.integer(1)) & 1u) != 0;
         },
         false);
 }
 
-int Store::listUsers(UserRecord* buf)
-{
+int Store::listUsers(UserRecord* buf) {
     std::lock_guard lock(m_mutex);
-    if (buf == nullptr)
-        m_userCount = 0;  // a failed count must not license a later fill
+    if (buf == nullptr) m_userCount = 0;  // a failed count must not license a later fill
     return read(
         [&](Database& d) {
-            return listInto(d, "users", buf, m_userCount, [](Statement& st, UserRecord& rec) {
+            return listInto(d, kUserList, buf, m_userCount, [](Statement& st, UserRecord& rec) {
                 storedToField(st.text(0), rec.name, sizeof rec.name);
                 rec.level = static_cast<std::int32_t>(st.integer(1));
                 rec.mask = static_cast<std::uint32_t>(st.integer(2));
@@ -397,66 +364,61 @@ int Store::listUsers(UserRecord* buf)
         toCode(Status::Unavailable));
 }
 
-Status Store::addUser(const char* name, const char* password, int level, std::uint32_t mask)
-{
+Status Store::addUser(const char* name, const char* password, int level, std::uint32_t mask) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
-    if (status == Status::Ok && !validLevel(level))
-        status = Status::BadLevel;
+    if (status == Status::Ok && !validLevel(level)) status = Status::BadLevel;
     const auto hash = hashFor(p, status);
     return write({"user_add", target(n), levelAndMask(level, mask)}, [&](Database& d, Audit&) {
-        if (status != Status::Ok)
-            return status;
+        if (status != Status::Ok) return status;
         Statement exists(d, "SELECT 1 FROM users WHERE name = ?");
         exists.bind(1, n.utf8.str());
-        if (exists.step())
-            return Status::NameTaken;
+        if (exists.step()) return Status::NameTaken;
         Statement st(d, "INSERT INTO users(name, level, mask, hash) VALUES (?, ?, ?, ?)");
-        st.bind(1, n.utf8.str()).bind(2, level).bind(3, static_cast<std::int64_t>(mask)).bind(4, *hash);
+        st.bind(1, n.utf8.str())
+            .bind(2, level)
+            .bind(3, static_cast<std::int64_t>(mask))
+            .bind(4, *hash);
         st.step();
         return Status::Ok;
     });
 }
 
-Status Store::changeUser(const char* curName, const char* newName, int level, std::uint32_t mask)
-{
+Status Store::changeUser(const char* curName, const char* newName, int level, std::uint32_t mask) {
     std::lock_guard lock(m_mutex);
     const TextArg cur = fromCp936(curName, kNameRule);
     const TextArg next = fromCp936(newName, kNameRule);
     Status status = firstFault(cur, next);
-    if (status == Status::Ok && !validLevel(level))
-        status = Status::BadLevel;
+    if (status == Status::Ok && !validLevel(level)) status = Status::BadLevel;
     std::string detail = levelAndMask(level, mask);
     if (next.ok() && cur.ok() && next.utf8.str() != cur.utf8.str())
         detail = "renamed to " + next.utf8.str() + ", " + detail;
     return write({"user_change", target(cur), detail}, [&](Database& d, Audit&) {
-        if (status != Status::Ok)
-            return status;
+        if (status != Status::Ok) return status;
         Statement find(d, "SELECT id FROM users WHERE name = ?");
         find.bind(1, cur.utf8.str());
-        if (!find.step())
-            return Status::NoSuchUser;
+        if (!find.step()) return Status::NoSuchUser;
         const auto id = find.integer(0);
         Statement taken(d, "SELECT 1 FROM users WHERE name = ? AND id <> ?");
         taken.bind(1, next.utf8.str()).bind(2, id);
-        if (taken.step())
-            return Status::NameTaken;
+        if (taken.step()) return Status::NameTaken;
         Statement st(d, "UPDATE users SET name = ?, level = ?, mask = ? WHERE id = ?");
-        st.bind(1, next.utf8.str()).bind(2, level).bind(3, static_cast<std::int64_t>(mask)).bind(4, id);
+        st.bind(1, next.utf8.str())
+            .bind(2, level)
+            .bind(3, static_cast<std::int64_t>(mask))
+            .bind(4, id);
         st.step();
         return Status::Ok;
     });
 }
 
-Status Store::deleteUser(const char* name)
-{
+Status Store::deleteUser(const char* name) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     return write({"user_delete", target(n), {}}, [&](Database& d, Audit&) {
-        if (const Status fault = firstFault(n); fault != Status::Ok)
-            return fault;
+        if (const Status fault = firstFault(n); fault != Status::Ok) return fault;
         Statement st(d, "DELETE FROM users WHERE name = ?");
         st.bind(1, n.utf8.str());
         st.step();
@@ -464,8 +426,7 @@ Status Store::deleteUser(const char* name)
     });
 }
 
-Status Store::changePassword(const char* name, const char* oldPassword, const char* newPassword)
-{
+Status Store::changePassword(const char* name, const char* oldPassword, const char* newPassword) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg oldPw = fromCp936(oldPassword, kPasswordRule);
@@ -473,14 +434,11 @@ Status Store::changePassword(const char* name, const char* oldPassword, const ch
     Status status = firstFault(n, oldPw, newPw);
     const auto hash = hashFor(newPw, status);
     return write({"password_change", target(n), {}}, [&](Database& d, Audit&) {
-        if (status != Status::Ok)
-            return status;
+        if (status != Status::Ok) return status;
         Statement find(d, "SELECT id, hash FROM users WHERE name = ?");
         find.bind(1, n.utf8.str());
-        if (!find.step())
-            return Status::NoSuchUser;
-        if (!verifyPassword(oldPw.utf8.str(), find.text(1)))
-            return Status::BadPassword;
+        if (!find.step()) return Status::NoSuchUser;
+        if (!verifyPassword(oldPw.utf8.str(), find.text(1))) return Status::BadPassword;
         Statement st(d, "UPDATE users SET hash = ? WHERE id = ?");
         st.bind(1, *hash).bind(2, find.integer(0));
         st.step();
@@ -488,16 +446,14 @@ Status Store::changePassword(const char* name, const char* oldPassword, const ch
     });
 }
 
-Status Store::clearPassword(const char* name)
-{
+Status Store::clearPassword(const char* name) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg empty = fromCp936("", kPasswordRule);
     Status status = firstFault(n);
     const auto hash = hashFor(empty, status);
     return write({"password_clear", target(n), {}}, [&](Database& d, Audit&) {
-        if (status != Status::Ok)
-            return status;
+        if (status != Status::Ok) return status;
         Statement st(d, "UPDATE users SET hash = ? WHERE name = ?");
         st.bind(1, *hash).bind(2, n.utf8.str());
         st.step();
@@ -505,14 +461,12 @@ Status Store::clearPassword(const char* name)
     });
 }
 
-int Store::listLimits(LimitRecord* buf)
-{
+int Store::listLimits(LimitRecord* buf) {
     std::lock_guard lock(m_mutex);
-    if (buf == nullptr)
-        m_limitCount = 0;
+    if (buf == nullptr) m_limitCount = 0;
     return read(
         [&](Database& d) {
-            return listInto(d, "limits", buf, m_limitCount, [](Statement& st, LimitRecord& rec) {
+            return listInto(d, kLimitList, buf, m_limitCount, [](Statement& st, LimitRecord& rec) {
                 storedToField(st.text(0), rec.name, sizeof rec.name);
                 storedToField(st.text(1), rec.title, sizeof rec.title);
             });
@@ -520,15 +474,12 @@ int Store::listLimits(LimitRecord* buf)
         toCode(Status::Unavailable));
 }
 
-Status Store::limitTitle(const char* name, char* buf)
-{
-    if (buf == nullptr)
-        return Status::NullArgument;
+Status Store::limitTitle(const char* name, char* buf) {
+    if (buf == nullptr) return Status::NullArgument;
     std::memset(buf, 0, KEYWARD_MAX_TEXT + 1);
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
-    if (!n.ok())
-        return fromFault(n.fault);
+    if (!n.ok()) return fromFault(n.fault);
     const auto title = read(
         [&](Database& d) -> std::optional<std::string> {
             Statement st(d, "SELECT title FROM limits WHERE name = ?");
@@ -536,77 +487,70 @@ Status Store::limitTitle(const char* name, char* buf)
             return st.step() ? std::optional(st.text(0)) : std::nullopt;
         },
         std::nullopt);
-    if (!title)
-        return Status::NoSuchItem;
+    if (!title) return Status::NoSuchItem;
     storedToField(*title, buf, KEYWARD_MAX_TEXT + 1);
     return Status::Ok;
 }
 
-int Store::addLimit(const char* name, const char* title)
-{
+int Store::addLimit(const char* name, const char* title) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg t = fromCp936(title, kTitleRule);
     int position = -1;
-    const Status status = write({"item_add", target(n), t.ok() ? "title " + t.utf8.str() : ""},
-                                [&](Database& d, Audit&) {
-                                    if (const Status fault = firstFault(n, t); fault != Status::Ok)
-                                        return fault;
-                                    Statement exists(d, "SELECT 1 FROM limits WHERE name = ?");
-                                    exists.bind(1, n.utf8.str());
-                                    if (exists.step())
-                                        return Status::ItemExists;
-                                    position = static_cast<int>(queryInt(d, "SELECT count(*) FROM limits"));
-                                    if (position >= KEYWARD_MAX_LIMITS)
-                                        return Status::ItemsFull;
-                                    Statement st(d, "INSERT INTO limits(name, title) VALUES (?, ?)");
-                                    st.bind(1, n.utf8.str()).bind(2, t.utf8.str());
-                                    st.step();
-                                    return Status::Ok;
-                                });
+    const Status status = write(
+        {"item_add", target(n), t.ok() ? "title " + t.utf8.str() : ""}, [&](Database& d, Audit&) {
+            if (const Status fault = firstFault(n, t); fault != Status::Ok) return fault;
+            Statement exists(d, "SELECT 1 FROM limits WHERE name = ?");
+            exists.bind(1, n.utf8.str());
+            if (exists.step()) return Status::ItemExists;
+            position = static_cast<int>(queryInt(d, "SELECT count(*) FROM limits"));
+            if (position >= KEYWARD_MAX_LIMITS) return Status::ItemsFull;
+            Statement st(d, "INSERT INTO limits(name, title) VALUES (?, ?)");
+            st.bind(1, n.utf8.str()).bind(2, t.utf8.str());
+            st.step();
+            return Status::Ok;
+        });
     return status == Status::Ok ? position : toCode(status);
 }
 
-Status Store::deleteLimit(int pos)
-{
+Status Store::deleteLimit(int pos) {
     std::lock_guard lock(m_mutex);
-    return write({"item_delete", std::nullopt, "position " + std::to_string(pos)}, [&](Database& d, Audit& audit) {
-        if (pos < 0 || pos >= KEYWARD_MAX_LIMITS)
-            return Status::NoSuchItem;
-        Statement find(d, "SELECT id, name FROM limits ORDER BY id LIMIT 1 OFFSET ?");
-        find.bind(1, pos);
-        if (!find.step())
-            return Status::NoSuchItem;
-        audit.target = find.text(1);
-        Statement del(d, "DELETE FROM limits WHERE id = ?");
-        del.bind(1, find.integer(0));
-        del.step();
-        // Masks refer to items by position: drop bit pos and move the bits
-        // above it down, so no grant passes to the item that moves into
-        // its place. All-ones means every item, present and future.
-        Statement shift(d,
-                        "UPDATE users SET mask = (mask & ((1 << ?1) - 1)) | ((mask >> (?1 + 1)) << ?1) "
-                        "WHERE mask <> 4294967295");
-        shift.bind(1, pos);
-        shift.step();
-        return Status::Ok;
-    });
+    return write(
+        {"item_delete", std::nullopt, "position " + std::to_string(pos)},
+        [&](Database& d, Audit& audit) {
+            if (pos < 0 || pos >= KEYWARD_MAX_LIMITS) return Status::NoSuchItem;
+            Statement find(d, "SELECT id, name FROM limits ORDER BY id LIMIT 1 OFFSET ?");
+            find.bind(1, pos);
+            if (!find.step()) return Status::NoSuchItem;
+            audit.target = find.text(1);
+            Statement del(d, "DELETE FROM limits WHERE id = ?");
+            del.bind(1, find.integer(0));
+            del.step();
+            // Masks refer to items by position: drop bit pos and move the bits
+            // above it down, so no grant passes to the item that moves into
+            // its place. All-ones means every item, present and future.
+            Statement shift(
+                d,
+                "UPDATE users SET mask = (mask & ((1 << ?1) - 1)) | ((mask >> (?1 + 1)) << ?1) "
+                "WHERE mask <> 4294967295");
+            shift.bind(1, pos);
+            shift.step();
+            return Status::Ok;
+        });
 }
 
-Status Store::initialise(const char* adminName, const char* password)
-{
+Status Store::initialise(const char* adminName, const char* password) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(adminName, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
     const auto hash = hashFor(p, status);
     return write({"init", target(n), levelAndMask(4, kAllItems)}, [&](Database& d, Audit&) {
-        if (status != Status::Ok)
-            return status;
-        if (queryInt(d, "SELECT count(*) FROM users") > 0)
-            return Status::UsersExist;
-        Statement item(d, "INSERT INTO limits(name, title) SELECT ?1, ?2 "
-                          "WHERE NOT EXISTS (SELECT 1 FROM limits WHERE name = ?1)");
+        if (status != Status::Ok) return status;
+        if (queryInt(d, "SELECT count(*) FROM users") > 0) return Status::UsersExist;
+        Statement item(d,
+                       "INSERT INTO limits(name, title) SELECT ?1, ?2 "
+                       "WHERE NOT EXISTS (SELECT 1 FROM limits WHERE name = ?1)");
         item.bind(1, SYS_LIMIT_NAME).bind(2, kSysLimitTitleUtf8);
         item.step();
         Statement st(d, "INSERT INTO users(name, level, mask, hash) VALUES (?, 4, ?, ?)");
@@ -616,16 +560,14 @@ Status Store::initialise(const char* adminName, const char* password)
     });
 }
 
-Status Store::setPassword(const char* name, const char* password)
-{
+Status Store::setPassword(const char* name, const char* password) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
     const auto hash = hashFor(p, status);
     return write({"password_set", target(n), {}}, [&](Database& d, Audit&) {
-        if (status != Status::Ok)
-            return status;
+        if (status != Status::Ok) return status;
         Statement st(d, "UPDATE users SET hash = ? WHERE name = ?");
         st.bind(1, *hash).bind(2, n.utf8.str());
         st.step();
@@ -633,8 +575,7 @@ Status Store::setPassword(const char* name, const char* password)
     });
 }
 
-Store& theStore()
-{
+Store& theStore() {
     static Store store;
     return store;
 }

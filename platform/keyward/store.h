@@ -1,10 +1,6 @@
 // The account store behind the C call interface: one per process.
 #pragma once
 
-#include "database.h"
-#include "store/keyward.h"
-#include "text.h"
-
 #include <sys/types.h>
 
 #include <cstdint>
@@ -12,6 +8,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
+
+#include "database.h"
+#include "store/keyward.h"
+#include "text.h"
 
 namespace keyward {
 
@@ -105,7 +105,7 @@ private:
     std::int64_t m_userId = 0;  // 0: nobody logged in
     int m_userCount = -1;       // last count reported, -1: none yet
     int m_limitCount = -1;
-    char m_curName[32] = {};    // get_cur_user's answer; a fixed buffer so old pointers stay valid
+    char m_curName[32] = {};  // get_cur_user's answer; a fixed buffer so old pointers stay valid
 };
 
 Store& theStore();

@@ -4,8 +4,12 @@
 
 extern "C" {
 
-int setbank_start(void) { return 0; }
+int setbank_start(void) {
+    return 0;
+}
 
-int setbank_stop(void) { return 0; }
+int setbank_stop(void) {
+    return 0;
+}
 
 }  // extern "C"

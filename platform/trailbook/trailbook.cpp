@@ -1,10 +1,10 @@
 // The platform log. Programs only start and stop it; messages go to syslog
 // under the platform's ident.
-#include "store/keyward.h"
-
 #include <syslog.h>
 
 #include <mutex>
+
+#include "store/keyward.h"
 
 namespace {
 
@@ -15,8 +15,7 @@ bool g_open = false;
 
 extern "C" {
 
-int trailbook_start(void)
-{
+int trailbook_start(void) {
     std::lock_guard lock(g_mutex);
     if (!g_open) {
         openlog("varnock", LOG_PID | LOG_NDELAY, LOG_USER);
@@ -25,8 +24,7 @@ int trailbook_start(void)
     return 0;
 }
 
-int trailbook_stop(void)
-{
+int trailbook_stop(void) {
     std::lock_guard lock(g_mutex);
     if (g_open) {
         closelog();

@@ -2,9 +2,6 @@
 // `keyward init`: logs in, is refused, adds a user with a 31-byte CP936 name
 // that a fresh process lists back byte for byte, and no password is in clear
 // in the database file.
-#include "process.h"
-#include "store/keyward.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,6 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include "process.h"
+#include "store/keyward.h"
 
 namespace {
 
@@ -23,8 +23,7 @@ const std::string kLongName =
     "\xcf\xb5\xcd\xb3\xc8\xa8\xcf\xde\xb9\xdc\xc0\xed\xd4\xb1\xd3\xc3\xbb\xa7\xc3\xfb"
     "\xb3\xc6\xb2\xe2\xca\xd4\xd6\xd0\xce\xc4x";
 
-std::string hex(const std::string& bytes)
-{
+std::string hex(const std::string& bytes) {
     std::string out;
     char buf[4];
     for (unsigned char c : bytes) {
@@ -35,14 +34,11 @@ std::string hex(const std::string& bytes)
 }
 
 // The fresh process's part: every user name in hex, one a line.
-int listUsers()
-{
+int listUsers() {
     const int n = get_user_list(nullptr);
-    if (n < 0)
-        return 1;
+    if (n < 0) return 1;
     std::vector<UserRecord> recs(static_cast<std::size_t>(n));
-    if (n > 0)
-        get_user_list(recs.data());
+    if (n > 0) get_user_list(recs.data());
     for (const auto& r : recs)
         std::printf("%s\n", hex(std::string(r.name, strnlen(r.name, sizeof r.name))).c_str());
     return 0;
@@ -50,8 +46,7 @@ int listUsers()
 
 }  // namespace
 
-TEST(Acceptance, ProgramAgainstAnInitialisedStore)
-{
+TEST(Acceptance, ProgramAgainstAnInitialisedStore) {
     char tmpl[] = "/tmp/keyward-accept-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     const std::filesystem::path dir = tmpl;
@@ -61,7 +56,8 @@ TEST(Acceptance, ProgramAgainstAnInitialisedStore)
 
     const std::string rootPw = "Acc3pt-root-pw";
     const std::string userPw = "Acc3pt-user-pw";
-    const auto init = kwtest::run(KEYWARD_CLI, {"init", "--admin", "root", "--password-stdin"}, rootPw + "\n");
+    const auto init =
+        kwtest::run(KEYWARD_CLI, {"init", "--admin", "root", "--password-stdin"}, rootPw + "\n");
     ASSERT_EQ(init.exitCode, 0) << init.err;
 
     keyward_start();
@@ -85,10 +81,8 @@ TEST(Acceptance, ProgramAgainstAnInitialisedStore)
     std::filesystem::remove_all(dir, ec);
 }
 
-int main(int argc, char** argv)
-{
-    if (argc == 2 && std::strcmp(argv[1], "--list-users") == 0)
-        return listUsers();
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--list-users") == 0) return listUsers();
     g_self = argv[0];
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -1,33 +1,32 @@
 // The admin command, run as a program with its streams captured. Compiled
 // with CP936 as the execution character set, like callers of the store;
 // terminal text is written as u8 literals.
-#include "support.h"
-
 #include <sys/stat.h>
+
+#include "support.h"
 
 using namespace kwtest;
 
 namespace {
 
-std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+std::string utf8(const char8_t* text) {
+    return reinterpret_cast<const char*>(text);
+}
 
 class CliTest : public StoreTest {
 protected:
-    RunResult keyward(const std::vector<std::string>& args, const std::string& input = "")
-    {
+    RunResult keyward(const std::vector<std::string>& args, const std::string& input = "") {
         return run(KEYWARD_CLI, args, input);
     }
 
     // A failure: exit code, nothing on stdout, exactly one line on stderr.
-    void expectFailure(const RunResult& r, int code, const std::string& message)
-    {
+    void expectFailure(const RunResult& r, int code, const std::string& message) {
         EXPECT_EQ(r.exitCode, code) << r.err;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "keyward: " + message + "\n");
     }
 
-    void init(const std::string& password = "rootpw")
-    {
+    void init(const std::string& password = "rootpw") {
         const auto r = keyward({"init", "--password-stdin"}, password + "\n");
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
@@ -35,8 +34,7 @@ protected:
 
 }  // namespace
 
-TEST_F(CliTest, InitCreatesTheFirstAdministrator)
-{
+TEST_F(CliTest, InitCreatesTheFirstAdministrator) {
     const auto r = keyward({"init", "--admin", "chief", "--password-stdin"}, "s3cret\n");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "initialised " + m_dbPath + " with administrator chief\n");
@@ -54,16 +52,15 @@ TEST_F(CliTest, InitCreatesTheFirstAdministrator)
     EXPECT_LT(add_limit(SYS_LIMIT_NAME, SYS_LIMIT_TITLE), 0);
 }
 
-TEST_F(CliTest, InitDefaultsToRootAndRefusesOnceUsersExist)
-{
+TEST_F(CliTest, InitDefaultsToRootAndRefusesOnceUsersExist) {
     init();
     EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
-    expectFailure(keyward({"init", "--admin", "other", "--password-stdin"}, "x\n"), 1, "users exist already");
+    expectFailure(keyward({"init", "--admin", "other", "--password-stdin"}, "x\n"), 1,
+                  "users exist already");
     EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
 }
 
-TEST_F(CliTest, InitTakesChineseNamesAndChecksTheirLength)
-{
+TEST_F(CliTest, InitTakesChineseNamesAndChecksTheirLength) {
     const auto r = keyward({"init", "--admin", utf8(u8"管理员"), "--password-stdin"}, "\n");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(login("管理员", ""), 0) << "the empty line is the empty password";
@@ -75,18 +72,18 @@ TEST_F(CliTest, InitTakesChineseNamesAndChecksTheirLength)
                   "administrator name too long: 32 bytes in CP936, at most 31");
     expectFailure(keyward({"init", "--admin", utf8(u8"😀"), "--password-stdin"}, "pw\n"), 1,
                   "administrator name is not valid text (CP936, no control characters)");
-    EXPECT_FALSE(std::filesystem::exists(m_dbPath)) << "a refused init must not create the database";
+    EXPECT_FALSE(std::filesystem::exists(m_dbPath))
+        << "a refused init must not create the database";
 }
 
-TEST_F(CliTest, PasswordInputProblems)
-{
-    expectFailure(keyward({"init"}, "pw\n"), 2, "standard input is not a terminal; use --password-stdin");
+TEST_F(CliTest, PasswordInputProblems) {
+    expectFailure(keyward({"init"}, "pw\n"), 2,
+                  "standard input is not a terminal; use --password-stdin");
     expectFailure(keyward({"init", "--password-stdin"}, ""), 1, "no password on standard input");
     EXPECT_EQ(userNames(), std::vector<std::string>{});
 }
 
-TEST_F(CliTest, PasswdSetsANewPassword)
-{
+TEST_F(CliTest, PasswdSetsANewPassword) {
     init("old-pw");
     const auto r = keyward({"passwd", "root", "--password-stdin"}, "new-pw\r\n");
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -94,26 +91,31 @@ TEST_F(CliTest, PasswdSetsANewPassword)
     EXPECT_EQ(login("root", "old-pw"), ERR_BAD_PASSWORD);
     EXPECT_EQ(login("root", "new-pw"), 0);
 
-    expectFailure(keyward({"passwd", "nobody", "--password-stdin"}, "x\n"), 1, "no such user: nobody");
+    expectFailure(keyward({"passwd", "nobody", "--password-stdin"}, "x\n"), 1,
+                  "no such user: nobody");
     expectFailure(keyward({"passwd", "--password-stdin"}, "x\n"), 2, "expected 1 argument(s)");
 
     auto db = openDirect(m_dbPath);
-    EXPECT_EQ(column(db.get(), "SELECT action || ' ' || target || ' ' || outcome FROM audit "
-                               "WHERE action = 'password_set'"),
-              (std::vector<std::string>{"password_set root ok", "password_set nobody no_such_user"}));
+    EXPECT_EQ(
+        column(db.get(),
+               "SELECT action || ' ' || target || ' ' || outcome FROM audit "
+               "WHERE action = 'password_set'"),
+        (std::vector<std::string>{"password_set root ok", "password_set nobody no_such_user"}));
 }
 
-TEST_F(CliTest, MissingDatabaseIsReportedNotCreated)
-{
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"users"}, {"items"}, {"audit"}, {"check"}, {"backup", (m_dir / "b.db").string()}})
+TEST_F(CliTest, MissingDatabaseIsReportedNotCreated) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"users"},
+                                                 {"items"},
+                                                 {"audit"},
+                                                 {"check"},
+                                                 {"backup", (m_dir / "b.db").string()}})
         expectFailure(keyward(args), 1, "no database at " + m_dbPath);
-    expectFailure(keyward({"passwd", "root", "--password-stdin"}, "x\n"), 1, "no database at " + m_dbPath);
+    expectFailure(keyward({"passwd", "root", "--password-stdin"}, "x\n"), 1,
+                  "no database at " + m_dbPath);
     EXPECT_FALSE(std::filesystem::exists(m_dbPath));
 }
 
-TEST_F(CliTest, UsersAndItemsTables)
-{
+TEST_F(CliTest, UsersAndItemsTables) {
     init();
     ASSERT_GE(add_limit("edit", "编辑"), 0);
     ASSERT_EQ(add_user("张三", "", 2, 0b10), 0);
@@ -130,8 +132,7 @@ TEST_F(CliTest, UsersAndItemsTables)
     EXPECT_EQ(users.err + items.err, "");
 }
 
-TEST_F(CliTest, AuditListsAndFiltersByTime)
-{
+TEST_F(CliTest, AuditListsAndFiltersByTime) {
     init();
     EXPECT_EQ(login("root", "bad"), ERR_BAD_PASSWORD);
     const auto all = keyward({"audit"});
@@ -149,16 +150,17 @@ TEST_F(CliTest, AuditListsAndFiltersByTime)
                   "bad time yesterday: use YYYY-MM-DD[THH:MM[:SS]] (UTC)");
 }
 
-TEST_F(CliTest, CheckFindsBrokenInvariants)
-{
+TEST_F(CliTest, CheckFindsBrokenInvariants) {
     init();
     const auto good = keyward({"check"});
     EXPECT_EQ(good.exitCode, 0) << good.err;
     EXPECT_EQ(good.out, "ok: 1 users, 1 items\n");
 
     auto db = openDirect(m_dbPath);
-    ASSERT_EQ(exec(db.get(), "INSERT INTO users(name, level, mask, hash) "
-                             "VALUES ('" + std::string(40, 'n') + "', 1, 0, 'x')"),
+    ASSERT_EQ(exec(db.get(),
+                   "INSERT INTO users(name, level, mask, hash) "
+                   "VALUES ('" +
+                       std::string(40, 'n') + "', 1, 0, 'x')"),
               SQLITE_OK);
     auto bad = keyward({"check"});
     EXPECT_EQ(bad.exitCode, 1);
@@ -168,12 +170,12 @@ TEST_F(CliTest, CheckFindsBrokenInvariants)
     ASSERT_EQ(exec(db.get(), "DROP TRIGGER audit_no_delete"), SQLITE_OK);
     bad = keyward({"check"});
     EXPECT_EQ(bad.exitCode, 1);
-    EXPECT_NE(bad.err.find("keyward: the audit trail is no longer append-only\n"), std::string::npos);
+    EXPECT_NE(bad.err.find("keyward: the audit trail is no longer append-only\n"),
+              std::string::npos);
     EXPECT_EQ(bad.out, "");
 }
 
-TEST_F(CliTest, BackupMakesAUsablePrivateCopy)
-{
+TEST_F(CliTest, BackupMakesAUsablePrivateCopy) {
     init("pw-in-backup");
     const std::string copy = (m_dir / "copy.db").string();
     const auto r = keyward({"backup", copy});
@@ -192,8 +194,7 @@ TEST_F(CliTest, BackupMakesAUsablePrivateCopy)
     EXPECT_EQ(check.exitCode, 0) << check.err;
 }
 
-TEST_F(CliTest, LockedDatabaseIsReportedAfterTheTimeout)
-{
+TEST_F(CliTest, LockedDatabaseIsReportedAfterTheTimeout) {
     init();
     auto db = openDirect(m_dbPath);
     ASSERT_EQ(exec(db.get(), "BEGIN EXCLUSIVE"), SQLITE_OK);
@@ -202,8 +203,7 @@ TEST_F(CliTest, LockedDatabaseIsReportedAfterTheTimeout)
     EXPECT_EQ(keyward({"users"}).exitCode, 0);
 }
 
-TEST_F(CliTest, UsageAndHelp)
-{
+TEST_F(CliTest, UsageAndHelp) {
     expectFailure(keyward({}), 2, "no command given; try 'keyward --help'");
     expectFailure(keyward({"frobnicate"}), 2, "unknown command frobnicate; try 'keyward --help'");
     expectFailure(keyward({"users", "--verbose"}), 2, "unknown option --verbose");
@@ -218,7 +218,8 @@ TEST_F(CliTest, UsageAndHelp)
         EXPECT_EQ(help.exitCode, 0) << command;
         EXPECT_EQ(help.out.rfind(std::string("usage: keyward ") + command, 0), 0u) << command;
         EXPECT_EQ(help.err, "") << command;
-        EXPECT_NE(overview.out.find(std::string("  ") + command + " "), std::string::npos) << command;
+        EXPECT_NE(overview.out.find(std::string("  ") + command + " "), std::string::npos)
+            << command;
     }
     EXPECT_FALSE(std::filesystem::exists(m_dbPath)) << "help and usage errors touch nothing";
 }

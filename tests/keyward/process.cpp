@@ -15,31 +15,27 @@ namespace {
 struct Fd {
     int fd = -1;
     ~Fd() { reset(); }
-    void reset()
-    {
-        if (fd >= 0)
-            ::close(fd);
+    void reset() {
+        if (fd >= 0) ::close(fd);
         fd = -1;
     }
 };
 
 }  // namespace
 
-RunResult run(const std::string& program, const std::vector<std::string>& args, const std::string& input)
-{
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::string& input) {
     std::array<Fd, 2> in, out, err;
     int p[2];
     for (auto* pair : {&in, &out, &err}) {
-        if (pipe2(p, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
+        if (pipe2(p, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
         (*pair)[0].fd = p[0];
         (*pair)[1].fd = p[1];
     }
     std::vector<std::string> argvText{program};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (auto& a : argvText)
-        argv.push_back(a.data());
+    for (auto& a : argvText) argv.push_back(a.data());
     argv.push_back(nullptr);
 
     const pid_t pid = fork();
@@ -66,8 +62,7 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
     int open = 2;
     while (open > 0 && poll(fds.data(), fds.size(), -1) > 0) {
         for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char buf[4096];
             const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
             if (n > 0) {

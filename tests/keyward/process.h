@@ -17,7 +17,8 @@ struct RunResult {
 };
 
 // Runs program with args, feeding input on its standard input.
-RunResult run(const std::string& program, const std::vector<std::string>& args, const std::string& input = "");
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::string& input = "");
 
 // Runs body in a child process; true when the child exited with status 0.
 template <class Body>
@@ -26,8 +27,7 @@ bool inChild(Body body);
 }  // namespace kwtest
 
 template <class Body>
-bool kwtest::inChild(Body body)
-{
+bool kwtest::inChild(Body body) {
     const pid_t pid = fork();
     if (pid == 0) {
         int status = 1;
@@ -39,7 +39,6 @@ bool kwtest::inChild(Body body)
         _exit(status);
     }
     int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        return false;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

@@ -1,18 +1,20 @@
 // The store's calls against a real database. Compiled with CP936 as the
 // execution character set: Chinese literals here are the bytes callers pass.
-#include "support.h"
-
 #include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <cstring>
 #include <regex>
 
+#include "support.h"
+
 using namespace kwtest;
 
 namespace {
 
-std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+std::string utf8(const char8_t* text) {
+    return reinterpret_cast<const char*>(text);
+}
 
 // 15 Chinese characters (30 bytes) and one letter: 31 bytes, the longest name.
 const std::string kName31 = "系统权限管理员用户名称测试中文x";
@@ -30,16 +32,14 @@ class ConcurrencyTest : public StoreTest {};
 
 }  // namespace
 
-TEST(TextSource, ChineseLiteralsAreCp936)
-{
+TEST(TextSource, ChineseLiteralsAreCp936) {
     // Everything below relies on two bytes per character.
     EXPECT_EQ(kName31.size(), 31u);
     EXPECT_EQ(kName32.size(), 32u);
     EXPECT_EQ(std::string(SYS_LIMIT_TITLE), "\xcf\xb5\xcd\xb3\xc8\xa8\xcf\xde");
 }
 
-TEST_F(LoginTest, ResultCodesAndTheLoggedInUser)
-{
+TEST_F(LoginTest, ResultCodesAndTheLoggedInUser) {
     ASSERT_EQ(add_user("alice", "pw", 2, 5), 0);
     EXPECT_EQ(login("bob", "pw"), ERR_NO_SUCH_USER);
     EXPECT_EQ(login("alice", "wrong"), ERR_BAD_PASSWORD);
@@ -61,8 +61,7 @@ TEST_F(LoginTest, ResultCodesAndTheLoggedInUser)
     EXPECT_STREQ(get_cur_user(), "alice");
 }
 
-TEST_F(LoginTest, NobodyLoggedInHoldsNothing)
-{
+TEST_F(LoginTest, NobodyLoggedInHoldsNothing) {
     ASSERT_GE(add_limit("sys_limit", SYS_LIMIT_TITLE), 0);
     ASSERT_EQ(add_user("admin", "pw", 4, 0xFFFFFFFF), 0);
     char buf[32] = "junk";
@@ -76,8 +75,7 @@ TEST_F(LoginTest, NobodyLoggedInHoldsNothing)
     EXPECT_NE(chk_user_limit("sys_limit", "admin"), 0);
 }
 
-TEST_F(LoginTest, IdentityFollowsRenameAndEndsWithDeletion)
-{
+TEST_F(LoginTest, IdentityFollowsRenameAndEndsWithDeletion) {
     ASSERT_EQ(add_user("alice", "pw", 2, 1), 0);
     ASSERT_EQ(login("alice", "pw"), 0);
     const char* name = get_cur_user();
@@ -97,16 +95,16 @@ TEST_F(LoginTest, IdentityFollowsRenameAndEndsWithDeletion)
     EXPECT_EQ(get_user_limit(nullptr), 0u);
 }
 
-TEST_F(LoginTest, UnusableStoredValuesNeverMatch)
-{
+TEST_F(LoginTest, UnusableStoredValuesNeverMatch) {
     ASSERT_EQ(add_user("locked", "pw", 1, 0), 0);
     ASSERT_EQ(add_user("star", "pw", 1, 0), 0);
     ASSERT_EQ(add_user("blank", "pw", 1, 0), 0);
     keyward_stop();
     auto db = openDirect(m_dbPath);
-    ASSERT_EQ(exec(db.get(), "UPDATE users SET hash = '!' || hash WHERE name = 'locked';"
-                             "UPDATE users SET hash = '*' WHERE name = 'star';"
-                             "UPDATE users SET hash = '' WHERE name = 'blank';"),
+    ASSERT_EQ(exec(db.get(),
+                   "UPDATE users SET hash = '!' || hash WHERE name = 'locked';"
+                   "UPDATE users SET hash = '*' WHERE name = 'star';"
+                   "UPDATE users SET hash = '' WHERE name = 'blank';"),
               SQLITE_OK);
     EXPECT_EQ(login("locked", "pw"), ERR_BAD_PASSWORD);
     EXPECT_EQ(login("star", "*"), ERR_BAD_PASSWORD);
@@ -114,8 +112,7 @@ TEST_F(LoginTest, UnusableStoredValuesNeverMatch)
     EXPECT_EQ(login("blank", ""), ERR_BAD_PASSWORD);
 }
 
-TEST_F(LoginTest, NullArgumentsFailWithoutCrashing)
-{
+TEST_F(LoginTest, NullArgumentsFailWithoutCrashing) {
     ASSERT_EQ(add_user("alice", "pw", 2, 1), 0);
     char buf[32];
     EXPECT_NE(login(nullptr, "pw"), 0);
@@ -140,10 +137,8 @@ TEST_F(LoginTest, NullArgumentsFailWithoutCrashing)
     EXPECT_EQ(login("alice", "pw"), 0) << "a refused call changed the password";
 }
 
-TEST_F(LoginTest, ChkUserLimitFollowsPositions)
-{
-    for (const char* item : {"a", "b", "c"})
-        ASSERT_GE(add_limit(item, "t"), 0);
+TEST_F(LoginTest, ChkUserLimitFollowsPositions) {
+    for (const char* item : {"a", "b", "c"}) ASSERT_GE(add_limit(item, "t"), 0);
     ASSERT_EQ(add_user("u", "", 1, 0b101), 0);
     ASSERT_EQ(add_user("all", "", 1, 0xFFFFFFFF), 0);
     EXPECT_NE(chk_user_limit("a", "u"), 0);
@@ -157,8 +152,7 @@ TEST_F(LoginTest, ChkUserLimitFollowsPositions)
     EXPECT_EQ(chk_user_limit("b", nullptr), 0);
 }
 
-TEST(Binding, LoginReachesTheStoreNotTheCLibrary)
-{
+TEST(Binding, LoginReachesTheStoreNotTheCLibrary) {
     Dl_info info{};
     ASSERT_NE(dladdr(reinterpret_cast<void*>(&login), &info), 0);
     EXPECT_NE(std::strstr(info.dli_fname, "libkeyward.so"), nullptr) << info.dli_fname;
@@ -166,15 +160,13 @@ TEST(Binding, LoginReachesTheStoreNotTheCLibrary)
     EXPECT_EQ(versioned, reinterpret_cast<void*>(&login));
 }
 
-TEST_F(LoginTest, UnknownUserThroughTheBoundName)
-{
+TEST_F(LoginTest, UnknownUserThroughTheBoundName) {
     // glibc's login(const struct utmp*) returns nothing; only the store
     // answers ERR_NO_SUCH_USER.
     EXPECT_EQ(login("nobody", "x"), ERR_NO_SUCH_USER);
 }
 
-TEST_F(UserTest, AddUserRules)
-{
+TEST_F(UserTest, AddUserRules) {
     EXPECT_EQ(add_user("a", "pw", 0, 0), 0);
     EXPECT_EQ(add_user("b", "pw", 4, 0xFFFFFFFF), 0);
     EXPECT_EQ(add_user("c", "pw", 1, 0x80000001), 0);
@@ -186,12 +178,12 @@ TEST_F(UserTest, AddUserRules)
     EXPECT_EQ(userNames(), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(get_user_group("a"), 0);
     EXPECT_EQ(get_user_limit("b"), 0xFFFFFFFFu);
-    EXPECT_EQ(get_user_limit("c"), 0x80000001u) << "masks are kept as given, bits beyond the items too";
+    EXPECT_EQ(get_user_limit("c"), 0x80000001u)
+        << "masks are kept as given, bits beyond the items too";
     EXPECT_EQ(login("a", "pw"), 0) << "the duplicate must not have replaced the password";
 }
 
-TEST_F(UserTest, ChangeUserKeepsPasswordAndRefusesTakenNames)
-{
+TEST_F(UserTest, ChangeUserKeepsPasswordAndRefusesTakenNames) {
     ASSERT_EQ(add_user("alice", "apw", 1, 1), 0);
     ASSERT_EQ(add_user("bob", "bpw", 1, 2), 0);
 
@@ -207,11 +199,11 @@ TEST_F(UserTest, ChangeUserKeepsPasswordAndRefusesTakenNames)
     EXPECT_EQ(change_user("alice", "ann", 2, 9), 0);
     EXPECT_EQ(login("ann", "apw"), 0);
     EXPECT_EQ(login("alice", "apw"), ERR_NO_SUCH_USER);
-    EXPECT_EQ(userNames(), (std::vector<std::string>{"ann", "bob"})) << "a rename keeps the position";
+    EXPECT_EQ(userNames(), (std::vector<std::string>{"ann", "bob"}))
+        << "a rename keeps the position";
 }
 
-TEST_F(UserTest, DelUser)
-{
+TEST_F(UserTest, DelUser) {
     ASSERT_EQ(add_user("alice", "pw", 1, 0), 0);
     ASSERT_EQ(add_user("bob", "pw", 1, 0), 0);
     EXPECT_EQ(del_user("alice"), 0);
@@ -220,8 +212,7 @@ TEST_F(UserTest, DelUser)
     EXPECT_EQ(userNames(), std::vector<std::string>{"bob"});
 }
 
-TEST_F(PasswordTest, ChangeAndClear)
-{
+TEST_F(PasswordTest, ChangeAndClear) {
     ASSERT_EQ(add_user("alice", "old", 1, 0), 0);
     EXPECT_EQ(change_pwd("alice", "wrong", "new"), ERR_BAD_PASSWORD);
     EXPECT_EQ(login("alice", "old"), 0);
@@ -239,8 +230,7 @@ TEST_F(PasswordTest, ChangeAndClear)
     EXPECT_NE(clear_pwd("nobody"), 0);
 }
 
-TEST_F(PasswordTest, HashCostIsCarriedByEachHash)
-{
+TEST_F(PasswordTest, HashCostIsCarriedByEachHash) {
     ASSERT_EQ(add_user("cheap", "pw", 1, 0), 0);
     keyward_stop();
     setenv("KEYWARD_HASH_COST", "2", 1);
@@ -249,15 +239,15 @@ TEST_F(PasswordTest, HashCostIsCarriedByEachHash)
     const auto hashes = column(db.get(), "SELECT hash FROM users ORDER BY id");
     ASSERT_EQ(hashes.size(), 2u);
     EXPECT_EQ(hashes[0].rfind("$y$", 0), 0u);
-    EXPECT_NE(hashes[0].substr(0, 6), hashes[1].substr(0, 6)) << "the cost is part of the stored setting";
+    EXPECT_NE(hashes[0].substr(0, 6), hashes[1].substr(0, 6))
+        << "the cost is part of the stored setting";
     EXPECT_EQ(login("cheap", "pw"), 0);
     EXPECT_EQ(login("dearer", "pw"), 0);
 }
 
-TEST_F(PasswordTest, NoPasswordInClearInTheDatabaseFile)
-{
-    const std::vector<std::string> secrets = {"Kx7-first-secret", "Qm4-second-secret", "Wz9-third-secret",
-                                              "Rt2-wrong-guess", "机密口令"};
+TEST_F(PasswordTest, NoPasswordInClearInTheDatabaseFile) {
+    const std::vector<std::string> secrets = {"Kx7-first-secret", "Qm4-second-secret",
+                                              "Wz9-third-secret", "Rt2-wrong-guess", "机密口令"};
     ASSERT_EQ(add_user("alice", secrets[0].c_str(), 1, 0), 0);
     ASSERT_EQ(add_user("bob", secrets[4].c_str(), 1, 0), 0);
     ASSERT_EQ(change_pwd("alice", secrets[0].c_str(), secrets[1].c_str()), 0);
@@ -268,13 +258,11 @@ TEST_F(PasswordTest, NoPasswordInClearInTheDatabaseFile)
 
     const std::string bytes = readBytes(m_dbPath);
     ASSERT_NE(bytes.find("alice"), std::string::npos) << "the file read is the store's";
-    for (const auto& s : secrets)
-        EXPECT_EQ(bytes.find(s), std::string::npos) << s;
+    for (const auto& s : secrets) EXPECT_EQ(bytes.find(s), std::string::npos) << s;
     EXPECT_EQ(bytes.find(utf8(u8"机密口令")), std::string::npos);
 }
 
-TEST_F(TextTest, NameLengthsCountCp936Bytes)
-{
+TEST_F(TextTest, NameLengthsCountCp936Bytes) {
     const std::string ascii31(31, 'a');
     const std::string ascii32(32, 'b');
     EXPECT_EQ(add_user(ascii31.c_str(), "", 1, 0), 0);
@@ -293,8 +281,7 @@ TEST_F(TextTest, NameLengthsCountCp936Bytes)
         << "the database holds UTF-8";
 }
 
-TEST_F(TextTest, ItemTextLimits)
-{
+TEST_F(TextTest, ItemTextLimits) {
     EXPECT_GE(add_limit(kName31.c_str(), kName31.c_str()), 0);
     EXPECT_LT(add_limit(kName32.c_str(), "t"), 0);
     EXPECT_LT(add_limit("n", kName32.c_str()), 0);
@@ -310,14 +297,13 @@ TEST_F(TextTest, ItemTextLimits)
     EXPECT_STREQ(buf, "") << "no item leaves the buffer empty";
 }
 
-TEST_F(TextTest, BytesThatAreNotCp936AreRefused)
-{
+TEST_F(TextTest, BytesThatAreNotCp936AreRefused) {
     ASSERT_EQ(add_user("alice", "pw", 1, 0), 0);
     const char* invalid[] = {
-        "\xff\xfe",        // 0xFF is no lead byte
-        "ab\x81",          // lead byte cut off at the end
-        "\x81\x20x",       // trail byte out of range
-        "tab\there",       // control characters are no name
+        "\xff\xfe",   // 0xFF is no lead byte
+        "ab\x81",     // lead byte cut off at the end
+        "\x81\x20x",  // trail byte out of range
+        "tab\there",  // control characters are no name
     };
     for (const char* text : invalid) {
         EXPECT_NE(add_user(text, "pw", 1, 0), 0) << text;
@@ -333,8 +319,7 @@ TEST_F(TextTest, BytesThatAreNotCp936AreRefused)
     EXPECT_EQ(login("alice", "pw"), 0);
 }
 
-TEST_F(TextTest, PasswordLimitAndEmptyPassword)
-{
+TEST_F(TextTest, PasswordLimitAndEmptyPassword) {
     const std::string pw255(255, 'p');
     const std::string pw256(256, 'p');
     EXPECT_EQ(add_user("long", pw255.c_str(), 1, 0), 0);
@@ -345,8 +330,7 @@ TEST_F(TextTest, PasswordLimitAndEmptyPassword)
     EXPECT_EQ(login("empty", " "), ERR_BAD_PASSWORD);
 }
 
-TEST_F(ListingTest, CountThenFillInInsertionOrder)
-{
+TEST_F(ListingTest, CountThenFillInInsertionOrder) {
     EXPECT_EQ(get_user_list(nullptr), 0);
     EXPECT_EQ(get_limit_list(nullptr), 0);
     ASSERT_EQ(add_user("zed", "", 3, 7), 0);
@@ -368,8 +352,7 @@ TEST_F(ListingTest, CountThenFillInInsertionOrder)
     EXPECT_EQ(limitNames(), (std::vector<std::string>{"z", "a"}));
 }
 
-TEST_F(ListingTest, FillNeverWritesMoreThanTheCountReported)
-{
+TEST_F(ListingTest, FillNeverWritesMoreThanTheCountReported) {
     ASSERT_EQ(add_user("u1", "", 1, 0), 0);
     ASSERT_EQ(add_user("u2", "", 1, 0), 0);
     ASSERT_GE(add_limit("i1", "t"), 0);
@@ -383,7 +366,8 @@ TEST_F(ListingTest, FillNeverWritesMoreThanTheCountReported)
     std::memset(users, 0xAB, sizeof users);
     EXPECT_EQ(get_user_list(users), 2);
     EXPECT_STREQ(users[1].name, "u2");
-    EXPECT_EQ(static_cast<unsigned char>(users[2].name[0]), 0xAB) << "wrote a record the count did not announce";
+    EXPECT_EQ(static_cast<unsigned char>(users[2].name[0]), 0xAB)
+        << "wrote a record the count did not announce";
 
     LimitRecord items[2];
     std::memset(items, 0xAB, sizeof items);
@@ -392,8 +376,7 @@ TEST_F(ListingTest, FillNeverWritesMoreThanTheCountReported)
     EXPECT_EQ(static_cast<unsigned char>(items[1].name[0]), 0xAB);
 }
 
-TEST_F(ListingTest, FillZeroesRecordsThatWentMissing)
-{
+TEST_F(ListingTest, FillZeroesRecordsThatWentMissing) {
     ASSERT_EQ(add_user("u1", "", 1, 1), 0);
     ASSERT_EQ(add_user("u2", "", 2, 2), 0);
     ASSERT_GE(add_limit("i1", "t1"), 0);
@@ -417,8 +400,7 @@ TEST_F(ListingTest, FillZeroesRecordsThatWentMissing)
     EXPECT_EQ(std::memcmp(&items[1], &none, sizeof none), 0);
 }
 
-TEST_F(ListingTest, FillWithoutACountWritesNothing)
-{
+TEST_F(ListingTest, FillWithoutACountWritesNothing) {
     ASSERT_EQ(add_user("u1", "", 1, 0), 0);
     ASSERT_GE(add_limit("i1", "t"), 0);
     UserRecord user;
@@ -431,8 +413,7 @@ TEST_F(ListingTest, FillWithoutACountWritesNothing)
     EXPECT_EQ(static_cast<unsigned char>(item.name[0]), 0xAB);
 }
 
-TEST_F(LimitTest, AddLimitAppendsOnceAndStopsAt32)
-{
+TEST_F(LimitTest, AddLimitAppendsOnceAndStopsAt32) {
     EXPECT_EQ(add_limit("sys_limit", SYS_LIMIT_TITLE), 0);
     EXPECT_LT(add_limit("sys_limit", SYS_LIMIT_TITLE), 0) << "registered at every start, kept once";
     EXPECT_LT(add_limit("sys_limit", "other title"), 0);
@@ -446,10 +427,8 @@ TEST_F(LimitTest, AddLimitAppendsOnceAndStopsAt32)
     EXPECT_STREQ(title, SYS_LIMIT_TITLE);
 }
 
-TEST_F(LimitTest, DeletingAnItemRealignsEveryMask)
-{
-    for (const char* item : {"a", "b", "c", "d"})
-        ASSERT_GE(add_limit(item, "t"), 0);
+TEST_F(LimitTest, DeletingAnItemRealignsEveryMask) {
+    for (const char* item : {"a", "b", "c", "d"}) ASSERT_GE(add_limit(item, "t"), 0);
     ASSERT_EQ(add_user("abd", "", 1, 0b1011), 0);
     ASSERT_EQ(add_user("all", "", 4, 0xFFFFFFFF), 0);
     ASSERT_EQ(add_user("high", "", 1, 0x80000004), 0);
@@ -470,8 +449,7 @@ TEST_F(LimitTest, DeletingAnItemRealignsEveryMask)
     EXPECT_EQ(get_user_limit("abd"), 0b1u);
 }
 
-TEST_F(LimitTest, DeletingTheLastOfThirtyTwo)
-{
+TEST_F(LimitTest, DeletingTheLastOfThirtyTwo) {
     for (int i = 0; i < KEYWARD_MAX_LIMITS; ++i)
         ASSERT_EQ(add_limit(("i" + std::to_string(i)).c_str(), "t"), i);
     ASSERT_EQ(add_user("u", "", 1, 0x80000001), 0);
@@ -488,15 +466,15 @@ struct AuditRow {
     bool operator==(const AuditRow&) const = default;
 };
 
-std::ostream& operator<<(std::ostream& os, const AuditRow& r)
-{
+std::ostream& operator<<(std::ostream& os, const AuditRow& r) {
     return os << "{" << r.actor << ", " << r.action << ", " << r.target << ", " << r.outcome << "}";
 }
 
-std::vector<AuditRow> auditRows(sqlite3* db)
-{
-    const auto lines = column(db, "SELECT ifnull(actor, '-') || '|' || action || '|' || ifnull(target, '-') || '|' || "
-                                  "outcome FROM audit ORDER BY id");
+std::vector<AuditRow> auditRows(sqlite3* db) {
+    const auto lines =
+        column(db,
+               "SELECT ifnull(actor, '-') || '|' || action || '|' || ifnull(target, '-') || '|' || "
+               "outcome FROM audit ORDER BY id");
     std::vector<AuditRow> rows;
     for (const auto& line : lines) {
         std::vector<std::string> f;
@@ -511,8 +489,7 @@ std::vector<AuditRow> auditRows(sqlite3* db)
 
 }  // namespace
 
-TEST_F(AuditTest, EveryAttemptAndChangeIsRecorded)
-{
+TEST_F(AuditTest, EveryAttemptAndChangeIsRecorded) {
     EXPECT_EQ(login("ghost", "pw"), ERR_NO_SUCH_USER);
     ASSERT_EQ(add_user("admin", "Secret-1", 4, 0xFFFFFFFF), 0);
     EXPECT_EQ(login("admin", "Wrong-1"), ERR_BAD_PASSWORD);
@@ -528,43 +505,36 @@ TEST_F(AuditTest, EveryAttemptAndChangeIsRecorded)
 
     auto db = openDirect(m_dbPath);
     const std::vector<AuditRow> expected = {
-        {"-", "login", "ghost", "no_such_user"},
-        {"-", "user_add", "admin", "ok"},
-        {"-", "login", "admin", "bad_password"},
-        {"-", "login", "admin", "ok"},
-        {"admin", "user_add", "bob", "ok"},
-        {"admin", "user_add", "bob", "name_taken"},
-        {"admin", "user_change", "bob", "ok"},
-        {"admin", "password_change", "rob", "ok"},
-        {"admin", "password_clear", "rob", "ok"},
-        {"admin", "item_add", "item", "ok"},
-        {"admin", "item_delete", "item", "ok"},
-        {"admin", "user_delete", "rob", "ok"},
+        {"-", "login", "ghost", "no_such_user"},  {"-", "user_add", "admin", "ok"},
+        {"-", "login", "admin", "bad_password"},  {"-", "login", "admin", "ok"},
+        {"admin", "user_add", "bob", "ok"},       {"admin", "user_add", "bob", "name_taken"},
+        {"admin", "user_change", "bob", "ok"},    {"admin", "password_change", "rob", "ok"},
+        {"admin", "password_clear", "rob", "ok"}, {"admin", "item_add", "item", "ok"},
+        {"admin", "item_delete", "item", "ok"},   {"admin", "user_delete", "rob", "ok"},
     };
     EXPECT_EQ(auditRows(db.get()), expected);
 
     const auto times = column(db.get(), "SELECT at FROM audit");
     const std::regex utc(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
-    for (const auto& t : times)
-        EXPECT_TRUE(std::regex_match(t, utc)) << t;
-    const auto all = column(db.get(), "SELECT group_concat(ifnull(actor,'') || ifnull(target,'') || "
-                                      "ifnull(detail,'') || outcome, ' ') FROM audit");
+    for (const auto& t : times) EXPECT_TRUE(std::regex_match(t, utc)) << t;
+    const auto all = column(db.get(),
+                            "SELECT group_concat(ifnull(actor,'') || ifnull(target,'') || "
+                            "ifnull(detail,'') || outcome, ' ') FROM audit");
     for (const char* secret : {"Secret-1", "Secret-2", "Secret-3", "Secret-4", "Wrong-1"})
         EXPECT_EQ(all.at(0).find(secret), std::string::npos) << secret;
 }
 
-TEST_F(AuditTest, TrailIsAppendOnly)
-{
+TEST_F(AuditTest, TrailIsAppendOnly) {
     ASSERT_EQ(login("ghost", "pw"), ERR_NO_SUCH_USER);
     keyward_stop();
     auto db = openDirect(m_dbPath);
     EXPECT_NE(exec(db.get(), "UPDATE audit SET outcome = 'ok'"), SQLITE_OK);
     EXPECT_NE(exec(db.get(), "DELETE FROM audit"), SQLITE_OK);
-    EXPECT_EQ(column(db.get(), "SELECT outcome FROM audit"), std::vector<std::string>{"no_such_user"});
+    EXPECT_EQ(column(db.get(), "SELECT outcome FROM audit"),
+              std::vector<std::string>{"no_such_user"});
 }
 
-TEST_F(DatabaseTest, PersistsAcrossStopAndStart)
-{
+TEST_F(DatabaseTest, PersistsAcrossStopAndStart) {
     keyward_start();
     ASSERT_EQ(add_user("alice", "pw", 3, 0x11), 0);
     ASSERT_GE(add_limit("sys_limit", SYS_LIMIT_TITLE), 0);
@@ -581,8 +551,7 @@ TEST_F(DatabaseTest, PersistsAcrossStopAndStart)
     EXPECT_EQ(get_user_group("alice"), 3) << "calls after stop reopen";
 }
 
-TEST_F(DatabaseTest, FileFolderAndConnectionSettings)
-{
+TEST_F(DatabaseTest, FileFolderAndConnectionSettings) {
     keyward_start();
     struct stat st {};
     ASSERT_EQ(stat(m_dbPath.c_str(), &st), 0);
@@ -595,8 +564,7 @@ TEST_F(DatabaseTest, FileFolderAndConnectionSettings)
     EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"1"});
 }
 
-TEST_F(DatabaseTest, DefaultPaths)
-{
+TEST_F(DatabaseTest, DefaultPaths) {
     unsetenv("KEYWARD_DB");
     setenv("XDG_DATA_HOME", (m_dir / "xdg").c_str(), 1);
     ASSERT_EQ(add_user("x", "", 1, 0), 0);
@@ -609,11 +577,11 @@ TEST_F(DatabaseTest, DefaultPaths)
     ASSERT_EQ(add_user("y", "", 1, 0), 0);
     keyward_stop();
     setenv("HOME", home.c_str(), 1);
-    EXPECT_TRUE(std::filesystem::exists(m_dir / "home" / ".local" / "share" / "varnock" / "keyward.db"));
+    EXPECT_TRUE(
+        std::filesystem::exists(m_dir / "home" / ".local" / "share" / "varnock" / "keyward.db"));
 }
 
-TEST_F(DatabaseTest, NewerSchemaFailsCleanly)
-{
+TEST_F(DatabaseTest, NewerSchemaFailsCleanly) {
     keyward_start();
     keyward_stop();
     {
@@ -626,8 +594,7 @@ TEST_F(DatabaseTest, NewerSchemaFailsCleanly)
     EXPECT_STREQ(get_cur_user(), "");
 }
 
-TEST_F(DatabaseTest, UnusablePathFailsCleanly)
-{
+TEST_F(DatabaseTest, UnusablePathFailsCleanly) {
     setenv("KEYWARD_DB", "/proc/keyward-cannot-be-here/k.db", 1);
     EXPECT_NE(add_user("x", "", 1, 0), 0);
     EXPECT_LT(add_limit("x", "t"), 0);
@@ -635,8 +602,7 @@ TEST_F(DatabaseTest, UnusablePathFailsCleanly)
     EXPECT_EQ(get_user_group("x"), 0);
 }
 
-TEST_F(ConcurrencyTest, TwoProcessesWritingAtOnce)
-{
+TEST_F(ConcurrencyTest, TwoProcessesWritingAtOnce) {
     constexpr int kEach = 40;
     auto addMany = [](const char* prefix) {
         int failures = 0;
@@ -648,8 +614,7 @@ TEST_F(ConcurrencyTest, TwoProcessesWritingAtOnce)
     // use it.
     ASSERT_EQ(get_user_list(nullptr), 0);
     const pid_t pid = fork();
-    if (pid == 0)
-        _exit(addMany("child") ? 0 : 1);
+    if (pid == 0) _exit(addMany("child") ? 0 : 1);
     const bool parentOk = addMany("parent");
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -668,8 +633,7 @@ TEST_F(ConcurrencyTest, TwoProcessesWritingAtOnce)
               std::vector<std::string>{std::to_string(2 * kEach)});
 }
 
-TEST(PlatformLibraries, StartAndStopInAnyOrder)
-{
+TEST(PlatformLibraries, StartAndStopInAnyOrder) {
     EXPECT_EQ(trailbook_stop(), 0);
     EXPECT_EQ(setbank_stop(), 0);
     EXPECT_EQ(trailbook_start(), 0);

@@ -8,8 +8,7 @@
 
 namespace kwtest {
 
-void StoreTest::SetUp()
-{
+void StoreTest::SetUp() {
     char tmpl[] = "/tmp/keyward-test-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     m_dir = tmpl;
@@ -19,26 +18,22 @@ void StoreTest::SetUp()
     keyward_stop();
 }
 
-void StoreTest::TearDown()
-{
+void StoreTest::TearDown() {
     keyward_stop();
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);
 }
 
-Sqlite openDirect(const std::string& path)
-{
+Sqlite openDirect(const std::string& path) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
     Sqlite db(raw);
-    if (rc != SQLITE_OK)
-        throw std::runtime_error("cannot open " + path);
+    if (rc != SQLITE_OK) throw std::runtime_error("cannot open " + path);
     sqlite3_busy_timeout(raw, 5000);
     return db;
 }
 
-std::vector<std::string> column(sqlite3* db, const std::string& sql)
-{
+std::vector<std::string> column(sqlite3* db, const std::string& sql) {
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
         throw std::runtime_error(sqlite3_errmsg(db));
@@ -49,40 +44,34 @@ std::vector<std::string> column(sqlite3* db, const std::string& sql)
         rows.emplace_back(text != nullptr ? text : "<null>");
     }
     sqlite3_finalize(st);
-    if (rc != SQLITE_DONE)
-        throw std::runtime_error(sqlite3_errmsg(db));
+    if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
     return rows;
 }
 
-int exec(sqlite3* db, const std::string& sql) { return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr); }
+int exec(sqlite3* db, const std::string& sql) {
+    return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+}
 
-std::string readBytes(const std::filesystem::path& path)
-{
+std::string readBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<std::string> userNames()
-{
+std::vector<std::string> userNames() {
     const int n = get_user_list(nullptr);
     std::vector<UserRecord> recs(static_cast<std::size_t>(std::max(n, 0)));
-    if (n > 0)
-        get_user_list(recs.data());
+    if (n > 0) get_user_list(recs.data());
     std::vector<std::string> names;
-    for (const auto& r : recs)
-        names.emplace_back(r.name);
+    for (const auto& r : recs) names.emplace_back(r.name);
     return names;
 }
 
-std::vector<std::string> limitNames()
-{
+std::vector<std::string> limitNames() {
     const int n = get_limit_list(nullptr);
     std::vector<LimitRecord> recs(static_cast<std::size_t>(std::max(n, 0)));
-    if (n > 0)
-        get_limit_list(recs.data());
+    if (n > 0) get_limit_list(recs.data());
     std::vector<std::string> names;
-    for (const auto& r : recs)
-        names.emplace_back(r.name);
+    for (const auto& r : recs) names.emplace_back(r.name);
     return names;
 }
 

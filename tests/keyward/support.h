@@ -2,9 +2,6 @@
 // SQL on it.
 #pragma once
 
-#include "process.h"
-#include "store/keyward.h"
-
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -12,6 +9,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "process.h"
+#include "store/keyward.h"
 
 namespace kwtest {
 

@@ -1,11 +1,11 @@
-#include "command.h"
-#include "commands.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "command.h"
+#include "commands.h"
 
 namespace keyward::cli {
 
@@ -21,10 +21,8 @@ public:
     explicit PartialFile(std::string path) : m_path(std::move(path)) {}
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;
-    ~PartialFile()
-    {
-        if (!m_kept)
-            ::unlink(m_path.c_str());
+    ~PartialFile() {
+        if (!m_kept) ::unlink(m_path.c_str());
     }
     void keep() { m_kept = true; }
 
@@ -35,16 +33,14 @@ private:
 
 }  // namespace
 
-const char* BackupCommand::help() const
-{
+const char* BackupCommand::help() const {
     return "usage: keyward backup FILE\n"
            "\n"
            "Copies the database to FILE (mode 0600) with SQLite's online backup, so\n"
            "programs may keep using it meanwhile. FILE must not exist.\n";
 }
 
-std::string BackupCommand::run(const std::vector<std::string>& argv)
-{
+std::string BackupCommand::run(const std::vector<std::string>& argv) {
     const Args args = parseArgs(argv, {}, 1);
     const std::string& file = args.positional[0];
     Database source = openExisting();
@@ -52,8 +48,7 @@ std::string BackupCommand::run(const std::vector<std::string>& argv)
     // an existing file.
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        if (errno == EEXIST)
-            throw failed(file + " exists");
+        if (errno == EEXIST) throw failed(file + " exists");
         throw failed("cannot create " + file + ": " + std::strerror(errno));
     }
     ::close(fd);
@@ -62,8 +57,7 @@ std::string BackupCommand::run(const std::vector<std::string>& argv)
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
     std::unique_ptr<sqlite3, SqliteCloser> dest(raw);
-    if (rc != SQLITE_OK)
-        throw failed("cannot open " + file + ": " + sqlite3_errstr(rc));
+    if (rc != SQLITE_OK) throw failed("cannot open " + file + ": " + sqlite3_errstr(rc));
     sqlite3_busy_timeout(dest.get(), kBusyTimeoutMs);
 
     sqlite3_backup* backup = sqlite3_backup_init(dest.get(), "main", source.handle(), "main");
@@ -73,8 +67,7 @@ std::string BackupCommand::run(const std::vector<std::string>& argv)
     // that is still busy after it has run is reported as locked.
     const int step = sqlite3_backup_step(backup, -1);
     const int done = sqlite3_backup_finish(backup);
-    if (step == SQLITE_BUSY || step == SQLITE_LOCKED)
-        throw failed("database is locked");
+    if (step == SQLITE_BUSY || step == SQLITE_LOCKED) throw failed("database is locked");
     if (step != SQLITE_DONE || done != SQLITE_OK)
         throw failed(std::string("backup failed: ") + sqlite3_errmsg(dest.get()));
     dest.reset();

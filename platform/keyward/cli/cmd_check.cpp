@@ -7,20 +7,16 @@ namespace {
 
 using Problems = std::vector<std::string>;
 
-void integrity(Database& db, Problems& problems)
-{
+void integrity(Database& db, Problems& problems) {
     Statement st(db, "PRAGMA integrity_check");
     while (st.step())
-        if (st.text(0) != "ok")
-            problems.push_back("integrity: " + st.text(0));
+        if (st.text(0) != "ok") problems.push_back("integrity: " + st.text(0));
     Statement fk(db, "PRAGMA foreign_key_check");
-    if (fk.step())
-        problems.push_back("integrity: foreign key violation in table " + fk.text(0));
+    if (fk.step()) problems.push_back("integrity: foreign key violation in table " + fk.text(0));
 }
 
 // Every text must go back to CP936 within the field the call interface has.
-void texts(Database& db, const char* sql, const char* what, bool mayBeEmpty, Problems& problems)
-{
+void texts(Database& db, const char* sql, const char* what, bool mayBeEmpty, Problems& problems) {
     Statement st(db, sql);
     while (st.step()) {
         const std::string text = st.text(0);
@@ -32,22 +28,26 @@ void texts(Database& db, const char* sql, const char* what, bool mayBeEmpty, Pro
     }
 }
 
-void invariants(Database& db, Problems& problems)
-{
+void invariants(Database& db, Problems& problems) {
     if (const auto v = queryInt(db, "PRAGMA user_version"); v != kSchemaVersion)
-        problems.push_back("schema version " + std::to_string(v) + ", expected " + std::to_string(kSchemaVersion));
+        problems.push_back("schema version " + std::to_string(v) + ", expected " +
+                           std::to_string(kSchemaVersion));
     if (const auto n = queryInt(db, "SELECT count(*) FROM limits"); n > KEYWARD_MAX_LIMITS)
         problems.push_back(std::to_string(n) + " permission items, at most 32");
     if (queryInt(db, "SELECT count(*) - count(DISTINCT name) FROM users") != 0)
         problems.push_back("user names not unique");
     if (queryInt(db, "SELECT count(*) - count(DISTINCT name) FROM limits") != 0)
         problems.push_back("item names not unique");
-    if (const auto n = queryInt(db, "SELECT count(*) FROM users WHERE level NOT BETWEEN 0 AND 4"); n != 0)
+    if (const auto n = queryInt(db, "SELECT count(*) FROM users WHERE level NOT BETWEEN 0 AND 4");
+        n != 0)
         problems.push_back(std::to_string(n) + " user(s) with a level outside 0..4");
-    if (const auto n = queryInt(db, "SELECT count(*) FROM users WHERE mask NOT BETWEEN 0 AND 4294967295"); n != 0)
+    if (const auto n =
+            queryInt(db, "SELECT count(*) FROM users WHERE mask NOT BETWEEN 0 AND 4294967295");
+        n != 0)
         problems.push_back(std::to_string(n) + " user(s) with a mask outside 32 bits");
-    if (queryInt(db, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
-                     "('audit_no_update', 'audit_no_delete')") != 2)
+    if (queryInt(db,
+                 "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
+                 "('audit_no_update', 'audit_no_delete')") != 2)
         problems.push_back("the audit trail is no longer append-only");
     texts(db, "SELECT name FROM users", "user name", false, problems);
     texts(db, "SELECT name FROM limits", "item name", false, problems);
@@ -56,8 +56,7 @@ void invariants(Database& db, Problems& problems)
 
 }  // namespace
 
-const char* CheckCommand::help() const
-{
+const char* CheckCommand::help() const {
     return "usage: keyward check\n"
            "\n"
            "Runs SQLite's integrity check and the store's own checks: at most 32\n"
@@ -66,8 +65,7 @@ const char* CheckCommand::help() const
            "one line on standard error.\n";
 }
 
-std::string CheckCommand::run(const std::vector<std::string>& argv)
-{
+std::string CheckCommand::run(const std::vector<std::string>& argv) {
     parseArgs(argv, {}, 0);
     Database db = openExisting();
     Problems problems;
@@ -85,8 +83,7 @@ std::string CheckCommand::run(const std::vector<std::string>& argv)
     }
     if (!problems.empty()) {
         std::string all;
-        for (const auto& p : problems)
-            all += (all.empty() ? "" : "\nkeyward: ") + p;
+        for (const auto& p : problems) all += (all.empty() ? "" : "\nkeyward: ") + p;
         throw failed(all);
     }
     return "ok: " + std::to_string(users) + " users, " + std::to_string(items) + " items\n";

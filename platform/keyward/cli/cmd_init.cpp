@@ -5,8 +5,7 @@
 
 namespace keyward::cli {
 
-const char* InitCommand::help() const
-{
+const char* InitCommand::help() const {
     return "usage: keyward init [--admin NAME] [--password-stdin]\n"
            "\n"
            "Creates the account database, registers the item sys_limit (系统权限)\n"
@@ -15,8 +14,7 @@ const char* InitCommand::help() const
            "from standard input with --password-stdin. Refused once users exist.\n";
 }
 
-std::string InitCommand::run(const std::vector<std::string>& argv)
-{
+std::string InitCommand::run(const std::vector<std::string>& argv) {
     const Args args = parseArgs(argv, {{"--admin", true}, {"--password-stdin", false}}, 0);
     const TextArg admin = nameArg(args.value("--admin").value_or("root"), "administrator name");
     const SecretString password = newPassword(args.has("--password-stdin"));
@@ -27,8 +25,7 @@ std::string InitCommand::run(const std::vector<std::string>& argv)
     }
     Store store;
     const Status status = store.initialise(admin.cp936.c_str(), password.c_str());
-    if (status != Status::Ok)
-        throw storeFailure(status);
+    if (status != Status::Ok) throw storeFailure(status);
     return "initialised " + databasePath() + " with administrator " + admin.utf8.str() + "\n";
 }
 

@@ -1,24 +1,21 @@
+#include <cstdio>
+
 #include "command.h"
 #include "commands.h"
 #include "table.h"
-
-#include <cstdio>
 
 namespace keyward::cli {
 
 namespace {
 
 // One character per item, item 0 first, as the program shows a mask.
-std::string bitText(std::uint32_t mask, std::int64_t items)
-{
+std::string bitText(std::uint32_t mask, std::int64_t items) {
     std::string bits;
-    for (std::int64_t i = 0; i < items; ++i)
-        bits += ((mask >> i) & 1u) != 0 ? '1' : '0';
+    for (std::int64_t i = 0; i < items; ++i) bits += ((mask >> i) & 1u) != 0 ? '1' : '0';
     return bits;
 }
 
-std::string hex(std::uint32_t mask)
-{
+std::string hex(std::uint32_t mask) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%08x", mask);
     return buf;
@@ -26,16 +23,14 @@ std::string hex(std::uint32_t mask)
 
 }  // namespace
 
-const char* UsersCommand::help() const
-{
+const char* UsersCommand::help() const {
     return "usage: keyward users\n"
            "\n"
            "Lists the users in store order: name, level, permission mask and one\n"
            "character per permission item (item 0 first).\n";
 }
 
-std::string UsersCommand::run(const std::vector<std::string>& argv)
-{
+std::string UsersCommand::run(const std::vector<std::string>& argv) {
     parseArgs(argv, {}, 0);
     Database db = openExisting();
     try {
@@ -47,7 +42,8 @@ std::string UsersCommand::run(const std::vector<std::string>& argv)
             const auto level = st.integer(1);
             const auto mask = static_cast<std::uint32_t>(st.integer(2));
             table.add({std::to_string(row), st.text(0),
-                       level >= 0 && level < KEYWARD_LEVEL_COUNT ? g_levelText[level] : std::to_string(level),
+                       level >= 0 && level < KEYWARD_LEVEL_COUNT ? g_levelText[level]
+                                                                 : std::to_string(level),
                        hex(mask), bitText(mask, items)});
         }
         tx.commit();
@@ -57,15 +53,13 @@ std::string UsersCommand::run(const std::vector<std::string>& argv)
     }
 }
 
-const char* ItemsCommand::help() const
-{
+const char* ItemsCommand::help() const {
     return "usage: keyward items\n"
            "\n"
            "Lists the permission items: bit (position in every mask), name, title.\n";
 }
 
-std::string ItemsCommand::run(const std::vector<std::string>& argv)
-{
+std::string ItemsCommand::run(const std::vector<std::string>& argv) {
     parseArgs(argv, {}, 0);
     Database db = openExisting();
     try {

@@ -4,8 +4,7 @@
 
 namespace keyward::cli {
 
-const char* PasswdCommand::help() const
-{
+const char* PasswdCommand::help() const {
     return "usage: keyward passwd NAME [--password-stdin]\n"
            "\n"
            "Sets a new password for user NAME without asking for the old one: the\n"
@@ -14,18 +13,15 @@ const char* PasswdCommand::help() const
            "standard input with --password-stdin.\n";
 }
 
-std::string PasswdCommand::run(const std::vector<std::string>& argv)
-{
+std::string PasswdCommand::run(const std::vector<std::string>& argv) {
     const Args args = parseArgs(argv, {{"--password-stdin", false}}, 1);
     const TextArg name = nameArg(args.positional[0], "user name");
     openExisting();  // never create a database just to fail on its user
     const SecretString password = newPassword(args.has("--password-stdin"));
     Store store;
     const Status status = store.setPassword(name.cp936.c_str(), password.c_str());
-    if (status == Status::NoSuchUser)
-        throw failed("no such user: " + name.utf8.str());
-    if (status != Status::Ok)
-        throw storeFailure(status);
+    if (status == Status::NoSuchUser) throw failed("no such user: " + name.utf8.str());
+    if (status != Status::Ok) throw storeFailure(status);
     return "password set for " + name.utf8.str() + "\n";
 }
 

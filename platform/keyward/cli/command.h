@@ -1,16 +1,16 @@
 // The admin command's parts: options, failures, and one class per command.
 #pragma once
 
-#include "database.h"
-#include "store.h"
-#include "text.h"
-
 #include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "database.h"
+#include "store.h"
+#include "text.h"
 
 namespace keyward::cli {
 
@@ -26,8 +26,12 @@ private:
     ExitCode m_code;
 };
 
-inline Failure usageError(const std::string& what) { return Failure(kExitUsage, what); }
-inline Failure failed(const std::string& what) { return Failure(kExitFailed, what); }
+inline Failure usageError(const std::string& what) {
+    return Failure(kExitUsage, what);
+}
+inline Failure failed(const std::string& what) {
+    return Failure(kExitFailed, what);
+}
 
 struct OptionSpec {
     const char* name;  // "--admin"
@@ -44,7 +48,8 @@ struct Args {
 
 // Throws a usage Failure on an unknown option, a missing value or the wrong
 // number of positional arguments.
-Args parseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpec>& specs, std::size_t positional);
+Args parseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpec>& specs,
+               std::size_t positional);
 
 class Command {
 public:

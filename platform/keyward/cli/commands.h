@@ -5,13 +5,13 @@
 
 namespace keyward::cli {
 
-#define KEYWARD_COMMAND(Class, Name, Summary)                                 \
-    class Class : public Command {                                            \
-    public:                                                                   \
-        const char* name() const override { return Name; }                    \
-        const char* summary() const override { return Summary; }              \
-        const char* help() const override;                                    \
-        std::string run(const std::vector<std::string>& argv) override;       \
+#define KEYWARD_COMMAND(Class, Name, Summary)                           \
+    class Class : public Command {                                      \
+    public:                                                             \
+        const char* name() const override { return Name; }              \
+        const char* summary() const override { return Summary; }        \
+        const char* help() const override;                              \
+        std::string run(const std::vector<std::string>& argv) override; \
     };
 
 KEYWARD_COMMAND(InitCommand, "init", "create the database and its first administrator")

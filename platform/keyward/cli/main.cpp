@@ -1,14 +1,13 @@
 // keyward: the account store's admin command.
-#include "command.h"
-#include "commands.h"
-
 #include <cstdio>
 #include <iostream>
 
+#include "command.h"
+#include "commands.h"
+
 namespace keyward::cli {
 
-std::vector<std::unique_ptr<Command>> allCommands()
-{
+std::vector<std::unique_ptr<Command>> allCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(std::make_unique<InitCommand>());
     commands.push_back(std::make_unique<UsersCommand>());
@@ -22,8 +21,7 @@ std::vector<std::unique_ptr<Command>> allCommands()
 
 namespace {
 
-std::string overview()
-{
+std::string overview() {
     std::string text =
         "usage: keyward COMMAND [OPTIONS]\n"
         "\n"
@@ -36,22 +34,20 @@ std::string overview()
         name.resize(8, ' ');
         text += "  " + name + c->summary() + "\n";
     }
-    text += "\n'keyward COMMAND --help' describes a command. Exit status: 0 done,\n"
-            "1 refused or failed, 2 bad usage.\n";
+    text +=
+        "\n'keyward COMMAND --help' describes a command. Exit status: 0 done,\n"
+        "1 refused or failed, 2 bad usage.\n";
     return text;
 }
 
-int run(const std::vector<std::string>& argv)
-{
-    if (argv.empty())
-        throw usageError("no command given; try 'keyward --help'");
+int run(const std::vector<std::string>& argv) {
+    if (argv.empty()) throw usageError("no command given; try 'keyward --help'");
     if (argv[0] == "--help" || argv[0] == "-h" || argv[0] == "help") {
         std::fputs(overview().c_str(), stdout);
         return kExitOk;
     }
     for (const auto& command : allCommands()) {
-        if (argv[0] != command->name())
-            continue;
+        if (argv[0] != command->name()) continue;
         const std::vector<std::string> rest(argv.begin() + 1, argv.end());
         for (const auto& arg : rest) {
             if (arg == "--help" || arg == "-h") {
@@ -70,8 +66,7 @@ int run(const std::vector<std::string>& argv)
 
 }  // namespace keyward::cli
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     using namespace keyward::cli;
     try {
         return run(std::vector<std::string>(argv + 1, argv + argc));
