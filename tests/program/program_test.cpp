@@ -1,0 +1,151 @@
+#include "program_test.h"
+
+#include <QTest>
+#include <QTimer>
+
+#include "core.h"
+#include "res/resource.h"
+#include <QElapsedTimer>
+
+namespace progtest {
+
+MessageBoxScript::MessageBoxScript() {
+    m_previous = ui::SetMessageBoxPresenter([this](const ui::MessageBoxRequest& r) {
+        m_shown.push_back(Box{r.text, r.caption, r.type, r.owner});
+        if (m_answers.empty()) {
+            ADD_FAILURE() << "unexpected message box: " << r.text;
+            return IDOK;
+        }
+        const int answer = m_answers.front();
+        m_answers.pop_front();
+        return answer;
+    });
+}
+
+MessageBoxScript::~MessageBoxScript() {
+    ui::SetMessageBoxPresenter(m_previous);
+    EXPECT_TRUE(m_answers.empty()) << m_answers.size() << " expected message box(es) not shown";
+}
+
+std::vector<std::string> MessageBoxScript::texts() const {
+    std::vector<std::string> out;
+    for (const Box& b : m_shown) out.push_back(b.text);
+    return out;
+}
+
+INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
+    bool mainStarted = false;
+    bool timedOut = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        timedOut = true;
+        for (int i = 0; i < 20; ++i) {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                popup->close();
+            } else if (QWidget* modal = QApplication::activeModalWidget()) {
+                if (CWnd* w = ui::detail::wndOf(ui::detail::handleOf(modal)))
+                    static_cast<CDialog*>(w)->EndDialog(IDABORT);
+                else
+                    modal->close();
+            }
+        }
+    });
+    watchdog.start(run.timeoutMs);
+
+    auto previous = ui::SetModalHook([&](ui::ModalKind kind, CWnd* wnd) {
+        if (kind != ui::ModalKind::Dialog) return;
+        if (auto* login = dynamic_cast<CLoginDlg*>(wnd)) {
+            if (run.onLogin) run.onLogin(*login);
+            return;
+        }
+        if (wnd == &dlg) {
+            mainStarted = true;
+            // Run the body once nothing is modal above the main dialog.
+            auto* poll = new QTimer;
+            QObject::connect(poll, &QTimer::timeout, [&, poll] {
+                if (!dlg.m_hWnd || QApplication::activeModalWidget() != widget(&dlg)) {
+                    if (!dlg.m_hWnd) poll->deleteLater();
+                    return;
+                }
+                poll->stop();
+                poll->deleteLater();
+                if (run.whileOpen) run.whileOpen(dlg);
+            });
+            poll->start(10);
+            return;
+        }
+        if (run.onOtherDialog) run.onOtherDialog(*static_cast<CDialog*>(wnd));
+    });
+    const INT_PTR result = dlg.DoModal();
+    ui::SetModalHook(previous);
+    EXPECT_FALSE(timedOut) << "a dialog stayed open";
+    (void)mainStarted;
+    return result;
+}
+
+void loginAs(CLoginDlg& login, const char* user, const char* password) {
+    setTextOf(login, IDC_EDIT_ACCOUNT, user);
+    setTextOf(login, IDC_EDIT_LOGINPWD, password);
+    login.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_BTN_LOGIN, BN_CLICKED), 0);
+}
+
+std::string cp(const char* utf8) { return ui::detail::toCp936(QString::fromUtf8(utf8)); }
+
+QWidget* widget(CWnd* wnd) { return ui::detail::widgetOf(wnd); }
+
+QWidget* widget(CWnd& parent, int id) {
+    CWnd* child = parent.GetDlgItem(id);
+    return child ? ui::detail::widgetOf(child) : nullptr;
+}
+
+std::string textOf(CWnd& parent, int id) {
+    CString s;
+    if (CWnd* child = parent.GetDlgItem(id)) child->GetWindowText(s);
+    return s.str();
+}
+
+void setTextOf(CWnd& parent, int id, const char* cp936) {
+    if (CWnd* child = parent.GetDlgItem(id)) child->SetWindowText(cp936);
+}
+
+bool isShown(CWnd& parent, int id) {
+    QWidget* w = widget(parent, id);
+    return w && !w->isHidden();
+}
+
+bool isEnabled(CWnd& parent, int id) {
+    CWnd* child = parent.GetDlgItem(id);
+    return child && child->IsWindowEnabled();
+}
+
+CRect clientRectOf(CWnd& parent, CWnd* child) {
+    CRect r;
+    child->GetWindowRect(&r);
+    parent.ScreenToClient(&r);
+    return r;
+}
+
+void sendKey(CWnd& dlg, int qtKey, Qt::KeyboardModifiers mods) {
+    QWidget* w = widget(&dlg);
+    QTest::keyClick(w->windowHandle(), Qt::Key(qtKey), mods);
+}
+
+bool waitFor(const std::function<bool()>& pred, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+bool noWindowLeft() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible()) return false;
+    return true;
+}
+
+}  // namespace progtest

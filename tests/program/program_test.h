@@ -1,0 +1,80 @@
+// Support for tests of the program's dialogs: the main dialog run through
+// its real start path over the recording fake store, message boxes answered
+// from a script, and a watchdog so no modal loop can hang a test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QWidget>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/logindlg.h"
+#include "fake_keyward.h"
+#include "ui/framework.h"
+#include "ui/testing.h"
+#include "userdlg/rolvanedlg.h"
+
+namespace progtest {
+
+struct Box {
+    std::string text;
+    std::string caption;
+    UINT type;
+    HWND owner;
+};
+
+// Every message box must be expected; the answers are given in advance.
+class MessageBoxScript {
+public:
+    MessageBoxScript();
+    ~MessageBoxScript();
+    void expect(int answer = IDOK) { m_answers.push_back(answer); }
+    const std::vector<Box>& shown() const { return m_shown; }
+    std::vector<std::string> texts() const;
+
+private:
+    std::deque<int> m_answers;
+    std::vector<Box> m_shown;
+    ui::MessageBoxPresenter m_previous;
+};
+
+// Runs a dialog's modal loop with callbacks for each dialog that opens.
+// `onLogin` acts on the login dialog; `whileOpen` runs once the main dialog
+// is in use (no other modal dialog above it) and must close it. Fails the
+// test and closes everything if a dialog stays open past the timeout.
+struct MainRun {
+    MainRun(std::function<void(CLoginDlg&)> login, std::function<void(CrolvaneDlg&)> open = {},
+            std::function<void(CDialog&)> other = {})
+        : onLogin(std::move(login)), whileOpen(std::move(open)), onOtherDialog(std::move(other)) {}
+    std::function<void(CLoginDlg&)> onLogin;
+    std::function<void(CrolvaneDlg&)> whileOpen;
+    std::function<void(CDialog&)> onOtherDialog;
+    int timeoutMs = 15000;
+};
+INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run);
+
+// Logs in through the login dialog's edits and its Login button.
+void loginAs(CLoginDlg& login, const char* user, const char* password);
+
+// The CP936 bytes of a UTF-8 text: test sources are UTF-8, the program's
+// texts are CP936.
+std::string cp(const char* utf8);
+
+// Helpers on live windows.
+QWidget* widget(CWnd* wnd);
+QWidget* widget(CWnd& parent, int id);
+std::string textOf(CWnd& parent, int id);   // CP936
+void setTextOf(CWnd& parent, int id, const char* cp936);
+bool isShown(CWnd& parent, int id);         // not hidden (its own flag)
+bool isEnabled(CWnd& parent, int id);
+CRect clientRectOf(CWnd& parent, CWnd* child);
+void sendKey(CWnd& dlg, int qtKey, Qt::KeyboardModifiers mods = Qt::NoModifier);
+// Waits until `pred` or the timeout; processes events meanwhile.
+bool waitFor(const std::function<bool()>& pred, int ms = 5000);
+bool noWindowLeft();
+
+}  // namespace progtest

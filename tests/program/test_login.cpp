@@ -1,0 +1,220 @@
+// The login dialog and the main dialog's hand-over to it: emptiness checks,
+// the store's results with their messages, focus and selection, Enter as
+// Login, and the ways of giving up that end the program.
+#include <QLineEdit>
+#include <QTest>
+
+#include "program_test.h"
+#include "res/resource.h"
+
+using namespace progtest;
+
+namespace {
+
+constexpr UINT kLoginBox = MB_OK | MB_ICONINFORMATION;
+
+class LoginTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fakestore::reset();
+        fakestore::script().users = {fakestore::user("root", 4, 0xFFFFFFFFu),
+                                     fakestore::user("op", 1, 1)};
+        fakestore::script().items = {fakestore::item("sys_limit", cp("系统权限").c_str())};
+    }
+    void TearDown() override { EXPECT_TRUE(noWindowLeft()); }
+
+    static void waitActive(CWnd& dlg) {
+        ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == widget(&dlg); }));
+    }
+    static void clickLogin(CLoginDlg& login) {
+        QTest::mouseClick(widget(login, IDC_BTN_LOGIN), Qt::LeftButton);
+    }
+    static int focusId() {
+        CWnd* focus = CWnd::GetFocus();
+        return focus ? focus->GetDlgCtrlID() : 0;
+    }
+    static bool allSelected(CLoginDlg& login, int id) {
+        auto* edit = qobject_cast<QLineEdit*>(widget(login, id));
+        return edit && !edit->text().isEmpty() && edit->selectedText() == edit->text();
+    }
+    static size_t loginCalls() {
+        size_t n = 0;
+        for (const auto& c : fakestore::calls()) n += c.rfind("login(", 0) == 0;
+        return n;
+    }
+};
+
+TEST_F(LoginTest, EmptyAccountIsReportedFirstAndBlanksCountAsContent) {
+    MessageBoxScript boxes;
+    boxes.expect();
+    boxes.expect();
+    CrolvaneDlg dlg;
+    const INT_PTR result = runMainDialog(dlg, {[&](CLoginDlg& login) {
+                                                   waitActive(login);
+                                                   clickLogin(login);
+                                                   EXPECT_EQ(focusId(), IDC_EDIT_ACCOUNT);
+                                                   setTextOf(login, IDC_EDIT_ACCOUNT, "   ");
+                                                   clickLogin(login);
+                                                   EXPECT_EQ(focusId(), IDC_EDIT_LOGINPWD);
+                                                   login.EndDialog(IDCANCEL);
+                                               },
+                                               {}});
+    EXPECT_EQ(result, IDCANCEL);
+    ASSERT_EQ(boxes.shown().size(), 2u);
+    EXPECT_EQ(boxes.shown()[0].text, cp("用户名不能为空."));
+    EXPECT_EQ(boxes.shown()[1].text, cp("密码不能为空."));
+    for (const Box& b : boxes.shown()) {
+        EXPECT_EQ(b.caption, cp("登录失败"));
+        EXPECT_EQ(b.type, kLoginBox);
+    }
+    EXPECT_EQ(loginCalls(), 0u);
+}
+
+TEST_F(LoginTest, EachStoreResultHasItsMessageFocusAndSelection) {
+    struct Case {
+        int result;
+        std::string message;
+        int focus;
+    };
+    const Case cases[] = {{ERR_NO_SUCH_USER, cp("用户名错误."), IDC_EDIT_ACCOUNT},
+                          {ERR_BAD_PASSWORD, cp("登录密码错误."), IDC_EDIT_LOGINPWD},
+                          {-7, cp("未知错误，请联系管理员."), IDC_EDIT_ACCOUNT},
+                          {3, cp("未知错误，请联系管理员."), IDC_EDIT_ACCOUNT}};
+    MessageBoxScript boxes;
+    for (size_t i = 0; i < std::size(cases); ++i) boxes.expect();
+    CrolvaneDlg dlg;
+    runMainDialog(dlg, {[&](CLoginDlg& login) {
+                            waitActive(login);
+                            for (const Case& c : cases) {
+                                SCOPED_TRACE(c.message);
+                                fakestore::script().loginResult = c.result;
+                                setTextOf(login, IDC_EDIT_ACCOUNT, cp("张三").c_str());
+                                setTextOf(login, IDC_EDIT_LOGINPWD, "pw 1");
+                                clickLogin(login);
+                                EXPECT_EQ(boxes.shown().back().text, c.message);
+                                EXPECT_EQ(focusId(), c.focus);
+                                EXPECT_TRUE(allSelected(login, c.focus));
+                                // The typed texts stay for another try.
+                                EXPECT_EQ(textOf(login, IDC_EDIT_ACCOUNT), cp("张三"));
+                                EXPECT_EQ(textOf(login, IDC_EDIT_LOGINPWD), "pw 1");
+                            }
+                            login.EndDialog(IDCANCEL);
+                        },
+                        {}});
+    EXPECT_EQ(loginCalls(), std::size(cases));
+    EXPECT_EQ(fakestore::calls().end() - 3, std::find(fakestore::calls().begin(),
+                                                      fakestore::calls().end(), "keyward_stop"));
+}
+
+TEST_F(LoginTest, EnterInThePasswordBoxLogsInAndShowsUserAndLevel) {
+    fakestore::script().group = 3;
+    CrolvaneDlg dlg;
+    std::string status;
+    const INT_PTR result = runMainDialog(
+        dlg, {[&](CLoginDlg& login) {
+                  waitActive(login);
+                  setTextOf(login, IDC_EDIT_ACCOUNT, "root");
+                  setTextOf(login, IDC_EDIT_LOGINPWD, "s3cret");
+                  widget(login, IDC_EDIT_LOGINPWD)->setFocus();
+                  ASSERT_TRUE(waitFor([&] { return focusId() == IDC_EDIT_LOGINPWD; }));
+                  sendKey(login, Qt::Key_Return);
+              },
+              [&](CrolvaneDlg& main) {
+                  status = textOf(main, IDC_STATIC_CURUSER);
+                  main.SendMessage(WM_CLOSE);
+              }});
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(status, cp("当前用户：root   级别：Level_3"));
+    // The level is asked before the name.
+    const auto after = fakestore::callsFrom("login(");
+    ASSERT_GE(after.size(), 3u);
+    EXPECT_EQ(after[0], "login(root,s3cret)");
+    EXPECT_EQ(after[1], "get_user_group(null)");
+    EXPECT_EQ(after[2], "get_cur_user");
+}
+
+TEST_F(LoginTest, EnterInTheAccountBoxActsAsLoginToo) {
+    MessageBoxScript boxes;
+    boxes.expect();
+    CrolvaneDlg dlg;
+    runMainDialog(dlg, {[&](CLoginDlg& login) {
+                            waitActive(login);
+                            widget(login, IDC_EDIT_ACCOUNT)->setFocus();
+                            ASSERT_TRUE(waitFor([&] { return focusId() == IDC_EDIT_ACCOUNT; }));
+                            sendKey(login, Qt::Key_Return);
+                            login.EndDialog(IDCANCEL);
+                        },
+                        {}});
+    ASSERT_EQ(boxes.texts().size(), 1u);
+    EXPECT_EQ(boxes.texts()[0], cp("用户名不能为空."));
+}
+
+TEST_F(LoginTest, LevelOutsideTheTableDoesNotIndexPastIt) {
+    fakestore::script().group = 9;
+    CrolvaneDlg dlg;
+    std::string status;
+    runMainDialog(dlg, {[&](CLoginDlg& login) { loginAs(login, "root", "x"); },
+                        [&](CrolvaneDlg& main) {
+                            status = textOf(main, IDC_STATIC_CURUSER);
+                            main.SendMessage(WM_CLOSE);
+                        }});
+    EXPECT_EQ(status, cp("当前用户：root   级别：无效级别(9)"));
+}
+
+enum class GiveUp { Escape, ExitButton, CloseBox };
+
+class LoginGiveUpTest : public LoginTest, public ::testing::WithParamInterface<GiveUp> {};
+
+TEST_P(LoginGiveUpTest, EndsTheProgramWithNoStoreCallButTheStops) {
+    CrolvaneDlg dlg;
+    size_t before = 0;
+    const INT_PTR result = runMainDialog(
+        dlg, {[&](CLoginDlg& login) {
+                  waitActive(login);
+                  setTextOf(login, IDC_EDIT_ACCOUNT, "root");
+                  before = fakestore::calls().size();
+                  switch (GetParam()) {
+                      case GiveUp::Escape: sendKey(login, Qt::Key_Escape); break;
+                      case GiveUp::ExitButton:
+                          QTest::mouseClick(widget(login, IDCANCEL), Qt::LeftButton);
+                          break;
+                      case GiveUp::CloseBox: widget(&login)->close(); break;
+                  }
+              },
+              [&](CrolvaneDlg& main) {
+                  ADD_FAILURE() << "the main dialog stayed in use";
+                  main.SendMessage(WM_CLOSE);
+              }});
+    EXPECT_EQ(result, IDCANCEL);
+    const std::vector<std::string> after(fakestore::calls().begin() + long(before),
+                                         fakestore::calls().end());
+    EXPECT_EQ(after, (std::vector<std::string>{"keyward_stop", "trailbook_stop", "setbank_stop"}));
+    EXPECT_EQ(dlg.m_hWnd, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, LoginGiveUpTest,
+                         ::testing::Values(GiveUp::Escape, GiveUp::ExitButton, GiveUp::CloseBox));
+
+TEST_F(LoginTest, WindowIsFoundByItsTitleAndTabFollowsTheTemplate) {
+    CrolvaneDlg dlg;
+    std::vector<int> order;
+    runMainDialog(dlg, {[&](CLoginDlg& login) {
+                            waitActive(login);
+                            EXPECT_EQ(widget(&login)->windowTitle(),
+                                      QStringLiteral("登陆 -用户权限管理"));
+                            EXPECT_EQ(login.GetClassName(), "#32770");
+                            EXPECT_TRUE(login.GetExStyle() & WS_EX_APPWINDOW);
+                            widget(login, IDC_EDIT_ACCOUNT)->setFocus();
+                            waitFor([&] { return focusId() == IDC_EDIT_ACCOUNT; });
+                            for (int i = 0; i < 4; ++i) {
+                                sendKey(login, Qt::Key_Tab);
+                                order.push_back(focusId());
+                            }
+                            login.EndDialog(IDCANCEL);
+                        },
+                        {}});
+    EXPECT_EQ(order, (std::vector<int>{IDC_EDIT_LOGINPWD, IDC_BTN_LOGIN, IDCANCEL,
+                                       IDC_EDIT_ACCOUNT}));
+}
+
+}  // namespace
