@@ -10,7 +10,7 @@ bash scripts/setup.sh
 bash scripts/build.sh
 
 program=build/app/rolvane
-keyward=build/platform/keyward/keyward
+keyward=build/platform/keyward/cli/keyward
 for binary in "$program" "$keyward"; do
   if [[ ! -x "$binary" ]]; then
     echo "run: $binary was not built" >&2
