@@ -11,31 +11,37 @@
 
 #include "core.h"
 
-struct MenuItem;
+namespace ui::detail {
+struct MenuEntry;
+}
 
 // What an HMENU points at.
 struct HMENU__ {
-    std::vector<MenuItem> items;
+    std::vector<ui::detail::MenuEntry> items;
     CMenu* permanent = nullptr;      // the program's object that owns this menu
     std::unique_ptr<CMenu> wrapper;  // handed out by GetSubMenu and FromHandle
 };
 
-struct MenuItem {
+namespace ui::detail {
+struct MenuEntry {
     UINT id = 0;  // command id; 0 for separators and pop-ups
     UINT state = MF_ENABLED;
     bool separator = false;
     std::string text;  // CP936
     std::unique_ptr<HMENU__> popup;
 };
+}  // namespace ui::detail
 
 namespace {
+
+using ui::detail::MenuEntry;
 
 constexpr UINT kStateMask = MF_GRAYED | MF_DISABLED;
 
 std::unique_ptr<HMENU__> buildMenu(const std::vector<ui::MenuItemTemplate>& items) {
     auto menu = std::make_unique<HMENU__>();
     for (const ui::MenuItemTemplate& t : items) {
-        MenuItem item;
+        MenuEntry item;
         if (!t.text) {
             item.separator = true;
         } else {
@@ -50,12 +56,12 @@ std::unique_ptr<HMENU__> buildMenu(const std::vector<ui::MenuItemTemplate>& item
 
 // The item named by command id (searched through pop-ups, as the original
 // platform does) or by position; null when there is none.
-MenuItem* findItem(HMENU__* menu, UINT key, UINT flags) {
+MenuEntry* findItem(HMENU__* menu, UINT key, UINT flags) {
     if (!menu) return nullptr;
     if (flags & MF_BYPOSITION) return key < menu->items.size() ? &menu->items[key] : nullptr;
-    for (MenuItem& item : menu->items) {
+    for (MenuEntry& item : menu->items) {
         if (item.popup) {
-            if (MenuItem* found = findItem(item.popup.get(), key, flags)) return found;
+            if (MenuEntry* found = findItem(item.popup.get(), key, flags)) return found;
         } else if (!item.separator && item.id == key) {
             return &item;
         }
@@ -93,7 +99,7 @@ CMenu* wrapperOf(HMENU__* menu) {
 }
 
 void fillQMenu(QMenu* target, const HMENU__& menu) {
-    for (const MenuItem& item : menu.items) {
+    for (const MenuEntry& item : menu.items) {
         if (item.separator) {
             target->addSeparator();
         } else if (item.popup) {
@@ -157,18 +163,18 @@ int CMenu::GetMenuItemCount() const {
 
 UINT CMenu::GetMenuItemID(int nPos) const {
     if (!m_hMenu || nPos < 0 || std::size_t(nPos) >= m_hMenu->items.size()) return UINT(-1);
-    const MenuItem& item = m_hMenu->items[std::size_t(nPos)];
+    const MenuEntry& item = m_hMenu->items[std::size_t(nPos)];
     return item.popup ? UINT(-1) : item.id;
 }
 
 int CMenu::GetMenuString(UINT nIDItem, CString& rString, UINT nFlags) const {
-    const MenuItem* item = findItem(m_hMenu, nIDItem, nFlags);
+    const MenuEntry* item = findItem(m_hMenu, nIDItem, nFlags);
     rString = item ? CString(item->text) : CString();
     return rString.GetLength();
 }
 
 UINT CMenu::EnableMenuItem(UINT nIDEnableItem, UINT nEnable) {
-    MenuItem* item = findItem(m_hMenu, nIDEnableItem, nEnable);
+    MenuEntry* item = findItem(m_hMenu, nIDEnableItem, nEnable);
     if (!item) return UINT(-1);
     const UINT previous = item->state & kStateMask;
     item->state = nEnable & kStateMask;
@@ -176,7 +182,7 @@ UINT CMenu::EnableMenuItem(UINT nIDEnableItem, UINT nEnable) {
 }
 
 UINT CMenu::GetMenuState(UINT nID, UINT nFlags) const {
-    const MenuItem* item = findItem(m_hMenu, nID, nFlags);
+    const MenuEntry* item = findItem(m_hMenu, nID, nFlags);
     if (!item) return UINT(-1);
     if (item->separator) return MF_SEPARATOR;
     // A pop-up reports its item count in the high byte.
@@ -187,7 +193,7 @@ UINT CMenu::GetMenuState(UINT nID, UINT nFlags) const {
 BOOL CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, LPCTSTR lpszNewItem) {
     // Appending pop-ups is not supported: nothing here needs it.
     if (!m_hMenu || (nFlags & MF_POPUP)) return FALSE;
-    MenuItem item;
+    MenuEntry item;
     if (nFlags & MF_SEPARATOR) {
         item.separator = true;
     } else {
@@ -205,7 +211,7 @@ BOOL CMenu::RemoveMenu(UINT nPosition, UINT nFlags) {
 
 BOOL CMenu::ModifyMenu(UINT nPosition, UINT nFlags, UINT_PTR nIDNewItem, LPCTSTR lpszNewItem) {
     if (nFlags & MF_POPUP) return FALSE;
-    MenuItem* item = findItem(m_hMenu, nPosition, nFlags);
+    MenuEntry* item = findItem(m_hMenu, nPosition, nFlags);
     if (!item) return FALSE;
     item->popup.reset();
     item->separator = (nFlags & MF_SEPARATOR) != 0;
