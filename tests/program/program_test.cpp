@@ -77,7 +77,9 @@ INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
         }
         if (run.onOtherDialog) run.onOtherDialog(*static_cast<CDialog*>(wnd));
     });
+    if (AfxGetApp()) AfxGetApp()->m_pMainWnd = &dlg;
     const INT_PTR result = dlg.DoModal();
+    if (AfxGetApp()) AfxGetApp()->m_pMainWnd = nullptr;
     ui::SetModalHook(previous);
     EXPECT_FALSE(timedOut) << "a dialog stayed open";
     (void)mainStarted;

@@ -164,7 +164,10 @@ INT_PTR CDialog::DoModal() {
         m_pLoop = nullptr;
     }
     const int result = m_nModalResult;
+    HWND owner = m_hWnd ? m_hWnd->owner : nullptr;
     DestroyWindow();
+    // As on the desktop it came from: the owner takes the activation back.
+    if (QWidget* o = widgetOf(owner); o && o->isVisible()) o->window()->activateWindow();
     return result;
 }
 
