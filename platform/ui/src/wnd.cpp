@@ -144,7 +144,13 @@ void CWnd::GetWindowText(CString& rString) const { rString = toCp936(widgetText(
 int CWnd::GetWindowText(LPTSTR lpszStringBuf, int nMaxCount) const {
     if (!lpszStringBuf || nMaxCount <= 0) return 0;
     const std::string text = toCp936(widgetText(m_hWnd));
-    const int n = std::min(int(text.size()), nMaxCount - 1);
+    // Cut at a character boundary: half a double-byte character is not CP936.
+    int n = 0;
+    while (n < int(text.size())) {
+        const int step = static_cast<unsigned char>(text[size_t(n)]) >= 0x81 ? 2 : 1;
+        if (n + step > nMaxCount - 1) break;
+        n += step;
+    }
     std::memcpy(lpszStringBuf, text.data(), size_t(n));
     lpszStringBuf[n] = '\0';
     return n;
