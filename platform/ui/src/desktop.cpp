@@ -160,7 +160,7 @@ NamedLock& lockFor(std::string_view name) {
     return *it->second;
 }
 
-HANDLE handleOf(NamedLock& lock) { return reinterpret_cast<HANDLE>(&lock); }
+HANDLE mutexHandle(NamedLock& lock) { return reinterpret_cast<HANDLE>(&lock); }
 
 enum class LockResult { Taken, HeldElsewhere, Failed };
 
@@ -249,8 +249,10 @@ xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
 // The window a window manager names under _NET_SUPPORTING_WM_CHECK, or none.
 xcb_window_t wmCheckWindow(xcb_connection_t* c, xcb_window_t window, xcb_atom_t check) {
     const auto cookie = xcb_get_property(c, 0, window, check, XCB_ATOM_WINDOW, 0, 1);
+    xcb_generic_error_t* error = nullptr;  // a vanished window: no log line
     std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
-        xcb_get_property_reply(c, cookie, nullptr), &std::free);
+        xcb_get_property_reply(c, cookie, &error), &std::free);
+    std::free(error);
     if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) != 4) return XCB_WINDOW_NONE;
     return *static_cast<xcb_window_t*>(xcb_get_property_value(reply.get()));
 }
@@ -443,13 +445,13 @@ HANDLE OpenMutexA(DWORD, BOOL, LPCSTR lpName) {
     NamedLock& lock = lockFor(lpName);
     // A free lock is kept rather than let go: the CreateMutexA that follows
     // then cannot lose it to a copy starting at the same instant.
-    return tryLock(lock) == LockResult::HeldElsewhere ? handleOf(lock) : nullptr;
+    return tryLock(lock) == LockResult::HeldElsewhere ? mutexHandle(lock) : nullptr;
 }
 
 HANDLE CreateMutexA(void*, BOOL, LPCSTR lpName) {
     if (!lpName) {
         static NamedLock unnamed;
-        return handleOf(unnamed);
+        return mutexHandle(unnamed);
     }
     NamedLock& lock = lockFor(lpName);
     // Held for the life of the process: the program never closes the handle.
@@ -457,7 +459,7 @@ HANDLE CreateMutexA(void*, BOOL, LPCSTR lpName) {
         lock.serverStarted = true;
         ui::detail::startInstanceServer(lpName);
     }
-    return handleOf(lock);
+    return mutexHandle(lock);
 }
 
 HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) {
