@@ -63,8 +63,6 @@ HWND createControl(CWnd* self, ControlKind kind, const char* text, DWORD style, 
 // Texts of control widgets, as Unicode.
 QString widgetText(HWND hWnd);
 void setWidgetText(HWND hWnd, const QString& text);
-// Per top-level window system menu (created on first use).
-CMenu* systemMenuOf(HWND topLevel);
 void setQFont(CFont& font, const QFont& qfont);
 void setStaticIcon(HWND hWnd, HICON icon);
 QWidget* widgetOf(HWND hWnd);

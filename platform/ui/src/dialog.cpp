@@ -233,7 +233,9 @@ BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
         case VK_TAB: {
             const auto& order = m_hWnd->children;
             if (order.empty()) return TRUE;
-            const bool back = (QApplication::keyboardModifiers() & Qt::ShiftModifier) != 0;
+            // The key router marks Shift+Tab (Backtab) in lParam.
+            const bool back = (pMsg->lParam & 1) != 0 ||
+                              (QApplication::keyboardModifiers() & Qt::ShiftModifier) != 0;
             const int n = int(order.size());
             int at = -1;
             for (int i = 0; i < n; ++i)

@@ -225,13 +225,15 @@ void CWnd::GetWindowRect(RECT* r) const {
     *r = RECT{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
 }
 
+// A list's client area is its viewport: cells, clicks and child windows
+// share that origin.
 void CWnd::GetClientRect(RECT* r) const {
-    QWidget* w = widgetOf(this);
+    QWidget* w = m_hWnd ? childHost(m_hWnd) : nullptr;
     if (r) *r = w ? RECT{0, 0, w->width(), w->height()} : RECT{0, 0, 0, 0};
 }
 
 void CWnd::ScreenToClient(POINT* p) const {
-    QWidget* w = widgetOf(this);
+    QWidget* w = m_hWnd ? childHost(m_hWnd) : nullptr;
     if (!w || !p) return;
     const QPoint q = w->mapFromGlobal(QPoint(p->x, p->y));
     *p = POINT{q.x(), q.y()};
@@ -246,7 +248,7 @@ void CWnd::ScreenToClient(RECT* r) const {
 }
 
 void CWnd::ClientToScreen(POINT* p) const {
-    QWidget* w = widgetOf(this);
+    QWidget* w = m_hWnd ? childHost(m_hWnd) : nullptr;
     if (!w || !p) return;
     const QPoint q = w->mapToGlobal(QPoint(p->x, p->y));
     *p = POINT{q.x(), q.y()};
