@@ -83,7 +83,17 @@ TEST_F(ScreensTest, LoginAndMainWindowsDrawTheirTexts) {
                   EXPECT_GT(inkIn(image, rectOf(main, IDC_STATIC_CONFIRM)), 10);
                   main.m_editMode = ModeBrowse;
                   main.ApplyEditMode();
+                  main.SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
                   main.SendMessage(WM_CLOSE);
+              },
+              [&](CDialog& about) {
+                  const QImage image = grab(about, "about");
+                  // The program icon stands at 14,14 dialog units, the text beside it.
+                  CRect icon(14, 14, 34, 34);
+                  about.MapDialogRect(&icon);
+                  EXPECT_GT(inkIn(image, QRect(icon.left, icon.top, 32, 32)), 100);
+                  EXPECT_GT(inkIn(image, QRect(icon.right + 10, icon.top, 100, 30)), 30);
+                  about.EndDialog(IDOK);
               }});
 }
 
