@@ -35,21 +35,42 @@ if [[ "$user_count" -eq 0 ]]; then
   "$keyward" init --admin "${admin:-root}"  # asks for the password twice
 fi
 
-if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
-  # No desktop: serve the window over VNC. Pick the first free port from 5900.
-  port=5900
-  while (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do
-    port=$((port + 1))
-  done
-  export QT_QPA_PLATFORM="vnc:size=1024x768:port=$port"
-  cat <<MSG
-run: no display (\$DISPLAY and \$WAYLAND_DISPLAY are unset); serving the window over VNC.
-  Connect with:   vncviewer 127.0.0.1:$port
-  From elsewhere: ssh -L $port:127.0.0.1:$port $(id -un)@$(hostname)   then   vncviewer 127.0.0.1:$port
-  Note: Qt's VNC plugin has no option for the listening address; it accepts
-  connections on every interface of this machine, without a password.
-  Block port $port in a firewall if this machine is reachable from others.
-MSG
+if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then
+  exec "$program"
 fi
 
-exec "$program"
+# No desktop: a private X display served over VNC on 127.0.0.1 only. (Qt's
+# own VNC platform cannot be told an address: it would listen on every
+# interface, without a password.)
+bash scripts/setup.sh x11vnc >/dev/null
+display=99
+while [[ -e "/tmp/.X11-unix/X$display" || -e "/tmp/.X$display-lock" ]]; do
+  display=$((display + 1))
+done
+port=5900
+while (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do
+  port=$((port + 1))
+done
+Xvfb ":$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+x11vnc_pid=""
+wm_pid=""
+trap 'kill $wm_pid $x11vnc_pid $xvfb_pid 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+  [[ -e "/tmp/.X11-unix/X$display" ]] && break
+  sleep 0.1
+done
+# A small window manager: title bars, the close box and focus as on a desktop.
+DISPLAY=":$display" openbox >/dev/null 2>&1 &
+wm_pid=$!
+x11vnc -display ":$display" -localhost -rfbport "$port" -forever -shared -nopw -quiet \
+  >/dev/null 2>&1 &
+x11vnc_pid=$!
+cat <<MSG
+run: no display (\$DISPLAY and \$WAYLAND_DISPLAY are unset); serving the window over VNC
+  on 127.0.0.1:$port only.
+  Connect on this machine:  vncviewer 127.0.0.1:$port
+  From another machine:     ssh -L $port:127.0.0.1:$port $(id -un)@$(hostname)
+                            then vncviewer 127.0.0.1:$port there
+MSG
+DISPLAY=":$display" "$program"

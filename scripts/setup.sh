@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages needed to build, run and test rolvane.
 # Installs only what dpkg reports missing, so a second run does nothing.
+# Further packages may be named as arguments (run.sh asks for its VNC server).
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,7 @@ packages=(
   fonts-wqy-zenhei fonts-dejavu-core
   # end-to-end checks on a real X server
   xvfb xdotool openbox x11-utils imagemagick
+  "$@"
 )
 
 missing=()
