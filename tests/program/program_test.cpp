@@ -2,6 +2,7 @@
 
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 #include "core.h"
 #include "res/resource.h"
@@ -64,10 +65,16 @@ INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
             // Run the body once nothing is modal above the main dialog.
             auto* poll = new QTimer;
             QObject::connect(poll, &QTimer::timeout, [&, poll] {
-                if (!dlg.m_hWnd || QApplication::activeModalWidget() != widget(&dlg)) {
-                    if (!dlg.m_hWnd) poll->deleteLater();
+                if (!dlg.m_hWnd || !dlg.IsWindowVisible()) {  // ended
+                    poll->stop();
+                    poll->deleteLater();
                     return;
                 }
+                // The hand-over is over once it asked for the user's name; an
+                // ended login's loop may still run a timer before it returns.
+                const auto& log = fakestore::calls();
+                const bool handedOver = std::find(log.begin(), log.end(), "get_cur_user") != log.end();
+                if (!handedOver || QApplication::activeModalWidget() != widget(&dlg)) return;
                 poll->stop();
                 poll->deleteLater();
                 if (run.whileOpen) run.whileOpen(dlg);
