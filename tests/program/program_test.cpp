@@ -93,6 +93,18 @@ INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
     return result;
 }
 
+INT_PTR runLoggedIn(const std::function<void(CrolvaneDlg&)>& body) {
+    CrolvaneDlg dlg;
+    return runMainDialog(dlg, {[](CLoginDlg& login) { loginAs(login, "root", "pw"); },
+                               [&](CrolvaneDlg& main) {
+                                   waitFor([&] {
+                                       return QApplication::activeWindow() == widget(&main);
+                                   });
+                                   body(main);
+                                   if (main.IsWindowVisible()) main.SendMessage(WM_CLOSE);
+                               }});
+}
+
 void loginAs(CLoginDlg& login, const char* user, const char* password) {
     setTextOf(login, IDC_EDIT_ACCOUNT, user);
     setTextOf(login, IDC_EDIT_LOGINPWD, password);

@@ -57,6 +57,10 @@ struct MainRun {
 };
 INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run);
 
+// Runs the main dialog, logs in as root and runs `body` on the dialog in use;
+// closes the dialog afterwards if the body left it open.
+INT_PTR runLoggedIn(const std::function<void(CrolvaneDlg&)>& body);
+
 // Logs in through the login dialog's edits and its Login button.
 void loginAs(CLoginDlg& login, const char* user, const char* password);
 

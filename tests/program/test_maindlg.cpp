@@ -23,18 +23,6 @@ protected:
     }
     void TearDown() override { EXPECT_TRUE(noWindowLeft()); }
 
-    // Logs in and runs `body` on the dialog in use, then closes it.
-    INT_PTR withMainDialog(const std::function<void(CrolvaneDlg&)>& body) {
-        CrolvaneDlg dlg;
-        return runMainDialog(dlg, {[](CLoginDlg& login) { loginAs(login, "root", "pw"); },
-                                   [&](CrolvaneDlg& main) {
-                                       waitFor([&] {
-                                           return QApplication::activeWindow() == widget(&main);
-                                       });
-                                       body(main);
-                                       if (main.IsWindowVisible()) main.SendMessage(WM_CLOSE);
-                                   }});
-    }
 
     static std::string cell(CrolvaneDlg& dlg, int row, int col) {
         return dlg.m_userList.GetItemText(row, col).str();
@@ -78,7 +66,7 @@ TEST_F(MainDialogTest, ListShowsNumbersNamesLevelTextsAndBitTexts) {
     auto& users = fakestore::script().users;
     users.push_back(fakestore::user("odd", 7, 2));
     while (users.size() < 100) users.push_back(fakestore::user("u", 2, 0));
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         ASSERT_EQ(dlg.m_userList.GetItemCount(), 100);
         EXPECT_EQ(cell(dlg, 0, 0), "01");
         EXPECT_EQ(cell(dlg, 8, 0), "09");
@@ -111,7 +99,7 @@ TEST_F(MainDialogTest, ListShowsNumbersNamesLevelTextsAndBitTexts) {
 }
 
 TEST_F(MainDialogTest, BitTextsConvertBothWays) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         char text[40];
         dlg.m_permCount = 4;
         dlg.MaskToBitText(5, text);
@@ -131,7 +119,7 @@ TEST_F(MainDialogTest, BitTextsConvertBothWays) {
 }
 
 TEST_F(MainDialogTest, FormFollowsTheSelectionButNotAClickOutsideTheRows) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         EXPECT_EQ(dlg.m_curRow, 0);
         select(dlg, 1);
         EXPECT_EQ(dlg.m_curRow, 1);
@@ -160,7 +148,7 @@ TEST_F(MainDialogTest, EachModeSetsTheControlsAsItsTableSays) {
                             {ModeEdit, false, false, true, true, false},
                             {ModeBrowse, false, false, false, false, true},
                             {ModePassword, true, true, false, true, false}};
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         for (const ModeRow& r : rows) {
             SCOPED_TRACE(r.mode);
             for (int id : {IDC_EDIT_PWD, IDC_EDIT_NEWPWD, IDC_EDIT_CONFIRM})
@@ -186,7 +174,7 @@ TEST_F(MainDialogTest, EachModeSetsTheControlsAsItsTableSays) {
 }
 
 TEST_F(MainDialogTest, ModeStepsMoveFocusAndResetTheForm) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         // root holds every item: all ticked before the new user.
         static_cast<CButton*>(dlg.GetDlgItem(IDC_CHECK_ALL))->SetCheck(BST_CHECKED);
         dlg.m_editMode = ModeNew;
@@ -210,7 +198,7 @@ TEST_F(MainDialogTest, ModeStepsMoveFocusAndResetTheForm) {
 }
 
 TEST_F(MainDialogTest, F5InModeNewAppliesTheModeAgainAfterReloading) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         dlg.m_editMode = ModeNew;
         dlg.m_curRow = dlg.m_userList.GetItemCount();
         dlg.ApplyEditMode();
@@ -231,7 +219,7 @@ TEST_F(MainDialogTest, F5InModeNewAppliesTheModeAgainAfterReloading) {
 }
 
 TEST_F(MainDialogTest, EscapeAbandonsTheEditButNeverCloses) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         // Browse: the form is reloaded from the current row.
         setTextOf(dlg, IDC_EDIT_NAME, "scribble");
         sendKey(dlg, Qt::Key_Escape);
@@ -254,7 +242,7 @@ TEST_F(MainDialogTest, EscapeAbandonsTheEditButNeverCloses) {
 }
 
 TEST_F(MainDialogTest, RefreshThatShrinksTheListShowsTheFirstRow) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         select(dlg, 2);
         ASSERT_EQ(dlg.m_curRow, 2);
         fakestore::script().users.resize(2);
@@ -277,7 +265,7 @@ TEST_F(MainDialogTest, RefreshThatShrinksTheListShowsTheFirstRow) {
 
 TEST_F(MainDialogTest, CloseStopsTheLibrariesInReverseOrder) {
     size_t before = 0;
-    const INT_PTR result = withMainDialog([&](CrolvaneDlg& dlg) {
+    const INT_PTR result = runLoggedIn([&](CrolvaneDlg& dlg) {
         before = fakestore::calls().size();
         // The close box goes the system-menu way: a posted WM_CLOSE.
         widget(&dlg)->close();
@@ -291,7 +279,7 @@ TEST_F(MainDialogTest, CloseStopsTheLibrariesInReverseOrder) {
 }
 
 TEST_F(MainDialogTest, SaveAndCancelNeverCloseTheDialog) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         dlg.m_editMode = ModeEdit;
         dlg.ApplyEditMode();
         QTest::mouseClick(widget(dlg, IDCANCEL), Qt::LeftButton);
@@ -331,7 +319,7 @@ TEST_F(MainDialogTest, SystemMenuOffersTheAboutBox) {
 }
 
 TEST_F(MainDialogTest, CurrentUserLabelIsMagentaOnNoBackground) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         CDC label;
         const LRESULT brush = dlg.SendMessage(WM_CTLCOLORSTATIC, WPARAM(&label),
                                               LPARAM(dlg.GetDlgItem(IDC_STATIC_CURUSER)->m_hWnd));
@@ -347,7 +335,7 @@ TEST_F(MainDialogTest, CurrentUserLabelIsMagentaOnNoBackground) {
 }
 
 TEST_F(MainDialogTest, CurrentUserNameComesFromTheStoreOrIsEmpty) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         EXPECT_EQ(dlg.GetCurUserName().str(), "root");
         fakestore::script().curUsersResult = -1;
         EXPECT_EQ(dlg.GetCurUserName().str(), "");

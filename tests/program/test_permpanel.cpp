@@ -32,14 +32,6 @@ protected:
         }
     }
 
-    INT_PTR withMainDialog(const std::function<void(CrolvaneDlg&)>& body) {
-        CrolvaneDlg dlg;
-        return runMainDialog(dlg, {[](CLoginDlg& login) { loginAs(login, "root", "pw"); },
-                                   [&](CrolvaneDlg& main) {
-                                       body(main);
-                                       if (main.IsWindowVisible()) main.SendMessage(WM_CLOSE);
-                                   }});
-    }
 
     static CButton* selectAll(CrolvaneDlg& dlg) {
         return static_cast<CButton*>(dlg.GetDlgItem(IDC_CHECK_ALL));
@@ -60,7 +52,7 @@ class PanelGridTest : public PermissionPanelTest, public ::testing::WithParamInt
 TEST_P(PanelGridTest, BoxesStandFiveToALineWithOneSpareLine) {
     const int n = GetParam();
     setItemCount(n);
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         ASSERT_EQ(dlg.m_permCount, n);
         const CRect group = clientRectOf(dlg, dlg.GetDlgItem(IDC_GROUP_PERM));
         const CRect model = clientRectOf(dlg, dlg.GetDlgItem(IDC_CHECK_TEMPLATE));
@@ -99,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Counts, PanelGridTest, ::testing::Values(1, 5, 6, 7, 32
 
 TEST_F(PermissionPanelTest, SixItemsPutBoxFiveUnderBoxZero) {
     setItemCount(6);
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         const CRect group = clientRectOf(dlg, dlg.GetDlgItem(IDC_GROUP_PERM));
         const CRect b0 = clientRectOf(dlg, dlg.m_permBoxes[0]);
         const CRect b5 = clientRectOf(dlg, dlg.m_permBoxes[5]);
@@ -110,7 +102,7 @@ TEST_F(PermissionPanelTest, SixItemsPutBoxFiveUnderBoxZero) {
 }
 
 TEST_F(PermissionPanelTest, TicksFollowTheRowsMaskAndSelectAllStaysUnticked) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         ASSERT_EQ(dlg.m_curRow, 0);  // root, all ones
         EXPECT_EQ(ticked(dlg), 3);
         EXPECT_EQ(selectAll(dlg)->GetCheck(), BST_UNCHECKED);
@@ -122,7 +114,7 @@ TEST_F(PermissionPanelTest, TicksFollowTheRowsMaskAndSelectAllStaysUnticked) {
 }
 
 TEST_F(PermissionPanelTest, CollectedMaskOnlyHasExistingItemsUnlessSelectAllIsTicked) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         // The all-ones user, untouched, collects to the existing items only.
         dlg.m_editMode = ModeEdit;
         dlg.ApplyEditMode();
@@ -145,7 +137,7 @@ TEST_F(PermissionPanelTest, CollectedMaskOnlyHasExistingItemsUnlessSelectAllIsTi
 }
 
 TEST_F(PermissionPanelTest, LimitsChangedRebuildsDisabledAndUntickedByTheNewCount) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         dlg.m_editMode = ModeEdit;
         dlg.ApplyEditMode();
         ASSERT_EQ(ticked(dlg), 3);
@@ -167,7 +159,7 @@ TEST_F(PermissionPanelTest, LimitsChangedRebuildsDisabledAndUntickedByTheNewCoun
 }
 
 TEST_F(PermissionPanelTest, F5RebuildsAndShowsTheCurrentRowsTicksAgain) {
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         showRow(dlg, 1);
         setItemCount(5);
         sendKey(dlg, Qt::Key_F5);
@@ -180,7 +172,7 @@ TEST_F(PermissionPanelTest, F5RebuildsAndShowsTheCurrentRowsTicksAgain) {
 
 TEST_F(PermissionPanelTest, MoreThanThirtyTwoItemsShowTheFirstThirtyTwo) {
     setItemCount(40);
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         EXPECT_EQ(dlg.m_permCount, KEYWARD_MAX_LIMITS);
         CString last;
         dlg.m_permBoxes[31]->GetWindowText(last);
@@ -192,7 +184,7 @@ TEST_F(PermissionPanelTest, MoreThanThirtyTwoItemsShowTheFirstThirtyTwo) {
 
 TEST_F(PermissionPanelTest, NoItemsMeansNoBoxesAndBareBitTexts) {
     fakestore::script().items.clear();
-    withMainDialog([&](CrolvaneDlg& dlg) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
         EXPECT_EQ(dlg.m_permCount, 0);
         for (CButton* box : dlg.m_permBoxes) EXPECT_EQ(box, nullptr);
         EXPECT_EQ(dlg.m_userList.GetItemText(1, 3).str(), "101");

@@ -239,12 +239,20 @@ void CWnd::ScreenToClient(POINT* p) const {
     *p = POINT{q.x(), q.y()};
 }
 
-void CWnd::ScreenToClient(RECT* r) const {
+namespace {
+// Maps both corners of a rectangle with a point mapping of the window.
+template <class MapPoint>
+void mapCorners(RECT* r, MapPoint map) {
     if (!r) return;
     POINT tl{r->left, r->top}, br{r->right, r->bottom};
-    ScreenToClient(&tl);
-    ScreenToClient(&br);
+    map(&tl);
+    map(&br);
     *r = RECT{tl.x, tl.y, br.x, br.y};
+}
+}  // namespace
+
+void CWnd::ScreenToClient(RECT* r) const {
+    mapCorners(r, [this](POINT* p) { ScreenToClient(p); });
 }
 
 void CWnd::ClientToScreen(POINT* p) const {
@@ -255,11 +263,7 @@ void CWnd::ClientToScreen(POINT* p) const {
 }
 
 void CWnd::ClientToScreen(RECT* r) const {
-    if (!r) return;
-    POINT tl{r->left, r->top}, br{r->right, r->bottom};
-    ClientToScreen(&tl);
-    ClientToScreen(&br);
-    *r = RECT{tl.x, tl.y, br.x, br.y};
+    mapCorners(r, [this](POINT* p) { ClientToScreen(p); });
 }
 
 void CWnd::SetFont(CFont* pFont, BOOL bRedraw) {
