@@ -15,7 +15,9 @@ CLoginDlg::CLoginDlg(CWnd* pParent) : CDialogEx(IDD_LOGIN, pParent) {
 
 CLoginDlg::~CLoginDlg() = default;
 
-void CLoginDlg::DoDataExchange(CDataExchange* pDX) { CDialogEx::DoDataExchange(pDX); }
+void CLoginDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialogEx::DoDataExchange(pDX);
+}
 
 BEGIN_MESSAGE_MAP(CLoginDlg, CDialogEx)
 ON_WM_PAINT()
@@ -41,9 +43,13 @@ void CLoginDlg::OnPaint() {
         CDialogEx::OnPaint();
 }
 
-BOOL CLoginDlg::OnHelpInfo(HELPINFO*) { return TRUE; }
+BOOL CLoginDlg::OnHelpInfo(HELPINFO*) {
+    return TRUE;
+}
 
-HCURSOR CLoginDlg::OnQueryDragIcon() { return m_hIcon; }
+HCURSOR CLoginDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}
 
 void CLoginDlg::OnLogin() {
     CEdit* pUser = static_cast<CEdit*>(GetDlgItem(IDC_EDIT_ACCOUNT));
@@ -81,4 +87,6 @@ void CLoginDlg::OnLogin() {
     }
 }
 
-void CLoginDlg::OnExit() { CDialogEx::OnCancel(); }
+void CLoginDlg::OnExit() {
+    CDialogEx::OnCancel();
+}

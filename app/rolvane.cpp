@@ -44,4 +44,6 @@ BOOL CrolvaneApp::InitInstance() {
     return FALSE;
 }
 
-int CrolvaneApp::ExitInstance() { return CWinApp::ExitInstance(); }
+int CrolvaneApp::ExitInstance() {
+    return CWinApp::ExitInstance();
+}

@@ -20,20 +20,21 @@ constexpr DWORD kGroup = kVisible | BS_GROUPBOX;
 constexpr DWORD kModalFrame = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
 
 DialogTemplate aboutBox() {
-    return {IDD_ABOUTBOX,
-            "关于 rolvane",
-            170,
-            62,
-            "MS Shell Dlg",
-            9,
-            kModalFrame,
-            {
-                {ControlKind::Icon, "", IDC_STATIC, 14, 14, 20, 20, kVisible | SS_ICON, IDR_MAINFRAME},
-                {ControlKind::Static, "rolvane，1.0 版", IDC_STATIC, 42, 14, 114, 8,
-                 kStatic | SS_NOPREFIX},
-                {ControlKind::Static, "用户、级别与权限项管理", IDC_STATIC, 42, 26, 114, 8, kStatic},
-                {ControlKind::Button, "确定", IDOK, 113, 41, 50, 14, kDefPush | WS_GROUP},
-            }};
+    return {
+        IDD_ABOUTBOX,
+        "关于 rolvane",
+        170,
+        62,
+        "MS Shell Dlg",
+        9,
+        kModalFrame,
+        {
+            {ControlKind::Icon, "", IDC_STATIC, 14, 14, 20, 20, kVisible | SS_ICON, IDR_MAINFRAME},
+            {ControlKind::Static, "rolvane，1.0 版", IDC_STATIC, 42, 14, 114, 8,
+             kStatic | SS_NOPREFIX},
+            {ControlKind::Static, "用户、级别与权限项管理", IDC_STATIC, 42, 26, 114, 8, kStatic},
+            {ControlKind::Button, "确定", IDOK, 113, 41, 50, 14, kDefPush | WS_GROUP},
+        }};
 }
 
 DialogTemplate mainDialog() {

@@ -26,9 +26,9 @@
 
 // One entry of the user list. The password never travels in a record.
 struct UserRecord {
-    char name[32];   // at most 31 bytes of text, NUL-terminated
-    int32_t level;   // 0..4
-    uint32_t mask;   // bit i: holds permission item i
+    char name[32];  // at most 31 bytes of text, NUL-terminated
+    int32_t level;  // 0..4
+    uint32_t mask;  // bit i: holds permission item i
 };
 
 // One permission item. Its position in the item list is its bit in a mask.
@@ -45,7 +45,7 @@ static_assert(sizeof(LimitRecord) == 64);
 static_assert(offsetof(LimitRecord, name) == 0);
 static_assert(offsetof(LimitRecord, title) == 32);
 
-constexpr int ERR_NO_SUCH_USER = -986;   // also from calls naming a user to change
+constexpr int ERR_NO_SUCH_USER = -986;  // also from calls naming a user to change
 constexpr int ERR_BAD_PASSWORD = -1094;
 // Other failures are small negative numbers: -1 null argument, -2 invalid
 // text, -3 text too long, -4 empty name, -5 user exists, -6 level out of
@@ -53,8 +53,8 @@ constexpr int ERR_BAD_PASSWORD = -1094;
 // counted first, -12 hashing failed, -13 database locked, -14 database
 // unavailable.
 
-constexpr int KEYWARD_MAX_LIMITS = 32;    // one item per mask bit
-constexpr int KEYWARD_MAX_TEXT = 31;      // bytes of text in a 32-byte field
+constexpr int KEYWARD_MAX_LIMITS = 32;  // one item per mask bit
+constexpr int KEYWARD_MAX_TEXT = 31;    // bytes of text in a 32-byte field
 constexpr int KEYWARD_LEVEL_COUNT = 5;
 
 // Level texts, indexed by level number 0..4.

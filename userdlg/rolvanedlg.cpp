@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/aboutdlg.h"
-#include "app/logindlg.h"
 #include "app/iconpaint.h"
+#include "app/logindlg.h"
 #include "res/resource.h"
 
 const char* LevelText(int level, char* szOther) {
@@ -26,7 +26,9 @@ CrolvaneDlg::CrolvaneDlg(CWnd* pParent)
     m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME) : nullptr;
 }
 
-CrolvaneDlg::~CrolvaneDlg() { m_boxFont.DeleteObject(); }
+CrolvaneDlg::~CrolvaneDlg() {
+    m_boxFont.DeleteObject();
+}
 
 void CrolvaneDlg::DoDataExchange(CDataExchange* pDX) {
     CDialogEx::DoDataExchange(pDX);
@@ -149,7 +151,8 @@ void CrolvaneDlg::ShowRowDetails() {
     const uint32_t mask = BitTextToMask(szBuffer);
     static_cast<CButton*>(GetDlgItem(IDC_CHECK_ALL))->SetCheck(BST_UNCHECKED);
     for (int i = 0; i < m_permCount; ++i) {
-        if (m_permBoxes[i]) m_permBoxes[i]->SetCheck((mask >> i) & 1u ? BST_CHECKED : BST_UNCHECKED);
+        if (m_permBoxes[i])
+            m_permBoxes[i]->SetCheck((mask >> i) & 1u ? BST_CHECKED : BST_UNCHECKED);
     }
 }
 
@@ -239,8 +242,11 @@ void CrolvaneDlg::ApplyEditMode() {
             pName->SetFocus();
             pName->SetSel(0, -1);
             break;
-        case ModePassword: GetDlgItem(IDC_EDIT_PWD)->SetFocus(); break;
-        case ModeBrowse: break;
+        case ModePassword:
+            GetDlgItem(IDC_EDIT_PWD)->SetFocus();
+            break;
+        case ModeBrowse:
+            break;
     }
 }
 
@@ -297,7 +303,9 @@ HBRUSH CrolvaneDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
     return hbr;
 }
 
-BOOL CrolvaneDlg::OnHelpInfo(HELPINFO*) { return TRUE; }
+BOOL CrolvaneDlg::OnHelpInfo(HELPINFO*) {
+    return TRUE;
+}
 
 void CrolvaneDlg::OnPaint() {
     if (IsIconic())
@@ -306,4 +314,6 @@ void CrolvaneDlg::OnPaint() {
         CDialogEx::OnPaint();
 }
 
-HCURSOR CrolvaneDlg::OnQueryDragIcon() { return m_hIcon; }
+HCURSOR CrolvaneDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}

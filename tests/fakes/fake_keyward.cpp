@@ -43,8 +43,12 @@ LimitRecord item(const char* name, const char* title) {
 }
 
 namespace {
-void log(std::string entry) { calls().push_back(std::move(entry)); }
-std::string text(const char* s) { return s ? std::string(s) : std::string("null"); }
+void log(std::string entry) {
+    calls().push_back(std::move(entry));
+}
+std::string text(const char* s) {
+    return s ? std::string(s) : std::string("null");
+}
 }  // namespace
 
 }  // namespace fakestore
@@ -53,12 +57,30 @@ using namespace fakestore;
 
 extern "C" {
 
-int setbank_start(void) { log("setbank_start"); return 0; }
-int setbank_stop(void) { log("setbank_stop"); return 0; }
-int trailbook_start(void) { log("trailbook_start"); return 0; }
-int trailbook_stop(void) { log("trailbook_stop"); return 0; }
-int keyward_start(void) { log("keyward_start"); return 0; }
-int keyward_stop(void) { log("keyward_stop"); return 0; }
+int setbank_start(void) {
+    log("setbank_start");
+    return 0;
+}
+int setbank_stop(void) {
+    log("setbank_stop");
+    return 0;
+}
+int trailbook_start(void) {
+    log("trailbook_start");
+    return 0;
+}
+int trailbook_stop(void) {
+    log("trailbook_stop");
+    return 0;
+}
+int keyward_start(void) {
+    log("keyward_start");
+    return 0;
+}
+int keyward_stop(void) {
+    log("keyward_stop");
+    return 0;
+}
 
 int login(const char* name, const char* password) {
     log("login(" + text(name) + "," + text(password) + ")");
@@ -116,14 +138,20 @@ int change_user(const char* cur, const char* name, int level, uint32_t mask) {
     return 0;
 }
 
-int del_user(const char* name) { log("del_user(" + text(name) + ")"); return 0; }
+int del_user(const char* name) {
+    log("del_user(" + text(name) + ")");
+    return 0;
+}
 
 int change_pwd(const char* name, const char* oldPwd, const char* newPwd) {
     log("change_pwd(" + text(name) + "," + text(oldPwd) + "," + text(newPwd) + ")");
     return 0;
 }
 
-int clear_pwd(const char* name) { log("clear_pwd(" + text(name) + ")"); return 0; }
+int clear_pwd(const char* name) {
+    log("clear_pwd(" + text(name) + ")");
+    return 0;
+}
 
 int get_limit_list(LimitRecord* buf) {
     log(buf ? "get_limit_list(buf)" : "get_limit_list(null)");
@@ -145,6 +173,9 @@ int add_limit(const char* name, const char* title) {
     return 0;
 }
 
-int del_limit(int pos) { log("del_limit(" + std::to_string(pos) + ")"); return 0; }
+int del_limit(int pos) {
+    log("del_limit(" + std::to_string(pos) + ")");
+    return 0;
+}
 
 }  // extern "C"

@@ -14,10 +14,10 @@ struct Script {
     std::vector<UserRecord> users;
     std::vector<LimitRecord> items;
     int loginResult = 0;
-    int group = 4;             // level of the logged-in user
+    int group = 4;  // level of the logged-in user
     uint32_t limit = 0xFFFFFFFFu;
     int curUsersResult = 0;
-    std::string curUser;       // set by a successful login
+    std::string curUser;  // set by a successful login
 };
 
 Script& script();

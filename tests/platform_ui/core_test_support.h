@@ -64,11 +64,11 @@ inline int focusId() {
 }  // namespace uitest
 
 // Every core test file: a QApplication under the offscreen platform.
-#define UI_CORE_TEST_MAIN()                                                                  \
-    int main(int argc, char** argv) {                                                        \
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                  \
-            qputenv("QT_QPA_PLATFORM", "offscreen");                                         \
-        QApplication app(argc, argv);                                                        \
-        ::testing::InitGoogleTest(&argc, argv);                                              \
-        return RUN_ALL_TESTS();                                                              \
+#define UI_CORE_TEST_MAIN()                                 \
+    int main(int argc, char** argv) {                       \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) \
+            qputenv("QT_QPA_PLATFORM", "offscreen");        \
+        QApplication app(argc, argv);                       \
+        ::testing::InitGoogleTest(&argc, argv);             \
+        return RUN_ALL_TESTS();                             \
     }

@@ -2,6 +2,8 @@
 // re-runs itself with "--child ROLE ..." for the other copy of the program.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -15,9 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 #include "ui/framework.h"
 #include "ui/testing.h"
@@ -25,10 +25,13 @@
 namespace {
 
 // Window titles as the program passes them: CP936 bytes.
-const char kLoginTitle[] = "\xb5\xc7\xc2\xbd -\xd3\xc3\xbb\xa7\xc8\xa8\xcf\xde\xb9\xdc\xc0\xed";  // 登陆 -用户权限管理
-const char kMainTitle[] = "\xd3\xc3\xbb\xa7\xc8\xa8\xcf\xde\xb9\xdc\xc0\xed v2.0";            // 用户权限管理 v2.0
+const char kLoginTitle[] =
+    "\xb5\xc7\xc2\xbd -\xd3\xc3\xbb\xa7\xc8\xa8\xcf\xde\xb9\xdc\xc0\xed";  // 登陆 -用户权限管理
+const char kMainTitle[] =
+    "\xd3\xc3\xbb\xa7\xc8\xa8\xcf\xde\xb9\xdc\xc0\xed v2.0";  // 用户权限管理 v2.0
 const char kLoginTitleUtf8[] =
-    "\xe7\x99\xbb\xe9\x99\x86 -\xe7\x94\xa8\xe6\x88\xb7\xe6\x9d\x83\xe9\x99\x90\xe7\xae\xa1\xe7\x90\x86";
+    "\xe7\x99\xbb\xe9\x99\x86 "
+    "-\xe7\x94\xa8\xe6\x88\xb7\xe6\x9d\x83\xe9\x99\x90\xe7\xae\xa1\xe7\x90\x86";
 constexpr int kTemplateId = 9100;
 constexpr int kExitLockWasHeld = 20;  // a holder found the lock taken
 constexpr int kExitLockWasFree = 21;  // a seeker found no running copy
@@ -40,8 +43,14 @@ void say(const char* line) {
 }
 
 void registerDialog(const char* caption) {
-    ui::RegisterDialog({kTemplateId, caption, 160, 60, "MS Shell Dlg", 9,
-                        WS_POPUP | WS_CAPTION | DS_MODALFRAME, {}});
+    ui::RegisterDialog({kTemplateId,
+                        caption,
+                        160,
+                        60,
+                        "MS Shell Dlg",
+                        9,
+                        WS_POPUP | WS_CAPTION | DS_MODALFRAME,
+                        {}});
 }
 
 // ---- the other copy ---------------------------------------------------------
@@ -145,7 +154,8 @@ public:
     }
     // Exit code after a normal end, -1 on a crash or a hang.
     int finish(int timeoutMs = 10000) {
-        if (!m_process.waitForFinished(timeoutMs) || m_process.exitStatus() != QProcess::NormalExit) return -1;
+        if (!m_process.waitForFinished(timeoutMs) || m_process.exitStatus() != QProcess::NormalExit)
+            return -1;
         m_output += m_process.readAllStandardOutput();
         return m_process.exitCode();
     }
@@ -166,7 +176,8 @@ qint64 elapsedOf(const QList<QByteArray>& lines) {
     return -1;
 }
 
-QByteArray probe(const QString& name, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+QByteArray probe(const QString& name,
+                 const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     Child child("probe", name, {}, env);
     return child.finish() == 0 ? child.lines().value(0) : QByteArray("FAILED");
 }
@@ -189,16 +200,20 @@ protected:
         m_savedRuntime = qgetenv("XDG_RUNTIME_DIR");
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime));
         static int serial = 0;
-        m_name = QString("Desktop Test %1 %2.version 1.0").arg(::getpid()).arg(++serial).toStdString();
+        m_name =
+            QString("Desktop Test %1 %2.version 1.0").arg(::getpid()).arg(++serial).toStdString();
     }
     void TearDown() override {
-        if (m_hadRuntime) qputenv("XDG_RUNTIME_DIR", m_savedRuntime);
-        else qunsetenv("XDG_RUNTIME_DIR");
+        if (m_hadRuntime)
+            qputenv("XDG_RUNTIME_DIR", m_savedRuntime);
+        else
+            qunsetenv("XDG_RUNTIME_DIR");
         for (QWidget* w : QApplication::topLevelWidgets()) w->close();
     }
     QString name() const { return QString::fromStdString(m_name); }
     QStringList runtimeFiles(const QString& pattern) const {
-        return QDir(m_runtime).entryList({pattern}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        return QDir(m_runtime).entryList({pattern},
+                                         QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     }
 
     QTemporaryDir m_base;
@@ -273,11 +288,13 @@ TEST_F(Desktop, LockFilesStayInTheRuntimeDirectoryUnderDistinctNames) {
     ASSERT_EQ(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, held.c_str()), nullptr);  // now held here
     ASSERT_EQ(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, ("../../escape/" + m_name).c_str()), nullptr);
     EXPECT_EQ(probe(name() + " a b.c"), "HELD");
-    EXPECT_EQ(probe(name() + " a_b.c"), "FREE") << "names differing in a replaced character share a lock";
+    EXPECT_EQ(probe(name() + " a_b.c"), "FREE")
+        << "names differing in a replaced character share a lock";
     EXPECT_EQ(probe(name() + " A b.c"), "FREE");
 
     EXPECT_EQ(runtimeFiles("*.lock").size(), 4);
-    EXPECT_EQ(QDir(m_base.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"run"});
+    EXPECT_EQ(QDir(m_base.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"run"});
     for (const QString& file : runtimeFiles("*.lock")) {
         EXPECT_FALSE(file.startsWith('.')) << file.toStdString();
         EXPECT_EQ(modeOf(m_runtime + '/' + file) & 077, 0u) << file.toStdString();
@@ -375,7 +392,8 @@ TEST_F(Desktop, ServerRefusesMalformedRequestsAndKeepsServing) {
         {"RAISE 12345 xzz", "ERR"},
         {"RAISE 12345 x0a0b", "ERR"},  // a token that is no token
     };
-    for (const auto& [request, expected] : cases) EXPECT_EQ(line.ask(request), expected) << request.constData();
+    for (const auto& [request, expected] : cases)
+        EXPECT_EQ(line.ask(request), expected) << request.constData();
 
     // Several requests at once: one answer each, in order.
     line.socket().write("HELLO\nFIND * *\n");
@@ -386,7 +404,8 @@ TEST_F(Desktop, ServerRefusesMalformedRequestsAndKeepsServing) {
     Line flood(path);
     ASSERT_TRUE(flood.connected());
     flood.socket().write(QByteArray(100000, 'A'));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return flood.socket().state() == QLocalSocket::UnconnectedState; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return flood.socket().state() == QLocalSocket::UnconnectedState; }, 3000));
     EXPECT_EQ(line.ask("FIND * *"), "WND 0");
     Line after(path);
     ASSERT_TRUE(after.connected());
@@ -428,7 +447,8 @@ TEST_F(Desktop, FindsAndRaisesOwnDialogByClassAndCp936Title) {
             window->showMinimized();
             SwitchToThisWindow(hWnd, TRUE);
             EXPECT_TRUE(QTest::qWaitFor(
-                [&] { return !window->isMinimized() && QApplication::activeWindow() == window; }, 3000));
+                [&] { return !window->isMinimized() && QApplication::activeWindow() == window; },
+                3000));
         } else {
             ADD_FAILURE() << "no modal dialog while its loop runs";
         }

@@ -33,7 +33,7 @@ constexpr int kSelectAll = 9336;
 
 // CP936 texts.
 const char* const kCaption = "\xd3\xc3\xbb\xa7\xc8\xa8\xcf\xde\xb9\xdc\xc0\xed";  // 用户权限管理
-const char* const kNameLabel = "\xd3\xc3\xbb\xa7\xc3\xfb:";                        // 用户名:
+const char* const kNameLabel = "\xd3\xc3\xbb\xa7\xc3\xfb:";                       // 用户名:
 const char* const kZhangSan = "\xd5\xc5\xc8\xfd";                                 // 张三
 const char* const kConfirm = "\xc8\xb7\xb6\xa8";                                  // 确定
 const char* const kHide = "\xd2\xfe\xb2\xd8";                                     // 隐藏
@@ -43,21 +43,31 @@ constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAM
 
 void registerTemplates() {
     using ui::ControlKind;
-    ui::RegisterDialog({kModalDialog, "Modal", 100, 50, "MS Shell Dlg", 9, kDialogStyle,
+    ui::RegisterDialog({kModalDialog,
+                        "Modal",
+                        100,
+                        50,
+                        "MS Shell Dlg",
+                        9,
+                        kDialogStyle,
                         {{ControlKind::Button, "OK", IDOK, 10, 30, 40, 14,
                           WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON}}});
 
     // The first control that can take the focus is the fifth one.
-    ui::RegisterDialog({kFocusDialog, "Focus", 160, 100, "MS Shell Dlg", 9, kDialogStyle,
-                        {{ControlKind::Static, "s", 9311, 5, 5, 40, 10, WS_VISIBLE | WS_TABSTOP},
-                         {ControlKind::Edit, "", 9312, 5, 20, 60, 14,
-                          WS_VISIBLE | WS_TABSTOP | WS_DISABLED},
-                         {ControlKind::Edit, "", 9313, 5, 35, 60, 14, WS_TABSTOP},
-                         {ControlKind::Edit, "", 9314, 5, 50, 60, 14, WS_VISIBLE},
-                         {ControlKind::Edit, "", kFocusFirst, 5, 65, 60, 14,
-                          WS_VISIBLE | WS_TABSTOP},
-                         {ControlKind::Button, "B", kFocusButton, 80, 65, 40, 14,
-                          WS_VISIBLE | WS_TABSTOP}}});
+    ui::RegisterDialog(
+        {kFocusDialog,
+         "Focus",
+         160,
+         100,
+         "MS Shell Dlg",
+         9,
+         kDialogStyle,
+         {{ControlKind::Static, "s", 9311, 5, 5, 40, 10, WS_VISIBLE | WS_TABSTOP},
+          {ControlKind::Edit, "", 9312, 5, 20, 60, 14, WS_VISIBLE | WS_TABSTOP | WS_DISABLED},
+          {ControlKind::Edit, "", 9313, 5, 35, 60, 14, WS_TABSTOP},
+          {ControlKind::Edit, "", 9314, 5, 50, 60, 14, WS_VISIBLE},
+          {ControlKind::Edit, "", kFocusFirst, 5, 65, 60, 14, WS_VISIBLE | WS_TABSTOP},
+          {ControlKind::Button, "B", kFocusButton, 80, 65, 40, 14, WS_VISIBLE | WS_TABSTOP}}});
 
     // Odd coordinates, so that some conversions land on a half pixel.
     std::vector<ui::ControlTemplate> units;
@@ -68,7 +78,13 @@ void registerTemplates() {
     ui::RegisterDialog({kUnitsShellDlg, "Units", 213, 101, "MS Shell Dlg", 9, kDialogStyle, units});
 
     ui::RegisterDialog(
-        {kControlsDialog, kCaption, 200, 100, "MS Shell Dlg", 9, kDialogStyle,
+        {kControlsDialog,
+         kCaption,
+         200,
+         100,
+         "MS Shell Dlg",
+         9,
+         kDialogStyle,
          {{ControlKind::Static, kNameLabel, kNameStatic, 5, 7, 40, 10, WS_VISIBLE},
           {ControlKind::Edit, kZhangSan, kNameEdit, 50, 5, 80, 14,
            WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL},
@@ -217,11 +233,12 @@ TEST_F(Dialogs, EndingDuringInitSkipsTheLoop) {
 TEST_F(Dialogs, InitialFocusGoesToTheFirstControlThatCanTakeIt) {
     ModalDialog dialog(kFocusDialog);
     int focused = 0;
-    EXPECT_EQ(uitest::runModal(dialog, [&] {
-                  (void)QTest::qWaitFor([] { return focusId() != 0; }, 2000);
-                  focused = focusId();
-                  dialog.EndDialog(IDOK);
-              }),
+    EXPECT_EQ(uitest::runModal(dialog,
+                               [&] {
+                                   (void)QTest::qWaitFor([] { return focusId() != 0; }, 2000);
+                                   focused = focusId();
+                                   dialog.EndDialog(IDOK);
+                               }),
               IDOK);
     EXPECT_EQ(focused, kFocusFirst);
 
@@ -230,19 +247,20 @@ TEST_F(Dialogs, InitialFocusGoesToTheFirstControlThatCanTakeIt) {
     ownFocus.defaultFocus = false;
     ownFocus.onInit = [&] { ownFocus.GetDlgItem(kFocusButton)->SetFocus(); };
     focused = 0;
-    EXPECT_EQ(uitest::runModal(ownFocus, [&] {
-                  (void)QTest::qWaitFor([] { return focusId() != 0; }, 2000);
-                  focused = focusId();
-                  ownFocus.EndDialog(IDOK);
-              }),
+    EXPECT_EQ(uitest::runModal(ownFocus,
+                               [&] {
+                                   (void)QTest::qWaitFor([] { return focusId() != 0; }, 2000);
+                                   focused = focusId();
+                                   ownFocus.EndDialog(IDOK);
+                               }),
               IDOK);
     EXPECT_EQ(focused, kFocusButton);
 }
 
 TEST_F(Dialogs, DialogUnitsBecomePixelsFromTheTemplateFont) {
     bool sawHalf = false;
-    for (const auto& [id, family, points] :
-         {std::tuple{kUnitsDejaVu, "DejaVu Sans", 10}, std::tuple{kUnitsShellDlg, "WenQuanYi Zen Hei", 9}}) {
+    for (const auto& [id, family, points] : {std::tuple{kUnitsDejaVu, "DejaVu Sans", 10},
+                                             std::tuple{kUnitsShellDlg, "WenQuanYi Zen Hei", 9}}) {
         SCOPED_TRACE(family);
         const ui::DialogTemplate* t = ui::FindDialog(id);
         ASSERT_NE(t, nullptr);
@@ -263,7 +281,8 @@ TEST_F(Dialogs, DialogUnitsBecomePixelsFromTheTemplateFont) {
                                      QPoint(u.x(c.x + c.cx) - 1, u.y(c.y + c.cy) - 1));
                 CWnd* control = dialog.GetDlgItem(c.id);
                 ASSERT_NE(control, nullptr);
-                EXPECT_EQ(ui::detail::widgetOf(control)->geometry(), expected) << "control " << c.id;
+                EXPECT_EQ(ui::detail::widgetOf(control)->geometry(), expected)
+                    << "control " << c.id;
 
                 CRect mapped(c.x, c.y, c.x + c.cx, c.y + c.cy);
                 dialog.MapDialogRect(&mapped);
@@ -279,14 +298,14 @@ TEST_F(Dialogs, DialogUnitsBecomePixelsFromTheTemplateFont) {
 }
 
 TEST(MulDiv, RoundsHalfAwayFromZero) {
-    EXPECT_EQ(MulDiv(5, 3, 2), 8);     // 7.5
-    EXPECT_EQ(MulDiv(-5, 3, 2), -8);   // -7.5
+    EXPECT_EQ(MulDiv(5, 3, 2), 8);    // 7.5
+    EXPECT_EQ(MulDiv(-5, 3, 2), -8);  // -7.5
     EXPECT_EQ(MulDiv(5, 3, -2), -8);
     EXPECT_EQ(MulDiv(-5, 3, -2), 8);
-    EXPECT_EQ(MulDiv(-5, 1, 4), -1);   // -1.25
-    EXPECT_EQ(MulDiv(-7, 1, 4), -2);   // -1.75
+    EXPECT_EQ(MulDiv(-5, 1, 4), -1);  // -1.25
+    EXPECT_EQ(MulDiv(-7, 1, 4), -2);  // -1.75
     EXPECT_EQ(MulDiv(7, 1, 4), 2);
-    EXPECT_EQ(MulDiv(6, 1, 4), 2);     // 1.5
+    EXPECT_EQ(MulDiv(6, 1, 4), 2);  // 1.5
     EXPECT_EQ(MulDiv(-6, 1, 4), -2);
     EXPECT_EQ(MulDiv(0, 9, 4), 0);
     // The product does not overflow on the way.
@@ -301,7 +320,8 @@ TEST_F(Dialogs, ControlsAreWhatTheTemplateSays) {
         CString text;
         dialog.GetWindowText(text);
         EXPECT_EQ(text, CString(kCaption));
-        EXPECT_EQ(QString(ui::detail::widgetOf(&dialog)->windowTitle()), QStringLiteral("用户权限管理"));
+        EXPECT_EQ(QString(ui::detail::widgetOf(&dialog)->windowTitle()),
+                  QStringLiteral("用户权限管理"));
         EXPECT_EQ(dialog.GetClassName(), CString("#32770"));
         EXPECT_EQ(dialog.GetDefID(), kOkButton);
 
@@ -334,7 +354,8 @@ TEST_F(Dialogs, ControlsAreWhatTheTemplateSays) {
         EXPECT_EQ(dialog.GetDlgItem(kOkButton)->GetClassName(), CString("Button"));
         EXPECT_EQ(static_cast<CButton*>(dialog.GetDlgItem(kSelectAll))->GetButtonStyle(),
                   UINT(BS_AUTOCHECKBOX));
-        auto* password = qobject_cast<QLineEdit*>(ui::detail::widgetOf(dialog.GetDlgItem(kPasswordEdit)));
+        auto* password =
+            qobject_cast<QLineEdit*>(ui::detail::widgetOf(dialog.GetDlgItem(kPasswordEdit)));
         ASSERT_NE(password, nullptr);
         EXPECT_EQ(password->echoMode(), QLineEdit::Password);
 
@@ -350,29 +371,34 @@ TEST_F(Dialogs, DataExchangeBindsMembers) {
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run);
         HWND handle = nullptr;
-        EXPECT_EQ(uitest::runModal(dialog, [&] {
-                      handle = dialog.m_editName.m_hWnd;
-                      ASSERT_NE(handle, nullptr);
-                      EXPECT_EQ(dialog.GetDlgItem(kNameEdit), &dialog.m_editName);
-                      EXPECT_EQ(CWnd::FromHandle(handle), &dialog.m_editName);
-                      EXPECT_EQ(dialog.GetDlgItem(kSelectAll), &dialog.m_checkAll);
-                      // The member's own message map answers for the control.
-                      EXPECT_EQ(::SendMessage(handle, kPing, 0, 0), 42);
-                      CString text;
-                      dialog.m_editName.GetWindowText(text);
-                      EXPECT_EQ(text, CString(kZhangSan));
-                      dialog.m_checkAll.SetCheck(BST_CHECKED);
-                      EXPECT_EQ(static_cast<CButton*>(dialog.GetDlgItem(kSelectAll))->GetCheck(),
-                                BST_CHECKED);
-                      dialog.EndDialog(IDOK);
-                  }),
+        EXPECT_EQ(uitest::runModal(
+                      dialog,
+                      [&] {
+                          handle = dialog.m_editName.m_hWnd;
+                          ASSERT_NE(handle, nullptr);
+                          EXPECT_EQ(dialog.GetDlgItem(kNameEdit), &dialog.m_editName);
+                          EXPECT_EQ(CWnd::FromHandle(handle), &dialog.m_editName);
+                          EXPECT_EQ(dialog.GetDlgItem(kSelectAll), &dialog.m_checkAll);
+                          // The member's own message map answers for the control.
+                          EXPECT_EQ(::SendMessage(handle, kPing, 0, 0), 42);
+                          CString text;
+                          dialog.m_editName.GetWindowText(text);
+                          EXPECT_EQ(text, CString(kZhangSan));
+                          dialog.m_checkAll.SetCheck(BST_CHECKED);
+                          EXPECT_EQ(
+                              static_cast<CButton*>(dialog.GetDlgItem(kSelectAll))->GetCheck(),
+                              BST_CHECKED);
+                          dialog.EndDialog(IDOK);
+                      }),
                   IDOK);
         EXPECT_EQ(dialog.m_editName.m_hWnd, nullptr);
         EXPECT_EQ(dialog.m_checkAll.m_hWnd, nullptr);
         EXPECT_EQ(CWnd::FromHandle(handle), nullptr);
         EXPECT_EQ(::SendMessage(handle, kPing, 0, 0), 0);
-        if (run == 0) firstHandle = handle;
-        else EXPECT_NE(handle, firstHandle);
+        if (run == 0)
+            firstHandle = handle;
+        else
+            EXPECT_NE(handle, firstHandle);
     }
     EXPECT_EQ(dialog.m_editName.pings, 2);
 }
@@ -380,7 +406,8 @@ TEST_F(Dialogs, DataExchangeBindsMembers) {
 TEST_F(Dialogs, DestroyWindowLeavesHandlesInert) {
     auto host = std::make_unique<uitest::HostWindow>();
     PingEdit edit;
-    ASSERT_TRUE(edit.Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP, CRect(5, 5, 100, 30), host.get(), 77));
+    ASSERT_TRUE(
+        edit.Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP, CRect(5, 5, 100, 30), host.get(), 77));
     edit.SetWindowText("abc");
     ASSERT_TRUE(host->showAndWait());
     const HWND hostHandle = *host;

@@ -90,32 +90,30 @@ void registerKeysDialog() {
     using ui::ControlKind;
     const DWORD visibleTab = WS_VISIBLE | WS_TABSTOP;
     // The default button is not IDOK, so Enter cannot pass by accident.
-    ui::RegisterDialog({kKeysDialog,
-                        "Keys",
-                        220,
-                        140,
-                        "MS Shell Dlg",
-                        9,
-                        WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
-                        {{ControlKind::Static, "Name:", IDC_STATIC, 5, 5, 40, 10, WS_VISIBLE},
-                         {ControlKind::Edit, "", kEditA, 50, 5, 80, 14, visibleTab | WS_BORDER},
-                         {ControlKind::Edit, "", kEditDisabled, 50, 22, 80, 14,
-                          visibleTab | WS_BORDER | WS_DISABLED},
-                         {ControlKind::Edit, "", kEditHidden, 50, 39, 80, 14,
-                          WS_TABSTOP | WS_BORDER},
-                         {ControlKind::Edit, "", kEditNoTabStop, 50, 56, 80, 14,
-                          WS_VISIBLE | WS_BORDER},
-                         {ControlKind::Button, "X", kButtonX, 5, 120, 40, 14,
-                          visibleTab | BS_PUSHBUTTON},
-                         {ControlKind::Button, "Apply", kApply, 50, 120, 40, 14,
-                          visibleTab | BS_DEFPUSHBUTTON},
-                         {ControlKind::Button, "OK", IDOK, 95, 120, 40, 14,
-                          visibleTab | BS_PUSHBUTTON},
-                         {ControlKind::Button, "Cancel", IDCANCEL, 140, 120, 40, 14,
-                          visibleTab | BS_PUSHBUTTON}}});
+    ui::RegisterDialog(
+        {kKeysDialog,
+         "Keys",
+         220,
+         140,
+         "MS Shell Dlg",
+         9,
+         WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
+         {{ControlKind::Static, "Name:", IDC_STATIC, 5, 5, 40, 10, WS_VISIBLE},
+          {ControlKind::Edit, "", kEditA, 50, 5, 80, 14, visibleTab | WS_BORDER},
+          {ControlKind::Edit, "", kEditDisabled, 50, 22, 80, 14,
+           visibleTab | WS_BORDER | WS_DISABLED},
+          {ControlKind::Edit, "", kEditHidden, 50, 39, 80, 14, WS_TABSTOP | WS_BORDER},
+          {ControlKind::Edit, "", kEditNoTabStop, 50, 56, 80, 14, WS_VISIBLE | WS_BORDER},
+          {ControlKind::Button, "X", kButtonX, 5, 120, 40, 14, visibleTab | BS_PUSHBUTTON},
+          {ControlKind::Button, "Apply", kApply, 50, 120, 40, 14, visibleTab | BS_DEFPUSHBUTTON},
+          {ControlKind::Button, "OK", IDOK, 95, 120, 40, 14, visibleTab | BS_PUSHBUTTON},
+          {ControlKind::Button, "Cancel", IDCANCEL, 140, 120, 40, 14,
+           visibleTab | BS_PUSHBUTTON}}});
 }
 
-QLineEdit* lineEdit(const CWnd* wnd) { return qobject_cast<QLineEdit*>(ui::detail::widgetOf(wnd)); }
+QLineEdit* lineEdit(const CWnd* wnd) {
+    return qobject_cast<QLineEdit*>(ui::detail::widgetOf(wnd));
+}
 
 class Keyboard : public CoreTest {
 protected:
@@ -265,9 +263,8 @@ TEST_F(Keyboard, F1SendsHelpNamingTheFocusedControl) {
         QTest::keyClick(window, Qt::Key_F1);
         ASSERT_NO_FATAL_FAILURE(focus(dialog, kButtonX));
         QTest::keyClick(window, Qt::Key_F1);
-        EXPECT_EQ(dialog.commands,
-                  QStringList({QStringLiteral("help %1").arg(kEditA),
-                               QStringLiteral("help %1").arg(kButtonX)}));
+        EXPECT_EQ(dialog.commands, QStringList({QStringLiteral("help %1").arg(kEditA),
+                                                QStringLiteral("help %1").arg(kButtonX)}));
         EXPECT_EQ(dialog.trace, QStringList({"editA:112", "dlg:112", "dlg:112"}));
     });
 }

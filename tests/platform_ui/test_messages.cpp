@@ -26,7 +26,8 @@ constexpr int kCloseDialog = 9100;
 // Answers kAsk by asking the next window first, so sends nest.
 class Relay : public HostWindow {
 public:
-    Relay(QString name, QStringList& log, LRESULT add) : m_name(std::move(name)), m_log(log), m_add(add) {}
+    Relay(QString name, QStringList& log, LRESULT add)
+        : m_name(std::move(name)), m_log(log), m_add(add) {}
     HWND next = nullptr;
     HWND postTo = nullptr;
 
@@ -363,8 +364,8 @@ TEST_F(Messages, NotificationsReachTheParentUnlessReflected) {
     ReflectingStatic reflecting;
     reflecting.log = &host.trace;
     ASSERT_TRUE(plain.Create("p", WS_CHILD | WS_VISIBLE, CRect(0, 0, 50, 20), &host, kPlainId));
-    ASSERT_TRUE(reflecting.Create("r", WS_CHILD | WS_VISIBLE, CRect(0, 30, 50, 50), &host,
-                                  kReflectingId));
+    ASSERT_TRUE(
+        reflecting.Create("r", WS_CHILD | WS_VISIBLE, CRect(0, 30, 50, 50), &host, kReflectingId));
 
     NMHDR hdr{};
     EXPECT_EQ(ui::detail::notifyParent(&plain, &hdr, NM_CLICK), 3);
@@ -372,8 +373,8 @@ TEST_F(Messages, NotificationsReachTheParentUnlessReflected) {
     EXPECT_EQ(ui::detail::notifyParent(&plain, &hdr, NM_DBLCLK), 0);
     // No entry for this code and id: nothing runs.
     EXPECT_EQ(ui::detail::notifyParent(&plain, &hdr, NM_RCLICK), 0);
-    EXPECT_EQ(host.trace, QStringList({QStringLiteral("plain click %1").arg(kPlainId),
-                                       "plain dblclk"}));
+    EXPECT_EQ(host.trace,
+              QStringList({QStringLiteral("plain click %1").arg(kPlainId), "plain dblclk"}));
 
     // The control's own handler keeps the click, and its result comes back;
     // a code it does not reflect still goes to the parent.
@@ -443,9 +444,8 @@ TEST_F(Messages, SystemCloseBecomesCloseByDefault) {
 TEST_F(Messages, DialogCloseBoxIsCancel) {
     registerCloseDialog();
     CloseDialog dialog;
-    const INT_PTR result = uitest::runModal(dialog, [&] {
-        ui::detail::widgetOf(&dialog)->close();
-    });
+    const INT_PTR result =
+        uitest::runModal(dialog, [&] { ui::detail::widgetOf(&dialog)->close(); });
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(dialog.trace, QStringList({"syscommand f060", "close", "cancel"}));
 

@@ -8,15 +8,15 @@
 
 namespace {
 
-using uitest::CoreTest;
 using ui::detail::toCp936;
+using uitest::CoreTest;
 
 constexpr int kEditId = 9401;
 constexpr int kButtonId = 9402;
 constexpr int kStaticId = 9403;
 
-const char* const kUser = "\xd3\xc3\xbb\xa7";        // 用户
-const char* const kZhangSan = "\xd5\xc5\xc8\xfd";    // 张三
+const char* const kUser = "\xd3\xc3\xbb\xa7";      // 用户
+const char* const kZhangSan = "\xd5\xc5\xc8\xfd";  // 张三
 
 std::string cp936(const QString& text) {
     bool ok = false;
@@ -28,7 +28,8 @@ std::string cp936(const QString& text) {
 TEST(CString, FormatAndLengthCountBytes) {
     CString s;
     s.Format("%s%d", kUser, 12);
-    EXPECT_EQ(s, CString("\xd3\xc3\xbb\xa7" "12"));
+    EXPECT_EQ(s, CString("\xd3\xc3\xbb\xa7"
+                         "12"));
     EXPECT_EQ(s.GetLength(), 6);
 
     // Padding counts bytes, as the fixed-width list texts expect.
@@ -112,7 +113,8 @@ TEST_F(Text, WindowTextsRoundTripCp936) {
     for (const QString& unicode : texts) {
         SCOPED_TRACE(unicode.toStdString());
         const std::string bytes = cp936(unicode);
-        for (CWnd* wnd : std::initializer_list<CWnd*>{&m_edit, &m_button, &m_static, m_host.get()}) {
+        for (CWnd* wnd :
+             std::initializer_list<CWnd*>{&m_edit, &m_button, &m_static, m_host.get()}) {
             wnd->SetWindowText(bytes.c_str());
             CString back;
             wnd->GetWindowText(back);
@@ -170,7 +172,9 @@ TEST_F(Text, EditRefusesCharactersCp936CannotHold) {
 }
 
 TEST_F(Text, GetWindowTextFillsTheBufferItIsGiven) {
-    m_edit.SetWindowText("\xd3\xc3\xbb\xa7" "ab");  // 用户ab, 6 bytes
+    m_edit.SetWindowText(
+        "\xd3\xc3\xbb\xa7"
+        "ab");  // 用户ab, 6 bytes
 
     auto read = [&](int size) {
         std::string buffer(16, 'x');
@@ -179,11 +183,15 @@ TEST_F(Text, GetWindowTextFillsTheBufferItIsGiven) {
     };
     auto [full, fullText] = read(7);
     EXPECT_EQ(full, 6);
-    EXPECT_EQ(fullText.substr(0, 7), std::string("\xd3\xc3\xbb\xa7" "ab\0", 7));
+    EXPECT_EQ(fullText.substr(0, 7), std::string("\xd3\xc3\xbb\xa7"
+                                                 "ab\0",
+                                                 7));
 
     auto [cut, cutText] = read(6);
     EXPECT_EQ(cut, 5);
-    EXPECT_EQ(cutText.substr(0, 6), std::string("\xd3\xc3\xbb\xa7" "a\0", 6));
+    EXPECT_EQ(cutText.substr(0, 6), std::string("\xd3\xc3\xbb\xa7"
+                                                "a\0",
+                                                6));
 
     // Never half of a double-byte character: the store refuses such bytes.
     auto [half, halfText] = read(4);

@@ -1,12 +1,12 @@
 #include "program_test.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
 
 #include "core.h"
 #include "res/resource.h"
-#include <QElapsedTimer>
 
 namespace progtest {
 
@@ -73,7 +73,8 @@ INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
                 // The hand-over is over once it asked for the user's name; an
                 // ended login's loop may still run a timer before it returns.
                 const auto& log = fakestore::calls();
-                const bool handedOver = std::find(log.begin(), log.end(), "get_cur_user") != log.end();
+                const bool handedOver =
+                    std::find(log.begin(), log.end(), "get_cur_user") != log.end();
                 if (!handedOver || QApplication::activeModalWidget() != widget(&dlg)) return;
                 poll->stop();
                 poll->deleteLater();
@@ -95,14 +96,13 @@ INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
 
 INT_PTR runLoggedIn(const std::function<void(CrolvaneDlg&)>& body) {
     CrolvaneDlg dlg;
-    return runMainDialog(dlg, {[](CLoginDlg& login) { loginAs(login, "root", "pw"); },
-                               [&](CrolvaneDlg& main) {
-                                   waitFor([&] {
-                                       return QApplication::activeWindow() == widget(&main);
-                                   });
-                                   body(main);
-                                   if (main.IsWindowVisible()) main.SendMessage(WM_CLOSE);
-                               }});
+    return runMainDialog(
+        dlg, {[](CLoginDlg& login) { loginAs(login, "root", "pw"); },
+              [&](CrolvaneDlg& main) {
+                  waitFor([&] { return QApplication::activeWindow() == widget(&main); });
+                  body(main);
+                  if (main.IsWindowVisible()) main.SendMessage(WM_CLOSE);
+              }});
 }
 
 void loginAs(CLoginDlg& login, const char* user, const char* password) {
@@ -111,9 +111,13 @@ void loginAs(CLoginDlg& login, const char* user, const char* password) {
     login.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_BTN_LOGIN, BN_CLICKED), 0);
 }
 
-std::string cp(const char* utf8) { return ui::detail::toCp936(QString::fromUtf8(utf8)); }
+std::string cp(const char* utf8) {
+    return ui::detail::toCp936(QString::fromUtf8(utf8));
+}
 
-QWidget* widget(CWnd* wnd) { return ui::detail::widgetOf(wnd); }
+QWidget* widget(CWnd* wnd) {
+    return ui::detail::widgetOf(wnd);
+}
 
 QWidget* widget(CWnd& parent, int id) {
     CWnd* child = parent.GetDlgItem(id);

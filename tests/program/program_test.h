@@ -71,9 +71,9 @@ std::string cp(const char* utf8);
 // Helpers on live windows.
 QWidget* widget(CWnd* wnd);
 QWidget* widget(CWnd& parent, int id);
-std::string textOf(CWnd& parent, int id);   // CP936
+std::string textOf(CWnd& parent, int id);  // CP936
 void setTextOf(CWnd& parent, int id, const char* cp936);
-bool isShown(CWnd& parent, int id);         // not hidden (its own flag)
+bool isShown(CWnd& parent, int id);  // not hidden (its own flag)
 bool isEnabled(CWnd& parent, int id);
 CRect clientRectOf(CWnd& parent, CWnd* child);
 void sendKey(CWnd& dlg, int qtKey, Qt::KeyboardModifiers mods = Qt::NoModifier);

@@ -102,8 +102,8 @@ TEST_F(LoginTest, EachStoreResultHasItsMessageFocusAndSelection) {
                         },
                         {}});
     EXPECT_EQ(loginCalls(), std::size(cases));
-    EXPECT_EQ(fakestore::calls().end() - 3, std::find(fakestore::calls().begin(),
-                                                      fakestore::calls().end(), "keyward_stop"));
+    EXPECT_EQ(fakestore::calls().end() - 3,
+              std::find(fakestore::calls().begin(), fakestore::calls().end(), "keyward_stop"));
 }
 
 TEST_F(LoginTest, EnterInThePasswordBoxLogsInAndShowsUserAndLevel) {
@@ -168,23 +168,27 @@ class LoginGiveUpTest : public LoginTest, public ::testing::WithParamInterface<G
 TEST_P(LoginGiveUpTest, EndsTheProgramWithNoStoreCallButTheStops) {
     CrolvaneDlg dlg;
     size_t before = 0;
-    const INT_PTR result = runMainDialog(
-        dlg, {[&](CLoginDlg& login) {
-                  waitActive(login);
-                  setTextOf(login, IDC_EDIT_ACCOUNT, "root");
-                  before = fakestore::calls().size();
-                  switch (GetParam()) {
-                      case GiveUp::Escape: sendKey(login, Qt::Key_Escape); break;
-                      case GiveUp::ExitButton:
-                          QTest::mouseClick(widget(login, IDCANCEL), Qt::LeftButton);
-                          break;
-                      case GiveUp::CloseBox: widget(&login)->close(); break;
-                  }
-              },
-              [&](CrolvaneDlg& main) {
-                  ADD_FAILURE() << "the main dialog stayed in use";
-                  main.SendMessage(WM_CLOSE);
-              }});
+    const INT_PTR result =
+        runMainDialog(dlg, {[&](CLoginDlg& login) {
+                                waitActive(login);
+                                setTextOf(login, IDC_EDIT_ACCOUNT, "root");
+                                before = fakestore::calls().size();
+                                switch (GetParam()) {
+                                    case GiveUp::Escape:
+                                        sendKey(login, Qt::Key_Escape);
+                                        break;
+                                    case GiveUp::ExitButton:
+                                        QTest::mouseClick(widget(login, IDCANCEL), Qt::LeftButton);
+                                        break;
+                                    case GiveUp::CloseBox:
+                                        widget(&login)->close();
+                                        break;
+                                }
+                            },
+                            [&](CrolvaneDlg& main) {
+                                ADD_FAILURE() << "the main dialog stayed in use";
+                                main.SendMessage(WM_CLOSE);
+                            }});
     EXPECT_EQ(result, IDCANCEL);
     const std::vector<std::string> after(fakestore::calls().begin() + long(before),
                                          fakestore::calls().end());
@@ -213,8 +217,8 @@ TEST_F(LoginTest, WindowIsFoundByItsTitleAndTabFollowsTheTemplate) {
                             login.EndDialog(IDCANCEL);
                         },
                         {}});
-    EXPECT_EQ(order, (std::vector<int>{IDC_EDIT_LOGINPWD, IDC_BTN_LOGIN, IDCANCEL,
-                                       IDC_EDIT_ACCOUNT}));
+    EXPECT_EQ(order,
+              (std::vector<int>{IDC_EDIT_LOGINPWD, IDC_BTN_LOGIN, IDCANCEL, IDC_EDIT_ACCOUNT}));
 }
 
 }  // namespace

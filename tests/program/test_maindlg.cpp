@@ -23,7 +23,6 @@ protected:
     }
     void TearDown() override { EXPECT_TRUE(noWindowLeft()); }
 
-
     static std::string cell(CrolvaneDlg& dlg, int row, int col) {
         return dlg.m_userList.GetItemText(row, col).str();
     }
@@ -47,11 +46,11 @@ TEST_F(MainDialogTest, StartsLibrariesRegistersTheSystemItemAndListsBeforeTheLog
     std::string firstName;
     bool mainShown = false;
     runMainDialog(dlg, {[&](CLoginDlg& login) {
-                            beforeLogin = fakestore::calls();
-                            firstName = textOf(dlg, IDC_EDIT_NAME);
-                            mainShown = widget(&dlg)->isVisible();
-                            login.EndDialog(IDCANCEL);
-                        }});
+                      beforeLogin = fakestore::calls();
+                      firstName = textOf(dlg, IDC_EDIT_NAME);
+                      mainShown = widget(&dlg)->isVisible();
+                      login.EndDialog(IDCANCEL);
+                  }});
     EXPECT_TRUE(mainShown);
     EXPECT_EQ(beforeLogin,
               (std::vector<std::string>{"setbank_start", "trailbook_start", "keyward_start",
@@ -75,7 +74,7 @@ TEST_F(MainDialogTest, ListShowsNumbersNamesLevelTextsAndBitTexts) {
         EXPECT_EQ(cell(dlg, 0, 1), "root");
         EXPECT_EQ(cell(dlg, 0, 2), "Level_4");
         EXPECT_EQ(cell(dlg, 0, 3), std::string(32, '1'));  // beyond the 3 items
-        EXPECT_EQ(cell(dlg, 1, 3), "101");                  // mask 5
+        EXPECT_EQ(cell(dlg, 1, 3), "101");                 // mask 5
         EXPECT_EQ(cell(dlg, 2, 2), "Level_0");
         EXPECT_EQ(cell(dlg, 2, 3), "000");
         EXPECT_EQ(cell(dlg, 3, 2), cp("无效级别(7)"));
@@ -157,7 +156,8 @@ TEST_F(MainDialogTest, EachModeSetsTheControlsAsItsTableSays) {
             dlg.ApplyEditMode();
             EXPECT_EQ(isShown(dlg, IDC_STATIC_PWD), r.oldPwd);
             EXPECT_EQ(isShown(dlg, IDC_EDIT_PWD), r.oldPwd);
-            for (int id : {IDC_EDIT_NEWPWD, IDC_STATIC_NEWPWD, IDC_EDIT_CONFIRM, IDC_STATIC_CONFIRM})
+            for (int id :
+                 {IDC_EDIT_NEWPWD, IDC_STATIC_NEWPWD, IDC_EDIT_CONFIRM, IDC_STATIC_CONFIRM})
                 EXPECT_EQ(isShown(dlg, id), r.newPwd) << id;
             for (int id : {IDC_EDIT_NAME, IDC_COMBO_LEVEL, IDC_CHECK_ALL})
                 EXPECT_EQ(isEnabled(dlg, id), r.form) << id;
@@ -293,29 +293,29 @@ TEST_F(MainDialogTest, SaveAndCancelNeverCloseTheDialog) {
 TEST_F(MainDialogTest, SystemMenuOffersTheAboutBox) {
     CrolvaneDlg dlg;
     bool aboutShown = false;
-    runMainDialog(
-        dlg, {[](CLoginDlg& login) { loginAs(login, "root", "pw"); },
-              [&](CrolvaneDlg& main) {
-                  CMenu* menu = main.GetSystemMenu(FALSE);
-                  ASSERT_NE(menu, nullptr);
-                  const int n = menu->GetMenuItemCount();
-                  ASSERT_GE(n, 2);
-                  EXPECT_EQ(menu->GetMenuItemID(n - 1), UINT(IDM_ABOUTBOX));
-                  CString text;
-                  menu->GetMenuString(IDM_ABOUTBOX, text, MF_BYCOMMAND);
-                  EXPECT_EQ(text.str(), cp("关于 rolvane(&A)..."));
-                  EXPECT_EQ(menu->GetMenuState(UINT(n - 2), MF_BYPOSITION) & MF_SEPARATOR,
-                            MF_SEPARATOR);
-                  main.SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-                  EXPECT_TRUE(aboutShown);
-                  EXPECT_NE(main.m_hWnd, nullptr);
-                  main.SendMessage(WM_CLOSE);
-              },
-              [&](CDialog& other) {
-                  aboutShown = other.GetTemplateId() == IDD_ABOUTBOX;
-                  EXPECT_EQ(widget(&other)->windowTitle(), QStringLiteral("关于 rolvane"));
-                  other.EndDialog(IDOK);
-              }});
+    runMainDialog(dlg, {[](CLoginDlg& login) { loginAs(login, "root", "pw"); },
+                        [&](CrolvaneDlg& main) {
+                            CMenu* menu = main.GetSystemMenu(FALSE);
+                            ASSERT_NE(menu, nullptr);
+                            const int n = menu->GetMenuItemCount();
+                            ASSERT_GE(n, 2);
+                            EXPECT_EQ(menu->GetMenuItemID(n - 1), UINT(IDM_ABOUTBOX));
+                            CString text;
+                            menu->GetMenuString(IDM_ABOUTBOX, text, MF_BYCOMMAND);
+                            EXPECT_EQ(text.str(), cp("关于 rolvane(&A)..."));
+                            EXPECT_EQ(menu->GetMenuState(UINT(n - 2), MF_BYPOSITION) & MF_SEPARATOR,
+                                      MF_SEPARATOR);
+                            main.SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+                            EXPECT_TRUE(aboutShown);
+                            EXPECT_NE(main.m_hWnd, nullptr);
+                            main.SendMessage(WM_CLOSE);
+                        },
+                        [&](CDialog& other) {
+                            aboutShown = other.GetTemplateId() == IDD_ABOUTBOX;
+                            EXPECT_EQ(widget(&other)->windowTitle(),
+                                      QStringLiteral("关于 rolvane"));
+                            other.EndDialog(IDOK);
+                        }});
 }
 
 TEST_F(MainDialogTest, CurrentUserLabelIsMagentaOnNoBackground) {

@@ -28,10 +28,10 @@ protected:
         items.push_back(fakestore::item("sys_limit", cp("系统权限").c_str()));
         for (int i = 1; i < n; ++i) {
             const std::string name = "item" + std::to_string(i);
-            items.push_back(fakestore::item(name.c_str(), (cp("权限") + std::to_string(i)).c_str()));
+            items.push_back(
+                fakestore::item(name.c_str(), (cp("权限") + std::to_string(i)).c_str()));
         }
     }
-
 
     static CButton* selectAll(CrolvaneDlg& dlg) {
         return static_cast<CButton*>(dlg.GetDlgItem(IDC_CHECK_ALL));

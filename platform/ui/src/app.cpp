@@ -11,15 +11,25 @@ ui::ModalHook& modalHook() {
 }
 }  // namespace
 
-CWinApp::CWinApp(LPCTSTR) { g_app = this; }
+CWinApp::CWinApp(LPCTSTR) {
+    g_app = this;
+}
 CWinApp::~CWinApp() {
     if (g_app == this) g_app = nullptr;
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
-int CWinApp::ExitInstance() { return 0; }
-HICON CWinApp::LoadIcon(UINT nIDResource) const { return ui::detail::loadIcon(int(nIDResource)); }
-void CWinApp::SetRegistryKey(LPCTSTR lpszRegistryKey) { m_strRegistryKey = lpszRegistryKey; }
+BOOL CWinApp::InitInstance() {
+    return TRUE;
+}
+int CWinApp::ExitInstance() {
+    return 0;
+}
+HICON CWinApp::LoadIcon(UINT nIDResource) const {
+    return ui::detail::loadIcon(int(nIDResource));
+}
+void CWinApp::SetRegistryKey(LPCTSTR lpszRegistryKey) {
+    m_strRegistryKey = lpszRegistryKey;
+}
 void CWinApp::OnHelp() {}
 
 const MsgMap* CWinApp::GetThisMessageMap() {
@@ -27,12 +37,20 @@ const MsgMap* CWinApp::GetThisMessageMap() {
     static const MsgMap s_map = {&CCmdTarget::GetThisMessageMap, s_entries};
     return &s_map;
 }
-const MsgMap* CWinApp::GetMessageMap() const { return GetThisMessageMap(); }
+const MsgMap* CWinApp::GetMessageMap() const {
+    return GetThisMessageMap();
+}
 
-CWinApp* AfxGetApp() { return g_app; }
+CWinApp* AfxGetApp() {
+    return g_app;
+}
 void AfxEnableControlContainer() {}
-BOOL AfxWinInit() { return qApp != nullptr; }
-BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) { return picce != nullptr; }
+BOOL AfxWinInit() {
+    return qApp != nullptr;
+}
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) {
+    return picce != nullptr;
+}
 
 int AfxWinMain(int argc, char** argv) {
     static int s_argc = argc;

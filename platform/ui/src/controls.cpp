@@ -41,8 +41,9 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         if ((m_style & SS_TYPEMASK) == SS_ICON) {
-            if (m_icon) qiconOf(m_icon).paint(&painter, 0, 0, GetSystemMetrics(SM_CXICON),
-                                             GetSystemMetrics(SM_CYICON));
+            if (m_icon)
+                qiconOf(m_icon).paint(&painter, 0, 0, GetSystemMetrics(SM_CXICON),
+                                      GetSystemMetrics(SM_CYICON));
             return;
         }
         // The parent may colour the text (WM_CTLCOLORSTATIC).
@@ -58,8 +59,7 @@ protected:
         int flags = Qt::AlignTop | Qt::TextWordWrap;
         flags |= (m_style & SS_TYPEMASK) == SS_CENTER ? Qt::AlignHCenter : Qt::AlignLeft;
         QString shown = m_text;
-        if (m_style & SS_NOPREFIX)
-            shown.replace(QLatin1Char('&'), QLatin1String("&&"));
+        if (m_style & SS_NOPREFIX) shown.replace(QLatin1Char('&'), QLatin1String("&&"));
         painter.drawText(rect(), flags | Qt::TextShowMnemonic, shown);
     }
 
@@ -72,16 +72,25 @@ private:
 
 std::unique_ptr<CWnd> makeTemporary(ControlKind kind) {
     switch (kind) {
-        case ControlKind::Button: return std::make_unique<CButton>();
-        case ControlKind::Edit: return std::make_unique<CEdit>();
-        case ControlKind::ComboBox: return std::make_unique<CComboBox>();
-        case ControlKind::ListView: return std::make_unique<CListCtrl>();
-        default: return std::make_unique<CStatic>();
+        case ControlKind::Button:
+            return std::make_unique<CButton>();
+        case ControlKind::Edit:
+            return std::make_unique<CEdit>();
+        case ControlKind::ComboBox:
+            return std::make_unique<CComboBox>();
+        case ControlKind::ListView:
+            return std::make_unique<CListCtrl>();
+        default:
+            return std::make_unique<CStatic>();
     }
 }
 
-QLineEdit* editOf(const CWnd* wnd) { return qobject_cast<QLineEdit*>(widgetOf(wnd)); }
-QCheckBox* checkOf(const CWnd* wnd) { return qobject_cast<QCheckBox*>(widgetOf(wnd)); }
+QLineEdit* editOf(const CWnd* wnd) {
+    return qobject_cast<QLineEdit*>(widgetOf(wnd));
+}
+QCheckBox* checkOf(const CWnd* wnd) {
+    return qobject_cast<QCheckBox*>(widgetOf(wnd));
+}
 
 // Byte offsets of CP936 text <-> character positions of the Qt text.
 int charIndexForByte(const QString& text, int byteOffset) {
@@ -118,7 +127,8 @@ QWidget* createButtonWidget(HWND self, DWORD style, const QString& text, QWidget
             // its title on the frame line.
             group->setAttribute(Qt::WA_TransparentForMouseEvents);
             group->setStyleSheet(QStringLiteral(
-                "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+                "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: "
+                "0.5em; }"
                 "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
             return group;
         }
@@ -163,12 +173,22 @@ HWND createControl(CWnd* self, ControlKind kind, const char* text, DWORD style, 
 
     QWidget* w = nullptr;
     switch (kind) {
-        case ControlKind::Button: w = createButtonWidget(h, style, caption, host); break;
-        case ControlKind::Edit: w = createEditWidget(h, style, host); break;
-        case ControlKind::ComboBox: w = createComboWidget(h, style, host); break;
-        case ControlKind::ListView: w = createListWidget(h, style, host); break;
+        case ControlKind::Button:
+            w = createButtonWidget(h, style, caption, host);
+            break;
+        case ControlKind::Edit:
+            w = createEditWidget(h, style, host);
+            break;
+        case ControlKind::ComboBox:
+            w = createComboWidget(h, style, host);
+            break;
+        case ControlKind::ListView:
+            w = createListWidget(h, style, host);
+            break;
         case ControlKind::Icon:
-        case ControlKind::Static: w = createStaticWidget(h, style, caption, host); break;
+        case ControlKind::Static:
+            w = createStaticWidget(h, style, caption, host);
+            break;
     }
     setWidget(h, w);
     if (kind == ControlKind::Edit && !caption.isEmpty()) setWidgetText(h, caption);
@@ -242,7 +262,9 @@ void CButton::SetCheck(int nCheck) {
     if (QCheckBox* box = checkOf(this)) box->setChecked(nCheck == BST_CHECKED);
 }
 
-UINT CButton::GetButtonStyle() const { return m_hWnd ? (m_hWnd->style & BS_TYPEMASK) : 0; }
+UINT CButton::GetButtonStyle() const {
+    return m_hWnd ? (m_hWnd->style & BS_TYPEMASK) : 0;
+}
 
 // ---- CStatic ---------------------------------------------------------------------
 BOOL CStatic::Create(LPCTSTR lpszText, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd,

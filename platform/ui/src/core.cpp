@@ -69,26 +69,45 @@ UINT virtualKey(const QKeyEvent* e) {
     if (k >= Qt::Key_F1 && k <= Qt::Key_F24) return VK_F1 + UINT(k - Qt::Key_F1);
     switch (k) {
         case Qt::Key_Return:
-        case Qt::Key_Enter: return VK_RETURN;
-        case Qt::Key_Escape: return VK_ESCAPE;
+        case Qt::Key_Enter:
+            return VK_RETURN;
+        case Qt::Key_Escape:
+            return VK_ESCAPE;
         case Qt::Key_Tab:
-        case Qt::Key_Backtab: return VK_TAB;
-        case Qt::Key_Backspace: return VK_BACK;
-        case Qt::Key_Space: return VK_SPACE;
-        case Qt::Key_Left: return VK_LEFT;
-        case Qt::Key_Right: return VK_RIGHT;
-        case Qt::Key_Up: return VK_UP;
-        case Qt::Key_Down: return VK_DOWN;
-        case Qt::Key_Home: return VK_HOME;
-        case Qt::Key_End: return VK_END;
-        case Qt::Key_PageUp: return VK_PRIOR;
-        case Qt::Key_PageDown: return VK_NEXT;
-        case Qt::Key_Insert: return VK_INSERT;
-        case Qt::Key_Delete: return VK_DELETE;
-        case Qt::Key_Shift: return VK_SHIFT;
-        case Qt::Key_Control: return VK_CONTROL;
-        case Qt::Key_Alt: return VK_MENU;
-        default: return 0;
+        case Qt::Key_Backtab:
+            return VK_TAB;
+        case Qt::Key_Backspace:
+            return VK_BACK;
+        case Qt::Key_Space:
+            return VK_SPACE;
+        case Qt::Key_Left:
+            return VK_LEFT;
+        case Qt::Key_Right:
+            return VK_RIGHT;
+        case Qt::Key_Up:
+            return VK_UP;
+        case Qt::Key_Down:
+            return VK_DOWN;
+        case Qt::Key_Home:
+            return VK_HOME;
+        case Qt::Key_End:
+            return VK_END;
+        case Qt::Key_PageUp:
+            return VK_PRIOR;
+        case Qt::Key_PageDown:
+            return VK_NEXT;
+        case Qt::Key_Insert:
+            return VK_INSERT;
+        case Qt::Key_Delete:
+            return VK_DELETE;
+        case Qt::Key_Shift:
+            return VK_SHIFT;
+        case Qt::Key_Control:
+            return VK_CONTROL;
+        case Qt::Key_Alt:
+            return VK_MENU;
+        default:
+            return 0;
     }
 }
 
@@ -112,11 +131,16 @@ class InputRouter : public QObject {
 public:
     bool eventFilter(QObject* obj, QEvent* e) override {
         switch (e->type()) {
-            case QEvent::KeyPress: return routeKey(obj, static_cast<QKeyEvent*>(e));
-            case QEvent::Wheel: return routeWheel(obj, static_cast<QWheelEvent*>(e));
+            case QEvent::KeyPress:
+                return routeKey(obj, static_cast<QKeyEvent*>(e));
+            case QEvent::Wheel:
+                return routeWheel(obj, static_cast<QWheelEvent*>(e));
             case QEvent::FocusIn:
-            case QEvent::FocusOut: routeFocus(obj, static_cast<QFocusEvent*>(e)); return false;
-            default: return false;
+            case QEvent::FocusOut:
+                routeFocus(obj, static_cast<QFocusEvent*>(e));
+                return false;
+            default:
+                return false;
         }
     }
 
@@ -186,7 +210,9 @@ void ensureInputRouter() {
 }
 
 // ---- message-map search ----------------------------------------------------------
-bool isCtlColor(UINT m) { return m >= WM_CTLCOLOREDIT && m <= WM_CTLCOLORSTATIC; }
+bool isCtlColor(UINT m) {
+    return m >= WM_CTLCOLOREDIT && m <= WM_CTLCOLORSTATIC;
+}
 
 const MsgMapEntry* findEntry(const MsgMap* map, MsgKind kind, UINT message, UINT code, UINT id) {
     for (; map; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
@@ -204,7 +230,8 @@ const MsgMapEntry* findEntry(const MsgMap* map, MsgKind kind, UINT message, UINT
                 case MsgKind::NotifyReflect:
                     if (e->code == code) return e;
                     break;
-                case MsgKind::End: break;
+                case MsgKind::End:
+                    break;
             }
         }
     }
@@ -213,11 +240,16 @@ const MsgMapEntry* findEntry(const MsgMap* map, MsgKind kind, UINT message, UINT
 
 UINT ctlColorKind(UINT message) {
     switch (message) {
-        case WM_CTLCOLOREDIT: return CTLCOLOR_EDIT;
-        case WM_CTLCOLORLISTBOX: return CTLCOLOR_LISTBOX;
-        case WM_CTLCOLORBTN: return CTLCOLOR_BTN;
-        case WM_CTLCOLORDLG: return CTLCOLOR_DLG;
-        default: return CTLCOLOR_STATIC;
+        case WM_CTLCOLOREDIT:
+            return CTLCOLOR_EDIT;
+        case WM_CTLCOLORLISTBOX:
+            return CTLCOLOR_LISTBOX;
+        case WM_CTLCOLORBTN:
+            return CTLCOLOR_BTN;
+        case WM_CTLCOLORDLG:
+            return CTLCOLOR_DLG;
+        default:
+            return CTLCOLOR_STATIC;
     }
 }
 
@@ -273,8 +305,12 @@ HWND nearestHandle(const QWidget* w) {
     return nullptr;
 }
 
-QWidget* widgetOf(HWND h) { return h ? h->widget.data() : nullptr; }
-QWidget* widgetOf(const CWnd* wnd) { return wnd ? widgetOf(wnd->m_hWnd) : nullptr; }
+QWidget* widgetOf(HWND h) {
+    return h ? h->widget.data() : nullptr;
+}
+QWidget* widgetOf(const CWnd* wnd) {
+    return wnd ? widgetOf(wnd->m_hWnd) : nullptr;
+}
 
 void attach(HWND h, CWnd* wnd) {
     if (!h || !wnd) return;
@@ -356,10 +392,12 @@ bool callEntry(CWnd* wnd, const MsgMapEntry* e, UINT message, WPARAM wParam, LPA
     CCmdTarget* self = wnd;
     LRESULT r = 0;
     switch (e->sig) {
-        case MsgSig::v_v: (self->*e->pfn)(); break;
+        case MsgSig::v_v:
+            (self->*e->pfn)();
+            break;
         case MsgSig::l_wl:
             r = (self->*std::bit_cast<LRESULT (CCmdTarget::*)(WPARAM, LPARAM)>(e->pfn))(wParam,
-                                                                                          lParam);
+                                                                                        lParam);
             break;
         case MsgSig::v_notify:
             (self->*std::bit_cast<void (CCmdTarget::*)(NMHDR*, LRESULT*)>(e->pfn))(
@@ -370,12 +408,13 @@ bool callEntry(CWnd* wnd, const MsgMapEntry* e, UINT message, WPARAM wParam, LPA
                 reinterpret_cast<HELPINFO*>(lParam));
             break;
         case MsgSig::h_ctlcolor:
-            r = LRESULT((self->*std::bit_cast<HBRUSH (CCmdTarget::*)(CDC*, CWnd*, UINT)>(e->pfn))(reinterpret_cast<CDC*>(wParam), wndOf(reinterpret_cast<HWND>(lParam)),
-                         ctlColorKind(message)));
+            r = LRESULT((self->*std::bit_cast<HBRUSH (CCmdTarget::*)(CDC*, CWnd*, UINT)>(e->pfn))(
+                reinterpret_cast<CDC*>(wParam), wndOf(reinterpret_cast<HWND>(lParam)),
+                ctlColorKind(message)));
             break;
         case MsgSig::v_syscmd:
             (self->*std::bit_cast<void (CCmdTarget::*)(UINT, LPARAM)>(e->pfn))(UINT(wParam),
-                                                                                  lParam);
+                                                                               lParam);
             break;
         case MsgSig::h_v:
             r = LRESULT((self->*std::bit_cast<HCURSOR (CCmdTarget::*)()>(e->pfn))());
@@ -405,12 +444,15 @@ const MsgMap* CCmdTarget::GetThisMessageMap() {
     static const MsgMap s_map = {nullptr, s_entries};
     return &s_map;
 }
-const MsgMap* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
+const MsgMap* CCmdTarget::GetMessageMap() const {
+    return GetThisMessageMap();
+}
 
 // ---- CWnd dispatch ---------------------------------------------------------------------
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
-    if (!OnWndMsg(message, wParam, lParam, &result)) result = DefWindowProc(message, wParam, lParam);
+    if (!OnWndMsg(message, wParam, lParam, &result))
+        result = DefWindowProc(message, wParam, lParam);
     return result;
 }
 
@@ -440,7 +482,8 @@ BOOL CWnd::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pR
     using namespace ui::detail;
     if (message != WM_NOTIFY) return FALSE;
     const auto* hdr = reinterpret_cast<const NMHDR*>(lParam);
-    const MsgMapEntry* e = findEntry(GetMessageMap(), MsgKind::NotifyReflect, WM_NOTIFY, hdr->code, 0);
+    const MsgMapEntry* e =
+        findEntry(GetMessageMap(), MsgKind::NotifyReflect, WM_NOTIFY, hdr->code, 0);
     if (!e) return FALSE;
     return callEntry(this, e, message, wParam, lParam, pResult);
 }
@@ -465,18 +508,27 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_SYSCOMMAND:
             switch (wParam & 0xFFF0) {
-                case SC_CLOSE: return SendMessage(WM_CLOSE);
-                case SC_KEYMENU: ui::detail::showSystemMenu(this); return 0;
-                case SC_MINIMIZE: ShowWindow(SW_MINIMIZE); return 0;
-                case SC_RESTORE: ShowWindow(SW_RESTORE); return 0;
-                default: return 0;
+                case SC_CLOSE:
+                    return SendMessage(WM_CLOSE);
+                case SC_KEYMENU:
+                    ui::detail::showSystemMenu(this);
+                    return 0;
+                case SC_MINIMIZE:
+                    ShowWindow(SW_MINIMIZE);
+                    return 0;
+                case SC_RESTORE:
+                    ShowWindow(SW_RESTORE);
+                    return 0;
+                default:
+                    return 0;
             }
         case WM_HELP: {
             // Unanswered help goes to the parent, as on the original desktop.
             CWnd* parent = GetParent();
             return parent ? parent->SendMessage(WM_HELP, wParam, lParam) : 0;
         }
-        default: return 0;
+        default:
+            return 0;
     }
 }
 
@@ -505,24 +557,50 @@ BOOL PostMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return ui::detail::postMessage(hWnd, message, wParam, lParam);
 }
 
-BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+BOOL CWnd::PreTranslateMessage(MSG*) {
+    return FALSE;
+}
 
 // Default handlers reached through message maps of derived classes.
-void CWnd::OnClose() { Default(); }
-void CWnd::OnPaint() { Default(); }
-BOOL CWnd::OnHelpInfo(HELPINFO*) { return BOOL(Default()); }
-HBRUSH CWnd::OnCtlColor(CDC*, CWnd*, UINT) { return reinterpret_cast<HBRUSH>(Default()); }
-void CWnd::OnSysCommand(UINT, LPARAM) { Default(); }
-HCURSOR CWnd::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
-void CWnd::OnKillFocus(CWnd*) { Default(); }
-void CWnd::OnLButtonDown(UINT, CPoint) { Default(); }
-void CWnd::OnRButtonDown(UINT, CPoint) { Default(); }
-void CWnd::OnVScroll(UINT, UINT, CScrollBar*) { Default(); }
-void CWnd::OnHScroll(UINT, UINT, CScrollBar*) { Default(); }
+void CWnd::OnClose() {
+    Default();
+}
+void CWnd::OnPaint() {
+    Default();
+}
+BOOL CWnd::OnHelpInfo(HELPINFO*) {
+    return BOOL(Default());
+}
+HBRUSH CWnd::OnCtlColor(CDC*, CWnd*, UINT) {
+    return reinterpret_cast<HBRUSH>(Default());
+}
+void CWnd::OnSysCommand(UINT, LPARAM) {
+    Default();
+}
+HCURSOR CWnd::OnQueryDragIcon() {
+    return reinterpret_cast<HCURSOR>(Default());
+}
+void CWnd::OnKillFocus(CWnd*) {
+    Default();
+}
+void CWnd::OnLButtonDown(UINT, CPoint) {
+    Default();
+}
+void CWnd::OnRButtonDown(UINT, CPoint) {
+    Default();
+}
+void CWnd::OnVScroll(UINT, UINT, CScrollBar*) {
+    Default();
+}
+void CWnd::OnHScroll(UINT, UINT, CScrollBar*) {
+    Default();
+}
 
 const MsgMap* CWnd::GetThisMessageMap() {
     static const MsgMapEntry s_entries[] = {{MsgKind::End, 0, 0, 0, MsgSig::v_v, nullptr}};
     static const MsgMap s_map = {&CCmdTarget::GetThisMessageMap, s_entries};
     return &s_map;
 }
-const MsgMap* CWnd::GetMessageMap() const { return GetThisMessageMap(); }
+const MsgMap* CWnd::GetMessageMap() const {
+    return GetThisMessageMap();
+}

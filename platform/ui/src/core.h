@@ -20,8 +20,8 @@
 // runs, so a stale handle is recognisable (widget gone) instead of dangling.
 struct HWND__ {
     QPointer<QWidget> widget;
-    CWnd* permanent = nullptr;           // the program's object bound to it
-    std::unique_ptr<CWnd> temporary;     // framework object for unbound controls
+    CWnd* permanent = nullptr;        // the program's object bound to it
+    std::unique_ptr<CWnd> temporary;  // framework object for unbound controls
     int id = 0;
     DWORD style = 0;
     DWORD exStyle = 0;
@@ -30,7 +30,7 @@ struct HWND__ {
     CFont* font = nullptr;
     HICON bigIcon = nullptr;
     HICON smallIcon = nullptr;
-    quint64 remoteId = 0;  // nonzero: a window of another running copy
+    quint64 remoteId = 0;                // nonzero: a window of another running copy
     HWND__* parent = nullptr;            // parent window (dialog of a control)
     HWND__* owner = nullptr;             // owner of a top-level dialog
     std::unique_ptr<CFont> defaultFont;  // what GetFont reports before SetFont
@@ -48,10 +48,10 @@ bool encodableInCp936(const QString& text);
 
 // ---- handles ----------------------------------------------------------------
 HWND createHandle(QWidget* widget, CWnd* permanent, int id, DWORD style, ControlKind kind);
-HWND handleOf(const QWidget* widget);      // nullptr if not one of ours
-void setWidget(HWND hWnd, QWidget* widget); // the widget made for a handle
-CWnd* wndOf(HWND hWnd);                    // permanent or temporary object
-HWND remoteHandle(quint64 remoteId);       // a window of another copy
+HWND handleOf(const QWidget* widget);        // nullptr if not one of ours
+void setWidget(HWND hWnd, QWidget* widget);  // the widget made for a handle
+CWnd* wndOf(HWND hWnd);                      // permanent or temporary object
+HWND remoteHandle(quint64 remoteId);         // a window of another copy
 QWidget* widgetOf(const CWnd* wnd);
 // The nearest window of ours at or above a Qt widget (inner Qt parts of a
 // control report as the control).

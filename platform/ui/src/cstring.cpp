@@ -1,7 +1,8 @@
-#include <cstdarg>
-#include <cstdio>
 #include <string.h>
 #include <strings.h>
+
+#include <cstdarg>
+#include <cstdio>
 
 #include "core.h"
 
@@ -35,7 +36,9 @@ CString& CString::TrimRight(char c) {
     return *this;
 }
 
-CString& CString::Trim(char c) { return TrimRight(c).TrimLeft(c); }
+CString& CString::Trim(char c) {
+    return TrimRight(c).TrimLeft(c);
+}
 
 BOOL CString::LoadString(UINT id) {
     const char* s = ui::FindString(id);
@@ -48,4 +51,6 @@ void CString::SecureEmpty() {
     m_s.clear();
 }
 
-int CString::CompareNoCase(const char* s) const { return strcasecmp(m_s.c_str(), s ? s : ""); }
+int CString::CompareNoCase(const char* s) const {
+    return strcasecmp(m_s.c_str(), s ? s : "");
+}

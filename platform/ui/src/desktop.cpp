@@ -16,6 +16,11 @@
 // Titles are CP936 bytes. <id> is a decimal window id of the serving copy;
 // <token> is the Wayland activation token the asking copy was started with.
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLocalServer>
@@ -29,14 +34,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 #include "core.h"
@@ -137,7 +138,7 @@ struct NamedLock {
     UniqueFd fd;                 // valid while this process holds the lock
     bool heldElsewhere = false;  // another copy holds it: its server may answer
     bool serverStarted = false;
-    bool unreachable = false;    // its server failed once: do not wait again
+    bool unreachable = false;  // its server failed once: do not wait again
 };
 
 std::map<std::string, std::unique_ptr<NamedLock>, std::less<>>& namedLocks() {
@@ -160,7 +161,9 @@ NamedLock& lockFor(std::string_view name) {
     return *it->second;
 }
 
-HANDLE mutexHandle(NamedLock& lock) { return reinterpret_cast<HANDLE>(&lock); }
+HANDLE mutexHandle(NamedLock& lock) {
+    return reinterpret_cast<HANDLE>(&lock);
+}
 
 enum class LockResult { Taken, HeldElsewhere, Failed };
 
@@ -206,17 +209,22 @@ std::optional<QByteArray> decodeField(const QByteArray& field, bool* ok) {
     return QByteArray::fromHex(hex);
 }
 
-quint64 windowId(HWND hWnd) { return quint64(reinterpret_cast<quintptr>(hWnd)); }
+quint64 windowId(HWND hWnd) {
+    return quint64(reinterpret_cast<quintptr>(hWnd));
+}
 
 // ---- local windows ----------------------------------------------------------
 
-bool haveWidgets() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
+bool haveWidgets() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
 
 // A visible top-level window of ours with that class and title (null: any).
 HWND findLocal(const std::optional<QByteArray>& cls, const std::optional<QByteArray>& title) {
     if (!haveWidgets()) return nullptr;
     const std::optional<QString> wanted =
-        title ? std::optional(ui::detail::fromCp936(std::string_view(title->constData(), size_t(title->size()))))
+        title ? std::optional(ui::detail::fromCp936(
+                    std::string_view(title->constData(), size_t(title->size()))))
               : std::nullopt;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (!widget->isVisible()) continue;
@@ -253,7 +261,8 @@ xcb_window_t wmCheckWindow(xcb_connection_t* c, xcb_window_t window, xcb_atom_t 
     std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
         xcb_get_property_reply(c, cookie, &error), &std::free);
     std::free(error);
-    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) != 4) return XCB_WINDOW_NONE;
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) != 4)
+        return XCB_WINDOW_NONE;
     return *static_cast<xcb_window_t*>(xcb_get_property_value(reply.get()));
 }
 
@@ -275,8 +284,8 @@ void takeX11FocusWithoutWm(QWidget* window) {
     if (!c) return;
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     if (!screen || windowManagerRuns(c, screen->root)) return;
-    const auto cookie =
-        xcb_set_input_focus_checked(c, XCB_INPUT_FOCUS_PARENT, xcb_window_t(window->winId()), XCB_CURRENT_TIME);
+    const auto cookie = xcb_set_input_focus_checked(
+        c, XCB_INPUT_FOCUS_PARENT, xcb_window_t(window->winId()), XCB_CURRENT_TIME);
     // A window not yet viewable refuses the focus; that is not worth a log line.
     std::free(xcb_request_check(c, cookie));
 }
@@ -317,7 +326,9 @@ QByteArray answer(const QByteArray& line) {
         bool idOk = false;
         const quint64 id = parts[1].toULongLong(&idOk);
         bool tokenOk = true;
-        const QByteArray token = parts.size() == 3 ? decodeField(parts[2], &tokenOk).value_or(QByteArray()) : QByteArray();
+        const QByteArray token = parts.size() == 3
+                                     ? decodeField(parts[2], &tokenOk).value_or(QByteArray())
+                                     : QByteArray();
         if (!idOk || !tokenOk || (!token.isEmpty() && !plausibleToken(token))) return "ERR";
         QWidget* window = localWidgetById(id);
         if (!window) return "NONE";
@@ -338,8 +349,10 @@ void serveConnection(QLocalSocket* socket) {
             }
             socket->write(answer(line) + '\n');
         }
-        if (socket->bytesAvailable() > kMaxLine) socket->abort();
-        else socket->flush();
+        if (socket->bytesAvailable() > kMaxLine)
+            socket->abort();
+        else
+            socket->flush();
     });
 }
 
@@ -351,7 +364,9 @@ std::optional<QByteArray> ask(NamedLock& lock, const QByteArray& request) {
     if (lock.unreachable || lock.socketPath.empty()) return std::nullopt;
     QElapsedTimer clock;
     clock.start();
-    const auto remaining = [&] { return int(std::max<qint64>(0, kServerBudgetMs - clock.elapsed())); };
+    const auto remaining = [&] {
+        return int(std::max<qint64>(0, kServerBudgetMs - clock.elapsed()));
+    };
     const QString path = QString::fromStdString(lock.socketPath);
 
     QLocalSocket socket;

@@ -36,9 +36,13 @@ protected:
     }
 };
 
-DialogWidget* dialogWidget(const CWnd* wnd) { return dynamic_cast<DialogWidget*>(widgetOf(wnd)); }
+DialogWidget* dialogWidget(const CWnd* wnd) {
+    return dynamic_cast<DialogWidget*>(widgetOf(wnd));
+}
 
-ui::ControlKind kindOf(const ui::ControlTemplate& c) { return c.kind; }
+ui::ControlKind kindOf(const ui::ControlTemplate& c) {
+    return c.kind;
+}
 
 bool isPushButton(HWND h) {
     if (!h || h->kind != ui::ControlKind::Button) return false;
@@ -201,7 +205,9 @@ void CDialog::OnOK() {
     EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
 
 int CDialog::GetDefID() const {
     if (!m_hWnd) return 0;
@@ -244,8 +250,8 @@ BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
                 const int i = at < 0 ? (back ? n - step : step - 1)
                                      : ((at + (back ? -step : step)) % n + n) % n;
                 if (canTakeTab(order[size_t(i)])) {
-                    widgetOf(order[size_t(i)])->setFocus(back ? Qt::BacktabFocusReason
-                                                              : Qt::TabFocusReason);
+                    widgetOf(order[size_t(i)])
+                        ->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
                     if (order[size_t(i)]->kind == ui::ControlKind::Edit)
                         static_cast<CEdit*>(wndOf(order[size_t(i)]))->SetSel(0, -1);
                     break;
@@ -258,8 +264,8 @@ BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
                 (focus->style & (ES_MULTILINE | ES_WANTRETURN)) == (ES_MULTILINE | ES_WANTRETURN))
                 return FALSE;
             const bool ownFocus = focus && focus->parent == m_hWnd;
-            const int id = ownFocus && isPushButton(focus) ? focus->id
-                                                           : (GetDefID() ? GetDefID() : IDOK);
+            const int id =
+                ownFocus && isPushButton(focus) ? focus->id : (GetDefID() ? GetDefID() : IDOK);
             CWnd* button = GetDlgItem(id);
             if (button && !button->IsWindowEnabled()) return TRUE;
             SendMessage(WM_COMMAND, MAKEWPARAM(unsigned(id), BN_CLICKED),
@@ -272,7 +278,8 @@ BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
                         LPARAM(cancel ? cancel->m_hWnd : nullptr));
             return TRUE;
         }
-        default: return FALSE;
+        default:
+            return FALSE;
     }
 }
 
@@ -285,7 +292,8 @@ void CDialogEx::SetBackgroundColor(COLORREF color, BOOL bRepaint) {
     QWidget* w = widgetOf(this);
     if (!w) return;
     QPalette palette = w->palette();
-    palette.setColor(QPalette::Window, QColor(GetRValue(color), GetGValue(color), GetBValue(color)));
+    palette.setColor(QPalette::Window,
+                     QColor(GetRValue(color), GetGValue(color), GetBValue(color)));
     w->setPalette(palette);
     w->setAutoFillBackground(true);
     if (bRepaint) w->update();

@@ -30,9 +30,15 @@ BOOL CFont::DeleteObject() {
     return TRUE;
 }
 
-BOOL CFont::IsCreated() const { return m_impl->created; }
-int CFont::PointSizeTenths() const { return m_impl->tenths; }
-CString CFont::FaceName() const { return m_impl->face; }
+BOOL CFont::IsCreated() const {
+    return m_impl->created;
+}
+int CFont::PointSizeTenths() const {
+    return m_impl->tenths;
+}
+CString CFont::FaceName() const {
+    return m_impl->face;
+}
 
 namespace ui::detail {
 

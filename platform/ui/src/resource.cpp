@@ -76,6 +76,8 @@ HICON loadIcon(int id) {
     return h;
 }
 
-QIcon qiconOf(HICON icon) { return icon ? icon->icon : QIcon(); }
+QIcon qiconOf(HICON icon) {
+    return icon ? icon->icon : QIcon();
+}
 
 }  // namespace ui::detail

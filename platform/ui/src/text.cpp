@@ -29,7 +29,8 @@ bool convert(const char* to, const char* from, std::string_view in, std::string&
 
 QString fromCp936(std::string_view bytes) {
     std::string utf8;
-    if (convert("UTF-8", "CP936", bytes, utf8)) return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    if (convert("UTF-8", "CP936", bytes, utf8))
+        return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
     // Not valid CP936: show what can be shown rather than nothing.
     return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
 }
@@ -37,7 +38,8 @@ QString fromCp936(std::string_view bytes) {
 std::string toCp936(const QString& text, bool* ok) {
     const QByteArray utf8 = text.toUtf8();
     std::string out;
-    const bool done = convert("CP936", "UTF-8", std::string_view(utf8.constData(), size_t(utf8.size())), out);
+    const bool done =
+        convert("CP936", "UTF-8", std::string_view(utf8.constData(), size_t(utf8.size())), out);
     if (ok) *ok = done;
     return done ? out : std::string();
 }

@@ -22,8 +22,10 @@ int MulDiv(int a, int b, int c) {
 int GetSystemMetrics(int index) {
     switch (index) {
         case SM_CXICON:
-        case SM_CYICON: return 32;
-        default: return 0;
+        case SM_CYICON:
+            return 32;
+        default:
+            return 0;
     }
 }
 
@@ -54,7 +56,9 @@ int CDC::SetBkMode(int mode) {
     return old;
 }
 
-BOOL CDC::DrawIcon(int, int, HICON) { return TRUE; }
+BOOL CDC::DrawIcon(int, int, HICON) {
+    return TRUE;
+}
 
 CPaintDC::CPaintDC(CWnd* pWnd) : m_pWnd(pWnd) {}
 
@@ -76,7 +80,9 @@ CWnd::~CWnd() {
     }
 }
 
-CWnd* CWnd::FromHandle(HWND hWnd) { return wndOf(hWnd); }
+CWnd* CWnd::FromHandle(HWND hWnd) {
+    return wndOf(hWnd);
+}
 
 namespace {
 ui::ControlKind kindOfClass(LPCTSTR cls) {
@@ -126,20 +132,26 @@ CWnd* CWnd::GetDlgItem(int nID) const {
     return nullptr;
 }
 
-int CWnd::GetDlgCtrlID() const { return m_hWnd ? m_hWnd->id : 0; }
+int CWnd::GetDlgCtrlID() const {
+    return m_hWnd ? m_hWnd->id : 0;
+}
 
 CWnd* CWnd::GetParent() const {
     if (!m_hWnd) return nullptr;
     return wndOf(m_hWnd->parent ? m_hWnd->parent : m_hWnd->owner);
 }
 
-CWnd* CWnd::GetOwner() const { return GetParent(); }
+CWnd* CWnd::GetOwner() const {
+    return GetParent();
+}
 
 void CWnd::SetWindowText(LPCTSTR lpszString) {
     setWidgetText(m_hWnd, fromCp936(lpszString ? lpszString : ""));
 }
 
-void CWnd::GetWindowText(CString& rString) const { rString = toCp936(widgetText(m_hWnd)); }
+void CWnd::GetWindowText(CString& rString) const {
+    rString = toCp936(widgetText(m_hWnd));
+}
 
 int CWnd::GetWindowText(LPTSTR lpszStringBuf, int nMaxCount) const {
     if (!lpszStringBuf || nMaxCount <= 0) return 0;
@@ -156,7 +168,9 @@ int CWnd::GetWindowText(LPTSTR lpszStringBuf, int nMaxCount) const {
     return n;
 }
 
-int CWnd::GetWindowTextLength() const { return int(toCp936(widgetText(m_hWnd)).size()); }
+int CWnd::GetWindowTextLength() const {
+    return int(toCp936(widgetText(m_hWnd)).size());
+}
 
 BOOL CWnd::EnableWindow(BOOL bEnable) {
     QWidget* w = widgetOf(this);
@@ -176,10 +190,18 @@ BOOL CWnd::ShowWindow(int nCmdShow) {
     if (!w) return FALSE;
     const BOOL wasVisible = !w->isHidden();
     switch (nCmdShow) {
-        case SW_HIDE: w->hide(); break;
-        case SW_MINIMIZE: w->showMinimized(); break;
-        case SW_RESTORE: w->showNormal(); break;
-        default: w->show(); break;
+        case SW_HIDE:
+            w->hide();
+            break;
+        case SW_MINIMIZE:
+            w->showMinimized();
+            break;
+        case SW_RESTORE:
+            w->showNormal();
+            break;
+        default:
+            w->show();
+            break;
     }
     return wasVisible;
 }
@@ -200,7 +222,9 @@ CWnd* CWnd::SetFocus() {
     return previous;
 }
 
-CWnd* CWnd::GetFocus() { return wndOf(nearestHandle(QApplication::focusWidget())); }
+CWnd* CWnd::GetFocus() {
+    return wndOf(nearestHandle(QApplication::focusWidget()));
+}
 
 void CWnd::MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint) {
     QWidget* w = widgetOf(this);
@@ -220,8 +244,8 @@ void CWnd::GetWindowRect(RECT* r) const {
         *r = RECT{0, 0, 0, 0};
         return;
     }
-    const QRect g = w->isWindow() ? w->frameGeometry()
-                                  : QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
+    const QRect g =
+        w->isWindow() ? w->frameGeometry() : QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
     *r = RECT{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
 }
 
@@ -292,7 +316,9 @@ DWORD CWnd::GetStyle() const {
     return style;
 }
 
-DWORD CWnd::GetExStyle() const { return m_hWnd ? m_hWnd->exStyle : 0; }
+DWORD CWnd::GetExStyle() const {
+    return m_hWnd ? m_hWnd->exStyle : 0;
+}
 
 BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT) {
     if (!widgetOf(this)) return FALSE;
@@ -307,8 +333,7 @@ BOOL CWnd::ModifyStyleEx(DWORD dwRemove, DWORD dwAdd, UINT) {
     if (w->isWindow() && (m_hWnd->exStyle & WS_EX_APPWINDOW)) {
         // A window of its own on the task bar: no transient owner.
         const bool shown = w->isVisible();
-        const Qt::WindowFlags flags =
-            (w->windowFlags() & ~Qt::WindowType_Mask) | Qt::Window;
+        const Qt::WindowFlags flags = (w->windowFlags() & ~Qt::WindowType_Mask) | Qt::Window;
         const QPoint pos = w->pos();
         w->setParent(nullptr, flags);
         w->move(pos);
@@ -358,11 +383,16 @@ CString CWnd::GetClassName() const {
     if (!m_hWnd) return CString();
     if (m_hWnd->isDialog) return CString("#32770");
     switch (m_hWnd->kind) {
-        case ui::ControlKind::Button: return CString("Button");
-        case ui::ControlKind::Edit: return CString("Edit");
-        case ui::ControlKind::ComboBox: return CString("ComboBox");
-        case ui::ControlKind::ListView: return CString("SysListView32");
-        default: return CString("Static");
+        case ui::ControlKind::Button:
+            return CString("Button");
+        case ui::ControlKind::Edit:
+            return CString("Edit");
+        case ui::ControlKind::ComboBox:
+            return CString("ComboBox");
+        case ui::ControlKind::ListView:
+            return CString("SysListView32");
+        default:
+            return CString("Static");
     }
 }
 

@@ -30,8 +30,8 @@ class CComboBox : public CWnd {
 public:
     BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
     int GetCount() const;
-    int GetCurSel() const;              // -1 for none
-    int SetCurSel(int nSelect);         // -1 clears; CB_ERR when out of range
+    int GetCurSel() const;                             // -1 for none
+    int SetCurSel(int nSelect);                        // -1 clears; CB_ERR when out of range
     int InsertString(int nIndex, LPCTSTR lpszString);  // -1 appends
     int AddString(LPCTSTR lpszString);
     int DeleteString(UINT nIndex);

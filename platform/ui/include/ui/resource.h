@@ -21,17 +21,17 @@ struct ControlTemplate {
 
 struct DialogTemplate {
     int id;
-    const char* caption;  // CP936
-    int cx, cy;           // client size in dialog units
-    const char* fontFace; // CP936
+    const char* caption;   // CP936
+    int cx, cy;            // client size in dialog units
+    const char* fontFace;  // CP936
     int pointSize;
     DWORD style;
     std::vector<ControlTemplate> controls;  // in tab order
 };
 
 struct MenuItemTemplate {
-    const char* text;  // CP936; null for a separator
-    UINT id;           // 0 for a pop-up or separator
+    const char* text;                     // CP936; null for a separator
+    UINT id;                              // 0 for a pop-up or separator
     std::vector<MenuItemTemplate> items;  // a pop-up's entries
 };
 

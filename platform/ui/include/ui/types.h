@@ -42,11 +42,21 @@ using HINSTANCE = HINSTANCE__*;
 constexpr COLORREF RGB(int r, int g, int b) {
     return COLORREF(r & 0xFF) | (COLORREF(g & 0xFF) << 8) | (COLORREF(b & 0xFF) << 16);
 }
-constexpr int GetRValue(COLORREF c) { return int(c & 0xFF); }
-constexpr int GetGValue(COLORREF c) { return int((c >> 8) & 0xFF); }
-constexpr int GetBValue(COLORREF c) { return int((c >> 16) & 0xFF); }
-constexpr WORD LOWORD(std::uintptr_t v) { return WORD(v & 0xFFFF); }
-constexpr WORD HIWORD(std::uintptr_t v) { return WORD((v >> 16) & 0xFFFF); }
+constexpr int GetRValue(COLORREF c) {
+    return int(c & 0xFF);
+}
+constexpr int GetGValue(COLORREF c) {
+    return int((c >> 8) & 0xFF);
+}
+constexpr int GetBValue(COLORREF c) {
+    return int((c >> 16) & 0xFF);
+}
+constexpr WORD LOWORD(std::uintptr_t v) {
+    return WORD(v & 0xFFFF);
+}
+constexpr WORD HIWORD(std::uintptr_t v) {
+    return WORD((v >> 16) & 0xFFFF);
+}
 constexpr WPARAM MAKEWPARAM(unsigned lo, unsigned hi) {
     return WPARAM((lo & 0xFFFF) | ((hi & 0xFFFF) << 16));
 }
