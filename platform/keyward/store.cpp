@@ -25,7 +25,7 @@ struct StatusInfo {
     const char* text;
 };
 
-constexpr std::array<StatusInfo, 17> kStatusInfo = {{
+constexpr std::array<StatusInfo, 18> kStatusInfo = {{
     {0, "ok", "done"},
     {ERR_NO_SUCH_USER, "no_such_user", "no such user"},
     {ERR_BAD_PASSWORD, "bad_password", "wrong password"},
@@ -43,6 +43,7 @@ constexpr std::array<StatusInfo, 17> kStatusInfo = {{
     {-12, "hash_failed", "password hashing failed"},
     {-13, "busy", "database is locked"},
     {-14, "unavailable", "database unavailable"},
+    {-15, "last_administrator", "the store's last level-4 user"},
 }};
 
 const StatusInfo& info(Status status) {
@@ -138,6 +139,15 @@ void storedToField(const std::string& utf8, char* field, std::size_t size) {
     if (!cp936 || !copyToField(cp936->str(), field, size)) std::memset(field, 0, size);
 }
 
+// True when the user called name (UTF-8) is the only one of level 4.
+bool lastAdministrator(Database& d, const std::string& name) {
+    Statement st(d,
+                 "SELECT 1 FROM users WHERE name = ? AND level = 4 "
+                 "AND (SELECT count(*) FROM users WHERE level = 4) = 1");
+    st.bind(1, name);
+    return st.step();
+}
+
 }  // namespace
 
 int toCode(Status status) {
@@ -221,7 +231,10 @@ void Store::appendAudit(Database& d, const Audit& audit, Status outcome) {
     Statement st(d,
                  "INSERT INTO audit(at, actor, action, target, detail, outcome, pid) "
                  "VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), ?, ?, ?, ?, ?, ?)");
-    if (auto actor = actorName(d)) st.bind(1, *actor);
+    if (m_adminActor)
+        st.bind(1, *m_adminActor);
+    else if (auto actor = actorName(d))
+        st.bind(1, *actor);
     st.bind(2, audit.action);
     if (audit.target) st.bind(3, *audit.target);
     if (!audit.detail.empty()) st.bind(4, audit.detail);
@@ -401,6 +414,8 @@ Status Store::changeUser(const char* curName, const char* newName, int level, st
         find.bind(1, cur.utf8.str());
         if (!find.step()) return Status::NoSuchUser;
         const auto id = find.integer(0);
+        if (m_adminActor && level != 4 && lastAdministrator(d, cur.utf8.str()))
+            return Status::LastAdministrator;
         Statement taken(d, "SELECT 1 FROM users WHERE name = ? AND id <> ?");
         taken.bind(1, next.utf8.str()).bind(2, id);
         if (taken.step()) return Status::NameTaken;
@@ -419,6 +434,7 @@ Status Store::deleteUser(const char* name) {
     const TextArg n = fromCp936(name, kNameRule);
     return write({"user_delete", target(n), {}}, [&](Database& d, Audit&) {
         if (const Status fault = firstFault(n); fault != Status::Ok) return fault;
+        if (m_adminActor && lastAdministrator(d, n.utf8.str())) return Status::LastAdministrator;
         Statement st(d, "DELETE FROM users WHERE name = ?");
         st.bind(1, n.utf8.str());
         st.step();
@@ -573,6 +589,11 @@ Status Store::setPassword(const char* name, const char* password) {
         st.step();
         return sqlite3_changes(d.handle()) == 1 ? Status::Ok : Status::NoSuchUser;
     });
+}
+
+void Store::actAsAdministrator(std::string actor) {
+    std::lock_guard lock(m_mutex);
+    m_adminActor = std::move(actor);
 }
 
 Store& theStore() {

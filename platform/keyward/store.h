@@ -33,6 +33,7 @@ enum class Status {
     HashFailed,
     Busy,
     Unavailable,
+    LastAdministrator,
 };
 
 // The call interface's result code: 0, ERR_NO_SUCH_USER, ERR_BAD_PASSWORD,
@@ -79,6 +80,10 @@ public:
     Status initialise(const char* adminName, const char* password);
     // A new password without the old one: the way back in.
     Status setPassword(const char* name, const char* password);
+    // For the admin command, which acts without a login: audit rows name
+    // actor (UTF-8) as the acting user, and no change or deletion may leave
+    // the store without its last level-4 user.
+    void actAsAdministrator(std::string actor);
 
 private:
     struct Audit {
@@ -103,7 +108,8 @@ private:
     pid_t m_pid = 0;
     unsigned long m_hashCost = 0;
     std::int64_t m_userId = 0;  // 0: nobody logged in
-    int m_userCount = -1;       // last count reported, -1: none yet
+    std::optional<std::string> m_adminActor;
+    int m_userCount = -1;  // last count reported, -1: none yet
     int m_limitCount = -1;
     char m_curName[32] = {};  // get_cur_user's answer; a fixed buffer so old pointers stay valid
 };

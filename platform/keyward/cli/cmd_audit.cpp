@@ -29,29 +29,40 @@ std::string normaliseTime(const std::string& text) {
 }  // namespace
 
 const char* AuditCommand::help() const {
-    return "usage: keyward audit [--since TIME]\n"
+    return "usage: keyward audit [--since TIME] [--format=table|tsv|json]\n"
            "\n"
-           "Shows the audit trail, oldest first: UTC time, acting user (- for none),\n"
-           "action, target, outcome and detail. TIME is UTC, YYYY-MM-DD with an\n"
-           "optional THH:MM or THH:MM:SS.\n";
+           "Shows the audit trail, oldest first: UTC time, acting user (- for none,\n"
+           "os:NAME for the operating-system user who ran keyward), action, target,\n"
+           "outcome and detail. TIME is UTC, YYYY-MM-DD with an optional THH:MM or\n"
+           "THH:MM:SS.\n";
 }
 
-std::string AuditCommand::run(const std::vector<std::string>& argv) {
-    const Args args = parseArgs(argv, {{"--since", true}}, 0);
+std::string AuditCommand::run(const Args& args) {
     const std::string since = args.has("--since") ? normaliseTime(*args.value("--since")) : "";
+    const Format format = formatArg(args);
     Database db = openExisting();
     try {
         Transaction tx(db, Transaction::Kind::Read);
         Table table({"time", "actor", "action", "target", "outcome", "detail"});
+        Records records({"time", "actor", "action", "target", "outcome", "detail"});
         Statement st(db,
-                     "SELECT at, ifnull(actor, '-'), action, ifnull(target, '-'), outcome, "
-                     "ifnull(detail, '') "
+                     "SELECT at, actor, action, target, outcome, detail "
                      "FROM audit WHERE at >= ? ORDER BY id");
         st.bind(1, since);
-        while (st.step())
-            table.add({st.text(0), st.text(1), st.text(2), st.text(3), st.text(4), st.text(5)});
+        while (st.step()) {
+            auto field = [&](int column) -> Value {
+                if (st.isNull(column)) return nullptr;
+                return st.text(column);
+            };
+            auto shown = [&](int column, const char* absent) {
+                return st.isNull(column) ? std::string(absent) : st.text(column);
+            };
+            table.add(
+                {st.text(0), shown(1, "-"), st.text(2), shown(3, "-"), st.text(4), shown(5, "")});
+            records.add({field(0), field(1), field(2), field(3), field(4), field(5)});
+        }
         tx.commit();
-        return table.render();
+        return render(format, table, records);
     } catch (const DbError& e) {
         throw dbFailure(e);
     }

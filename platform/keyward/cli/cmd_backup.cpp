@@ -40,8 +40,7 @@ const char* BackupCommand::help() const {
            "programs may keep using it meanwhile. FILE must not exist.\n";
 }
 
-std::string BackupCommand::run(const std::vector<std::string>& argv) {
-    const Args args = parseArgs(argv, {}, 1);
+std::string BackupCommand::run(const Args& args) {
     const std::string& file = args.positional[0];
     Database source = openExisting();
     // The copy holds password hashes too: created here, 0600, never over

@@ -65,8 +65,7 @@ const char* CheckCommand::help() const {
            "one line on standard error.\n";
 }
 
-std::string CheckCommand::run(const std::vector<std::string>& argv) {
-    parseArgs(argv, {}, 0);
+std::string CheckCommand::run(const Args&) {
     Database db = openExisting();
     Problems problems;
     std::int64_t users = 0;

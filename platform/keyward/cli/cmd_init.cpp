@@ -14,8 +14,7 @@ const char* InitCommand::help() const {
            "from standard input with --password-stdin. Refused once users exist.\n";
 }
 
-std::string InitCommand::run(const std::vector<std::string>& argv) {
-    const Args args = parseArgs(argv, {{"--admin", true}, {"--password-stdin", false}}, 0);
+std::string InitCommand::run(const Args& args) {
     const TextArg admin = nameArg(args.value("--admin").value_or("root"), "administrator name");
     const SecretString password = newPassword(args.has("--password-stdin"));
     try {
@@ -23,8 +22,7 @@ std::string InitCommand::run(const std::vector<std::string>& argv) {
     } catch (const DbError& e) {
         throw dbFailure(e);
     }
-    Store store;
-    const Status status = store.initialise(admin.cp936.c_str(), password.c_str());
+    const Status status = adminStore()->initialise(admin.cp936.c_str(), password.c_str());
     if (status != Status::Ok) throw storeFailure(status);
     return "initialised " + databasePath() + " with administrator " + admin.utf8.str() + "\n";
 }

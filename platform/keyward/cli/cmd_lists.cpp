@@ -24,19 +24,22 @@ std::string hex(std::uint32_t mask) {
 }  // namespace
 
 const char* UsersCommand::help() const {
-    return "usage: keyward users\n"
+    return "usage: keyward users [--format=table|tsv|json]\n"
            "\n"
            "Lists the users in store order: name, level, permission mask and one\n"
-           "character per permission item (item 0 first).\n";
+           "character per permission item (item 0 first). The table is for people;\n"
+           "tsv and json give the level and mask as numbers for scripts (see\n"
+           "keyward(8) for the escapes).\n";
 }
 
-std::string UsersCommand::run(const std::vector<std::string>& argv) {
-    parseArgs(argv, {}, 0);
+std::string UsersCommand::run(const Args& args) {
+    const Format format = formatArg(args);
     Database db = openExisting();
     try {
         Transaction tx(db, Transaction::Kind::Read);
         const auto items = queryInt(db, "SELECT count(*) FROM limits");
         Table table({"#", "name", "level", "mask", "items"});
+        Records records({"name", "level", "mask", "items"});
         Statement st(db, "SELECT name, level, mask FROM users ORDER BY id");
         for (int row = 1; st.step(); ++row) {
             const auto level = st.integer(1);
@@ -45,31 +48,35 @@ std::string UsersCommand::run(const std::vector<std::string>& argv) {
                        level >= 0 && level < KEYWARD_LEVEL_COUNT ? g_levelText[level]
                                                                  : std::to_string(level),
                        hex(mask), bitText(mask, items)});
+            records.add({st.text(0), level, std::int64_t{mask}, bitText(mask, items)});
         }
         tx.commit();
-        return table.render();
+        return render(format, table, records);
     } catch (const DbError& e) {
         throw dbFailure(e);
     }
 }
 
 const char* ItemsCommand::help() const {
-    return "usage: keyward items\n"
+    return "usage: keyward items [--format=table|tsv|json]\n"
            "\n"
            "Lists the permission items: bit (position in every mask), name, title.\n";
 }
 
-std::string ItemsCommand::run(const std::vector<std::string>& argv) {
-    parseArgs(argv, {}, 0);
+std::string ItemsCommand::run(const Args& args) {
+    const Format format = formatArg(args);
     Database db = openExisting();
     try {
         Transaction tx(db, Transaction::Kind::Read);
         Table table({"bit", "name", "title"});
+        Records records({"bit", "name", "title"});
         Statement st(db, "SELECT name, title FROM limits ORDER BY id");
-        for (int bit = 0; st.step(); ++bit)
+        for (std::int64_t bit = 0; st.step(); ++bit) {
             table.add({std::to_string(bit), st.text(0), st.text(1)});
+            records.add({bit, st.text(0), st.text(1)});
+        }
         tx.commit();
-        return table.render();
+        return render(format, table, records);
     } catch (const DbError& e) {
         throw dbFailure(e);
     }

@@ -13,13 +13,11 @@ const char* PasswdCommand::help() const {
            "standard input with --password-stdin.\n";
 }
 
-std::string PasswdCommand::run(const std::vector<std::string>& argv) {
-    const Args args = parseArgs(argv, {{"--password-stdin", false}}, 1);
+std::string PasswdCommand::run(const Args& args) {
     const TextArg name = nameArg(args.positional[0], "user name");
     openExisting();  // never create a database just to fail on its user
     const SecretString password = newPassword(args.has("--password-stdin"));
-    Store store;
-    const Status status = store.setPassword(name.cp936.c_str(), password.c_str());
+    const Status status = adminStore()->setPassword(name.cp936.c_str(), password.c_str());
     if (status == Status::NoSuchUser) throw failed("no such user: " + name.utf8.str());
     if (status != Status::Ok) throw storeFailure(status);
     return "password set for " + name.utf8.str() + "\n";

@@ -10,6 +10,7 @@
 
 #include "database.h"
 #include "store.h"
+#include "table.h"
 #include "text.h"
 
 namespace keyward::cli {
@@ -36,6 +37,7 @@ inline Failure failed(const std::string& what) {
 struct OptionSpec {
     const char* name;  // "--admin"
     bool takesValue;
+    char shortName = 0;  // 'a' for -a, 0 for none
 };
 
 struct Args {
@@ -46,8 +48,15 @@ struct Args {
     std::optional<std::string> value(const std::string& option) const;
 };
 
-// Throws a usage Failure on an unknown option, a missing value or the wrong
-// number of positional arguments.
+// What every command and the command line as a whole take besides their own.
+inline const OptionSpec kHelpOption{"--help", false, 'h'};
+inline const OptionSpec kVersionOption{"--version", false, 'V'};
+
+// GNU option syntax through getopt_long: --opt VALUE, --opt=VALUE, -o VALUE,
+// -oVALUE, options among the arguments, and "--" ending the options. argv[0]
+// names the command. Throws a usage Failure on an unknown or repeated
+// option, a missing or unwanted value, or the wrong number of arguments;
+// --help and --version are returned without the count being checked.
 Args parseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpec>& specs,
                std::size_t positional);
 
@@ -57,17 +66,33 @@ public:
     virtual const char* name() const = 0;
     virtual const char* summary() const = 0;
     virtual const char* help() const = 0;
+    virtual std::vector<OptionSpec> options() const = 0;
+    virtual std::size_t arguments() const = 0;
     // Returns what goes to standard output; printed only when nothing failed.
-    virtual std::string run(const std::vector<std::string>& argv) = 0;
+    virtual std::string run(const Args& args) = 0;
 };
 
 std::vector<std::unique_ptr<Command>> allCommands();
 
 // Shared helpers of the commands.
 Database openExisting();
-// A name typed in UTF-8, checked as the store will check it.
-TextArg nameArg(const std::string& utf8, const char* what);
+// Text typed in UTF-8, checked as the store will check it; what names it in
+// the failure.
+TextArg textArg(const std::string& utf8, const TextRule& rule, const char* what);
+inline TextArg nameArg(const std::string& utf8, const char* what) {
+    return textArg(utf8, kNameRule, what);
+}
 Failure storeFailure(Status status);
 Failure dbFailure(const DbError& e);
+
+inline const OptionSpec kFormatOption{"--format", true};
+Format formatArg(const Args& args);
+
+// The store as the admin command uses it: audit rows name the operating
+// system user who runs the command.
+std::unique_ptr<Store> adminStore();
+
+// "keyward 2.0"
+std::string versionText();
 
 }  // namespace keyward::cli

@@ -1,3 +1,7 @@
+#include <getopt.h>
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "command.h"
@@ -13,28 +17,66 @@ std::optional<std::string> Args::value(const std::string& option) const {
 
 Args parseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpec>& specs,
                std::size_t positional) {
-    Args args;
-    for (std::size_t i = 0; i < argv.size(); ++i) {
-        const std::string& arg = argv[i];
-        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0 || arg == "--") {
-            args.positional.push_back(arg);
-            continue;
-        }
-        const OptionSpec* spec = nullptr;
-        for (const auto& s : specs)
-            if (arg == s.name) spec = &s;
-        if (spec == nullptr) throw usageError("unknown option " + arg);
-        if (args.has(arg)) throw usageError("option " + arg + " given twice");
-        if (spec->takesValue) {
-            if (i + 1 >= argv.size()) throw usageError("option " + arg + " needs a value");
-            args.options[arg] = argv[++i];
-        } else {
-            args.options[arg] = "";
+    std::vector<OptionSpec> all = specs;
+    all.push_back(kHelpOption);
+    all.push_back(kVersionOption);
+
+    // Long options report 256 + their index, short ones their letter, so an
+    // error can name the form that was typed.
+    constexpr int kLongBase = 256;
+    std::string shorts = ":";  // ':' reports a missing value apart from an unknown option
+    std::vector<option> longs;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        longs.push_back({all[i].name + 2, all[i].takesValue ? required_argument : no_argument,
+                         nullptr, kLongBase + static_cast<int>(i)});
+        if (all[i].shortName != 0) {
+            shorts += all[i].shortName;
+            if (all[i].takesValue) shorts += ':';
         }
     }
+    longs.push_back({});
+
+    std::vector<std::string> words = argv;
+    std::vector<char*> ptrs;
+    for (auto& w : words) ptrs.push_back(w.data());
+    ptrs.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+
+    auto formOf = [&](int code) {
+        if (code >= kLongBase) return std::string(all[code - kLongBase].name);
+        return std::string("-") + static_cast<char>(code);
+    };
+    auto specOf = [&](int code) -> const OptionSpec& {
+        if (code >= kLongBase) return all[code - kLongBase];
+        for (const auto& s : all)
+            if (s.shortName == code) return s;
+        throw usageError("unknown option " + formOf(code));
+    };
+
+    Args args;
+    optind = 0;  // a fresh scan
+    opterr = 0;
+    for (int code;
+         (code = getopt_long(argc, ptrs.data(), shorts.c_str(), longs.data(), nullptr)) != -1;) {
+        if (code == ':') throw usageError("option " + formOf(optopt) + " needs a value");
+        if (code == '?') {
+            if (optopt >= kLongBase)
+                throw usageError("option " + formOf(optopt) + " takes no value");
+            if (optopt != 0) throw usageError("unknown option " + formOf(optopt));
+            std::string word = ptrs[optind - 1];
+            word = word.substr(0, word.find('='));
+            throw usageError("unknown option " + word);
+        }
+        const OptionSpec& spec = specOf(code);
+        if (args.has(spec.name))
+            throw usageError(std::string("option ") + spec.name + " given twice");
+        args.options[spec.name] = spec.takesValue ? optarg : "";
+    }
+    for (int i = optind; i < argc; ++i) args.positional.emplace_back(ptrs[i]);
+    if (args.has(kHelpOption.name) || args.has(kVersionOption.name)) return args;
     if (args.positional.size() != positional)
-        throw usageError(positional == 0
-                             ? "unexpected argument " + args.positional.front()
+        throw usageError(positional == 0 || args.positional.size() > positional
+                             ? "unexpected argument " + args.positional[positional]
                              : "expected " + std::to_string(positional) + " argument(s)");
     return args;
 }
@@ -47,16 +89,17 @@ Database openExisting() {
     }
 }
 
-TextArg nameArg(const std::string& utf8, const char* what) {
-    TextArg arg = fromUtf8(utf8, kNameRule);
+TextArg textArg(const std::string& utf8, const TextRule& rule, const char* what) {
+    TextArg arg = fromUtf8(utf8, rule);
     switch (arg.fault) {
         case TextFault::None:
             return arg;
         case TextFault::Empty:
             throw failed(std::string(what) + " is empty");
         case TextFault::TooLong:
-            throw failed(std::string(what) + " too long: " +
-                         std::to_string(arg.cp936.str().size()) + " bytes in CP936, at most 31");
+            throw failed(std::string(what) +
+                         " too long: " + std::to_string(arg.cp936.str().size()) +
+                         " bytes in CP936, at most " + std::to_string(rule.maxBytes));
         case TextFault::Null:
         case TextFault::Invalid:
             break;
@@ -71,6 +114,40 @@ Failure storeFailure(Status status) {
 Failure dbFailure(const DbError& e) {
     if (e.busy()) return failed("database is locked");
     return failed(e.what());
+}
+
+Format formatArg(const Args& args) {
+    const std::string format = args.value(kFormatOption.name).value_or("table");
+    if (format == "table") return Format::Table;
+    if (format == "tsv") return Format::Tsv;
+    if (format == "json") return Format::Json;
+    throw usageError("unknown format " + format + "; use table, tsv or json");
+}
+
+namespace {
+
+// "os:NAME" for the real user id, so that a store user of the same name is
+// never taken for the person at the console.
+std::string operatingSystemActor() {
+    const uid_t uid = getuid();
+    std::vector<char> buf(16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr)
+        return std::string("os:") + found->pw_name;
+    return "os:" + std::to_string(uid);
+}
+
+}  // namespace
+
+std::unique_ptr<Store> adminStore() {
+    auto store = std::make_unique<Store>();
+    store->actAsAdministrator(operatingSystemActor());
+    return store;
+}
+
+std::string versionText() {
+    return "keyward " KEYWARD_VERSION "\n";
 }
 
 }  // namespace keyward::cli

@@ -12,7 +12,12 @@ std::vector<std::unique_ptr<Command>> allCommands() {
     commands.push_back(std::make_unique<InitCommand>());
     commands.push_back(std::make_unique<UsersCommand>());
     commands.push_back(std::make_unique<ItemsCommand>());
+    commands.push_back(std::make_unique<UseraddCommand>());
+    commands.push_back(std::make_unique<UsermodCommand>());
+    commands.push_back(std::make_unique<UserdelCommand>());
     commands.push_back(std::make_unique<PasswdCommand>());
+    commands.push_back(std::make_unique<ItemaddCommand>());
+    commands.push_back(std::make_unique<ItemdelCommand>());
     commands.push_back(std::make_unique<AuditCommand>());
     commands.push_back(std::make_unique<CheckCommand>());
     commands.push_back(std::make_unique<BackupCommand>());
@@ -23,7 +28,8 @@ namespace {
 
 std::string overview() {
     std::string text =
-        "usage: keyward COMMAND [OPTIONS]\n"
+        "usage: keyward COMMAND [OPTIONS] [ARGUMENTS]\n"
+        "       keyward --help | --version\n"
         "\n"
         "Administers the account store at $KEYWARD_DB, else\n"
         "$XDG_DATA_HOME/varnock/keyward.db, else ~/.local/share/varnock/keyward.db.\n"
@@ -31,35 +37,34 @@ std::string overview() {
         "commands:\n";
     for (const auto& c : allCommands()) {
         std::string name = c->name();
-        name.resize(8, ' ');
+        name.resize(10, ' ');
         text += "  " + name + c->summary() + "\n";
     }
     text +=
-        "\n'keyward COMMAND --help' describes a command. Exit status: 0 done,\n"
-        "1 refused or failed, 2 bad usage.\n";
+        "\n'keyward COMMAND --help' describes a command; 'man 8 keyward' all of\n"
+        "them. Exit status: 0 done, 1 refused or failed, 2 bad usage.\n";
     return text;
+}
+
+int print(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }
 
 int run(const std::vector<std::string>& argv) {
     if (argv.empty()) throw usageError("no command given; try 'keyward --help'");
-    if (argv[0] == "--help" || argv[0] == "-h" || argv[0] == "help") {
-        std::fputs(overview().c_str(), stdout);
-        return kExitOk;
-    }
+    const std::string& first = argv[0];
+    if (first == kHelpOption.name || first == "-h" || first == "help") return print(overview());
+    if (first == kVersionOption.name || first == "-V") return print(versionText());
+    if (first.size() > 1 && first[0] == '-') throw usageError("unknown option " + first);
     for (const auto& command : allCommands()) {
-        if (argv[0] != command->name()) continue;
-        const std::vector<std::string> rest(argv.begin() + 1, argv.end());
-        for (const auto& arg : rest) {
-            if (arg == "--help" || arg == "-h") {
-                std::fputs(command->help(), stdout);
-                return kExitOk;
-            }
-        }
-        const std::string out = command->run(rest);
-        std::fputs(out.c_str(), stdout);
-        return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+        if (first != command->name()) continue;
+        const Args args = parseArgs(argv, command->options(), command->arguments());
+        if (args.has(kHelpOption.name)) return print(command->help());
+        if (args.has(kVersionOption.name)) return print(versionText());
+        return print(command->run(args));
     }
-    throw usageError("unknown command " + argv[0] + "; try 'keyward --help'");
+    throw usageError("unknown command " + first + "; try 'keyward --help'");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "table.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "text.h"
 
@@ -43,6 +44,148 @@ std::string Table::render() const {
         out += line + '\n';
     }
     return out;
+}
+
+}  // namespace keyward::cli
+
+namespace keyward::cli {
+
+namespace {
+
+std::string tsvField(const Value& value) {
+    if (const auto* n = std::get_if<std::int64_t>(&value)) return std::to_string(*n);
+    const auto* text = std::get_if<std::string>(&value);
+    if (text == nullptr) return "";
+    std::string out;
+    for (const char c : *text) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+// Length of the well-formed UTF-8 sequence at s[i], 0 when there is none
+// (stray continuation bytes, overlong forms, surrogates, beyond U+10FFFF).
+std::size_t utf8Length(const std::string& s, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char b = byte(i);
+    if (b < 0x80) return 1;
+    std::size_t n = 0;
+    unsigned char lo = 0x80, hi = 0xbf;  // range of the second byte
+    if (b >= 0xc2 && b <= 0xdf)
+        n = 2;
+    else if (b == 0xe0)
+        n = 3, lo = 0xa0;
+    else if (b == 0xed)
+        n = 3, hi = 0x9f;
+    else if (b >= 0xe1 && b <= 0xef)
+        n = 3;
+    else if (b == 0xf0)
+        n = 4, lo = 0x90;
+    else if (b >= 0xf1 && b <= 0xf3)
+        n = 4;
+    else if (b == 0xf4)
+        n = 4, hi = 0x8f;
+    else
+        return 0;
+    if (i + n > s.size() || byte(i + 1) < lo || byte(i + 1) > hi) return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if ((byte(i + k) & 0xc0) != 0x80) return 0;
+    return n;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = utf8Length(text, i);
+        if (n == 0) {
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        const char c = text[i];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (n == 1 && static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+            out += buf;
+        } else {
+            out.append(text, i, n);
+        }
+        i += n;
+    }
+    return out + "\"";
+}
+
+std::string jsonValue(const Value& value) {
+    if (const auto* n = std::get_if<std::int64_t>(&value)) return std::to_string(*n);
+    if (const auto* text = std::get_if<std::string>(&value)) return jsonString(*text);
+    return "null";
+}
+
+}  // namespace
+
+Records::Records(std::vector<std::string> keys) : m_keys(std::move(keys)) {}
+
+void Records::add(std::vector<Value> row) {
+    row.resize(m_keys.size());
+    m_rows.push_back(std::move(row));
+}
+
+std::string Records::tsv() const {
+    std::string out;
+    auto line = [&](const auto& fields, auto field) {
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            out += (i == 0 ? "" : "\t") + field(fields[i]);
+        out += '\n';
+    };
+    line(m_keys, [](const std::string& key) { return key; });
+    for (const auto& row : m_rows) line(row, tsvField);
+    return out;
+}
+
+std::string Records::json() const {
+    if (m_rows.empty()) return "[]\n";
+    std::string out = "[\n";
+    for (std::size_t r = 0; r < m_rows.size(); ++r) {
+        out += "  {";
+        for (std::size_t i = 0; i < m_keys.size(); ++i)
+            out += (i == 0 ? "" : ",") + jsonString(m_keys[i]) + ":" + jsonValue(m_rows[r][i]);
+        out += r + 1 < m_rows.size() ? "},\n" : "}\n";
+    }
+    return out + "]\n";
+}
+
+}  // namespace keyward::cli
+
+namespace keyward::cli {
+
+std::string render(Format format, const Table& table, const Records& records) {
+    switch (format) {
+        case Format::Tsv:
+            return records.tsv();
+        case Format::Json:
+            return records.json();
+        case Format::Table:
+            break;
+    }
+    return table.render();
 }
 
 }  // namespace keyward::cli

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace keyward::cli {
+
+// How a listing is printed: aligned for people, or for scripts.
+enum class Format { Table, Tsv, Json };
 
 // Columns of UTF-8 text, padded for a terminal where a Chinese character
 // takes two cells.
@@ -16,5 +21,29 @@ public:
 private:
     std::vector<std::vector<std::string>> m_rows;
 };
+
+// One field of a listing for scripts: absent, a number, or UTF-8 text.
+using Value = std::variant<std::nullptr_t, std::int64_t, std::string>;
+
+// Rows for scripts, whatever the text holds.
+// TSV: a header line of the keys, then one line per row, fields separated by
+// a tab; in text a backslash, tab, newline and carriage return are written
+// \\, \t, \n and \r; an absent value is an empty field.
+// JSON: an array of objects, one per line; an absent value is null; bytes
+// that are not UTF-8 become U+FFFD.
+class Records {
+public:
+    explicit Records(std::vector<std::string> keys);
+    void add(std::vector<Value> row);
+    std::string tsv() const;
+    std::string json() const;
+
+private:
+    std::vector<std::string> m_keys;
+    std::vector<std::vector<Value>> m_rows;
+};
+
+// The table for people, or the records for scripts.
+std::string render(Format format, const Table& table, const Records& records);
 
 }  // namespace keyward::cli

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <iterator>
 
 #include "command.h"
 
@@ -14,23 +16,71 @@ namespace {
 
 constexpr std::size_t kMaxLine = 1024;
 
-// Echo stays off only while the guard lives, whatever happens meanwhile.
+// The terminal's settings while a prompt has echo off, for the signal
+// handler; tcsetattr is async-signal-safe.
+termios g_saved{};
+volatile sig_atomic_t g_quiet = 0;
+
+// Signals that end or stop the process at a prompt: Ctrl-C, Ctrl-\, a hang-up,
+// kill, Ctrl-Z.
+constexpr int kPromptSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP};
+
+void restoreAndRaise(int sig) {
+    const int savedErrno = errno;
+    if (g_quiet != 0) tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved);
+    // The default action now: the process ends (or stops) as the signal
+    // means, and its parent sees which signal it was.
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    struct sigaction mine {};
+    sigaction(sig, &dfl, &mine);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, sig);
+    sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+    raise(sig);
+    // Only a stop comes back here, once the process is continued: quiet again.
+    sigaction(sig, &mine, nullptr);
+    if (g_quiet != 0) {
+        termios quiet = g_saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL;
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    errno = savedErrno;
+}
+
+// Echo stays off only while the guard lives: its destructor restores the
+// terminal on every return and exception, the handler on every signal.
 class NoEcho {
 public:
     NoEcho() {
-        if (tcgetattr(STDIN_FILENO, &m_saved) != 0)
+        if (tcgetattr(STDIN_FILENO, &g_saved) != 0)
             throw usageError("standard input is not a terminal; use --password-stdin");
-        termios quiet = m_saved;
+        struct sigaction handler {};
+        handler.sa_handler = restoreAndRaise;
+        sigemptyset(&handler.sa_mask);
+        for (const int sig : kPromptSignals) sigaddset(&handler.sa_mask, sig);
+        for (std::size_t i = 0; i < std::size(kPromptSignals); ++i)
+            sigaction(kPromptSignals[i], &handler, &m_previous[i]);
+        g_quiet = 1;
+        termios quiet = g_saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
     NoEcho(const NoEcho&) = delete;
     NoEcho& operator=(const NoEcho&) = delete;
-    ~NoEcho() { tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_saved); }
+    ~NoEcho() {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved);
+        g_quiet = 0;
+        for (std::size_t i = 0; i < std::size(kPromptSignals); ++i)
+            sigaction(kPromptSignals[i], &m_previous[i], nullptr);
+    }
 
 private:
-    termios m_saved{};
+    struct sigaction m_previous[std::size(kPromptSignals)]{};
 };
 
 // Byte by byte into a buffer reserved up front, so no copy of the password
