@@ -1,7 +1,9 @@
 // The admin command, run as a program with its streams captured. Compiled
 // with CP936 as the execution character set, like callers of the store;
 // terminal text is written as u8 literals.
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support.h"
 
@@ -30,7 +32,28 @@ protected:
         const auto r = keyward({"init", "--password-stdin"}, password + "\n");
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
+
+    // Runs a command that must succeed, returning its standard output.
+    std::string ok(const std::vector<std::string>& args, const std::string& input = "") {
+        const auto r = keyward(args, input);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        return r.out;
+    }
 };
+
+// The audit trail's rows as "actor action target outcome", times left out.
+std::vector<std::string> auditRows(const std::string& dbPath, const std::string& where = "1") {
+    auto db = openDirect(dbPath);
+    return column(db.get(),
+                  "SELECT ifnull(actor, '-') || ' ' || action || ' ' || ifnull(target, '-') || "
+                  "' ' || outcome FROM audit WHERE " +
+                      where + " ORDER BY id");
+}
+
+std::string osActor() {
+    return std::string("os:") + getpwuid(getuid())->pw_name;
+}
 
 }  // namespace
 
@@ -222,4 +245,226 @@ TEST_F(CliTest, UsageAndHelp) {
             << command;
     }
     EXPECT_FALSE(std::filesystem::exists(m_dbPath)) << "help and usage errors touch nothing";
+}
+
+TEST_F(CliTest, OptionSyntaxOfEveryForm) {
+    init();
+    // Each way of writing the same options adds the same kind of user.
+    const std::vector<std::vector<std::string>> forms = {
+        {"useradd", "u1", "--level", "2", "--items", "sys_limit", "--password-stdin"},
+        {"useradd", "--level=2", "--items=sys_limit", "u2", "--password-stdin"},
+        {"useradd", "-l", "2", "-i", "sys_limit", "--password-stdin", "u3"},
+        {"useradd", "-l2", "-isys_limit", "--password-stdin", "--", "u4"},
+        {"useradd", "--password-stdin", "-l2", "--items", "sys_limit", "--", "-u5"},
+        {"useradd", "--lev=2", "--it=sys_limit", "--password", "u6"},
+    };
+    for (const auto& args : forms) EXPECT_EQ(keyward(args, "pw\n").exitCode, 0) << args[1];
+    EXPECT_EQ(ok({"users", "--format=tsv"}),
+              "name\tlevel\tmask\titems\n"
+              "root\t4\t4294967295\t1\n"
+              "u1\t2\t1\t1\nu2\t2\t1\t1\nu3\t2\t1\t1\nu4\t2\t1\t1\n-u5\t2\t1\t1\nu6\t2\t1\t1\n");
+    EXPECT_EQ(ok({"userdel", "--", "-u5"}), "deleted user -u5\n");
+
+    const std::string version = "keyward " KEYWARD_VERSION "\n";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--version"},
+                                                 {"-V"},
+                                                 {"users", "--version"},
+                                                 {"useradd", "-V"},
+                                                 {"backup", "--version"}})
+        EXPECT_EQ(ok(args), version) << args[0];
+}
+
+TEST_F(CliTest, UsageErrorsNameTheProblem) {
+    init();
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"users", "-x"}, "unknown option -x"},
+        {{"users", "--format"}, "option --format needs a value"},
+        {{"users", "--format=xml"}, "unknown format xml; use table, tsv or json"},
+        {{"useradd", "op", "-l"}, "option -l needs a value"},
+        {{"init", "--password-stdin=yes"}, "option --password-stdin takes no value"},
+        {{"init", "-a", "x", "--admin=y"}, "option --admin given twice"},
+        {{"useradd", "op", "--password-stdin"}, "option --level is required"},
+        {{"useradd", "op", "--level", "5"}, "bad level 5; use 0 to 4"},
+        {{"useradd", "op", "--level", "Level_2"}, "bad level Level_2; use 0 to 4"},
+        {{"usermod", "root"}, "nothing to change; give --rename, --level or --items"},
+        {{"itemadd", "edit"}, "expected 2 argument(s)"},
+        {{"userdel", "a", "b"}, "unexpected argument b"},
+        {{"items", "--", "--format=json"}, "unexpected argument --format=json"},
+    };
+    for (const auto& c : cases) expectFailure(keyward(c.args, "pw\n"), 2, c.message);
+    EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
+}
+
+TEST_F(CliTest, FormatsForScriptsByteForByte) {
+    init();
+    ASSERT_GE(add_limit("edit", "编辑"), 0);
+    ASSERT_EQ(add_user("张 三", "", 2, 0b10), 0);
+    ASSERT_EQ(add_user("a\"b\\c", "", 0, 0), 0);
+    // Texts the store would refuse, as a hand-edited database may hold them.
+    auto db = openDirect(m_dbPath);
+    ASSERT_EQ(exec(db.get(),
+                   "INSERT INTO users(name, level, mask, hash) VALUES "
+                   "('tab' || char(9) || 'nl' || char(10) || 'bs\\', 1, 4, 'x'), "
+                   "(CAST(X'41FF42' AS TEXT), 1, 0, 'x')"),
+              SQLITE_OK);
+
+    EXPECT_EQ(ok({"users", "--format=tsv"}), utf8(u8"name\tlevel\tmask\titems\n"
+                                                  u8"root\t4\t4294967295\t11\n"
+                                                  u8"张 三\t2\t2\t01\n"
+                                                  u8"a\"b\\\\c\t0\t0\t00\n"
+                                                  u8"tab\\tnl\\nbs\\\\\t1\t4\t00\n"
+                                                  u8"A\xff"
+                                                  u8"B\t1\t0\t00\n"));
+    EXPECT_EQ(ok({"users", "--format", "json"}),
+              utf8(u8"[\n"
+                   u8"  {\"name\":\"root\",\"level\":4,\"mask\":4294967295,\"items\":\"11\"},\n"
+                   u8"  {\"name\":\"张 三\",\"level\":2,\"mask\":2,\"items\":\"01\"},\n"
+                   u8"  {\"name\":\"a\\\"b\\\\c\",\"level\":0,\"mask\":0,\"items\":\"00\"},\n"
+                   u8"  {\"name\":\"tab\\u0009nl\\u000abs\\\\\",\"level\":1,\"mask\":4,"
+                   u8"\"items\":\"00\"},\n"
+                   u8"  {\"name\":\"A\\ufffdB\",\"level\":1,\"mask\":0,\"items\":\"00\"}\n"
+                   u8"]\n"));
+    EXPECT_EQ(ok({"items", "--format=tsv"}),
+              utf8(u8"bit\tname\ttitle\n0\tsys_limit\t系统权限\n1\tedit\t编辑\n"));
+    EXPECT_EQ(ok({"items", "--format=json"}),
+              utf8(u8"[\n  {\"bit\":0,\"name\":\"sys_limit\",\"title\":\"系统权限\"},\n"
+                   u8"  {\"bit\":1,\"name\":\"edit\",\"title\":\"编辑\"}\n]\n"));
+    EXPECT_EQ(ok({"items", "--format=table"}),
+              utf8(u8"bit  name       title\n0    sys_limit  系统权限\n1    edit       编辑\n"));
+
+    // Audit: an absent actor or detail is an empty field in TSV and null in
+    // JSON; times vary, so the rest of each line is compared.
+    const std::string tsv = ok({"audit", "--format=tsv"});
+    EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1), "time\tactor\taction\ttarget\toutcome\tdetail\n");
+    EXPECT_NE(tsv.find("\t" + osActor() + "\tinit\troot\tok\tlevel 4, mask 0xffffffff\n"),
+              std::string::npos)
+        << tsv;
+    EXPECT_NE(tsv.find(utf8(u8"\t\titem_add\tedit\tok\ttitle 编辑\n")), std::string::npos) << tsv;
+    const std::string json = ok({"audit", "--format=json"});
+    EXPECT_NE(json.find(",\"actor\":null,\"action\":\"user_add\",\"target\":\"a\\\"b\\\\c\","
+                        "\"outcome\":\"ok\",\"detail\":\"level 0, mask 0x00000000\"}"),
+              std::string::npos)
+        << json;
+    EXPECT_EQ(ok({"audit", "--since=2999-01-01", "--format=json"}), "[]\n");
+    EXPECT_EQ(ok({"audit", "--since=2999-01-01", "--format=tsv"}),
+              "time\tactor\taction\ttarget\toutcome\tdetail\n");
+}
+
+TEST_F(CliTest, UseraddAsAdministratorsScriptIt) {
+    init();
+    EXPECT_EQ(ok({"useradd", "op1", "--level", "2", "--items", "sys_limit", "--password-stdin"},
+                 "op1-pw\n"),
+              "added user op1\n");
+    EXPECT_EQ(ok({"users", "--format=json"}),
+              "[\n"
+              "  {\"name\":\"root\",\"level\":4,\"mask\":4294967295,\"items\":\"1\"},\n"
+              "  {\"name\":\"op1\",\"level\":2,\"mask\":1,\"items\":\"1\"}\n"
+              "]\n");
+    EXPECT_EQ(login("op1", "op1-pw"), 0);
+    EXPECT_NE(chk_user_limit("sys_limit", nullptr), 0);
+
+    ASSERT_GE(add_limit("edit", "编辑"), 0);
+    ASSERT_GE(add_limit("view", "查看"), 0);
+    EXPECT_EQ(ok({"useradd", utf8(u8"张三"), "-l0", "-i", "view,edit", "--password-stdin"}, "\n"),
+              utf8(u8"added user 张三\n"));
+    EXPECT_EQ(get_user_limit("张三"), 0b110u);
+    EXPECT_EQ(get_user_group("张三"), 0);
+
+    expectFailure(keyward({"useradd", "op1", "-l1", "--password-stdin"}, "x\n"), 1,
+                  "user exists: op1");
+    expectFailure(keyward({"useradd", "op2", "-l1", "-i", "edit,nope", "--password-stdin"}, "x\n"),
+                  1, "no such permission item: nope");
+    expectFailure(keyward({"useradd", "op2", "-l1", "-i", "edit,", "--password-stdin"}, "x\n"), 1,
+                  "item name is empty");
+    expectFailure(keyward({"useradd", "op2", "-l1", "--password-stdin"}, ""), 1,
+                  "no password on standard input");
+    EXPECT_EQ(userNames(), (std::vector<std::string>{"root", "op1", "张三"}));
+    EXPECT_EQ(auditRows(m_dbPath, "action = 'user_add'"),
+              (std::vector<std::string>{osActor() + " user_add op1 ok",
+                                        osActor() + utf8(u8" user_add 张三 ok")}));
+}
+
+TEST_F(CliTest, UsermodChangesOnlyWhatIsGiven) {
+    init();
+    ASSERT_GE(add_limit("edit", "编辑"), 0);
+    ASSERT_EQ(add_user("op", "op-pw", 2, 0b10), 0);
+    const struct {
+        std::vector<std::string> options;
+        std::string name;
+        int level;
+        std::uint32_t mask;
+    } steps[] = {
+        {{"--level", "3"}, "op", 3, 0b10},
+        {{"--items", "sys_limit,edit"}, "op", 3, 0b11},
+        {{"--items="}, "op", 3, 0},
+        {{"--rename", "op2"}, "op2", 3, 0},
+        {{"--rename=op3", "-l1", "-iedit"}, "op3", 1, 0b10},
+    };
+    std::string name = "op";
+    for (const auto& step : steps) {
+        std::vector<std::string> args{"usermod", name};
+        args.insert(args.end(), step.options.begin(), step.options.end());
+        EXPECT_EQ(ok(args), "changed user " + name + "\n");
+        name = step.name;
+        EXPECT_EQ(userNames(), (std::vector<std::string>{"root", name}));
+        EXPECT_EQ(get_user_group(name.c_str()), step.level) << name;
+        EXPECT_EQ(get_user_limit(name.c_str()), step.mask) << name;
+    }
+    EXPECT_EQ(login("op3", "op-pw"), 0) << "the password stays";
+
+    expectFailure(keyward({"usermod", "ghost", "-l1"}), 1, "no such user: ghost");
+    expectFailure(keyward({"usermod", "op3", "--rename", "root"}), 1, "user exists: root");
+    expectFailure(keyward({"usermod", "op3", "-i", "nope"}), 1, "no such permission item: nope");
+    EXPECT_EQ(get_user_limit("op3"), 0b10u);
+}
+
+TEST_F(CliTest, TheLastLevelFourUserStays) {
+    init();
+    ASSERT_EQ(add_user("chief2", "", 4, 1), 0);
+    ASSERT_EQ(add_user("op", "", 2, 0), 0);
+    EXPECT_EQ(ok({"userdel", "op"}), "deleted user op\n");
+    EXPECT_EQ(ok({"usermod", "chief2", "-l3"}), "changed user chief2\n");
+    expectFailure(keyward({"usermod", "root", "--level", "3"}), 1,
+                  "root is the last level-4 user and cannot be demoted");
+    expectFailure(keyward({"userdel", "root"}), 1,
+                  "root is the last level-4 user and cannot be deleted");
+    // Renaming it or changing its items keeps it level 4, which is allowed.
+    EXPECT_EQ(ok({"usermod", "root", "--rename", "boss", "--items="}), "changed user root\n");
+    EXPECT_EQ(get_user_group("boss"), 4);
+    EXPECT_EQ(ok({"usermod", "chief2", "-l4"}), "changed user chief2\n");
+    EXPECT_EQ(ok({"userdel", "boss"}), "deleted user boss\n");
+    expectFailure(keyward({"userdel", "boss"}), 1, "no such user: boss");
+    EXPECT_EQ(userNames(), std::vector<std::string>{"chief2"});
+    EXPECT_EQ(auditRows(m_dbPath, "outcome = 'last_administrator'"),
+              (std::vector<std::string>{osActor() + " user_change root last_administrator",
+                                        osActor() + " user_delete root last_administrator"}));
+}
+
+TEST_F(CliTest, ItemsAreAppendedAndOnlyTheLastDeleted) {
+    init();
+    EXPECT_EQ(ok({"itemadd", "edit", utf8(u8"编辑")}), "added item edit at bit 1\n");
+    EXPECT_EQ(ok({"itemadd", "view", ""}), "added item view at bit 2\n");
+    ASSERT_EQ(add_user("op", "", 2, 0b110), 0);
+    expectFailure(keyward({"itemadd", "edit", "again"}), 1, "permission item exists: edit");
+    expectFailure(keyward({"itemadd", "x", std::string(32, 't')}), 1,
+                  "item title too long: 32 bytes in CP936, at most 31");
+    expectFailure(keyward({"itemdel", "edit"}), 1,
+                  "only the last item can be deleted; edit is bit 1 of 3");
+    expectFailure(keyward({"itemdel", "nope"}), 1, "no such permission item: nope");
+    expectFailure(keyward({"itemdel", "sys_limit"}), 1, "sys_limit cannot be deleted");
+
+    EXPECT_EQ(ok({"itemdel", "view"}), "deleted item view (bit 2)\n");
+    EXPECT_EQ(get_user_limit("op"), 0b10u) << "the deleted item's bit is dropped";
+    EXPECT_EQ(get_user_limit("root"), 0xFFFFFFFFu);
+    EXPECT_EQ(ok({"itemdel", "edit"}), "deleted item edit (bit 1)\n");
+    expectFailure(keyward({"itemdel", "sys_limit"}), 1, "sys_limit cannot be deleted");
+    EXPECT_EQ(limitNames(), std::vector<std::string>{"sys_limit"});
+    EXPECT_EQ(auditRows(m_dbPath, "action LIKE 'item_%' AND outcome = 'ok'"),
+              (std::vector<std::string>{
+                  osActor() + " item_add edit ok", osActor() + " item_add view ok",
+                  osActor() + " item_delete view ok", osActor() + " item_delete edit ok"}));
 }

@@ -20,16 +20,16 @@ std::uint32_t itemsMask(Database& db, const std::string& list) {
     Statement st(db, "SELECT name FROM limits ORDER BY id");
     while (st.step()) items.push_back(st.text(0));
     std::uint32_t mask = 0;
-    for (std::size_t start = 0; start < list.size();) {
-        std::size_t end = list.find(',', start);
-        if (end == std::string::npos) end = list.size();
+    if (list.empty()) return mask;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = std::min(list.find(',', start), list.size());
         const TextArg name = nameArg(list.substr(start, end - start), "item name");
         const auto it = std::find(items.begin(), items.end(), name.utf8.str());
         if (it == items.end()) throw failed("no such permission item: " + name.utf8.str());
         mask |= 1u << (it - items.begin());
+        if (end == list.size()) return mask;
         start = end + 1;
     }
-    return mask;
 }
 
 struct Account {
