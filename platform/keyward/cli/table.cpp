@@ -151,8 +151,10 @@ void Records::add(std::vector<Value> row) {
 std::string Records::tsv() const {
     std::string out;
     auto line = [&](const auto& fields, auto field) {
-        for (std::size_t i = 0; i < fields.size(); ++i)
-            out += (i == 0 ? "" : "\t") + field(fields[i]);
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i != 0) out += '\t';
+            out += field(fields[i]);
+        }
         out += '\n';
     };
     line(m_keys, [](const std::string& key) { return key; });
@@ -165,8 +167,12 @@ std::string Records::json() const {
     std::string out = "[\n";
     for (std::size_t r = 0; r < m_rows.size(); ++r) {
         out += "  {";
-        for (std::size_t i = 0; i < m_keys.size(); ++i)
-            out += (i == 0 ? "" : ",") + jsonString(m_keys[i]) + ":" + jsonValue(m_rows[r][i]);
+        for (std::size_t i = 0; i < m_keys.size(); ++i) {
+            if (i != 0) out += ',';
+            out += jsonString(m_keys[i]);
+            out += ':';
+            out += jsonValue(m_rows[r][i]);
+        }
         out += r + 1 < m_rows.size() ? "},\n" : "}\n";
     }
     return out + "]\n";

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# The install tree as a packager gets it: every file in its place and nothing
+# else, the desktop entry and the AppStream file valid, the manual pages
+# clean, and keyward.pc good enough to build a program against the store.
+# usage: install_tree.sh BUILD_DIR
+set -euo pipefail
+build=$1
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+
+DESTDIR="$root" cmake --install "$build" --prefix /usr >/dev/null
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
+[[ -n "$libdir" ]] || libdir=lib
+
+expected=$(sed "s|@LIBDIR@|$libdir|" <<'LIST' | sort
+usr/@LIBDIR@/libkeyward.so
+usr/@LIBDIR@/libkeyward.so.1
+usr/@LIBDIR@/libkeyward.so.1.0.0
+usr/@LIBDIR@/libsetbank.so
+usr/@LIBDIR@/libsetbank.so.1
+usr/@LIBDIR@/libsetbank.so.1.0.0
+usr/@LIBDIR@/libtrailbook.so
+usr/@LIBDIR@/libtrailbook.so.1
+usr/@LIBDIR@/libtrailbook.so.1.0.0
+usr/@LIBDIR@/pkgconfig/keyward.pc
+usr/bin/keyward
+usr/bin/rolvane
+usr/include/keyward/store/keyward.h
+usr/share/applications/org.varnock.rolvane.desktop
+usr/share/bash-completion/completions/keyward
+usr/share/doc/libkeyward-dev/changelog.gz
+usr/share/doc/libkeyward-dev/copyright
+usr/share/doc/libkeyward1/changelog.gz
+usr/share/doc/libkeyward1/copyright
+usr/share/doc/libsetbank1/changelog.gz
+usr/share/doc/libsetbank1/copyright
+usr/share/doc/libtrailbook1/changelog.gz
+usr/share/doc/libtrailbook1/copyright
+usr/share/doc/rolvane/changelog.gz
+usr/share/doc/rolvane/copyright
+usr/share/icons/hicolor/16x16/apps/org.varnock.rolvane.png
+usr/share/icons/hicolor/256x256/apps/org.varnock.rolvane.png
+usr/share/icons/hicolor/32x32/apps/org.varnock.rolvane.png
+usr/share/icons/hicolor/48x48/apps/org.varnock.rolvane.png
+usr/share/icons/hicolor/scalable/apps/org.varnock.rolvane.svg
+usr/share/man/man1/rolvane.1.gz
+usr/share/man/man8/keyward.8.gz
+usr/share/metainfo/org.varnock.rolvane.metainfo.xml
+LIST
+)
+actual=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | sort)
+if [[ "$actual" != "$expected" ]]; then
+  echo "install tree differs (-expected +installed):" >&2
+  diff <(echo "$expected") <(echo "$actual") >&2 || true
+  exit 1
+fi
+
+# The libraries carry their SONAMEs; the links point where they should.
+for lib in keyward trailbook setbank; do
+  so="$root/usr/$libdir/lib$lib.so"
+  soname=$(objdump -p "$so.1.0.0" | awk '$1 == "SONAME" { print $2 }')
+  [[ "$soname" == "lib$lib.so.1" ]] || { echo "lib$lib: SONAME '$soname'" >&2; exit 1; }
+  [[ $(readlink "$so") == "lib$lib.so.1" && $(readlink "$so.1") == "lib$lib.so.1.0.0" ]] ||
+    { echo "lib$lib: wrong links" >&2; exit 1; }
+done
+
+# Each icon is the size its folder says.
+for size in 16 32 48 256; do
+  dims=$(file "$root/usr/share/icons/hicolor/${size}x${size}/apps/org.varnock.rolvane.png")
+  [[ "$dims" == *"$size x $size"* ]] || { echo "icon $size: $dims" >&2; exit 1; }
+done
+
+desktop-file-validate "$root/usr/share/applications/org.varnock.rolvane.desktop"
+grep -qx 'Name=用户权限管理' "$root/usr/share/applications/org.varnock.rolvane.desktop"
+appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/org.varnock.rolvane.metainfo.xml" >/dev/null
+
+for page in man1/rolvane.1.gz man8/keyward.8.gz; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$root/usr/share/man/$page" 2>&1 >/dev/null)
+  [[ -z "$warnings" ]] || { echo "$page: $warnings" >&2; exit 1; }
+done
+
+# A program of the platform builds against the installed store alone.
+export PKG_CONFIG_PATH="$root/usr/$libdir/pkgconfig"
+cat >"$root/probe.cpp" <<'CPP'
+#include "store/keyward.h"
+int main() {
+    auto* volatile call = &login;  // linked, not called: no database here
+    return sizeof(UserRecord) == 40 && call != nullptr ? 0 : 1;
+}
+CPP
+# shellcheck disable=SC2046
+c++ -std=c++20 -o "$root/probe" "$root/probe.cpp" $(pkg-config --cflags --libs keyward)
+LD_LIBRARY_PATH="$root/usr/$libdir" "$root/probe"
+echo "install tree ok"
