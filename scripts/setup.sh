@@ -15,6 +15,9 @@ packages=(
   fonts-wqy-zenhei fonts-dejavu-core
   # end-to-end checks on a real X server
   xvfb xdotool openbox x11-utils imagemagick
+  # packages and their checks: CPack's dpkg-shlibdeps and file, lintian,
+  # the desktop entry, AppStream and manual page validators
+  dpkg-dev file lintian desktop-file-utils appstream man-db
   "$@"
 )
 
