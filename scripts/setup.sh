@@ -17,7 +17,7 @@ packages=(
   xvfb xdotool openbox x11-utils imagemagick
   # packages and their checks: CPack's dpkg-shlibdeps and file, lintian,
   # the desktop entry, AppStream and manual page validators
-  dpkg-dev file lintian desktop-file-utils appstream man-db
+  dpkg-dev file lintian desktop-file-utils appstream man-db bash-completion
   "$@"
 )
 
