@@ -4,7 +4,7 @@
 #include <QInputMethodEvent>
 #include <QLineEdit>
 
-#include "core_test_support.h"
+#include "ui_test.h"
 
 namespace {
 

@@ -90,6 +90,7 @@ HICON loadIcon(int id);
 
 // ---- modal loops --------------------------------------------------------------
 void runModalHook(ModalKind kind, CWnd* wnd);
+void runModalEndHook(ModalKind kind, CWnd* wnd);
 
 // ---- control widgets, one factory per kind ---------------------------------------
 QWidget* createListWidget(HWND self, DWORD style, QWidget* parent);
