@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "ui/types.h"
 
@@ -88,6 +89,10 @@ bool isActive(CWnd& wnd);
 // VK_* code, a letter 'A'..'Z' or a digit; false for a key it cannot send.
 enum KeyModifier : UINT { kNoModifier = 0, kShift = 1, kControl = 2, kAlt = 4 };
 bool sendKey(CWnd& wnd, UINT vk, UINT modifiers = kNoModifier);
+// A Qt key is no VK code: refused when compiling rather than sent wrong.
+template <class Key>
+requires std::is_enum_v<Key>
+bool sendKey(CWnd& wnd, Key key, UINT modifiers = kNoModifier) = delete;
 // A left click in the middle of control `id` of `parent`, through the window.
 bool click(CWnd& parent, int id);
 

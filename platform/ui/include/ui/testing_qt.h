@@ -15,8 +15,5 @@ QWidget* widget(const CWnd* wnd);
 QWidget* widget(CWnd& parent, int id);
 // The top-level window that key and mouse events go through.
 QWindow* windowOf(const CWnd& wnd);
-// A key through `wnd`'s top-level window, as sendKey with a Qt key (for keys
-// that have no VK_* code, such as Backtab).
-bool sendKey(CWnd& wnd, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
 }  // namespace ui::test

@@ -144,13 +144,9 @@ bool sendKey(CWnd& wnd, UINT vk, UINT modifiers) {
     if (modifiers & kControl) mods |= Qt::ControlModifier;
     if (modifiers & kAlt) mods |= Qt::AltModifier;
     const Qt::Key key = qtKey(vk);
-    return key != Qt::Key_unknown && sendKey(wnd, key, mods);
-}
-
-bool sendKey(CWnd& wnd, Qt::Key key, Qt::KeyboardModifiers modifiers) {
     QWindow* window = windowOf(wnd);
-    if (!window) return false;
-    QTest::keyClick(window, key, modifiers);
+    if (key == Qt::Key_unknown || !window) return false;
+    QTest::keyClick(window, key, mods);
     return true;
 }
 
