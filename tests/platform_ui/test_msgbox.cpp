@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "modal.h"
 #include "ui_test.h"
 
 namespace {

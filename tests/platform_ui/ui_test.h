@@ -10,7 +10,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "core.h"
+#include "handle.h"
 #include "ui/testing_qt.h"
 
 namespace uitest {

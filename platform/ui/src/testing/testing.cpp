@@ -6,7 +6,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "core.h"
+#include "cp936.h"
+#include "handle.h"
 #include "ui/testing_qt.h"
 
 namespace ui::test {
