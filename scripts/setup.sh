@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools
   qt6-qpa-plugins      # the vnc platform plugin (offscreen and xcb ship with libqt6gui6)
   libqt6gui6
-  libsqlite3-dev libcrypt-dev
+  libsqlite3-dev libcrypt-dev libssl-dev
   libgtest-dev googletest libbenchmark-dev
   libxcb1-dev
   fonts-wqy-zenhei fonts-dejavu-core

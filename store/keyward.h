@@ -45,13 +45,25 @@ static_assert(sizeof(LimitRecord) == 64);
 static_assert(offsetof(LimitRecord, name) == 0);
 static_assert(offsetof(LimitRecord, title) == 32);
 
-constexpr int ERR_NO_SUCH_USER = -986;  // also from calls naming a user to change
-constexpr int ERR_BAD_PASSWORD = -1094;
-// Other failures are small negative numbers: -1 null argument, -2 invalid
-// text, -3 text too long, -4 empty name, -5 user exists, -6 level out of
-// range, -7 no such item, -8 item exists, -9 32 items exist, -10 list not
-// counted first, -12 hashing failed, -13 database locked, -14 database
-// unavailable.
+// Result codes. Success is 0; every failure is negative and leaves the
+// store as it was. The program tells only the first two apart.
+constexpr int KEYWARD_OK = 0;            // done
+constexpr int ERR_NO_SUCH_USER = -986;   // no user of that name (also from calls changing one)
+constexpr int ERR_BAD_PASSWORD = -1094;  // the password does not match
+constexpr int ERR_NULL_ARGUMENT = -1;    // a text or buffer argument is null
+constexpr int ERR_INVALID_TEXT = -2;     // not CP936, or a control character in a name
+constexpr int ERR_TOO_LONG = -3;         // text longer than its limit in CP936 bytes
+constexpr int ERR_EMPTY_NAME = -4;       // a name is empty
+constexpr int ERR_USER_EXISTS = -5;      // another user has that name
+constexpr int ERR_BAD_LEVEL = -6;        // level outside 0..4
+constexpr int ERR_NO_SUCH_ITEM = -7;     // no permission item of that name or position
+constexpr int ERR_ITEM_EXISTS = -8;      // a permission item of that name exists
+constexpr int ERR_ITEMS_FULL = -9;       // 32 permission items exist already
+constexpr int ERR_NOT_COUNTED = -10;     // a list fill without a count call first
+constexpr int ERR_USERS_EXIST = -11;     // users exist (the admin command's init)
+constexpr int ERR_HASH_FAILED = -12;     // password hashing failed
+constexpr int ERR_BUSY = -13;            // database locked beyond the busy timeout
+constexpr int ERR_UNAVAILABLE = -14;     // no usable store (missing, foreign, damaged file)
 
 constexpr int KEYWARD_MAX_LIMITS = 32;  // one item per mask bit
 constexpr int KEYWARD_MAX_TEXT = 31;    // bytes of text in a 32-byte field

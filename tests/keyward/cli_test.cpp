@@ -40,16 +40,16 @@ TEST_F(CliTest, InitCreatesTheFirstAdministrator) {
     EXPECT_EQ(r.out, "initialised " + m_dbPath + " with administrator chief\n");
     EXPECT_EQ(r.err, "");
 
-    EXPECT_EQ(login("chief", "s3cret"), 0);
+    EXPECT_EQ(login("chief", "s3cret"), KEYWARD_OK);
     EXPECT_EQ(get_user_group(nullptr), 4);
     EXPECT_EQ(get_user_limit(nullptr), 0xFFFFFFFFu);
     EXPECT_NE(chk_user_limit("sys_limit", nullptr), 0);
     EXPECT_EQ(limitNames(), std::vector<std::string>{"sys_limit"});
     char title[32];
-    ASSERT_EQ(get_limit_info("sys_limit", title), 0);
+    ASSERT_EQ(get_limit_info("sys_limit", title), KEYWARD_OK);
     EXPECT_STREQ(title, "系统权限");
     // The program's registration at start finds it there.
-    EXPECT_LT(add_limit(SYS_LIMIT_NAME, SYS_LIMIT_TITLE), 0);
+    EXPECT_EQ(add_limit(SYS_LIMIT_NAME, SYS_LIMIT_TITLE), ERR_ITEM_EXISTS);
 }
 
 TEST_F(CliTest, InitDefaultsToRootAndRefusesOnceUsersExist) {
@@ -63,7 +63,7 @@ TEST_F(CliTest, InitDefaultsToRootAndRefusesOnceUsersExist) {
 TEST_F(CliTest, InitTakesChineseNamesAndChecksTheirLength) {
     const auto r = keyward({"init", "--admin", utf8(u8"管理员"), "--password-stdin"}, "\n");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(login("管理员", ""), 0) << "the empty line is the empty password";
+    EXPECT_EQ(login("管理员", ""), KEYWARD_OK) << "the empty line is the empty password";
 
     const std::string sixteen = utf8(u8"一二三四五六七八九十一二三四五六");
     keyward_stop();
@@ -89,7 +89,7 @@ TEST_F(CliTest, PasswdSetsANewPassword) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "password set for root\n");
     EXPECT_EQ(login("root", "old-pw"), ERR_BAD_PASSWORD);
-    EXPECT_EQ(login("root", "new-pw"), 0);
+    EXPECT_EQ(login("root", "new-pw"), KEYWARD_OK);
 
     expectFailure(keyward({"passwd", "nobody", "--password-stdin"}, "x\n"), 1,
                   "no such user: nobody");
@@ -118,7 +118,7 @@ TEST_F(CliTest, MissingDatabaseIsReportedNotCreated) {
 TEST_F(CliTest, UsersAndItemsTables) {
     init();
     ASSERT_GE(add_limit("edit", "编辑"), 0);
-    ASSERT_EQ(add_user("张三", "", 2, 0b10), 0);
+    ASSERT_EQ(add_user("张三", "", 2, 0b10), KEYWARD_OK);
     auto users = keyward({"users"});
     EXPECT_EQ(users.exitCode, 0);
     EXPECT_EQ(users.out, utf8(u8"#  name  level    mask        items\n"
@@ -189,7 +189,7 @@ TEST_F(CliTest, BackupMakesAUsablePrivateCopy) {
 
     keyward_stop();
     setenv("KEYWARD_DB", copy.c_str(), 1);
-    EXPECT_EQ(login("root", "pw-in-backup"), 0);
+    EXPECT_EQ(login("root", "pw-in-backup"), KEYWARD_OK);
     const auto check = keyward({"check"});
     EXPECT_EQ(check.exitCode, 0) << check.err;
 }
