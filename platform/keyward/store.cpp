@@ -669,7 +669,7 @@ Status Store::setPassword(const char* name, const char* password) {
 }
 
 Store& theStore() {
-    static Store store;
+    static Store store(Announce::AlsoStderr);
     return store;
 }
 
