@@ -15,6 +15,8 @@ packages=(
   fonts-wqy-zenhei fonts-dejavu-core
   # end-to-end checks on a real X server
   xvfb xdotool openbox x11-utils imagemagick
+  # the headless session and its test
+  x11vnc xauth openssl python3
   "$@"
 )
 
