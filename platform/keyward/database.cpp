@@ -237,6 +237,7 @@ Database::Database(const std::string& path, OpenMode mode) : m_path(path) {
             if (!from || (*from == 0 && mode != OpenMode::Create)) notOurs(path);
         }
         open(real, mode);
+        if (mode == OpenMode::ReadOnly && kind == FileKind::Ours) recoverForReading(real);
         setUp(mode);
     } catch (...) {
         m_db.reset();
@@ -251,6 +252,30 @@ Database::Database(const std::string& path, OpenMode mode) : m_path(path) {
 
 Database::Database(const std::string& real, const std::string& path, OpenMode mode) : m_path(path) {
     open(real, mode);
+}
+
+// A writer that died mid-transaction leaves a journal that the next reader
+// must roll back, and a read-only connection cannot: our own store is
+// recovered here through a brief writable one, as any writer would.
+void Database::recoverForReading(const std::string& real) {
+    try {
+        queryInt(*this, "PRAGMA user_version");
+        return;
+    } catch (const DbError& e) {
+        if (e.code() != SQLITE_READONLY_ROLLBACK) throw;
+    }
+    m_db.reset();
+    try {
+        Database writer(real, m_path, OpenMode::Existing);
+        Transaction tx(writer, Transaction::Kind::Read);
+        queryInt(writer, "PRAGMA user_version");
+        tx.commit();
+    } catch (const DbError& e) {
+        if ((e.code() & 0xff) != SQLITE_READONLY) throw;
+        throw DbError(e.code(), "the last write to " + m_path +
+                                    " was interrupted; it needs write access once to recover");
+    }
+    open(real, OpenMode::ReadOnly);
 }
 
 void Database::open(const std::string& real, OpenMode mode) {

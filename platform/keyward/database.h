@@ -70,6 +70,7 @@ private:
     // A bare connection to the resolved path real, for looking at a file.
     Database(const std::string& real, const std::string& path, OpenMode mode);
     void open(const std::string& real, OpenMode mode);
+    void recoverForReading(const std::string& real);
     void configure();
     void setUp(OpenMode mode);
     void tighten();
