@@ -17,6 +17,8 @@ packages=(
   xvfb xdotool openbox x11-utils imagemagick
   # the headless session and its test
   x11vnc xauth openssl python3
+  # the store's sanitizer builds and its libFuzzer target (scripts/sanitize.sh)
+  clang libclang-rt-14-dev
   "$@"
 )
 

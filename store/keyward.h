@@ -9,10 +9,16 @@
 //
 // The store keeps its SQLite database at $KEYWARD_DB, else
 // $XDG_DATA_HOME/varnock/keyward.db, else ~/.local/share/varnock/keyward.db.
+// Folders on that path may be symlinks, the file itself not. A file there
+// that is not a store is left untouched and every call fails with
+// ERR_UNAVAILABLE; why goes to the system log and once to standard error.
 // Passwords are yescrypt hashes; the cost comes from $KEYWARD_HASH_COST
-// (1..11, tests use 1), else the database's settings row 'hash_cost', else
-// the built-in cost. Each call is one transaction, audited when it writes;
-// several processes may share the database.
+// (1..11, tests use 1), else the database's settings row 'hash_cost' (set
+// by `keyward init` to suit the machine), else the built-in cost. Each call
+// is one transaction, audited when it writes (in the database and in the
+// system log, authpriv "varnock"); several processes may share the database.
+// A password is checked with no lock held, so logins at many stations at
+// once do not wait on each other's hashing.
 #pragma once
 
 #include <cstddef>
@@ -45,8 +51,9 @@ static_assert(sizeof(LimitRecord) == 64);
 static_assert(offsetof(LimitRecord, name) == 0);
 static_assert(offsetof(LimitRecord, title) == 32);
 
-// Result codes. Success is 0; every failure is negative and leaves the
-// store as it was. The program tells only the first two apart.
+// Result codes. Success is 0; every failure is negative and changes no
+// account (the attempt is audited). The program tells only the first two
+// failures apart.
 constexpr int KEYWARD_OK = 0;            // done
 constexpr int ERR_NO_SUCH_USER = -986;   // no user of that name (also from calls changing one)
 constexpr int ERR_BAD_PASSWORD = -1094;  // the password does not match
@@ -94,8 +101,9 @@ KEYWARD_API int setbank_stop(void);
 // Checks name and password. 0: the store remembers the user for this process
 // by identity (a rename is followed, a deleted user holds nothing, a failed
 // attempt keeps the previous user, keyward_stop forgets);
-// ERR_NO_SUCH_USER; ERR_BAD_PASSWORD; any other nonzero value: not done
-// (bad text, store unavailable). Every attempt is audited.
+// ERR_NO_SUCH_USER; ERR_BAD_PASSWORD; another ERR_ code: not done (bad
+// text, store unavailable). Every attempt is audited; for an unknown name
+// the audit records only that, never the typed text.
 KEYWARD_API int login(const char* name, const char* password);
 
 // The logged-in user's name, "" before a login or once that user is gone.

@@ -225,6 +225,13 @@ Database::Database(const std::string& path, OpenMode mode) : m_path(path) {
         created = true;
         kind = FileKind::Empty;
     }
+    // A failed first open leaves nothing behind.
+    const auto discard = [&] {
+        m_db.reset();
+        if (!created) return;
+        ::unlink(real.c_str());
+        ::unlink((real + "-journal").c_str());
+    };
     try {
         if (kind == FileKind::Foreign) notOurs(path);
         if (kind == FileKind::Empty && mode != OpenMode::Create) notOurs(path);
@@ -239,13 +246,13 @@ Database::Database(const std::string& path, OpenMode mode) : m_path(path) {
         open(real, mode);
         if (mode == OpenMode::ReadOnly && kind == FileKind::Ours) recoverForReading(real);
         setUp(mode);
+    } catch (const DbError& e) {
+        discard();
+        // SQLite's own words ("unable to open database file") name no file.
+        if (std::string_view(e.what()).find(path) != std::string_view::npos) throw;
+        throw DbError(e.code(), path + ": " + e.what());
     } catch (...) {
-        m_db.reset();
-        // A failed first open leaves nothing behind.
-        if (created) {
-            ::unlink(real.c_str());
-            ::unlink((real + "-journal").c_str());
-        }
+        discard();
         throw;
     }
 }

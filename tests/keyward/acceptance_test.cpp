@@ -53,6 +53,7 @@ TEST(Acceptance, ProgramAgainstAnInitialisedStore) {
     const std::string db = (dir / "keyward.db").string();
     setenv("KEYWARD_DB", db.c_str(), 1);
     setenv("KEYWARD_HASH_COST", "1", 1);
+    setenv("TRAILBOOK_SOCKET", (dir / "no-log").c_str(), 1);
 
     const std::string rootPw = "Acc3pt-root-pw";
     const std::string userPw = "Acc3pt-user-pw";

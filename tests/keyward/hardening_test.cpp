@@ -196,7 +196,7 @@ TEST_F(HostileFileTest, FilesThatAreNotOursAreRefusedAndLeftAlone) {
              keyward_stop();
              ASSERT_EQ(exec(openDirect(p).get(), "PRAGMA user_version = 99"), SQLITE_OK);
          },
-         "database schema 99 is newer than this program"},
+         "PATH: database schema 99 is newer than this program"},
         {"a symlink to a store",
          [this](const std::string& p) {
              const std::string real = (m_dir / "real.db").string();
@@ -250,6 +250,15 @@ TEST_F(HostileFileTest, AnEmptyFileBecomesAStoreOnlyThroughAWrite) {
     EXPECT_EQ(std::filesystem::file_size(m_dbPath), 0u);
     EXPECT_EQ(add_user("x", "", 1, 0), KEYWARD_OK);
     EXPECT_EQ(keyward({"users"}).exitCode, 0);
+}
+
+TEST_F(HostileFileTest, AFailedFirstOpenLeavesNoEmptyFileBehind) {
+    // A folder where the journal must go: the new store cannot be set up.
+    std::filesystem::create_directories(m_dbPath + "-journal");
+    EXPECT_EQ(add_user("x", "", 1, 0), ERR_UNAVAILABLE);
+    EXPECT_FALSE(std::filesystem::exists(m_dbPath));
+    std::filesystem::remove(m_dbPath + "-journal");
+    EXPECT_EQ(add_user("x", "", 1, 0), KEYWARD_OK);
 }
 
 TEST_F(HostileFileTest, AnImmutableStoreIsReadButNeverWritten) {
@@ -347,10 +356,12 @@ public:
         std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
         if (bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
             throw std::runtime_error("bind " + path);
+        const char* saved = std::getenv("TRAILBOOK_SOCKET");
+        m_saved = saved != nullptr ? saved : "";
         setenv("TRAILBOOK_SOCKET", path.c_str(), 1);
     }
     ~LogSink() {
-        unsetenv("TRAILBOOK_SOCKET");
+        setenv("TRAILBOOK_SOCKET", m_saved.c_str(), 1);
         close(m_fd);
     }
     std::vector<std::string> lines() {
@@ -364,6 +375,7 @@ public:
 
 private:
     int m_fd = -1;
+    std::string m_saved;
 };
 
 }  // namespace
