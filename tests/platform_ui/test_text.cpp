@@ -4,8 +4,8 @@
 #include <QInputMethodEvent>
 #include <QLineEdit>
 
-#include "core_test_support.h"
 #include "cp936.h"
+#include "ui_test.h"
 
 namespace {
 
