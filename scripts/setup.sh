@@ -9,12 +9,16 @@ packages=(
   qt6-base-dev qt6-base-dev-tools
   qt6-qpa-plugins      # the vnc platform plugin (offscreen and xcb ship with libqt6gui6)
   libqt6gui6
-  libsqlite3-dev libcrypt-dev
+  libsqlite3-dev libcrypt-dev libssl-dev
   libgtest-dev googletest libbenchmark-dev
   libxcb1-dev
   fonts-wqy-zenhei fonts-dejavu-core
   # end-to-end checks on a real X server
   xvfb xdotool openbox x11-utils imagemagick
+  # the headless session and its test
+  x11vnc xauth openssl python3
+  # the store's sanitizer builds and its libFuzzer target (scripts/sanitize.sh)
+  clang libclang-rt-14-dev
   # packages and their checks: CPack's dpkg-shlibdeps and file, lintian,
   # the desktop entry, AppStream and manual page validators
   dpkg-dev file lintian desktop-file-utils appstream man-db bash-completion

@@ -311,3 +311,18 @@ TEST_F(Menu, SystemMenuOnAltSpaceSendsSysCommand) {
 }
 
 UI_CORE_TEST_MAIN()
+
+// What a context menu is placed and raised by.
+TEST_F(Menu, CursorAndForegroundForAContextMenu) {
+    QCursor::setPos(130, 150);
+    POINT pt{};
+    EXPECT_TRUE(GetCursorPos(&pt));
+    EXPECT_EQ(QPoint(pt.x, pt.y), QPoint(130, 150));
+    EXPECT_FALSE(GetCursorPos(nullptr));
+
+    QWidget other;
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    EXPECT_TRUE(m_host->SetForegroundWindow());
+    EXPECT_TRUE(uitest::waitFor([&] { return m_host->widget()->isActiveWindow(); }));
+}

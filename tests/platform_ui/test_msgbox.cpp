@@ -85,6 +85,7 @@ TEST_F(MsgBox, RealBoxShowsIconButtonsAndPlainText) {
     struct Seen {
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
+        QStringList labels;
         QString title, text;
         Qt::TextFormat format = Qt::AutoText;
         QWidget* parent = nullptr;
@@ -92,9 +93,15 @@ TEST_F(MsgBox, RealBoxShowsIconButtonsAndPlainText) {
         bool modal = false;
     } seen;
     onBox([&](QMessageBox* box, CWnd* owner) {
-        seen = {box->icon(), box->standardButtons(), box->windowTitle(),
-                box->text(), box->textFormat(),      box->parentWidget(),
-                owner,       box->isModal()};
+        seen = {box->icon(),
+                box->standardButtons(),
+                {box->button(QMessageBox::Yes)->text(), box->button(QMessageBox::No)->text()},
+                box->windowTitle(),
+                box->text(),
+                box->textFormat(),
+                box->parentWidget(),
+                owner,
+                box->isModal()};
         box->button(QMessageBox::No)->click();
     });
     // The end hook hears of the box once it is gone, naming its owner.
@@ -108,6 +115,7 @@ TEST_F(MsgBox, RealBoxShowsIconButtonsAndPlainText) {
     EXPECT_EQ(ended, std::vector<CWnd*>{m_host.get()});
     EXPECT_EQ(seen.icon, QMessageBox::Question);
     EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(seen.labels, QStringList({"是(&Y)", "否(&N)"}));
     EXPECT_EQ(seen.title, QStringLiteral("提示"));
     // The program's text is shown as it is, never as markup.
     EXPECT_EQ(seen.text, QStringLiteral("用户 <b>not bold</b>"));
@@ -124,12 +132,15 @@ TEST_F(MsgBox, RealBoxShowsIconButtonsAndPlainText) {
     };
     for (const auto& [flag, icon] : icons) {
         QMessageBox::Icon shown = QMessageBox::Question;
+        QString label;
         onBox([&](QMessageBox* box, CWnd*) {
             shown = box->icon();
+            label = box->button(QMessageBox::Ok)->text();
             box->button(QMessageBox::Ok)->click();
         });
         EXPECT_EQ(m_host->MessageBox("x", "y", MB_OK | flag), IDOK);
         EXPECT_EQ(shown, icon);
+        EXPECT_EQ(label, QStringLiteral("确定"));
     }
 }
 

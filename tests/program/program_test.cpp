@@ -89,4 +89,14 @@ void loginAs(CLoginDlg& login, const char* user, const char* password) {
     login.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_BTN_LOGIN, BN_CLICKED), 0);
 }
 
+bool allSelected(CWnd& parent, int editId) {
+    auto* edit = static_cast<CEdit*>(parent.GetDlgItem(editId));
+    if (!edit) return false;
+    int nStart = 0;
+    int nEnd = 0;
+    edit->GetSel(nStart, nEnd);
+    const int nLength = edit->GetWindowTextLength();
+    return nLength > 0 && nStart == 0 && nEnd == nLength;
+}
+
 }  // namespace progtest

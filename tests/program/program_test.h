@@ -69,4 +69,7 @@ inline std::string cp(const char* utf8) {
     return cp936(utf8);
 }
 
+// A non-empty text in edit `editId` of `parent`, all of it selected.
+bool allSelected(CWnd& parent, int editId);
+
 }  // namespace progtest

@@ -40,7 +40,7 @@ const char* AuditCommand::help() const {
 std::string AuditCommand::run(const Args& args) {
     const std::string since = args.has("--since") ? normaliseTime(*args.value("--since")) : "";
     const Format format = formatArg(args);
-    Database db = openExisting();
+    Database db = openExisting(OpenMode::ReadOnly);
     try {
         Transaction tx(db, Transaction::Kind::Read);
         Table table({"time", "actor", "action", "target", "outcome", "detail"});
@@ -51,11 +51,11 @@ std::string AuditCommand::run(const Args& args) {
         st.bind(1, since);
         while (st.step()) {
             auto field = [&](int column) -> Value {
-                if (st.isNull(column)) return nullptr;
-                return st.text(column);
+                if (auto text = st.optText(column)) return *text;
+                return nullptr;
             };
             auto shown = [&](int column, const char* absent) {
-                return st.isNull(column) ? std::string(absent) : st.text(column);
+                return st.optText(column).value_or(absent);
             };
             table.add(
                 {st.text(0), shown(1, "-"), st.text(2), shown(3, "-"), st.text(4), shown(5, "")});

@@ -34,7 +34,7 @@ const char* UsersCommand::help() const {
 
 std::string UsersCommand::run(const Args& args) {
     const Format format = formatArg(args);
-    Database db = openExisting();
+    Database db = openExisting(OpenMode::ReadOnly);
     try {
         Transaction tx(db, Transaction::Kind::Read);
         const auto items = queryInt(db, "SELECT count(*) FROM limits");
@@ -65,7 +65,7 @@ const char* ItemsCommand::help() const {
 
 std::string ItemsCommand::run(const Args& args) {
     const Format format = formatArg(args);
-    Database db = openExisting();
+    Database db = openExisting(OpenMode::ReadOnly);
     try {
         Transaction tx(db, Transaction::Kind::Read);
         Table table({"bit", "name", "title"});

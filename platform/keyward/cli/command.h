@@ -75,7 +75,8 @@ public:
 std::vector<std::unique_ptr<Command>> allCommands();
 
 // Shared helpers of the commands.
-Database openExisting();
+// The store as it is; commands that only read pass OpenMode::ReadOnly.
+Database openExisting(OpenMode mode = OpenMode::Existing);
 // Text typed in UTF-8, checked as the store will check it; what names it in
 // the failure.
 TextArg textArg(const std::string& utf8, const TextRule& rule, const char* what);
