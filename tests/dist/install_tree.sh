@@ -89,6 +89,8 @@ int main() {
 }
 CPP
 # shellcheck disable=SC2046
-c++ -std=c++20 -o "$root/probe" "$root/probe.cpp" $(pkg-config --cflags --libs keyward)
+# (-rpath-link: the store's own libraries are not in the system folder here.)
+c++ -std=c++20 -o "$root/probe" "$root/probe.cpp" $(pkg-config --cflags --libs keyward) \
+  -Wl,-rpath-link,"$root/usr/$libdir"
 LD_LIBRARY_PATH="$root/usr/$libdir" "$root/probe"
 echo "install tree ok"

@@ -22,8 +22,10 @@ depends=$(dpkg-deb -f "$(deb rolvane)" Depends)
 for needed in "libkeyward1 (= " "libtrailbook1 (= " "libsetbank1 (= " libqt6widgets6 libc6; do
   [[ "$depends" == *"$needed"* ]] || { echo "rolvane depends on '$depends', lacks $needed" >&2; exit 1; }
 done
-[[ $(dpkg-deb -f "$(deb libkeyward1)" Depends) == *libsqlite3-0* ]] ||
-  { echo "libkeyward1: no dependency on SQLite" >&2; exit 1; }
+for needed in libsqlite3-0 "libtrailbook1 (= "; do
+  [[ $(dpkg-deb -f "$(deb libkeyward1)" Depends) == *"$needed"* ]] ||
+    { echo "libkeyward1: no dependency on $needed" >&2; exit 1; }
+done
 
 tree="$out/tree"
 for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$tree"; done
