@@ -16,12 +16,32 @@ from harness import (  # noqa: E402
     check,
     check_equal,
     find_all,
+    has_state,
     main,
+    text_of,
     wait_until,
+    NO,
+    YES,
 )
 
 ROOT_PW = "Root-pw1"
 FAILED = "登录失败"
+WARNING = "警告"
+NOTICE = "提示"
+SYS_ITEM = "系统权限"
+
+
+def entry(text):
+    """A menu entry as the accessibility tree names it: without the '&'."""
+    return text.replace("&", "")
+
+
+NEW = entry("新建（&N）")
+EDIT = entry("编辑（&E）")
+CHANGE_PWD = entry("修改密码")
+CLEAR_PWD = entry("清空密码")
+DELETE = entry("删除（&D）")
+REFRESH = entry("刷新（&F）")
 
 
 def listed_rows(s):
@@ -42,6 +62,40 @@ def bit_text(mask, count):
 
 def status(user, level):
     return f"当前用户：{user}   级别：{level}"
+
+
+def log_in(s, user, password, level):
+    """A fresh start of the program, logged in through the login window."""
+    p = s.start()
+    p.login(user, password)
+    wait_until("the status line", lambda: p.status_line() == status(user, level))
+    return p
+
+
+def close(s, p):
+    """Closes the main window through the window manager's close command."""
+    s.xdotool("windowactivate", "--sync", s.xdotool("search", "--name", f"^{MAIN_TITLE}$").split()[0])
+    s.key("alt+F4")
+    check_equal(p.wait_exit(10), 0, "exit status after closing the main window")
+
+
+def wait_rows(s, p, what):
+    """The list shows the store as it is now."""
+    expected = listed_rows(s)
+    wait_until(f"the list to show {expected} ({what})", lambda: p.rows() == expected, timeout=5)
+    return expected
+
+
+def check_no_secrets(s, secrets):
+    """No typed password is stored as text in the database or its journal."""
+    for suffix in ("", "-wal", "-journal"):
+        path = s.db + suffix
+        if not os.path.exists(path):
+            continue
+        with open(path, "rb") as f:
+            data = f.read()
+        for secret in secrets:
+            check(secret.encode() not in data, f"the password {secret!r} is in {os.path.basename(path)}")
 
 
 def scenario_login(s):
@@ -83,9 +137,7 @@ def scenario_login(s):
 
     s.step("close and start again")
     # The close box (through the window manager) ends the program.
-    s.xdotool("windowactivate", "--sync", s.xdotool("search", "--name", f"^{MAIN_TITLE}$").split()[0])
-    s.key("alt+F4")
-    check_equal(p.wait_exit(10), 0, "exit status after closing the main window")
+    close(s, p)
 
     # A second start shows the login again; its Exit button ends the program.
     p2 = s.start()
@@ -95,8 +147,130 @@ def scenario_login(s):
     check_equal(len([a for a in s.audit() if a[1] == "login"]), 3, "login attempts after the second start")
 
 
+def scenario_manage(s):
+    """root creates, refuses, edits, re-passwords, clears and deletes op1."""
+    op1_pw, new_pw, third_pw = "Op1-first", "Op1-second", "Op1-third"
+    s.init_store("root", ROOT_PW)
+    p = log_in(s, "root", ROOT_PW, "Level_4")
+
+    s.step("menu below the rows; new user op1")
+    menu, entries = p.context_menu(None)
+    check_equal(
+        entries,
+        {NEW: True, EDIT: False, CHANGE_PWD: False, CLEAR_PWD: False, DELETE: False, REFRESH: True},
+        "the menu below the last row",
+    )
+    p.choose(menu, NEW)
+    wait_until("the new-user form", lambda: p.shown_fields() == ["level", "name", "password"], timeout=5)
+    f = p.fields()
+    check_equal(text_of(f["name"]), "", "the name box of a new user")
+    p.fill(f["name"], "op1")
+    p.fill(f["password"], op1_pw)
+    p.choose_level("Level_2")
+    p.tick(SYS_ITEM)
+    p.save()
+    rows = wait_rows(s, p, "after saving op1")
+    p.no_message_box(settle=0)
+    check_equal(rows[-1], ("02", "op1", "Level_2", "1"), "op1's row, listed last")
+    check_equal(s.users()[-1], ("op1", "Level_2", "0x00000001", "1"), "op1 in the store")
+    check_equal(p.shown_fields(), ["level", "name"], "the form after saving")
+
+    s.step("refusals: a second op1, a name of 32 letters")
+    p.command(None, NEW)
+    f = p.fields()
+    p.fill(f["name"], "op1")
+    p.fill(f["password"], "x")
+    p.save()
+    p.expect_message(WARNING, "用户名已经存在..")
+    p.fill(f["name"], "a" * 32)
+    p.save()
+    p.expect_message(WARNING, "用户名长度不能超过32位..")
+    p.cancel()
+    check_equal(len(s.users()), 2, "users after the refused saves")
+
+    s.step("edit op1: it loses the system permission")
+    p.command(1, EDIT)
+    wait_until("the name box focused", lambda: has_state(p.fields()["name"], "focused"), timeout=5)
+    p.tick(SYS_ITEM, False)
+    p.save()
+    rows = wait_rows(s, p, "after editing op1")
+    check_equal(rows[1], ("02", "op1", "Level_2", "0"), "op1's row after the edit")
+
+    s.step("change op1's password: a wrong old one, then the right one")
+    p.command(1, CHANGE_PWD)
+    wait_until("the password form", lambda: p.shown_fields() == ["confirm", "level", "name", "new", "password"], timeout=5)
+    f = p.fields()
+    check_equal(text_of(f["name"]), "op1", "the name box while changing op1's password")
+    p.fill(f["password"], "not-it")
+    p.fill(f["new"], new_pw)
+    p.fill(f["confirm"], new_pw)
+    p.save()
+    p.expect_message(WARNING, "旧密码输入错误..")
+    p.fill(f["password"], op1_pw)
+    p.save()
+    p.expect_message(NOTICE, "修改密码成功..")
+    wait_until("the form back to browsing", lambda: p.shown_fields() == ["level", "name"], timeout=5)
+    close(s, p)
+
+    s.step("a fresh start: op1 logs in with the new password only")
+    p = s.start()
+    p.login("op1", op1_pw, expect_ok=False)
+    p.expect_message(FAILED, "登录密码错误.")
+    p.login("op1", new_pw)
+    wait_until("op1's status line", lambda: p.status_line() == status("op1", "Level_2"))
+    close(s, p)
+
+    s.step("root clears op1's password; a change from the empty one sets a new one")
+    p = log_in(s, "root", ROOT_PW, "Level_4")
+    p.command(1, CLEAR_PWD)
+    p.expect_message("确认", "确认将用户：op1 密码清空吗?", answer=YES)
+    p.no_message_box()
+    check_equal(s.store_call("op1", "", "get_user_group", "op1"), 2, "op1 logging in with the empty password")
+    p.command(1, CHANGE_PWD)
+    f = p.fields()
+    p.fill(f["new"], third_pw)
+    p.fill(f["confirm"], third_pw)
+    p.save()
+    p.expect_message(NOTICE, "修改密码成功..")
+    check_equal(s.store_call("op1", third_pw, "get_user_group", "op1"), 2, "op1 logging in with the password set after the clear")
+
+    s.step("delete op1: No changes nothing, Yes deletes")
+    question = "确认删除此用户吗？用户名：op1"
+    p.command(1, DELETE)
+    p.expect_message(NOTICE, question, answer=NO)
+    p.no_message_box()
+    check_equal([u[0] for u in s.users()], ["root", "op1"], "users after answering No")
+    check_equal(len(p.rows()), 2, "rows after answering No")
+    p.command(1, DELETE)
+    p.expect_message(NOTICE, question, answer=YES)
+    p.expect_message(NOTICE, "删除用户成功..")
+    check_equal([u[0] for u in s.users()], ["root"], "users after the deletion")
+    wait_until("op1 gone from the list", lambda: [r[1] for r in p.rows()] == ["root"], timeout=5)
+
+    s.step("the audit trail and the database file")
+    audit = [a for a in s.audit() if a[1].startswith(("user_", "password_"))]
+    check(all(a[0] == "root" for a in audit), f"root made every change: {audit}")
+    changes = [a[1:] for a in audit]
+    check_equal(
+        changes,
+        [
+            ("user_add", "op1", "ok"),
+            ("user_change", "op1", "ok"),
+            ("password_change", "op1", "bad_password"),
+            ("password_change", "op1", "ok"),
+            ("password_clear", "op1", "ok"),
+            ("password_change", "op1", "ok"),
+            ("user_delete", "op1", "ok"),
+        ],
+        "the changes in the audit trail",
+    )
+    close(s, p)
+    check_no_secrets(s, [ROOT_PW, op1_pw, new_pw, third_pw])
+
+
 SCENARIOS = {
     "login": scenario_login,
+    "manage": scenario_manage,
 }
 
 if __name__ == "__main__":

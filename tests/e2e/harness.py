@@ -233,6 +233,31 @@ class Session:
         import pyatspi  # only now: it finds the bus through the display and the session bus
 
         self.atspi = pyatspi
+        self._watch_popups()
+
+    def _watch_popups(self):
+        # A pop-up menu is no child of its application in the tree; it is
+        # seen when it announces that it is showing.
+        from gi.repository import Atspi, GLib
+
+        self._popups = []
+        self._main_context = GLib.MainContext.default()
+
+        def shown(event):
+            try:
+                if event.detail1 and event.source.get_role_name() in ("menu", "popup menu"):
+                    self._popups.append(event.source)
+            except Exception:
+                pass
+
+        self._popup_listener = Atspi.EventListener.new(shown)
+        self._popup_listener.register("object:state-changed:showing")
+
+    def popups(self):
+        """Pop-up menus that announced themselves, newest first."""
+        while self._main_context.iteration(False):
+            pass
+        return list(reversed(self._popups))
 
     def close(self):
         for proc in reversed(self.procs):
@@ -547,6 +572,44 @@ class Program:
         check(len(cells) % 4 == 0, f"the list has {len(cells)} cells, not rows of four")
         return [tuple(cells[i : i + 4]) for i in range(0, len(cells), 4)]
 
+    def fields(self):
+        """The form: the name box, the level box and, in their order, the
+        password, new-password and confirmation boxes."""
+        w = self.main()
+        names = find_all(w, "text")
+        combos = find_all(w, "combo box")
+        pwds = find_all(w, "password text")
+        check(len(names) == 1 and len(combos) == 1 and len(pwds) == 3, "the form: one name, one level, three password boxes")
+        return {"name": names[0], "level": combos[0], "password": pwds[0], "new": pwds[1], "confirm": pwds[2]}
+
+    def shown_fields(self):
+        return sorted(k for k, f in self.fields().items() if has_state(f, "showing"))
+
+    def choose_level(self, text):
+        combo = self.fields()["level"]
+        self.s.click(combo)
+        item = wait_until(
+            f"{text!r} in the opened level box",
+            lambda: next((i for i in find_all(combo, "list item", text) if has_state(i, "showing")
+                          and i.queryComponent().getExtents(self.s.atspi.DESKTOP_COORDS).width > 0), None),
+            timeout=5,
+        )
+        self.s.click(item)
+        wait_until(f"the level box to show {text!r}", lambda: self.fields()["level"].name == text, timeout=5)
+
+    def tick(self, title, on=True):
+        box = find_all(self.main(), "check box", title)
+        check(len(box) == 1, f"one check box {title!r}")
+        if has_state(box[0], "checked") != on:
+            self.s.click(box[0])
+        wait_until(f"{title!r} {'ticked' if on else 'unticked'}", lambda: has_state(box[0], "checked") == on, timeout=5)
+
+    def save(self):
+        self.press(self.main(), "保存(S)")
+
+    def cancel(self):
+        self.press(self.main(), "取消(C)")
+
     def cell(self, row, column):
         cells = find_all(self.user_table(), "table cell")
         return cells[row * 4 + column]
@@ -565,25 +628,30 @@ class Program:
         menu = self.popup(timeout)
         return menu, self.menu_entries(menu)
 
-    def popup(self, timeout=5):
-        def found():
-            for w in self.windows():
-                if w is None or not has_state(w, "showing"):
-                    continue
-                for m in find_all(w, pred=lambda a: a.getRoleName() in ("menu", "popup menu")):
-                    if has_state(m, "showing") and m.childCount:
-                        return m
-            return None
+    def _open_popups(self):
+        out = []
+        for m in self.s.popups():
+            try:
+                m.clear_cache()
+                if m.get_process_id() == self.proc.pid and has_state(m, "showing") and m.childCount:
+                    out.append(m)
+            except Exception:
+                pass  # gone
+        return out
 
-        return wait_until("a pop-up menu", found, timeout)
+    def popup(self, timeout=5):
+        return wait_until("a pop-up menu", lambda: (self._open_popups() or [None])[0], timeout)
 
     def no_popup(self, settle=1.0):
         time.sleep(settle)
-        for w in self.windows():
-            if w is None or not has_state(w, "showing"):
-                continue
-            menus = find_all(w, pred=lambda a: a.getRoleName() in ("menu", "popup menu") and has_state(a, "showing"))
-            check(not menus, f"a pop-up menu is open: {[self.menu_entries(m) for m in menus]}")
+        menus = self._open_popups()
+        check(not menus, f"a pop-up menu is open: {[self.menu_entries(m) for m in menus]}")
+
+    def command(self, row, entry):
+        """Right click on a row (None: below the rows) and choose entry."""
+        menu, _ = self.context_menu(row)
+        self.choose(menu, entry)
+        wait_until("the menu to close", lambda: not self._open_popups(), timeout=5)
 
     def menu_entries(self, menu):
         items = find_all(menu, "menu item")
