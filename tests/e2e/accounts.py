@@ -268,9 +268,60 @@ def scenario_manage(s):
     check_no_secrets(s, [ROOT_PW, op1_pw, new_pw, third_pw])
 
 
+def scenario_rights(s):
+    """What a level-2 and a level-0 operator are offered and refused."""
+    s.init_store("root", ROOT_PW)
+    for name, password, level in (("op2", "Op2-pw", 2), ("op0", "Op0-pw", 0)):
+        check_equal(s.store_call("root", ROOT_PW, "add_user", name, password, level, 0), 0, f"adding {name}")
+    p = log_in(s, "op2", "Op2-pw", "Level_2")
+    check_equal([r[1:3] for r in wait_rows(s, p, "at the start")],
+                [("root", "Level_4"), ("op2", "Level_2"), ("op0", "Level_0")], "the users")
+
+    s.step("op2's menu on each row")
+    barred = {NEW: True, EDIT: False, CHANGE_PWD: True, CLEAR_PWD: False, DELETE: False, REFRESH: True}
+    allowed = {NEW: True, EDIT: True, CHANGE_PWD: True, CLEAR_PWD: True, DELETE: True, REFRESH: True}
+    empty = {NEW: True, EDIT: False, CHANGE_PWD: False, CLEAR_PWD: False, DELETE: False, REFRESH: True}
+    for row, name, expected in ((0, "root", barred), (1, "op2", barred), (2, "op0", allowed), (None, "op0", empty)):
+        _, entries = p.context_menu(row)
+        check_equal(entries, expected, f"op2's menu on the row of {name}")
+        s.key("Escape")
+        wait_until("the menu to close", lambda: not p._open_popups(), timeout=5)
+        # The clicked row is the current one, even with the menu dismissed.
+        check_equal(text_of(p.fields()["name"]), name, "the name box after the right click")
+
+    s.step("op2 may not create its own level nor grant an item it lacks")
+    p.command(None, NEW)
+    f = p.fields()
+    p.fill(f["name"], "op2b")
+    p.choose_level("Level_2")
+    p.save()
+    p.expect_message(WARNING, "权限不够..不能创建此级别用户..")
+    p.choose_level("Level_1")
+    p.tick(SYS_ITEM)
+    p.save()
+    p.expect_message(WARNING, f"当前用户无权限设置此项:  {SYS_ITEM} ")
+    p.cancel()
+
+    s.step("another process adds a user; Refresh shows it")
+    before = s.users()
+    check_equal(len(before), 3, "the refusals left the store alone")
+    check_equal(s.store_call("root", ROOT_PW, "add_user", "op3", "Op3-pw", 1, 0), 0, "adding op3")
+    p.command(None, REFRESH)
+    check_equal([r[1] for r in wait_rows(s, p, "after Refresh")], ["root", "op2", "op0", "op3"], "names after Refresh")
+    close(s, p)
+
+    s.step("op0 gets no menu")
+    p = log_in(s, "op0", "Op0-pw", "Level_0")
+    for row in (0, 2, None):
+        p.right_click(row)
+        p.no_popup(settle=0.7)
+    close(s, p)
+
+
 SCENARIOS = {
     "login": scenario_login,
     "manage": scenario_manage,
+    "rights": scenario_rights,
 }
 
 if __name__ == "__main__":

@@ -138,7 +138,6 @@ class Session:
             capture_output=True,
             text=True,
             timeout=timeout,
-            preexec_fn=_die_with_parent,
         )
         if check_rc and done.returncode != 0:
             raise Failure(f"{' '.join(argv)} exited {done.returncode}: {done.stderr.strip()}")
@@ -334,10 +333,13 @@ class Session:
     def xdotool(self, *argv):
         return self.run(["xdotool", *map(str, argv)], timeout=10)
 
+    def click_at(self, x, y, button=1):
+        # The server takes XTEST events in order: the press lands where the
+        # pointer went. (mousemove --sync waits for ever when it is there.)
+        self.xdotool("mousemove", x, y, "click", button)
+
     def click(self, acc, button=1):
-        x, y = center(acc)
-        self.xdotool("mousemove", "--sync", x, y)
-        self.xdotool("click", button)
+        self.click_at(*center(acc), button=button)
 
     def type(self, text):
         self.xdotool("type", "--delay", 15, "--", text)
@@ -402,6 +404,30 @@ def find_all(root, role_name=None, name=None, pred=None):
         if pred is not None and not pred(acc):
             continue
         out.append(acc)
+    return out
+
+
+# Lists and boxes whose insides a look at the form does not need.
+_BULKY = ("tree", "table", "combo box", "list")
+
+
+def collect(root, roles, prune=_BULKY):
+    """One walk of the tree: {role: [accessibles in tree order]}; the
+    children of the roles in prune are not visited."""
+    out = {r: [] for r in roles}
+
+    def visit(acc):
+        r = acc.getRoleName()
+        if r in out:
+            out[r].append(acc)
+        if r in prune and acc is not root:
+            return
+        for i in range(acc.childCount):
+            child = acc.getChildAtIndex(i)
+            if child is not None:
+                visit(child)
+
+    visit(root)
     return out
 
 
@@ -512,9 +538,9 @@ class Program:
 
     def button(self, root, names):
         names = (names,) if isinstance(names, str) else names
-        buttons = find_all(root, "push button", pred=lambda a: a.name in names)
-        check(buttons, f"no button {names} in {describe(root)}; buttons: "
-              f"{[b.name for b in find_all(root, 'push button')]}")
+        every = collect(root, ("push button",))["push button"]
+        buttons = [b for b in every if b.name in names]
+        check(buttons, f"no button {names} in {describe(root)}; buttons: {[b.name for b in every]}")
         return buttons[0]
 
     def press(self, root, names):
@@ -532,8 +558,8 @@ class Program:
     # ---- the login window ------------------------------------------------------
     def login(self, user, password, expect_ok=True):
         w = self.window(LOGIN_TITLE, timeout=20)
-        edits = find_all(w, "text")
-        pwds = find_all(w, "password text")
+        found = collect(w, ("text", "password text"))
+        edits, pwds = found["text"], found["password text"]
         check(len(edits) == 1 and len(pwds) == 1, "login window: one account and one password box")
         self.fill(edits[0], user)
         self.fill(pwds[0], password)
@@ -557,12 +583,13 @@ class Program:
         return self.window(MAIN_TITLE)
 
     def status_line(self):
-        labels = [a.name for a in find_all(self.main(), "label") if a.name.startswith("当前用户：")]
+        labels = [a.name for a in collect(self.main(), ("label",))["label"] if a.name.startswith("当前用户：")]
         check(len(labels) == 1, f"one current-user line, found {labels}")
         return labels[0]
 
     def user_table(self):
-        tables = [t for t in find_all(self.main(), "tree") + find_all(self.main(), "table")]
+        found = collect(self.main(), ("tree", "table"))
+        tables = found["tree"] + found["table"]
         check(len(tables) == 1, f"one user list, found {len(tables)}")
         return tables[0]
 
@@ -576,9 +603,8 @@ class Program:
         """The form: the name box, the level box and, in their order, the
         password, new-password and confirmation boxes."""
         w = self.main()
-        names = find_all(w, "text")
-        combos = find_all(w, "combo box")
-        pwds = find_all(w, "password text")
+        found = collect(w, ("text", "combo box", "password text"))
+        names, combos, pwds = found["text"], found["combo box"], found["password text"]
         check(len(names) == 1 and len(combos) == 1 and len(pwds) == 3, "the form: one name, one level, three password boxes")
         return {"name": names[0], "level": combos[0], "password": pwds[0], "new": pwds[1], "confirm": pwds[2]}
 
@@ -598,7 +624,7 @@ class Program:
         wait_until(f"the level box to show {text!r}", lambda: self.fields()["level"].name == text, timeout=5)
 
     def tick(self, title, on=True):
-        box = find_all(self.main(), "check box", title)
+        box = [b for b in collect(self.main(), ("check box",))["check box"] if b.name == title]
         check(len(box) == 1, f"one check box {title!r}")
         if has_state(box[0], "checked") != on:
             self.s.click(box[0])
@@ -614,17 +640,19 @@ class Program:
         cells = find_all(self.user_table(), "table cell")
         return cells[row * 4 + column]
 
-    def context_menu(self, row=None, timeout=5):
-        """Right click on a row's name cell (None: below the last row) and
-        return the pop-up menu's entries, {text: sensitive}, and the menu."""
+    def right_click(self, row):
+        """Right click on a row's name cell (None: below the last row)."""
         if row is None:
             table = self.user_table()
             ext = table.queryComponent().getExtents(self.s.atspi.DESKTOP_COORDS)
-            x, y = ext.x + ext.width // 3, ext.y + ext.height - 12
-            self.s.xdotool("mousemove", "--sync", x, y)
-            self.s.xdotool("click", 3)
+            self.s.click_at(ext.x + ext.width // 3, ext.y + ext.height - 12, button=3)
         else:
             self.s.click(self.cell(row, 1), button=3)
+
+    def context_menu(self, row=None, timeout=5):
+        """Right click on a row (None: below the last row) and return the
+        pop-up menu and its entries, {text: sensitive}."""
+        self.right_click(row)
         menu = self.popup(timeout)
         return menu, self.menu_entries(menu)
 
