@@ -28,6 +28,7 @@ ROOT_PW = "Root-pw1"
 FAILED = "登录失败"
 WARNING = "警告"
 NOTICE = "提示"
+ERROR = "错误"
 SYS_ITEM = "系统权限"
 
 
@@ -308,6 +309,33 @@ def scenario_rights(s):
     check_equal(s.store_call("root", ROOT_PW, "add_user", "op3", "Op3-pw", 1, 0), 0, "adding op3")
     p.command(None, REFRESH)
     check_equal([r[1] for r in wait_rows(s, p, "after Refresh")], ["root", "op2", "op0", "op3"], "names after Refresh")
+
+    s.step("saves that meet a store changed meanwhile fail cleanly")
+    p.command(None, NEW)
+    f = p.fields()
+    p.fill(f["name"], "op4")
+    p.fill(f["password"], "Op4-pw")
+    check_equal(s.store_call("root", ROOT_PW, "add_user", "op4", "Other-pw", 1, 0), 0, "op4 taken meanwhile")
+    p.save()
+    p.expect_message(ERROR, "增加用户失败..")
+    p.cancel()
+    p.command(3, EDIT)
+    check_equal(s.store_call("root", ROOT_PW, "del_user", "op3"), 0, "op3 deleted meanwhile")
+    p.fill(p.fields()["name"], "op3x")
+    p.save()
+    p.expect_message(ERROR, "修改用户失败..")
+    p.cancel()
+    p.command(3, DELETE)
+    p.expect_message(NOTICE, "确认删除此用户吗？用户名：op3", answer=YES)
+    p.expect_message(ERROR, "删除用户失败..")
+    check_equal([r[1] for r in p.rows()], ["root", "op2", "op0", "op3"], "the list after the failed deletion")
+    p.command(None, REFRESH)
+    check_equal([r[1] for r in wait_rows(s, p, "after Refresh")], ["root", "op2", "op0", "op4"], "names after Refresh")
+    check_equal(
+        [a[1:] for a in s.audit() if a[0] == "op2" and a[1] != "login"],
+        [("user_add", "op4", "name_taken"), ("user_change", "op3", "no_such_user"), ("user_delete", "op3", "no_such_user")],
+        "op2's attempts in the audit trail",
+    )
     close(s, p)
 
     s.step("op0 gets no menu")
