@@ -110,17 +110,18 @@ def scenario_login(s):
     check_equal(p.rows(), listed_rows(s), "the list behind the login window")
     check_equal(p.rows()[0][:3], ("01", "root", "Level_4"), "root's row")
 
+    # (account, password, message, box with the focus afterwards, all selected)
     refusals = [
-        ("", "x", "用户名不能为空."),
-        ("root", "", "密码不能为空."),
-        ("nobody", ROOT_PW, "用户名错误."),
-        ("root", "wrong-pw", "登录密码错误."),
+        ("", "x", "用户名不能为空.", "account", False),
+        ("root", "", "密码不能为空.", "password", False),
+        ("nobody", ROOT_PW, "用户名错误.", "account", True),
+        ("root", "wrong-pw", "登录密码错误.", "password", True),
     ]
-    for user, password, text in refusals:
+    for user, password, text, focus, selected in refusals:
         s.step(f"login refused: {text}")
         p.login(user, password, expect_ok=False)
         p.expect_message(FAILED, text)
-        p.window(LOGIN_TITLE)
+        p.expect_focus(p.login_fields()[focus], selected)
     check_equal(p.status_line(), "当前用户：", "the status line before a login")
 
     s.step("login as root")
@@ -183,9 +184,11 @@ def scenario_manage(s):
     p.fill(f["password"], "x")
     p.save()
     p.expect_message(WARNING, "用户名已经存在..")
+    p.expect_focus(f["name"], selected=True)
     p.fill(f["name"], "a" * 32)
     p.save()
     p.expect_message(WARNING, "用户名长度不能超过32位..")
+    p.expect_focus(f["name"], selected=True)
     p.cancel()
     check_equal(len(s.users()), 2, "users after the refused saves")
 
@@ -207,6 +210,7 @@ def scenario_manage(s):
     p.fill(f["confirm"], new_pw)
     p.save()
     p.expect_message(WARNING, "旧密码输入错误..")
+    p.expect_focus(f["password"], selected=True)
     p.fill(f["password"], op1_pw)
     p.save()
     p.expect_message(NOTICE, "修改密码成功..")

@@ -555,14 +555,38 @@ class Program:
         except subprocess.TimeoutExpired:
             raise Failure(f"rolvane did not end within {timeout} s")
 
+    def expect_focus(self, field, selected=False, timeout=5):
+        """Waits until field has the keyboard focus and, if selected, all of
+        its text is selected."""
+
+        def whole_selection():
+            t = field.queryText()
+            length = t.characterCount
+            if length == 0 or t.getNSelections() != 1:
+                return length == 0
+            start, end = t.getSelection(0)
+            return (start, end) == (0, length)
+
+        def ok():
+            field.clear_cache()
+            return has_state(field, "focused") and (not selected or whole_selection())
+
+        wait_until(f"{describe(field)} focused{' with all its text selected' if selected else ''}", ok, timeout)
+
     # ---- the login window ------------------------------------------------------
-    def login(self, user, password, expect_ok=True):
+    def login_fields(self):
+        """The login window's account and password boxes."""
         w = self.window(LOGIN_TITLE, timeout=20)
         found = collect(w, ("text", "password text"))
         edits, pwds = found["text"], found["password text"]
         check(len(edits) == 1 and len(pwds) == 1, "login window: one account and one password box")
-        self.fill(edits[0], user)
-        self.fill(pwds[0], password)
+        return {"account": edits[0], "password": pwds[0]}
+
+    def login(self, user, password, expect_ok=True):
+        w = self.window(LOGIN_TITLE, timeout=20)
+        f = self.login_fields()
+        self.fill(f["account"], user)
+        self.fill(f["password"], password)
         self.s.key("Return")
         if expect_ok:
             self.no_window(LOGIN_TITLE)
