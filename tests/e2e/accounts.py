@@ -189,6 +189,10 @@ def scenario_manage(s):
     p.save()
     p.expect_message(WARNING, "用户名长度不能超过32位..")
     p.expect_focus(f["name"], selected=True)
+    # Lengths are bytes of CP936 text: sixteen Chinese characters are 32.
+    p.fill(f["name"], "操作员" * 5 + "甲")
+    p.save()
+    p.expect_message(WARNING, "用户名长度不能超过32位..")
     p.cancel()
     check_equal(len(s.users()), 2, "users after the refused saves")
 
@@ -335,9 +339,22 @@ def scenario_rights(s):
     check_equal([r[1] for r in p.rows()], ["root", "op2", "op0", "op3"], "the list after the failed deletion")
     p.command(None, REFRESH)
     check_equal([r[1] for r in wait_rows(s, p, "after Refresh")], ["root", "op2", "op0", "op4"], "names after Refresh")
+
+    s.step("a name in Chinese characters, typed, saved and listed")
+    name = "操作员" * 5  # 30 bytes of CP936
+    p.command(None, NEW)
+    p.fill(p.fields()["name"], name)
+    p.save()
+    rows = wait_rows(s, p, "after saving a Chinese name")
+    check_equal(rows[-1], ("05", name, "Level_1", "0"), "the new row")
     check_equal(
         [a[1:] for a in s.audit() if a[0] == "op2" and a[1] != "login"],
-        [("user_add", "op4", "name_taken"), ("user_change", "op3", "no_such_user"), ("user_delete", "op3", "no_such_user")],
+        [
+            ("user_add", "op4", "name_taken"),
+            ("user_change", "op3", "no_such_user"),
+            ("user_delete", "op3", "no_such_user"),
+            ("user_add", name, "ok"),
+        ],
         "op2's attempts in the audit trail",
     )
     close(s, p)

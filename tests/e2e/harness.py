@@ -342,10 +342,56 @@ class Session:
         self.click_at(*center(acc), button=button)
 
     def type(self, text):
-        self.xdotool("type", "--delay", 15, "--", text)
+        """Types text. Characters without a key get one first (xdotool's own
+        short-lived remapping loses keys: the client may read the keymap
+        back after it was undone)."""
+        extra = sorted({ch for ch in text if not ch.isascii()})
+        if not extra:
+            self.xdotool("type", "--delay", 15, "--", text)
+            return
+        self._bind_keys(extra)
+        self.xdotool("key", "--delay", 30, *[f"U{ord(ch):04X}" if not ch.isascii() else _ascii_keysym(ch) for ch in text])
+
+    def _bind_keys(self, chars):
+        x11 = ctypes.CDLL("libX11.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x11.XGetKeyboardMapping.restype = ctypes.POINTER(ctypes.c_ulong)
+        x11.XGetKeyboardMapping.argtypes = [ctypes.c_void_p, ctypes.c_ubyte, ctypes.c_int, ctypes.POINTER(ctypes.c_int)]
+        x11.XChangeKeyboardMapping.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.POINTER(ctypes.c_ulong), ctypes.c_int]
+        x11.XDisplayKeycodes.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int)]
+        for f in ("XFree", "XSync", "XCloseDisplay"):
+            getattr(x11, f).argtypes = [ctypes.c_void_p] + ([ctypes.c_int] if f == "XSync" else [])
+        dpy = x11.XOpenDisplay(self.env["DISPLAY"].encode())
+        check(dpy, "cannot open the display to bind keys")
+        try:
+            lo, hi = ctypes.c_int(), ctypes.c_int()
+            x11.XDisplayKeycodes(dpy, ctypes.byref(lo), ctypes.byref(hi))
+            per = ctypes.c_int()
+            count = hi.value - lo.value + 1
+            syms = x11.XGetKeyboardMapping(dpy, lo.value, count, ctypes.byref(per))
+            wanted = [0x01000000 + ord(ch) for ch in chars]
+            present = {syms[i] for i in range(count * per.value)}
+            free = [lo.value + k for k in range(count) if all(syms[k * per.value + j] == 0 for j in range(per.value))]
+            x11.XFree(syms)
+            missing = [w for w in wanted if w not in present]
+            check(len(missing) <= len(free), f"no free keys for {len(missing)} characters")
+            for keycode, sym in zip(free, missing):
+                row = (ctypes.c_ulong * 2)(sym, sym)
+                x11.XChangeKeyboardMapping(dpy, keycode, 2, row, 1)
+            x11.XSync(dpy, 0)
+        finally:
+            x11.XCloseDisplay(dpy)
+        if missing:
+            time.sleep(0.3)  # the program reads the new keymap
 
     def key(self, *keys):
         self.xdotool("key", "--delay", 30, *keys)
+
+
+def _ascii_keysym(ch):
+    # X keysyms of printable ASCII are their codes.
+    return f"0x{ord(ch):x}"
 
 
 def center(acc):
@@ -597,9 +643,10 @@ class Program:
         self.s.click(field)
         wait_until(f"focus in {describe(field)}", lambda: has_state(field, "focused"), timeout=5)
         self.s.key("ctrl+a", "BackSpace")
+        visible = field.getRoleName() != "password text"
         if text:
             self.s.type(text)
-        if field.getRoleName() != "password text":
+        if visible:
             wait_until(f"{text!r} in {describe(field)}", lambda: text_of(field) == text, timeout=5)
 
     # ---- the main window ----------------------------------------------------------
