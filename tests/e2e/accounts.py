@@ -15,7 +15,6 @@ from harness import (  # noqa: E402
     MAIN_TITLE,
     check,
     check_equal,
-    find_all,
     has_state,
     main,
     text_of,
@@ -208,7 +207,8 @@ def scenario_manage(s):
 
     s.step("change op1's password: a wrong old one, then the right one")
     p.command(1, CHANGE_PWD)
-    wait_until("the password form", lambda: p.shown_fields() == ["confirm", "level", "name", "new", "password"], timeout=5)
+    password_form = ["confirm", "level", "name", "new", "password"]
+    wait_until("the password form", lambda: p.shown_fields() == password_form, timeout=5)
     f = p.fields()
     check_equal(text_of(f["name"]), "op1", "the name box while changing op1's password")
     p.fill(f["password"], "not-it")
@@ -243,7 +243,7 @@ def scenario_manage(s):
     p.fill(f["confirm"], third_pw)
     p.save()
     p.expect_message(NOTICE, "修改密码成功..")
-    check_equal(s.store_call("op1", third_pw, "get_user_group", "op1"), 2, "op1 logging in with the password set after the clear")
+    check_equal(s.store_call("op1", third_pw, "get_user_group", "op1"), 2, "op1 logging in after the clear")
 
     s.step("delete op1: No changes nothing, Yes deletes")
     question = "确认删除此用户吗？用户名：op1"
@@ -292,7 +292,8 @@ def scenario_rights(s):
     barred = {NEW: True, EDIT: False, CHANGE_PWD: True, CLEAR_PWD: False, DELETE: False, REFRESH: True}
     allowed = {NEW: True, EDIT: True, CHANGE_PWD: True, CLEAR_PWD: True, DELETE: True, REFRESH: True}
     empty = {NEW: True, EDIT: False, CHANGE_PWD: False, CLEAR_PWD: False, DELETE: False, REFRESH: True}
-    for row, name, expected in ((0, "root", barred), (1, "op2", barred), (2, "op0", allowed), (None, "op0", empty)):
+    rows = ((0, "root", barred), (1, "op2", barred), (2, "op0", allowed), (None, "op0", empty))
+    for row, name, expected in rows:
         _, entries = p.context_menu(row)
         check_equal(entries, expected, f"op2's menu on the row of {name}")
         s.key("Escape")
@@ -318,7 +319,8 @@ def scenario_rights(s):
     check_equal(len(before), 3, "the refusals left the store alone")
     check_equal(s.store_call("root", ROOT_PW, "add_user", "op3", "Op3-pw", 1, 0), 0, "adding op3")
     p.command(None, REFRESH)
-    check_equal([r[1] for r in wait_rows(s, p, "after Refresh")], ["root", "op2", "op0", "op3"], "names after Refresh")
+    names = [r[1] for r in wait_rows(s, p, "after Refresh")]
+    check_equal(names, ["root", "op2", "op0", "op3"], "names after Refresh")
 
     s.step("saves that meet a store changed meanwhile fail cleanly")
     p.command(None, NEW)
@@ -359,6 +361,22 @@ def scenario_rights(s):
         ],
         "op2's attempts in the audit trail",
     )
+    close(s, p)
+
+    s.step("qorvel is offered every entry on root's row, yet cannot change or delete root")
+    check_equal(s.store_call("root", ROOT_PW, "add_user", "qorvel", "Qv-pw", 2, 0), 0, "adding qorvel")
+    p = log_in(s, "qorvel", "Qv-pw", "Level_2")
+    _, entries = p.context_menu(0)
+    check_equal(entries, allowed, "qorvel's menu on root's row")
+    s.key("Escape")
+    wait_until("the menu to close", lambda: not p._open_popups(), timeout=5)
+    p.command(0, DELETE)
+    p.expect_message(WARNING, "权限不够..不能删除此级别用户..")
+    p.command(0, EDIT)
+    s.key("Return")
+    p.expect_message(WARNING, "权限不够..不能创建此级别用户..")
+    p.cancel()
+    check_equal(s.users()[0], ("root", "Level_4", "0xffffffff", "1"), "root after qorvel's attempts")
     close(s, p)
 
     s.step("op0 gets no menu")

@@ -11,6 +11,7 @@ Run scripts with Debian's /usr/bin/python3 under a private session bus:
 
 import argparse
 import ctypes
+import importlib
 import os
 import shutil
 import signal
@@ -269,6 +270,21 @@ class Session:
         else:
             shutil.rmtree(self.work, ignore_errors=True)
 
+    def report(self):
+        """What a failure left: the screen, the accessibility tree, the logs."""
+        print(f"screen at the failure: {self.screenshot('failure')}", flush=True)
+        try:
+            for app in self.atspi.Registry.getDesktop(0):
+                if app is not None:
+                    print("\n".join(dump(app)))
+        except Exception as e:
+            print(f"(no accessibility tree: {e})")
+        for name in sorted(os.listdir(self.work)):
+            if name.endswith(".log"):
+                text = self.log(name).strip()
+                if text:
+                    print(f"--- {name} (last lines)\n" + "\n".join(text.splitlines()[-15:]))
+
     # ---- the store ----------------------------------------------------------
     def keyward(self, *argv, input_text=None):
         return self.run([self.args.keyward, *argv], input_text=input_text)
@@ -350,16 +366,22 @@ class Session:
             self.xdotool("type", "--delay", 15, "--", text)
             return
         self._bind_keys(extra)
-        self.xdotool("key", "--delay", 30, *[f"U{ord(ch):04X}" if not ch.isascii() else _ascii_keysym(ch) for ch in text])
+        # Keysyms: U+hex for the bound characters, the code for ASCII.
+        keysyms = [f"U{ord(ch):04X}" if not ch.isascii() else f"0x{ord(ch):x}" for ch in text]
+        self.xdotool("key", "--delay", 30, *keysyms)
 
     def _bind_keys(self, chars):
+        """Binds each character to a free key code, for the session."""
         x11 = ctypes.CDLL("libX11.so.6")
         x11.XOpenDisplay.restype = ctypes.c_void_p
         x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
         x11.XGetKeyboardMapping.restype = ctypes.POINTER(ctypes.c_ulong)
-        x11.XGetKeyboardMapping.argtypes = [ctypes.c_void_p, ctypes.c_ubyte, ctypes.c_int, ctypes.POINTER(ctypes.c_int)]
-        x11.XChangeKeyboardMapping.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.POINTER(ctypes.c_ulong), ctypes.c_int]
-        x11.XDisplayKeycodes.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int)]
+        c_int_p = ctypes.POINTER(ctypes.c_int)
+        x11.XGetKeyboardMapping.argtypes = [ctypes.c_void_p, ctypes.c_ubyte, ctypes.c_int, c_int_p]
+        x11.XChangeKeyboardMapping.argtypes = [
+            ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.POINTER(ctypes.c_ulong), ctypes.c_int
+        ]
+        x11.XDisplayKeycodes.argtypes = [ctypes.c_void_p, c_int_p, c_int_p]
         for f in ("XFree", "XSync", "XCloseDisplay"):
             getattr(x11, f).argtypes = [ctypes.c_void_p] + ([ctypes.c_int] if f == "XSync" else [])
         dpy = x11.XOpenDisplay(self.env["DISPLAY"].encode())
@@ -372,7 +394,8 @@ class Session:
             syms = x11.XGetKeyboardMapping(dpy, lo.value, count, ctypes.byref(per))
             wanted = [0x01000000 + ord(ch) for ch in chars]
             present = {syms[i] for i in range(count * per.value)}
-            free = [lo.value + k for k in range(count) if all(syms[k * per.value + j] == 0 for j in range(per.value))]
+            width = per.value
+            free = [lo.value + k for k in range(count) if not any(syms[k * width : (k + 1) * width])]
             x11.XFree(syms)
             missing = [w for w in wanted if w not in present]
             check(len(missing) <= len(free), f"no free keys for {len(missing)} characters")
@@ -387,11 +410,6 @@ class Session:
 
     def key(self, *keys):
         self.xdotool("key", "--delay", 30, *keys)
-
-
-def _ascii_keysym(ch):
-    # X keysyms of printable ASCII are their codes.
-    return f"0x{ord(ch):x}"
 
 
 def center(acc):
@@ -409,18 +427,10 @@ def describe(acc):
         return "[gone]"
 
 
-def role(acc):
-    return acc.getRoleName()
-
-
-def states(acc):
-    return acc.getState()
-
-
 def has_state(acc, state_name):
     import pyatspi
 
-    return states(acc).contains(getattr(pyatspi, "STATE_" + state_name.upper()))
+    return acc.getState().contains(getattr(pyatspi, "STATE_" + state_name.upper()))
 
 
 def text_of(acc):
@@ -440,17 +450,9 @@ def walk(acc):
             yield from walk(child)
 
 
-def find_all(root, role_name=None, name=None, pred=None):
-    out = []
-    for acc in walk(root):
-        if role_name is not None and acc.getRoleName() != role_name:
-            continue
-        if name is not None and acc.name != name:
-            continue
-        if pred is not None and not pred(acc):
-            continue
-        out.append(acc)
-    return out
+def find_all(root, role_name, name=None):
+    """Everything below root of this role (and name), in tree order."""
+    return [a for a in walk(root) if a.getRoleName() == role_name and (name is None or a.name == name)]
 
 
 # Lists and boxes whose insides a look at the form does not need.
@@ -592,9 +594,6 @@ class Program:
     def press(self, root, names):
         self.s.click(self.button(root, names))
 
-    def close(self):
-        self.s.kill(self.proc)
-
     def wait_exit(self, timeout=10):
         try:
             return self.proc.wait(timeout)
@@ -617,7 +616,8 @@ class Program:
             field.clear_cache()
             return has_state(field, "focused") and (not selected or whole_selection())
 
-        wait_until(f"{describe(field)} focused{' with all its text selected' if selected else ''}", ok, timeout)
+        what = f"{describe(field)} focused" + (" with all its text selected" if selected else "")
+        wait_until(what, ok, timeout)
 
     # ---- the login window ------------------------------------------------------
     def login_fields(self):
@@ -654,7 +654,8 @@ class Program:
         return self.window(MAIN_TITLE)
 
     def status_line(self):
-        labels = [a.name for a in collect(self.main(), ("label",))["label"] if a.name.startswith("当前用户：")]
+        labels = collect(self.main(), ("label",))["label"]
+        labels = [a.name for a in labels if a.name.startswith("当前用户：")]
         check(len(labels) == 1, f"one current-user line, found {labels}")
         return labels[0]
 
@@ -676,7 +677,10 @@ class Program:
         w = self.main()
         found = collect(w, ("text", "combo box", "password text"))
         names, combos, pwds = found["text"], found["combo box"], found["password text"]
-        check(len(names) == 1 and len(combos) == 1 and len(pwds) == 3, "the form: one name, one level, three password boxes")
+        check(
+            len(names) == 1 and len(combos) == 1 and len(pwds) == 3,
+            "the form: one name, one level, three password boxes",
+        )
         return {"name": names[0], "level": combos[0], "password": pwds[0], "new": pwds[1], "confirm": pwds[2]}
 
     def shown_fields(self):
@@ -699,7 +703,8 @@ class Program:
         check(len(box) == 1, f"one check box {title!r}")
         if has_state(box[0], "checked") != on:
             self.s.click(box[0])
-        wait_until(f"{title!r} {'ticked' if on else 'unticked'}", lambda: has_state(box[0], "checked") == on, timeout=5)
+        what = f"{title!r} {'ticked' if on else 'unticked'}"
+        wait_until(what, lambda: has_state(box[0], "checked") == on, timeout=5)
 
     def save(self):
         self.press(self.main(), "保存(S)")
@@ -785,9 +790,9 @@ def main(scenarios):
         sys.stdout.flush()
         os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv])
     try:
-        import pyatspi  # noqa: F401  (used once the display is up)
+        importlib.import_module("pyatspi")
     except ImportError as e:
-        print(f"SKIP: {sys.executable} cannot import pyatspi ({e}); scripts/setup.sh installs python3-pyatspi")
+        print(f"SKIP: {sys.executable} cannot import pyatspi ({e}); scripts/setup.sh installs it")
         return SKIP
 
     # No scenario may hang: a bounded run, then everything is torn down.
@@ -798,25 +803,17 @@ def main(scenarios):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     signal.setitimer(signal.ITIMER_REAL, args.timeout)
 
-    session = None
     try:
         with Session(args, args.scenario) as session:
             try:
                 scenarios[args.scenario](session)
-            except Failure:
-                shot = session.screenshot("failure")
-                print(f"screen at the failure: {shot}", flush=True)
-                try:
-                    for a in session.atspi.Registry.getDesktop(0):
-                        if a is not None:
-                            print("\n".join(dump(a)))
-                except Exception:
-                    pass
+            except Exception:
+                session.report()
                 raise
         print("PASS")
         return 0
-    except Skipped as s:
-        print(f"SKIP: {s}")
+    except Skipped as skipped:
+        print(f"SKIP: {skipped}")
         return SKIP
     except Failure as f:
         print(f"FAIL: {f}")
