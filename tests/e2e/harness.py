@@ -26,10 +26,10 @@ SKIP = 77  # ctest's SKIP_RETURN_CODE
 LOGIN_TITLE = "登陆 -用户权限管理"
 MAIN_TITLE = "用户权限管理 v2.0"
 
-# Qt's standard buttons are not translated here; accept either wording.
-YES = ("Yes", "&Yes", "是", "是(&Y)", "是(Y)")
-NO = ("No", "&No", "否", "否(&N)", "否(N)")
-OK = ("OK", "&OK", "确定")
+# Message box buttons as the accessibility tree names them (no '&').
+YES = "是(Y)"
+NO = "否(N)"
+OK = "确定"
 
 _PR_SET_PDEATHSIG = 1
 
@@ -156,6 +156,7 @@ class Session:
         try:
             self._start()
         except BaseException:
+            self.print_logs()
             self.close()
             raise
         return self
@@ -224,11 +225,13 @@ class Session:
         os.environ["DISPLAY"] = env["DISPLAY"]
         print(f"[{self.name}] display {env['DISPLAY']}, work {self.work}", flush=True)
 
-        self.spawn(["openbox", "--sm-disable"], "openbox.log")
-        wait_until(
-            "openbox",
-            lambda: "window id" in self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check_rc=False),
-        )
+        openbox = self.spawn(["openbox", "--sm-disable"], "openbox.log")
+
+        def openbox_up():
+            check(openbox.poll() is None, f"openbox exited with {openbox.poll()}")
+            return "window id" in self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check_rc=False)
+
+        wait_until("openbox", openbox_up, timeout=20)
         self.spawn([self.args.bus_launcher, "--launch-immediately"], "atspi.log")
         import pyatspi  # only now: it finds the bus through the display and the session bus
 
@@ -279,6 +282,9 @@ class Session:
                     print("\n".join(dump(app)))
         except Exception as e:
             print(f"(no accessibility tree: {e})")
+        self.print_logs()
+
+    def print_logs(self):
         for name in sorted(os.listdir(self.work)):
             if name.endswith(".log"):
                 text = self.log(name).strip()
@@ -567,6 +573,8 @@ class Program:
         answers it with the button named in answer, by a click."""
         box, got_caption, got_text = self.message_box(timeout)
         check_equal((got_caption, got_text), (caption, text), "message box (caption, text)")
+        buttons = sorted(b.name for b in collect(box, ("push button",))["push button"])
+        check_equal(buttons, sorted([NO, YES] if answer in (YES, NO) else [OK]), "the message box's buttons")
         self.press(box, answer)
         wait_until("the message box to close", lambda: not self._is_open(box), timeout=5)
 
@@ -584,15 +592,14 @@ class Program:
                 labels = [a.name for a in find_all(w, "label") if a.name]
                 raise Failure(f"unexpected message box {w.name!r}: {labels}")
 
-    def button(self, root, names):
-        names = (names,) if isinstance(names, str) else names
+    def button(self, root, name):
         every = collect(root, ("push button",))["push button"]
-        buttons = [b for b in every if b.name in names]
-        check(buttons, f"no button {names} in {describe(root)}; buttons: {[b.name for b in every]}")
+        buttons = [b for b in every if b.name == name]
+        check(len(buttons) == 1, f"no button {name!r} in {describe(root)}; buttons: {[b.name for b in every]}")
         return buttons[0]
 
-    def press(self, root, names):
-        self.s.click(self.button(root, names))
+    def press(self, root, name):
+        self.s.click(self.button(root, name))
 
     def wait_exit(self, timeout=10):
         try:
