@@ -257,6 +257,7 @@ def scenario_manage(s):
     p.expect_message(NOTICE, "删除用户成功..")
     check_equal([u[0] for u in s.users()], ["root"], "users after the deletion")
     wait_until("op1 gone from the list", lambda: [r[1] for r in p.rows()] == ["root"], timeout=5)
+    check_equal(text_of(p.fields()["name"]), "root", "the form shows the row above the deleted one")
 
     s.step("the audit trail and the database file")
     audit = [a for a in s.audit() if a[1].startswith(("user_", "password_"))]
