@@ -343,6 +343,10 @@ class Session:
         """Saves the whole screen next to the test's other artefacts."""
         out_dir = self.args.artifacts
         os.makedirs(out_dir, exist_ok=True)
+        if self._shots == 0:  # none left from an earlier run
+            for old in os.listdir(out_dir):
+                if old.startswith(f"{self.name}-") and old.endswith(".png"):
+                    os.remove(os.path.join(out_dir, old))
         self._shots += 1
         path = os.path.join(out_dir, f"{self.name}-{self._shots:02d}-{label}.png")
         try:
