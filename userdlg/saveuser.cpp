@@ -6,11 +6,6 @@
 #include "userdlg/rolvanedlg.h"
 #include "userdlg/wipe.h"
 
-namespace {
-// A name must fit the store's 32-byte field with its terminator.
-constexpr int kMaxNameBytes = 32;
-}  // namespace
-
 void CrolvaneDlg::RefuseInput(const char* szText, int nFocusId, BOOL bSelect) {
     MessageBox(szText, "警告", MB_OK | MB_ICONWARNING);
     CEdit* pEdit = static_cast<CEdit*>(GetDlgItem(nFocusId));
@@ -38,7 +33,8 @@ int CrolvaneDlg::SaveUser() {
         RefuseInput("用户名不能为空..", IDC_EDIT_NAME, FALSE);
         return 0;
     }
-    if (strName.GetLength() >= kMaxNameBytes) {
+    // The store's name field holds 31 bytes of text and the terminator.
+    if (strName.GetLength() > KEYWARD_MAX_TEXT) {
         RefuseInput("用户名长度不能超过32位..", IDC_EDIT_NAME, TRUE);
         return 0;
     }

@@ -62,6 +62,7 @@ private slots:
     void greyedEntriesCannotBeChosen();
     void returnCmdReturnsInsteadOfPosting();
     void systemMenuOnAltSpaceSendsSysCommand();
+    void cursorAndForegroundForAContextMenu();
 
 private:
     // Runs `onPopup` with the shown pop-up from inside its modal loop.
@@ -314,6 +315,21 @@ void TestMenu::systemMenuOnAltSpaceSendsSysCommand() {
     });
     ui::detail::showSystemMenu(m_host.get());
     QTRY_COMPARE(m_host->trace, QStringList({QStringLiteral("syscmd %1").arg(SC_CLOSE)}));
+}
+
+// What a context menu is placed and raised by.
+void TestMenu::cursorAndForegroundForAContextMenu() {
+    QCursor::setPos(130, 150);
+    POINT pt{};
+    QVERIFY(GetCursorPos(&pt));
+    QCOMPARE(QPoint(pt.x, pt.y), QPoint(130, 150));
+    QVERIFY(!GetCursorPos(nullptr));
+
+    QWidget other;
+    other.show();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QVERIFY(m_host->SetForegroundWindow());
+    QTRY_VERIFY(m_host->widget()->isActiveWindow());
 }
 
 QTEST_MAIN(TestMenu)
