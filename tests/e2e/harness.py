@@ -762,6 +762,10 @@ class Program:
         menus = self._open_popups()
         check(not menus, f"a pop-up menu is open: {[self.menu_entries(m) for m in menus]}")
 
+    def dismiss_menu(self):
+        self.s.key("Escape")
+        wait_until("the menu to close", lambda: not self._open_popups(), timeout=5)
+
     def command(self, row, entry):
         """Right click on a row (None: below the rows) and choose entry."""
         menu, _ = self.context_menu(row)
