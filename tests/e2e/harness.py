@@ -137,7 +137,8 @@ class Session:
             env=self.env,
             input=input_text,
             capture_output=True,
-            text=True,
+            encoding="utf-8",
+            errors="replace",
             timeout=timeout,
         )
         if check_rc and done.returncode != 0:
