@@ -2,6 +2,7 @@
 // window that is gone; message maps search the base classes; commands,
 // notifications and their reflection; Default(); the close path.
 #include "core_test_support.h"
+#include "dispatch.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "modal.h"
 #include "ui_test_support.h"
 
 namespace {

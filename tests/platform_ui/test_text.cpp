@@ -6,6 +6,7 @@
 #include <QLineEdit>
 
 #include "core_test_support.h"
+#include "cp936.h"
 
 namespace {
 
@@ -192,6 +193,42 @@ TEST_F(Text, EditRefusesCharactersCp936CannotHold) {
     CString text;
     m_edit.GetWindowText(text);
     EXPECT_EQ(text, CString("\xd3\xc3\xbb\xa7\xd5\xc5\xc8\xfd"));
+}
+
+// Limits and positions count CP936 bytes: a Chinese character two, the euro
+// sign (0x80) one.
+TEST_F(Text, LimitsAndSelectionsCountCp936Bytes) {
+    QLineEdit* edit = lineEdit();
+    edit->setFocus();
+    m_edit.SetLimitText(4);
+    struct Case {
+        QString typed;
+        QString kept;
+    } cases[] = {
+        {QStringLiteral("ab中"), QStringLiteral("ab中")},
+        {QStringLiteral("ab中c"), QStringLiteral("ab中")},
+        {QStringLiteral("€€€€€"), QStringLiteral("€€€€")},
+        {QStringLiteral("中文字"), QStringLiteral("中文")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        edit->clear();
+        typeKeys(edit, c.typed);
+        EXPECT_EQ(edit->text(), c.kept);
+    }
+    m_edit.SetLimitText(0);
+    typeKeys(edit, QStringLiteral("abcdef"));
+    EXPECT_EQ(edit->text(), QStringLiteral("中文abcdef"));
+
+    // "a€中b": bytes a=0, €=1, 中=2..3, b=4.
+    edit->setText(QStringLiteral("a€中b"));
+    m_edit.SetSel(1, 4);
+    EXPECT_EQ(edit->selectedText(), QStringLiteral("€中"));
+    int start = -1, end = -1;
+    m_edit.GetSel(start, end);
+    EXPECT_EQ(start, 1);
+    EXPECT_EQ(end, 4);
+    EXPECT_EQ(ui::detail::cp936Length(edit->text()), 5);
 }
 
 TEST_F(Text, GetWindowTextFillsTheBufferItIsGiven) {

@@ -6,7 +6,8 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "core.h"
+#include "cp936.h"
+#include "handle.h"
 #include "res/resource.h"
 
 namespace progtest {

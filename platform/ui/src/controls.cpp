@@ -9,19 +9,30 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QValidator>
+#include <climits>
 
-#include "core.h"
+#include "cp936.h"
+#include "dispatch.h"
+#include "handle.h"
+#include "icons.h"
+#include "widgets.h"
 
 namespace ui::detail {
 namespace {
 
-// Typed text must survive the trip to CP936, so refuse what it cannot hold.
+// Typed text must survive the trip to CP936, so refuse what it cannot hold;
+// the edit's limit counts CP936 bytes, as every length rule does.
 class Cp936Validator : public QValidator {
 public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
-        return encodableInCp936(input) ? Acceptable : Invalid;
+        if (!encodableInCp936(input)) return Invalid;
+        return m_limitBytes > 0 && cp936Length(input) > m_limitBytes ? Invalid : Acceptable;
     }
+    void setLimitBytes(int limit) { m_limitBytes = limit; }
+
+private:
+    int m_limitBytes = 0;  // 0: no limit
 };
 
 class StaticWidget : public QWidget {
@@ -122,19 +133,6 @@ QLineEdit* editOf(const CWnd* wnd) {
 }
 QCheckBox* checkOf(const CWnd* wnd) {
     return qobject_cast<QCheckBox*>(widgetOf(wnd));
-}
-
-// Byte offsets of CP936 text <-> character positions of the Qt text.
-int charIndexForByte(const QString& text, int byteOffset) {
-    int bytes = 0;
-    for (int i = 0; i < text.size(); ++i) {
-        if (bytes >= byteOffset) return i;
-        bytes += text.at(i).unicode() < 0x80 ? 1 : 2;
-    }
-    return int(text.size());
-}
-int byteIndexForChar(const QString& text, int charIndex) {
-    return int(toCp936(text.left(charIndex)).size());
 }
 
 }  // namespace
@@ -343,7 +341,12 @@ void CEdit::GetSel(int& nStartChar, int& nEndChar) const {
 }
 
 void CEdit::SetLimitText(UINT nMax) {
-    if (QLineEdit* e = editOf(this)) e->setMaxLength(nMax == 0 ? 32767 : int(nMax));
+    QLineEdit* e = editOf(this);
+    if (!e) return;
+    // Every edit gets its validator when it is made (createEditWidget).
+    auto* validator = static_cast<Cp936Validator*>(
+        e->findChild<QValidator*>(QString(), Qt::FindDirectChildrenOnly));
+    if (validator) validator->setLimitBytes(nMax > UINT(INT_MAX) ? 0 : int(nMax));
 }
 
 void CEdit::ReplaceSel(LPCTSTR lpszNewText, BOOL) {

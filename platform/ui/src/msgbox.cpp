@@ -5,7 +5,9 @@
 #include <QTimer>
 #include <utility>
 
-#include "core.h"
+#include "cp936.h"
+#include "handle.h"
+#include "modal.h"
 
 namespace ui {
 namespace {
