@@ -11,6 +11,7 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import (  # noqa: E402
+    Failure,
     LOGIN_TITLE,
     MAIN_TITLE,
     check,
@@ -79,11 +80,18 @@ def close(s, p):
     check_equal(p.wait_exit(10), 0, "exit status after closing the main window")
 
 
-def wait_rows(s, p, what):
-    """The list shows the store as it is now."""
-    expected = listed_rows(s)
-    wait_until(f"the list to show {expected} ({what})", lambda: p.rows() == expected, timeout=5)
-    return expected
+def wait_rows(s, p, what, names):
+    """Waits until the store holds these user names, in this order, and the
+    list shows the store as it is; returns the rows."""
+
+    def shown():
+        rows = p.rows()
+        return rows if [r[1] for r in rows] == names and rows == listed_rows(s) else None
+
+    try:
+        return wait_until(f"the list and the store to show {names} ({what})", shown, timeout=5)
+    except Failure as f:
+        raise Failure(f"{f}; the list shows {p.rows()}, the store {listed_rows(s)}") from None
 
 
 def check_no_secrets(s, secrets):
@@ -171,7 +179,7 @@ def scenario_manage(s):
     p.tick(SYS_ITEM)
     s.screenshot("new-user")
     p.save()
-    rows = wait_rows(s, p, "after saving op1")
+    rows = wait_rows(s, p, "after saving op1", ["root", "op1"])
     p.no_message_box(settle=0)
     check_equal(rows[-1], ("02", "op1", "Level_2", "1"), "op1's row, listed last")
     check_equal(s.users()[-1], ("op1", "Level_2", "0x00000001", "1"), "op1 in the store")
@@ -203,7 +211,8 @@ def scenario_manage(s):
     wait_until("the name box focused", lambda: has_state(p.fields()["name"], "focused"), timeout=5)
     p.tick(SYS_ITEM, False)
     s.key("Return")  # Save is the default button
-    rows = wait_rows(s, p, "after editing op1")
+    wait_until("the edit stored", lambda: s.users()[1][2] == "0x00000000", timeout=5)
+    rows = wait_rows(s, p, "after editing op1", ["root", "op1"])
     check_equal(rows[1], ("02", "op1", "Level_2", "0"), "op1's row after the edit")
 
     s.step("change op1's password: a wrong old one, then the right one")
@@ -238,6 +247,7 @@ def scenario_manage(s):
     for answer in (NO, YES):  # the audit trail below shows one clear only
         p.command(1, CLEAR_PWD)
         p.expect_message("确认", "确认将用户：op1 密码清空吗?", answer=answer)
+    wait_until("the clear stored", lambda: any(a[1] == "password_clear" for a in s.audit()), timeout=5)
     p.no_message_box()
     check_equal(s.store_call("op1", "", "get_user_group", "op1"), 2, "op1 logging in with the empty password")
     p.command(1, CHANGE_PWD)
@@ -289,8 +299,8 @@ def scenario_rights(s):
     for name, password, level in (("op2", "Op2-pw", 2), ("op0", "Op0-pw", 0)):
         check_equal(s.store_call("root", ROOT_PW, "add_user", name, password, level, 0), 0, f"adding {name}")
     p = log_in(s, "op2", "Op2-pw", "Level_2")
-    check_equal([r[1:3] for r in wait_rows(s, p, "at the start")],
-                [("root", "Level_4"), ("op2", "Level_2"), ("op0", "Level_0")], "the users")
+    rows = wait_rows(s, p, "at the start", ["root", "op2", "op0"])
+    check_equal([r[2] for r in rows], ["Level_4", "Level_2", "Level_0"], "the levels")
 
     s.step("op2's menu on each row")
     barred = {NEW: True, EDIT: False, CHANGE_PWD: True, CLEAR_PWD: False, DELETE: False, REFRESH: True}
@@ -321,8 +331,7 @@ def scenario_rights(s):
     check_equal(len(s.users()), 3, "the refusals left the store alone")
     check_equal(s.store_call("root", ROOT_PW, "add_user", "op3", "Op3-pw", 1, 0), 0, "adding op3")
     p.command(None, REFRESH)
-    names = [r[1] for r in wait_rows(s, p, "after Refresh")]
-    check_equal(names, ["root", "op2", "op0", "op3"], "names after Refresh")
+    wait_rows(s, p, "after Refresh", ["root", "op2", "op0", "op3"])
 
     s.step("saves that meet a store changed meanwhile fail cleanly")
     p.command(None, NEW)
@@ -344,14 +353,14 @@ def scenario_rights(s):
     p.expect_message(ERROR, "删除用户失败..")
     check_equal([r[1] for r in p.rows()], ["root", "op2", "op0", "op3"], "the list after the failed deletion")
     s.key("F5")
-    check_equal([r[1] for r in wait_rows(s, p, "after F5")], ["root", "op2", "op0", "op4"], "names after F5")
+    wait_rows(s, p, "after F5", ["root", "op2", "op0", "op4"])
 
     s.step("the longest name, in Chinese characters, typed, saved and listed")
     name = "操作员" * 5 + "A"  # 31 bytes of CP936, what the store holds
     p.command(None, NEW)
     p.fill(p.fields()["name"], name)
     p.save()
-    rows = wait_rows(s, p, "after saving the longest name")
+    rows = wait_rows(s, p, "after saving the longest name", ["root", "op2", "op0", "op4", name])
     check_equal(rows[-1], ("05", name, "Level_1", "0"), "the new row")
     check_equal(
         [a[1:] for a in s.audit() if a[0] == "op2" and a[1] != "login"],
