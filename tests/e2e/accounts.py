@@ -393,7 +393,7 @@ def scenario_rights(s):
     p = log_in(s, "op0", "Op0-pw", "Level_0")
     for row in (0, 2, None):
         p.right_click(row)
-        p.no_popup(settle=0.7)
+        p.no_popup(settle=1.0)
     close(s, p)
 
 
