@@ -1,8 +1,8 @@
 // Messages: sent ones nest, posted ones keep their order and never reach a
 // window that is gone; message maps search the base classes; commands,
 // notifications and their reflection; Default(); the close path.
-#include "core_test_support.h"
 #include "dispatch.h"
+#include "ui_test.h"
 
 namespace {
 

@@ -248,6 +248,7 @@ BOOL CMenu::TrackPopupMenu(UINT nFlags, int x, int y, CWnd* pWnd, const RECT*) {
         ui::detail::runModalHook(ui::ModalKind::PopupMenu, ui::detail::wndOf(owner));
     });
     menu->exec(QPoint(x, y));
+    ui::detail::runModalEndHook(ui::ModalKind::PopupMenu, ui::detail::wndOf(owner));
 
     if (nFlags & TPM_RETURNCMD) return BOOL(chosen);
     if (chosen) ui::detail::postMessage(owner, WM_COMMAND, WPARAM(chosen), 0);
