@@ -47,6 +47,7 @@ protected:
     void OnSysCommand(UINT nID, LPARAM lParam);
     void OnPaint();
     HCURSOR OnQueryDragIcon();
+    void OnPermissionItems();
     LRESULT OnStartLogin(WPARAM wParam, LPARAM lParam);
     LRESULT OnLimitsChanged(WPARAM wParam, LPARAM lParam);
     void OnSelectAll();
