@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config git clang-format
   qt6-base-dev qt6-base-dev-tools
   qt6-qpa-plugins      # the vnc platform plugin (offscreen and xcb ship with libqt6gui6)
   libqt6gui6
