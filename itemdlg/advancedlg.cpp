@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "res/resource.h"
-#include "userdlg/rolvanedlg.h"  // WM_LIMITS_CHANGED, which the owner answers
 
 namespace {
 

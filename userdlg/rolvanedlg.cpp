@@ -7,7 +7,6 @@
 #include "app/aboutdlg.h"
 #include "app/iconpaint.h"
 #include "app/logindlg.h"
-#include "itemdlg/advancedlg.h"
 #include "res/resource.h"
 
 const char* LevelText(int level, char* szOther) {

@@ -2,11 +2,11 @@
 // panel of permission check boxes.
 #pragma once
 
+#include "itemdlg/advancedlg.h"  // WM_LIMITS_CHANGED
 #include "store/keyward.h"
 #include "ui/framework.h"
 
 constexpr UINT WM_START_LOGIN = 2025;
-constexpr UINT WM_LIMITS_CHANGED = 2029;
 
 enum EditMode : int32_t {
     ModeNew = 0,       // entering a new user
