@@ -3,6 +3,7 @@
 // that keep it open, and the main dialog's button and panel.
 #include <QAbstractItemView>
 #include <QAction>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
@@ -496,6 +497,39 @@ TEST_F(ItemEditorTest, ClosingTellsTheOwnerOnlyAfterAChange) {
                    }});
     // The editor lists once per opening; the panel once after the change.
     EXPECT_EQ(limitsChanged, 3);
+}
+
+// What an operator sees, with the edit box open over the entry row's name.
+// Set ROLVANE_SCREENSHOT_DIR to keep the picture.
+TEST_F(ItemEditorTest, EditorIsDrawnWithTheEditBoxOverTheCell) {
+    fakestore::script().items.push_back(fakestore::item("motion", cp("运动控制").c_str()));
+    CAdvanceDlg dlg;
+    runEditor(dlg, [](CAdvanceDlg& d) {
+        QTest::mouseDClick(viewOf(d)->viewport(), Qt::LeftButton, {}, cellCenter(d, 2, 1));
+        ASSERT_TRUE(waitFor([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()); }));
+        QWidget* edit = QApplication::focusWidget();
+        QTest::sendKeyEvent(QTest::Click, widget(&d)->windowHandle(), Qt::Key_unknown,
+                            QStringLiteral("io"), Qt::NoModifier);
+        const QImage image = widget(&d)->grab().toImage();
+        const QByteArray dir = qgetenv("ROLVANE_SCREENSHOT_DIR");
+        if (!dir.isEmpty()) image.save(QString::fromLocal8Bit(dir) + "/itemdlg.png");
+        // The dialog's own background shows left of the list.
+        EXPECT_EQ(QColor(image.pixel(1, image.height() / 2)), QColor(244, 244, 244));
+        // The edit box stands exactly on the cell and shows the typed text.
+        CRect cell;
+        d.m_list.GetSubItemRect(2, 1, LVIR_BOUNDS, cell);
+        const QRect onDialog(edit->mapTo(widget(&d), QPoint(0, 0)), edit->size());
+        EXPECT_EQ(onDialog.size(), QSize(cell.Width(), cell.Height()));
+        EXPECT_EQ(onDialog.topLeft(),
+                  viewOf(d)->viewport()->mapTo(widget(&d), QPoint(cell.left, cell.top)));
+        const QRgb paper = image.pixel(onDialog.right() - 3, onDialog.center().y());
+        int ink = 0;
+        for (int x = onDialog.left() + 2; x < onDialog.left() + 30; ++x)
+            for (int y = onDialog.top() + 2; y < onDialog.bottom() - 1; ++y)
+                ink += image.pixel(x, y) != paper;
+        EXPECT_GT(ink, 10);
+        QTest::keyClick(widget(&d)->windowHandle(), Qt::Key_Escape);
+    });
 }
 
 }  // namespace
