@@ -5,7 +5,9 @@
 #include <QScrollBar>
 #include <QTreeView>
 #include <QWheelEvent>
+#include <algorithm>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,10 +21,6 @@ using uitest::CoreTest;
 
 constexpr int kListId = 4001;
 constexpr int kOtherId = 4002;
-
-UINT Key(UINT row, UINT col) {
-    return (row << 16) | col;
-}
 
 // Opens the control's state to the tests.
 class Probe : public CEditListCtrlEx {
@@ -133,166 +131,103 @@ protected:
 
 // ---- rules ------------------------------------------------------------------------
 
-struct RuleCase {
-    const char* name;
-    std::function<std::vector<int>(Probe&)> ops;  // returns what the calls returned
-    std::vector<int> results;
-    std::vector<UINT> edits;
-    std::vector<std::pair<UINT, int>> combos;
-};
+// Runs a script of rule operations, one a word group separated by ";":
+// "E r c" SetEditCell, "C r c i" SetComboCell, "R r c" SetReadOnlyCell,
+// "L text" AddComboList ("|" for ";", "L null" passes null). Returns what
+// they returned.
+std::string runRuleScript(Probe& list, const std::string& script) {
+    std::istringstream ops(script);
+    std::string op, results;
+    while (std::getline(ops, op, ';')) {
+        std::istringstream words(op);
+        std::string what, text;
+        int a = 0, b = 0, c = 0;
+        words >> what;
+        int r = 0;
+        if (what == "E") {
+            words >> a >> b;
+            r = list.SetEditCell(a, b);
+        } else if (what == "C") {
+            words >> a >> b >> c;
+            r = list.SetComboCell(a, b, c);
+        } else if (what == "R") {
+            words >> a >> b;
+            list.SetReadOnlyCell(a, b);
+            continue;
+        } else {
+            words >> text;
+            std::replace(text.begin(), text.end(), '|', ';');
+            r = list.AddComboList(text == "null" ? nullptr : text.c_str());
+        }
+        results += (results.empty() ? "" : " ") + std::to_string(r);
+    }
+    return results;
+}
+
+// The rules in vector order: "E 3/1", "C */2=0" ...
+std::string rulesOf(const Probe& list) {
+    auto part = [](UINT v) { return v == CELL_ANY ? std::string("*") : std::to_string(v); };
+    std::string out;
+    for (UINT key : list.EditRules()) out += " E " + part(key >> 16) + "/" + part(key & 0xffff);
+    for (const auto& [key, index] : list.ComboRules())
+        out += " C " + part(key >> 16) + "/" + part(key & 0xffff) + "=" + std::to_string(index);
+    return out.empty() ? out : out.substr(1);
+}
 
 TEST_F(EditList, RuleOperationsKeepTheKindsApartAndHonourWildcards) {
-    const UINT any = CELL_ANY;
-    const std::vector<RuleCase> cases = {
-        {"same edit cell twice is one rule",
-         [](Probe& l) {
-             return std::vector{l.SetEditCell(2, 1), l.SetEditCell(2, 1)};
-         },
-         {0, 0},
-         {Key(2, 1)},
-         {}},
-        {"whole column replaces narrower edit rules on it only",
-         [](Probe& l) {
-             return std::vector{l.SetEditCell(3, 2), l.SetEditCell(3, 1), l.SetEditCell(4, 2),
-                                l.SetEditCell(-1, 2)};
-         },
-         {0, 0, 0, 0},
-         {Key(3, 1), Key(any, 2)},
-         {}},
-        {"whole row replaces narrower edit rules on it only",
-         [](Probe& l) {
-             return std::vector{l.SetEditCell(3, 2), l.SetEditCell(4, 2), l.SetEditCell(3, -1)};
-         },
-         {0, 0, 0},
-         {Key(4, 2), Key(3, any)},
-         {}},
-        {"whole row and whole column of one kind may overlap",
-         [](Probe& l) {
-             return std::vector{l.SetEditCell(5, -1), l.SetEditCell(-1, 1)};
-         },
-         {0, 0},
-         {Key(5, any), Key(any, 1)},
-         {}},
-        {"an edit column removes an overlapping combo rule",
-         [](Probe& l) {
-             return std::vector{l.AddComboList("a;b"), l.SetComboCell(4, 2, 0),
-                                l.SetEditCell(-1, 2)};
-         },
-         {0, 0, 0},
-         {Key(any, 2)},
-         {}},
-        {"a combo rule removes overlapping edit rules",
-         [](Probe& l) {
-             return std::vector{l.AddComboList("a"), l.SetEditCell(1, 1), l.SetEditCell(2, 1),
-                                l.SetEditCell(1, 2), l.SetComboCell(-1, 1, 0)};
-         },
-         {0, 0, 0, 0, 0},
-         {Key(1, 2)},
-         {{Key(any, 1), 0}}},
-        {"an exact combo rule only changes its list",
-         [](Probe& l) {
-             return std::vector{l.AddComboList("a"), l.AddComboList("b"), l.SetComboCell(1, 1, 0),
-                                l.SetComboCell(2, 1, 0), l.SetComboCell(1, 1, 1)};
-         },
-         {0, 1, 0, 0, 0},
-         {},
-         {{Key(1, 1), 1}, {Key(2, 1), 0}}},
-        {"bad arguments change nothing",
-         [](Probe& l) {
-             return std::vector{
-                 l.SetEditCell(1, 1),      l.SetEditCell(-2, 1),     l.SetEditCell(1, -5),
-                 l.SetComboCell(1, 1, 0),  l.AddComboList("x"),      l.SetComboCell(1, 2, 1),
-                 l.SetComboCell(1, 2, -1), l.SetComboCell(-3, 2, 0), l.AddComboList(nullptr)};
-         },
-         {0, -1, -1, -1, 0, -1, -1, -1, -1},
-         {Key(1, 1)},
-         {}},
-        {"rows and columns a key cannot hold are refused",
-         [](Probe& l) {
-             return std::vector{l.SetEditCell(65534, 0), l.SetEditCell(65535, 0),
-                                l.SetEditCell(0, 70000), l.AddComboList("x"),
-                                l.SetComboCell(4464 + 65536, 1, 0)};
-         },
-         {0, -1, -1, 0, -1},
-         {Key(65534, 0)},
-         {}},
-        {"read-only removes a broader rule whole",
-         [](Probe& l) {
-             l.SetEditCell(-1, 1);
-             l.SetEditCell(2, 2);
-             l.SetReadOnlyCell(5, 1);
-             return std::vector<int>{};
-         },
-         {},
-         {Key(2, 2)},
-         {}},
-        {"read-only everywhere removes every rule of both kinds",
-         [](Probe& l) {
-             l.AddComboList("a");
-             l.SetEditCell(1, -1);
-             l.SetEditCell(2, 2);
-             l.SetComboCell(7, 0, 0);
-             l.SetReadOnlyCell(-1, -1);
-             return std::vector<int>{};
-         },
-         {},
-         {},
-         {}},
-        {"read-only of a row a key cannot hold touches no other row",
-         [](Probe& l) {
-             l.SetEditCell(4464, 1);
-             l.SetReadOnlyCell(4464 + 65536, -1);
-             l.SetReadOnlyCell(-7, -1);
-             return std::vector<int>{};
-         },
-         {},
-         {Key(4464, 1)},
-         {}},
+    struct Case {
+        const char* script;
+        const char* results;
+        const char* rules;
     };
-    for (const RuleCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    const Case cases[] = {
+        // Same cell twice is one rule.
+        {"E 2 1; E 2 1", "0 0", "E 2/1"},
+        // A whole column or row replaces the narrower rules on it only.
+        {"E 3 2; E 3 1; E 4 2; E -1 2", "0 0 0 0", "E 3/1 E */2"},
+        {"E 3 2; E 4 2; E 3 -1", "0 0 0", "E 4/2 E 3/*"},
+        // A whole row and a whole column of one kind may overlap.
+        {"E 5 -1; E -1 1", "0 0", "E 5/* E */1"},
+        // The kinds never overlap: each new rule removes the other kind's.
+        {"L a|b; C 4 2 0; E -1 2", "0 0 0", "E */2"},
+        {"L a; E 1 1; E 2 1; E 1 2; C -1 1 0", "0 0 0 0 0", "E 1/2 C */1=0"},
+        // An exact combo rule only changes its list.
+        {"L a; L b; C 1 1 0; C 2 1 0; C 1 1 1", "0 1 0 0 0", "C 1/1=1 C 2/1=0"},
+        // Bad arguments change nothing.
+        {"E 1 1; E -2 1; E 1 -5; C 1 1 0; L x; C 1 2 1; C 1 2 -1; C -3 2 0; L null",
+         "0 -1 -1 -1 0 -1 -1 -1 -1", "E 1/1"},
+        // Rows and columns a key cannot hold are refused, not folded onto others.
+        {"E 65534 0; E 65535 0; E 0 70000; L x; C 70000 1 0", "0 -1 -1 0 -1", "E 65534/0"},
+        {"E 4464 1; R 70000 -1; R -7 -1", "0", "E 4464/1"},
+        // Read-only removes a broader rule whole; everywhere removes all.
+        {"E -1 1; E 2 2; R 5 1", "0 0", "E 2/2"},
+        {"L a; E 1 -1; E 2 2; C 7 0 0; R -1 -1", "0 0 0 0", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
         Probe list;
-        EXPECT_EQ(c.ops(list), c.results);
-        EXPECT_EQ(list.EditRules(), c.edits);
-        EXPECT_EQ(list.ComboRules(), c.combos);
+        EXPECT_EQ(runRuleScript(list, c.script), c.results);
+        EXPECT_EQ(rulesOf(list), c.rules);
     }
 }
 
 TEST_F(EditList, DeletingRowsDropsTheirRulesOnlyAndKeepsOptionLists) {
-    ASSERT_EQ(m_list->AddComboList("a;b"), 0);
-    m_list->SetEditCell(3, 1);
-    m_list->SetEditCell(-1, 2);
-    m_list->SetEditCell(5, 1);
-    m_list->SetComboCell(6, 0, 0);
+    runRuleScript(*m_list, "L a|b; E 3 1; E -1 2; E 5 1; C 6 0 0");
     ASSERT_TRUE(m_list->DeleteItem(3));
-    // Later rows keep their old numbers; the whole-column rule overlapped row 3.
-    EXPECT_EQ(m_list->EditRules(), std::vector<UINT>({Key(5, 1)}));
-    EXPECT_EQ(m_list->ComboRules(), (std::vector<std::pair<UINT, int>>{{Key(6, 0), 0}}));
+    // Later rows keep their numbers; the whole-column rule overlapped row 3.
+    EXPECT_EQ(rulesOf(*m_list), "E 5/1 C 6/0=0");
     EXPECT_EQ(cell(3, 1), "name4");
 
     ASSERT_TRUE(m_list->DeleteAllItems());
-    EXPECT_TRUE(m_list->EditRules().empty());
-    EXPECT_TRUE(m_list->ComboRules().empty());
+    EXPECT_EQ(rulesOf(*m_list), "");
     EXPECT_EQ(m_list->AddComboList("c"), 1);
-    EXPECT_EQ(m_list->GetComboList(0), CString("a;b"));
-}
-
-TEST_F(EditList, OptionListsCopyOutWhole) {
-    ASSERT_EQ(m_list->AddComboList("alpha;beta"), 0);
-    char big[32];
-    EXPECT_EQ(m_list->GetComboList(0, big), 0);
-    EXPECT_STREQ(big, "alpha;beta");
-    EXPECT_EQ(m_list->GetComboList(1, big), -1);
-    EXPECT_EQ(m_list->GetComboList(0, static_cast<LPTSTR>(nullptr)), -1);
-    EXPECT_EQ(m_list->GetComboList(7), CString());
-
-    // The sized form refuses a buffer one byte short and leaves it empty.
-    char exact[11];
-    char shortBuf[10] = "garbage";
+    // The sized copy refuses a buffer one byte short and leaves it empty.
+    char exact[4], tooShort[3] = "xy";
     EXPECT_EQ(m_list->GetComboList(0, exact, int(sizeof exact)), 0);
-    EXPECT_STREQ(exact, "alpha;beta");
-    EXPECT_EQ(m_list->GetComboList(0, shortBuf, int(sizeof shortBuf)), -1);
-    EXPECT_STREQ(shortBuf, "");
+    EXPECT_STREQ(exact, "a;b");
+    EXPECT_EQ(m_list->GetComboList(0, tooShort, int(sizeof tooShort)), -1);
+    EXPECT_STREQ(tooShort, "");
+    EXPECT_EQ(m_list->GetComboList(2, exact), -1);
 }
 
 TEST_F(EditList, OptionListsSkipEmptyItemsAndKeepTheirOrder) {
@@ -313,55 +248,6 @@ TEST_F(EditList, OptionListsSkipEmptyItemsAndKeepTheirOrder) {
         EXPECT_EQ(shown, items);
         key(Qt::Key_Escape);
         EXPECT_FALSE(m_list->Combo()->IsWindowVisible());
-    }
-}
-
-// ---- editing through real input ------------------------------------------------------
-
-TEST_F(EditList, EditorsCarryTheirClassesStylesAndIds) {
-    m_list->SetEditCell(1, 1);
-    m_list->AddComboList("x;y");
-    m_list->SetComboCell(1, 2, 0);
-    doubleClick(1, 1);
-    ASSERT_TRUE(editorOpen(m_list->Edit()));
-    key(Qt::Key_Escape);
-    doubleClick(1, 2);
-    ASSERT_TRUE(editorOpen(m_list->Combo()));
-    key(Qt::Key_Escape);
-
-    CMEdit* edit = m_list->Edit();
-    CMComboBox* combo = m_list->Combo();
-    EXPECT_STREQ(edit->GetRuntimeClass()->m_lpszClassName, "CMEdit");
-    EXPECT_TRUE(edit->IsKindOf(RUNTIME_CLASS(CEdit)));
-    EXPECT_FALSE(edit->IsKindOf(RUNTIME_CLASS(CComboBox)));
-    EXPECT_STREQ(combo->GetRuntimeClass()->m_lpszClassName, "CMComboBox");
-    EXPECT_TRUE(m_list->IsKindOf(RUNTIME_CLASS(CListCtrl)));
-    EXPECT_EQ(edit->GetStyle() & ~WS_VISIBLE, 0x40801084u);
-    EXPECT_EQ(combo->GetStyle() & ~WS_VISIBLE, 0x40000083u);
-    EXPECT_EQ(edit->GetDlgCtrlID(), 65521);
-    EXPECT_EQ(combo->GetDlgCtrlID(), 65522);
-    EXPECT_EQ(edit->GetParent(), m_list.get());
-    EXPECT_EQ(edit->GetFont(), m_list->GetFont());
-}
-
-TEST_F(EditList, EditorCoversTheCellScrolledOrNot) {
-    m_list->SetEditCell(-1, 2);
-    for (int row : {2, 150}) {
-        SCOPED_TRACE(row);
-        m_list->EnsureVisible(row, FALSE);
-        QCoreApplication::processEvents();
-        doubleClick(row, 2);
-        ASSERT_TRUE(editorOpen(m_list->Edit()));
-        CRect cellRect;
-        m_list->GetSubItemRect(row, 2, LVIR_BOUNDS, cellRect);
-        const QWidget* w = ui::detail::widgetOf(m_list->Edit());
-        EXPECT_EQ(w->geometry(),
-                  QRect(cellRect.left, cellRect.top, cellRect.Width(), cellRect.Height()));
-        EXPECT_EQ(w->parentWidget(), view()->viewport());
-        // The text is the cell's, all of it selected.
-        EXPECT_EQ(qobject_cast<const QLineEdit*>(w)->selectedText(),
-                  QStringLiteral("title%1").arg(row));
-        key(Qt::Key_Escape);
     }
 }
 
@@ -417,20 +303,6 @@ TEST_F(EditList, EveryEndOfEditCommitsButEscape) {
     }
 }
 
-TEST_F(EditList, ClickingInsideTheOpenEditorKeepsItOpen) {
-    m_list->SetEditCell(1, 1);
-    doubleClick(1, 1);
-    ASSERT_TRUE(editorOpen(m_list->Edit()));
-    QWidget* w = ui::detail::widgetOf(m_list->Edit());
-    click(Qt::LeftButton, w->mapTo(m_host->widget(), w->rect().center()));
-    EXPECT_TRUE(editorOpen(m_list->Edit()));
-    // The click placed the caret at the end; Enter ends the edit instead of
-    // starting a new line.
-    type("x");
-    key(Qt::Key_Return);
-    EXPECT_EQ(cell(1, 1), "name1x");
-}
-
 TEST_F(EditList, NotifyModeOffersTheTextAndWaitsForTheParent) {
     m_list->SetAutoApply(FALSE);
     m_list->SetEditCell(3, 2);
@@ -475,25 +347,6 @@ TEST_F(EditList, NotifyModeOffersTheTextAndWaitsForTheParent) {
     EXPECT_EQ(cell(3, 2), "def");
     EXPECT_TRUE(m_host->trace.isEmpty());
     EXPECT_EQ(m_list->EditItem(), -1);
-}
-
-TEST_F(EditList, ReadOnlyCellRecordsTheDoubleClickAndOpensNothing) {
-    m_list->SetEditCell(1, 1);
-    doubleClick(2, 2);
-    EXPECT_EQ(m_list->EditItem(), 2);
-    EXPECT_EQ(m_list->EditSubItem(), 2);
-    EXPECT_EQ(m_list->Edit(), nullptr);
-    EXPECT_EQ(m_list->Combo(), nullptr);
-    // Keys go on as usual with no editor open.
-    MSG enter{m_list->m_hWnd, WM_KEYDOWN, VK_RETURN, 0};
-    MSG tab{m_list->m_hWnd, WM_KEYDOWN, VK_TAB, 0};
-    MSG escape{m_list->m_hWnd, WM_KEYDOWN, VK_ESCAPE, 0};
-    EXPECT_FALSE(m_list->PreTranslateMessage(&enter));
-    EXPECT_FALSE(m_list->PreTranslateMessage(&tab));
-    EXPECT_FALSE(m_list->PreTranslateMessage(&escape));
-
-    click(Qt::LeftButton, toWindow(cellCenter(4, 2)));
-    EXPECT_EQ(m_list->GetClickedText(), CString("title4"));
 }
 
 TEST_F(EditList, ComboCommitsOnChoosingAndKeepsTheCellWithoutAChoice) {

@@ -139,36 +139,14 @@ protected:
     }
 };
 
-TEST_F(ItemEditorTest, ListsTheItemsAndTheEntryRow) {
-    addItems(1);
-    CAdvanceDlg dlg;
-    const INT_PTR result = runEditor(dlg, [](CAdvanceDlg& d) {
-        CString caption;
-        d.GetWindowText(caption);
-        EXPECT_EQ(caption.str(), cp("权限项列表"));
-        EXPECT_EQ(d.m_nItemCount, 2);
-        EXPECT_EQ(d.m_list.GetItemCount(), 3);
-        EXPECT_EQ(rowOf(d, 0), std::vector<std::string>({"1", "sys_limit", cp("系统权限")}));
-        EXPECT_EQ(rowOf(d, 1), std::vector<std::string>({"2", "item1", "Titem1"}));
-        EXPECT_EQ(rowOf(d, 2), std::vector<std::string>({"*", "", ""}));
-        CRect rect;
-        d.m_list.GetWindowRect(&rect);
-        EXPECT_EQ(d.m_list.GetColumnWidth(0), rect.Width() / 6);
-        EXPECT_EQ(d.m_list.GetColumnWidth(2), rect.Width() / 3 + 25);
-        EXPECT_EQ(d.m_list.GetExtendedStyle(), 0x21u);
-        // Item rows are read-only: a double click opens nothing.
-        QTest::mouseDClick(viewOf(d)->viewport(), Qt::LeftButton, {}, cellCenter(d, 1, 1));
-        EXPECT_FALSE(qobject_cast<QLineEdit*>(QApplication::focusWidget()));
-    });
-    EXPECT_EQ(result, IDCANCEL);
-}
-
 TEST_F(ItemEditorTest, AddsOnceBothCellsHoldTextInEitherOrder) {
     for (const bool nameFirst : {true, false}) {
         SCOPED_TRACE(nameFirst ? "name first" : "title first");
         SetUp();
         CAdvanceDlg dlg;
         runEditor(dlg, [&](CAdvanceDlg& d) {
+            EXPECT_EQ(rowOf(d, 0), std::vector<std::string>({"1", "sys_limit", cp("系统权限")}));
+            EXPECT_EQ(rowOf(d, 1), std::vector<std::string>({"*", "", ""}));
             typeInto(d, 1, nameFirst ? 1 : 2, nameFirst ? "motion" : "运动控制");
             EXPECT_TRUE(storeWrites().empty());
             EXPECT_EQ(d.m_list.GetItemText(1, 0).str(), "*");
@@ -283,20 +261,6 @@ TEST_F(ItemEditorTest, WithoutSysLimitEditsAreRefusedNamingItsTitle) {
     EXPECT_TRUE(storeWrites().empty());
 }
 
-TEST_F(ItemEditorTest, MenuOffersOnlyDeletingTheLastItem) {
-    addItems(1);
-    CAdvanceDlg dlg;
-    runEditor(dlg, [](CAdvanceDlg& d) {
-        const std::map<UINT, std::string> only = {{ID_USER_DELETE, cp("删除最后一个权限项")}};
-        EXPECT_EQ(rightClick(d, 0), only);
-        EXPECT_EQ(rightClick(d, 2), only);  // the entry row too
-        EXPECT_TRUE(rightClick(d, -1).empty());
-        fakestore::script().group = 0;
-        EXPECT_TRUE(rightClick(d, 0).empty());
-    });
-    EXPECT_TRUE(storeWrites().empty());
-}
-
 TEST_F(ItemEditorTest, DeletesTheLastItemAfterTheQuestion) {
     addItems(2);
     MessageBoxScript boxes;
@@ -304,7 +268,14 @@ TEST_F(ItemEditorTest, DeletesTheLastItemAfterTheQuestion) {
     boxes.expect(IDYES);
     CAdvanceDlg dlg;
     runEditor(dlg, [&](CAdvanceDlg& d) {
-        rightClick(d, 0, ID_USER_DELETE);
+        // The same single entry on any row, none below the rows or for level 0.
+        const std::map<UINT, std::string> only = {{ID_USER_DELETE, cp("删除最后一个权限项")}};
+        EXPECT_EQ(rightClick(d, 3), only);
+        EXPECT_TRUE(rightClick(d, -1).empty());
+        fakestore::script().group = 0;
+        EXPECT_TRUE(rightClick(d, 0).empty());
+        fakestore::script().group = 4;
+        EXPECT_EQ(rightClick(d, 0, ID_USER_DELETE), only);
         EXPECT_EQ(d.m_nItemCount, 3);
         rightClick(d, 0, ID_USER_DELETE);
         EXPECT_EQ(d.m_nItemCount, 2);
@@ -364,18 +335,6 @@ TEST_F(ItemEditorTest, DeleteRefusals) {
         EXPECT_EQ(boxes.shown().back().type, kNotice);
         EXPECT_EQ(storeWrites(), c.writes);
     }
-}
-
-TEST_F(ItemEditorTest, EmptyStoreListsOnlyTheEntryRowAndDeletesNothing) {
-    fakestore::script().items.clear();
-    CAdvanceDlg dlg;
-    runEditor(dlg, [](CAdvanceDlg& d) {
-        EXPECT_EQ(d.m_list.GetItemCount(), 1);
-        EXPECT_EQ(rowOf(d, 0), std::vector<std::string>({"*", "", ""}));
-        EXPECT_FALSE(rightClick(d, 0, ID_USER_DELETE).empty());
-        EXPECT_EQ(d.m_list.GetItemCount(), 1);
-    });
-    EXPECT_TRUE(storeWrites().empty());
 }
 
 TEST_F(ItemEditorTest, ThirtyTwoItemsHaveNoEntryRowUntilOneGoes) {
