@@ -47,6 +47,13 @@ ON_BN_CLICKED(IDC_BTN_ITEMS, OnPermissionItems)
 ON_MESSAGE(WM_LIMITS_CHANGED, OnLimitsChanged)
 ON_BN_CLICKED(IDC_CHECK_ALL, OnSelectAll)
 ON_NOTIFY(LVN_ITEMCHANGED, IDC_USER_LIST, OnUserListItemChanged)
+ON_NOTIFY(NM_RCLICK, IDC_USER_LIST, OnRClickUserList)
+ON_COMMAND(ID_USER_NEW, OnNewUser)
+ON_COMMAND(ID_USER_EDIT, OnEditUser)
+ON_COMMAND(ID_USER_DELETE, OnDeleteUser)
+ON_COMMAND(ID_USER_REFRESH, OnRefreshList)
+ON_COMMAND(ID_USER_CHANGEPWD, OnChangePassword)
+ON_COMMAND(ID_USER_CLEARPWD, OnClearPassword)
 END_MESSAGE_MAP()
 
 BOOL CrolvaneDlg::OnInitDialog() {
@@ -260,11 +267,6 @@ void CrolvaneDlg::ApplyEditMode() {
         case ModeBrowse:
             break;
     }
-}
-
-void CrolvaneDlg::OnOK() {
-    // Saving a user arrives with the save commands; Save never closes the
-    // dialog.
 }
 
 void CrolvaneDlg::OnCancel() {

@@ -8,6 +8,9 @@
 
 constexpr UINT WM_START_LOGIN = 2025;
 
+// Texts are counted in bytes of CP936, so a Chinese character counts two.
+constexpr int kMaxPasswordBytes = 16;
+
 enum EditMode : int32_t {
     ModeNew = 0,       // entering a new user
     ModeEdit = 1,      // editing the user of m_curRow
@@ -33,6 +36,11 @@ public:
     void DestroyPermissionPanel();
     uint32_t CollectPermissionMask();
 
+    // 1 when saved or changed, 0 when refused or failed (the operator has
+    // been told why).
+    int SaveUser();
+    int SavePassword();
+
     virtual void OnClose();
 
 protected:
@@ -52,6 +60,17 @@ protected:
     LRESULT OnLimitsChanged(WPARAM wParam, LPARAM lParam);
     void OnSelectAll();
     void OnUserListItemChanged(NMHDR* pNMHDR, LRESULT* pResult);
+    void OnRClickUserList(NMHDR* pNMHDR, LRESULT* pResult);
+    void OnNewUser();
+    void OnEditUser();
+    void OnDeleteUser();
+    void OnRefreshList();
+    void OnChangePassword();
+    void OnClearPassword();
+
+    // A refusal of the input: the warning, then the focus to the field
+    // concerned, its whole text selected when bSelect.
+    void RefuseInput(const char* szText, int nFocusId, BOOL bSelect);
 
     DECLARE_MESSAGE_MAP()
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core.h"
+#include "handle.h"
 
 namespace {
 

@@ -49,6 +49,12 @@ void log(std::string entry) {
 std::string text(const char* s) {
     return s ? std::string(s) : std::string("null");
 }
+std::vector<UserRecord>::iterator findUser(const char* name) {
+    auto& users = script().users;
+    return std::find_if(users.begin(), users.end(), [&](const UserRecord& r) {
+        return name && std::strncmp(r.name, name, sizeof(r.name)) == 0;
+    });
+}
 }  // namespace
 
 }  // namespace fakestore
@@ -129,28 +135,33 @@ int get_user_list(UserRecord* buf) {
 int add_user(const char* name, const char* password, int level, uint32_t mask) {
     log("add_user(" + text(name) + "," + text(password) + "," + std::to_string(level) + "," +
         std::to_string(mask) + ")");
-    return 0;
+    if (script().addUserResult == 0) script().users.push_back(user(name, level, mask));
+    return script().addUserResult;
 }
 
 int change_user(const char* cur, const char* name, int level, uint32_t mask) {
     log("change_user(" + text(cur) + "," + text(name) + "," + std::to_string(level) + "," +
         std::to_string(mask) + ")");
-    return 0;
+    const auto it = findUser(cur);
+    if (script().changeUserResult == 0 && it != script().users.end()) *it = user(name, level, mask);
+    return script().changeUserResult;
 }
 
 int del_user(const char* name) {
     log("del_user(" + text(name) + ")");
-    return 0;
+    const auto it = findUser(name);
+    if (script().delUserResult == 0 && it != script().users.end()) script().users.erase(it);
+    return script().delUserResult;
 }
 
 int change_pwd(const char* name, const char* oldPwd, const char* newPwd) {
     log("change_pwd(" + text(name) + "," + text(oldPwd) + "," + text(newPwd) + ")");
-    return 0;
+    return script().changePwdResult;
 }
 
 int clear_pwd(const char* name) {
     log("clear_pwd(" + text(name) + ")");
-    return 0;
+    return script().clearPwdResult;
 }
 
 int get_limit_list(LimitRecord* buf) {

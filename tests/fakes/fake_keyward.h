@@ -24,6 +24,12 @@ struct Script {
     uint32_t limit = 0xFFFFFFFFu;
     int curUsersResult = 0;
     std::string curUser;  // set by a successful login
+    // Results of the calls that write; a success also changes `users`.
+    int addUserResult = 0;
+    int changeUserResult = 0;
+    int delUserResult = 0;
+    int changePwdResult = 0;
+    int clearPwdResult = 0;
 };
 
 Script& script();

@@ -6,6 +6,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "menus.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -25,7 +26,11 @@ protected:
     void OnNew() { trace << "new"; }
     void OnEdit() { trace << "edit"; }
     void OnRefresh() { trace << "refresh"; }
-    void OnSysCommand(UINT nID, LPARAM) { trace << QStringLiteral("syscmd %1").arg(nID); }
+    // Alt+Space arrives as SC_KEYMENU; the default handling shows the menu.
+    void OnSysCommand(UINT nID, LPARAM lParam) {
+        trace << QStringLiteral("syscmd %1").arg(nID);
+        if ((nID & 0xFFF0) == SC_KEYMENU) CWnd::OnSysCommand(nID, lParam);
+    }
     DECLARE_MESSAGE_MAP()
 };
 
@@ -62,6 +67,7 @@ private slots:
     void greyedEntriesCannotBeChosen();
     void returnCmdReturnsInsteadOfPosting();
     void systemMenuOnAltSpaceSendsSysCommand();
+    void cursorAndForegroundForAContextMenu();
 
 private:
     // Runs `onPopup` with the shown pop-up from inside its modal loop.
@@ -306,7 +312,8 @@ void TestMenu::systemMenuOnAltSpaceSendsSysCommand() {
     });
     QVERIFY(QTest::qWaitForWindowActive(m_host->widget()));
     QTest::keyClick(m_host->window(), Qt::Key_Space, Qt::AltModifier);
-    QTRY_COMPARE(m_host->trace, QStringList({QStringLiteral("syscmd %1").arg(kAbout)}));
+    QTRY_COMPARE(m_host->trace, QStringList({QStringLiteral("syscmd %1").arg(SC_KEYMENU),
+                                             QStringLiteral("syscmd %1").arg(kAbout)}));
     QCOMPARE(shownAt, m_host->widget()->mapToGlobal(QPoint(0, 0)));
 
     m_host->trace.clear();
@@ -316,6 +323,21 @@ void TestMenu::systemMenuOnAltSpaceSendsSysCommand() {
     });
     ui::detail::showSystemMenu(m_host.get());
     QTRY_COMPARE(m_host->trace, QStringList({QStringLiteral("syscmd %1").arg(SC_CLOSE)}));
+}
+
+// What a context menu is placed and raised by.
+void TestMenu::cursorAndForegroundForAContextMenu() {
+    QCursor::setPos(130, 150);
+    POINT pt{};
+    QVERIFY(GetCursorPos(&pt));
+    QCOMPARE(QPoint(pt.x, pt.y), QPoint(130, 150));
+    QVERIFY(!GetCursorPos(nullptr));
+
+    QWidget other;
+    other.show();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QVERIFY(m_host->SetForegroundWindow());
+    QTRY_VERIFY(m_host->widget()->isActiveWindow());
 }
 
 QTEST_MAIN(TestMenu)

@@ -4,6 +4,7 @@
 #include <QWheelEvent>
 
 #include "core_test_support.h"
+#include "dispatch.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "modal.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -104,6 +105,7 @@ void TestMsgBox::realBoxShowsIconButtonsAndPlainText() {
     struct Seen {
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
+        QStringList labels;
         QString title, text;
         Qt::TextFormat format = Qt::AutoText;
         QWidget* parent = nullptr;
@@ -111,15 +113,22 @@ void TestMsgBox::realBoxShowsIconButtonsAndPlainText() {
         bool modal = false;
     } seen;
     onBox([&](QMessageBox* box, CWnd* owner) {
-        seen = {box->icon(), box->standardButtons(), box->windowTitle(),
-                box->text(), box->textFormat(),      box->parentWidget(),
-                owner,       box->isModal()};
+        seen = {box->icon(),
+                box->standardButtons(),
+                {box->button(QMessageBox::Yes)->text(), box->button(QMessageBox::No)->text()},
+                box->windowTitle(),
+                box->text(),
+                box->textFormat(),
+                box->parentWidget(),
+                owner,
+                box->isModal()};
         box->button(QMessageBox::No)->click();
     });
     const std::string text = std::string(kUser) + " <b>not bold</b>";
     QCOMPARE(m_host->MessageBox(text.c_str(), kNotice, MB_YESNO | MB_ICONQUESTION), IDNO);
     QCOMPARE(seen.icon, QMessageBox::Question);
     QCOMPARE(seen.buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(seen.labels, QStringList({"是(&Y)", "否(&N)"}));
     QCOMPARE(seen.title, QStringLiteral("提示"));
     // The program's text is shown as it is, never as markup.
     QCOMPARE(seen.text, QStringLiteral("用户 <b>not bold</b>"));
@@ -136,12 +145,15 @@ void TestMsgBox::realBoxShowsIconButtonsAndPlainText() {
     };
     for (const auto& [flag, icon] : icons) {
         QMessageBox::Icon shown = QMessageBox::Question;
+        QString label;
         onBox([&](QMessageBox* box, CWnd*) {
             shown = box->icon();
+            label = box->button(QMessageBox::Ok)->text();
             box->button(QMessageBox::Ok)->click();
         });
         QCOMPARE(m_host->MessageBox("x", "y", MB_OK | flag), IDOK);
         QCOMPARE(shown, icon);
+        QCOMPARE(label, QStringLiteral("确定"));
     }
 }
 

@@ -1,10 +1,12 @@
 // Text: CString counts CP936 bytes; window texts cross the Qt boundary
 // without loss; edits refuse what CP936 cannot hold; GetWindowText fills a
 // caller's buffer safely.
+#include <QAccessible>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 
 #include "core_test_support.h"
+#include "cp936.h"
 
 namespace {
 
@@ -129,6 +131,28 @@ TEST_F(Text, WindowTextsRoundTripCp936) {
     }
 }
 
+// Screen readers read a static text as a label named by what it shows.
+TEST_F(Text, StaticTextIsAnAccessibleLabel) {
+    QAccessibleInterface* iface =
+        QAccessible::queryAccessibleInterface(ui::detail::widgetOf(&m_static));
+    ASSERT_NE(iface, nullptr);
+    EXPECT_EQ(iface->role(), QAccessible::StaticText);
+
+    // text set, name read: '&' marks a mnemonic, "&&" is one '&'
+    const std::pair<QString, QString> cases[] = {
+        {QStringLiteral("当前用户：root   级别：Level_4"),
+         QStringLiteral("当前用户：root   级别：Level_4")},
+        {QStringLiteral("保存(&S)"), QStringLiteral("保存(S)")},
+        {QStringLiteral("a&&b&"), QStringLiteral("a&b&")},
+        {QString(), QString()},
+    };
+    for (const auto& [text, name] : cases) {
+        SCOPED_TRACE(text.toStdString());
+        m_static.SetWindowText(cp936(text).c_str());
+        EXPECT_EQ(iface->text(QAccessible::Name), name);
+    }
+}
+
 // Types text as a keyboard does, one character per key event (QTest's
 // keyClicks carries Latin-1 only), or as an input method commits it.
 void typeKeys(QWidget* w, const QString& text) {
@@ -169,6 +193,42 @@ TEST_F(Text, EditRefusesCharactersCp936CannotHold) {
     CString text;
     m_edit.GetWindowText(text);
     EXPECT_EQ(text, CString("\xd3\xc3\xbb\xa7\xd5\xc5\xc8\xfd"));
+}
+
+// Limits and positions count CP936 bytes: a Chinese character two, the euro
+// sign (0x80) one.
+TEST_F(Text, LimitsAndSelectionsCountCp936Bytes) {
+    QLineEdit* edit = lineEdit();
+    edit->setFocus();
+    m_edit.SetLimitText(4);
+    struct Case {
+        QString typed;
+        QString kept;
+    } cases[] = {
+        {QStringLiteral("ab中"), QStringLiteral("ab中")},
+        {QStringLiteral("ab中c"), QStringLiteral("ab中")},
+        {QStringLiteral("€€€€€"), QStringLiteral("€€€€")},
+        {QStringLiteral("中文字"), QStringLiteral("中文")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        edit->clear();
+        typeKeys(edit, c.typed);
+        EXPECT_EQ(edit->text(), c.kept);
+    }
+    m_edit.SetLimitText(0);
+    typeKeys(edit, QStringLiteral("abcdef"));
+    EXPECT_EQ(edit->text(), QStringLiteral("中文abcdef"));
+
+    // "a€中b": bytes a=0, €=1, 中=2..3, b=4.
+    edit->setText(QStringLiteral("a€中b"));
+    m_edit.SetSel(1, 4);
+    EXPECT_EQ(edit->selectedText(), QStringLiteral("€中"));
+    int start = -1, end = -1;
+    m_edit.GetSel(start, end);
+    EXPECT_EQ(start, 1);
+    EXPECT_EQ(end, 4);
+    EXPECT_EQ(ui::detail::cp936Length(edit->text()), 5);
 }
 
 TEST_F(Text, GetWindowTextFillsTheBufferItIsGiven) {

@@ -8,7 +8,8 @@
 #include <QWidget>
 #include <QtTest>
 
-#include "core.h"
+#include "handle.h"
+#include "ui/testing.h"
 
 namespace uitest {
 

@@ -1,11 +1,13 @@
 #include "program_test.h"
 
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
 
-#include "core.h"
+#include "cp936.h"
+#include "handle.h"
 #include "res/resource.h"
 
 namespace progtest {
@@ -142,6 +144,17 @@ bool isShown(CWnd& parent, int id) {
 bool isEnabled(CWnd& parent, int id) {
     CWnd* child = parent.GetDlgItem(id);
     return child && child->IsWindowEnabled();
+}
+
+int focusId() {
+    CWnd* focus = CWnd::GetFocus();
+    return focus ? focus->GetDlgCtrlID() : 0;
+}
+
+bool allSelected(CWnd& parent, int editId) {
+    auto* edit = qobject_cast<QLineEdit*>(widget(parent, editId));
+    return edit && !edit->text().isEmpty() && edit->selectionStart() == 0 &&
+           edit->selectionLength() == edit->text().length();
 }
 
 CRect clientRectOf(CWnd& parent, CWnd* child) {

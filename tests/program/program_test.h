@@ -75,6 +75,8 @@ std::string textOf(CWnd& parent, int id);  // CP936
 void setTextOf(CWnd& parent, int id, const char* cp936);
 bool isShown(CWnd& parent, int id);  // not hidden (its own flag)
 bool isEnabled(CWnd& parent, int id);
+int focusId();                               // control id of the focus, 0 for none
+bool allSelected(CWnd& parent, int editId);  // a non-empty text, all of it selected
 CRect clientRectOf(CWnd& parent, CWnd* child);
 void sendKey(CWnd& dlg, int qtKey, Qt::KeyboardModifiers mods = Qt::NoModifier);
 // Waits until `pred` or the timeout; processes events meanwhile.

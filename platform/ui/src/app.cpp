@@ -1,7 +1,8 @@
 // The application object and the process entry.
 #include <QApplication>
 
-#include "core.h"
+#include "icons.h"
+#include "modal.h"
 
 namespace {
 CWinApp* g_app = nullptr;

@@ -6,16 +6,16 @@
 #include <string>
 #include <string_view>
 
-#include "core.h"
+#include "cp936.h"
+#include "dispatch.h"
+#include "handle.h"
+#include "widgets.h"
 
 namespace ui::detail {
 namespace {
 
 constexpr int kBytesRole = Qt::UserRole;
 
-bool isLeadByte(unsigned char c) {
-    return c >= 0x81 && c != 0xFF;
-}
 char foldAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
 }

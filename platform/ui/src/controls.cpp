@@ -1,5 +1,7 @@
 // Edit boxes, buttons and static texts, and the creation of every control.
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -7,19 +9,30 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QValidator>
+#include <climits>
 
-#include "core.h"
+#include "cp936.h"
+#include "dispatch.h"
+#include "handle.h"
+#include "icons.h"
+#include "widgets.h"
 
 namespace ui::detail {
 namespace {
 
-// Typed text must survive the trip to CP936, so refuse what it cannot hold.
+// Typed text must survive the trip to CP936, so refuse what it cannot hold;
+// the edit's limit counts CP936 bytes, as every length rule does.
 class Cp936Validator : public QValidator {
 public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
-        return encodableInCp936(input) ? Acceptable : Invalid;
+        if (!encodableInCp936(input)) return Invalid;
+        return m_limitBytes > 0 && cp936Length(input) > m_limitBytes ? Invalid : Acceptable;
     }
+    void setLimitBytes(int limit) { m_limitBytes = limit; }
+
+private:
+    int m_limitBytes = 0;  // 0: no limit
 };
 
 class StaticWidget : public QWidget {
@@ -31,6 +44,20 @@ public:
     void setText(const QString& text) {
         m_text = text;
         update();
+        if (QAccessible::isActive()) {
+            QAccessibleEvent event(this, QAccessible::NameChanged);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+    // The text as drawn: '&' marks a mnemonic unless SS_NOPREFIX.
+    QString shownText() const {
+        if ((m_style & SS_NOPREFIX) || !m_text.contains(QLatin1Char('&'))) return m_text;
+        QString shown;
+        for (qsizetype i = 0; i < m_text.size(); ++i) {
+            if (m_text.at(i) == QLatin1Char('&') && i + 1 < m_text.size()) ++i;
+            shown += m_text.at(i);
+        }
+        return shown;
     }
     void setIcon(HICON icon) {
         m_icon = icon;
@@ -70,6 +97,22 @@ private:
     HICON m_icon = nullptr;
 };
 
+// A static text reads as a label to screen readers (and to the end-to-end
+// tests), its name following the text.
+class StaticAccessible : public QAccessibleWidget {
+public:
+    explicit StaticAccessible(StaticWidget* w) : QAccessibleWidget(w, QAccessible::StaticText) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name) return static_cast<StaticWidget*>(widget())->shownText();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* staticAccessibleFactory(const QString&, QObject* object) {
+    auto* w = dynamic_cast<StaticWidget*>(object);
+    return w ? new StaticAccessible(w) : nullptr;
+}
+
 std::unique_ptr<CWnd> makeTemporary(ControlKind kind) {
     switch (kind) {
         case ControlKind::Button:
@@ -90,19 +133,6 @@ QLineEdit* editOf(const CWnd* wnd) {
 }
 QCheckBox* checkOf(const CWnd* wnd) {
     return qobject_cast<QCheckBox*>(widgetOf(wnd));
-}
-
-// Byte offsets of CP936 text <-> character positions of the Qt text.
-int charIndexForByte(const QString& text, int byteOffset) {
-    int bytes = 0;
-    for (int i = 0; i < text.size(); ++i) {
-        if (bytes >= byteOffset) return i;
-        bytes += text.at(i).unicode() < 0x80 ? 1 : 2;
-    }
-    return int(text.size());
-}
-int byteIndexForChar(const QString& text, int charIndex) {
-    return int(toCp936(text.left(charIndex)).size());
 }
 
 }  // namespace
@@ -153,6 +183,8 @@ QWidget* createButtonWidget(HWND self, DWORD style, const QString& text, QWidget
 }
 
 QWidget* createStaticWidget(HWND self, DWORD style, const QString& text, QWidget* parent) {
+    static const bool s_factory = (QAccessible::installFactory(staticAccessibleFactory), true);
+    (void)s_factory;
     return new StaticWidget(self, style, text, parent);
 }
 
@@ -309,7 +341,12 @@ void CEdit::GetSel(int& nStartChar, int& nEndChar) const {
 }
 
 void CEdit::SetLimitText(UINT nMax) {
-    if (QLineEdit* e = editOf(this)) e->setMaxLength(nMax == 0 ? 32767 : int(nMax));
+    QLineEdit* e = editOf(this);
+    if (!e) return;
+    // Every edit gets its validator when it is made (createEditWidget).
+    auto* validator = static_cast<Cp936Validator*>(
+        e->findChild<QValidator*>(QString(), Qt::FindDirectChildrenOnly));
+    if (validator) validator->setLimitBytes(nMax > UINT(INT_MAX) ? 0 : int(nMax));
 }
 
 void CEdit::ReplaceSel(LPCTSTR lpszNewText, BOOL) {

@@ -1,13 +1,15 @@
 // Handles, message-map dispatch, sent and posted messages, and the routing of
 // keys through PreTranslateMessage.
-#include "core.h"
-
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QWheelEvent>
 #include <deque>
+
+#include "dispatch.h"
+#include "handle.h"
+#include "menus.h"
 
 namespace ui::detail {
 namespace {
@@ -155,11 +157,11 @@ private:
         if (!target) return false;
         const UINT vk = virtualKey(e);
         if (vk == VK_SPACE && (e->modifiers() & Qt::AltModifier)) {
-            if (CWnd* top = wndOf(topLevelOf(target))) showSystemMenu(top);
+            if (CWnd* top = wndOf(topLevelOf(target)))
+                top->SendMessage(WM_SYSCOMMAND, SC_KEYMENU, VK_SPACE);
             return true;
         }
-        MSG msg{target, WM_KEYDOWN, vk, LPARAM(e->key() == Qt::Key_Backtab ? 1 : 0)};
-        if (e->key() == Qt::Key_Tab && (e->modifiers() & Qt::ShiftModifier)) msg.lParam = 1;
+        MSG msg{target, WM_KEYDOWN, vk, 0};
         if (vk == 0) return false;
         if (preTranslate(target, msg)) return true;
         if (vk == VK_F1) {

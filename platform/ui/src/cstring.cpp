@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "core.h"
+#include "ui/framework.h"
 
 void CString::Format(const char* fmt, ...) {
     va_list args;

@@ -40,7 +40,8 @@
 #include <string>
 #include <utility>
 
-#include "core.h"
+#include "cp936.h"
+#include "handle.h"
 
 #ifdef UI_HAVE_XCB
 #include <QtGui/qguiapplication_platform.h>
@@ -431,10 +432,8 @@ void raiseRemote(quint64 id) {
     ask(*owner->second, request);  // waits for the answer so the raise is done
 }
 
-}  // namespace
-
-namespace ui::detail {
-
+// The desktop server: answers other copies' window look-ups. Started by the
+// lock holder (CreateMutexA).
 void startInstanceServer(const std::string& lockName) {
     NamedLock& lock = lockFor(lockName);
     if (!lock.fd.valid() || lock.socketPath.empty() || !QCoreApplication::instance()) return;
@@ -453,7 +452,7 @@ void startInstanceServer(const std::string& lockName) {
     });
 }
 
-}  // namespace ui::detail
+}  // namespace
 
 HANDLE OpenMutexA(DWORD, BOOL, LPCSTR lpName) {
     if (!lpName) return nullptr;
@@ -472,7 +471,7 @@ HANDLE CreateMutexA(void*, BOOL, LPCSTR lpName) {
     // Held for the life of the process: the program never closes the handle.
     if (tryLock(lock) == LockResult::Taken && !lock.serverStarted) {
         lock.serverStarted = true;
-        ui::detail::startInstanceServer(lpName);
+        startInstanceServer(lpName);
     }
     return mutexHandle(lock);
 }

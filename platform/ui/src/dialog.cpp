@@ -8,7 +8,13 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "core.h"
+#include "cp936.h"
+#include "dispatch.h"
+#include "fonts.h"
+#include "handle.h"
+#include "icons.h"
+#include "modal.h"
+#include "widgets.h"
 
 using namespace ui::detail;
 
@@ -239,9 +245,7 @@ BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
         case VK_TAB: {
             const auto& order = m_hWnd->children;
             if (order.empty()) return TRUE;
-            // The key router marks Shift+Tab (Backtab) in lParam.
-            const bool back = (pMsg->lParam & 1) != 0 ||
-                              (QApplication::keyboardModifiers() & Qt::ShiftModifier) != 0;
+            const bool back = GetKeyState(VK_SHIFT) < 0;
             const int n = int(order.size());
             int at = -1;
             for (int i = 0; i < n; ++i)

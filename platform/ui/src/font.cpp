@@ -1,6 +1,8 @@
 #include <QFontDatabase>
+#include <QStringList>
 
-#include "core.h"
+#include "cp936.h"
+#include "fonts.h"
 
 struct CFont::Impl {
     QFont font;

@@ -21,7 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "core.h"
+#include "cp936.h"
+#include "dispatch.h"
+#include "handle.h"
+#include "widgets.h"
 
 namespace ui::detail {
 namespace {
@@ -617,14 +620,7 @@ int CListCtrl::GetItemText(int nItem, int nSubItem, LPTSTR lpszText, int nLen) c
     const ListView* view = viewOf(this);
     if (!validRow(view, nItem) || !validSubItem(view, nSubItem)) return 0;
     const std::string& text = view->rows().cell(nItem, nSubItem);
-    // Cut at a character boundary: never leave half of a double-byte character.
-    std::size_t n = 0;
-    while (n < text.size()) {
-        const std::size_t step =
-            (static_cast<unsigned char>(text[n]) >= 0x81 && n + 1 < text.size()) ? 2 : 1;
-        if (n + step > std::size_t(nLen - 1)) break;
-        n += step;
-    }
+    const std::size_t n = ui::detail::prefixAtBoundary(text, std::size_t(nLen - 1));
     std::memcpy(lpszText, text.data(), n);
     lpszText[n] = '\0';
     return int(n);

@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "core.h"
+#include "cp936.h"
+#include "dispatch.h"
+#include "handle.h"
+#include "menus.h"
+#include "modal.h"
 
 namespace ui::detail {
 struct MenuEntry;

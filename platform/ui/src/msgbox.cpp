@@ -5,7 +5,9 @@
 #include <QTimer>
 #include <utility>
 
-#include "core.h"
+#include "cp936.h"
+#include "handle.h"
+#include "modal.h"
 
 namespace ui {
 namespace {
@@ -80,6 +82,15 @@ int showMessageBox(const MessageBoxRequest& request) {
                     buttonsOf(type), owner ? owner->window() : nullptr);
     // The text is the program's, never markup.
     box.setTextFormat(Qt::PlainText);
+    // Labelled as the platform's own boxes are on a Chinese desktop.
+    const std::pair<QMessageBox::StandardButton, QString> labels[] = {
+        {QMessageBox::Ok, QStringLiteral("确定")},
+        {QMessageBox::Cancel, QStringLiteral("取消")},
+        {QMessageBox::Yes, QStringLiteral("是(&Y)")},
+        {QMessageBox::No, QStringLiteral("否(&N)")},
+    };
+    for (const auto& [button, label] : labels)
+        if (QAbstractButton* shown = box.button(button)) shown->setText(label);
     box.setDefaultButton((type & MB_TYPEMASK) == MB_YESNO || (type & MB_TYPEMASK) == MB_YESNOCANCEL
                              ? QMessageBox::Yes
                              : QMessageBox::Ok);

@@ -2,7 +2,7 @@
 #include <QPixmap>
 #include <map>
 
-#include "core.h"
+#include "icons.h"
 
 struct HICON__ {
     int id;

@@ -5,7 +5,13 @@
 #include <QScreen>
 #include <cstring>
 
-#include "core.h"
+#include "cp936.h"
+#include "fonts.h"
+#include "handle.h"
+#include "icons.h"
+#include "menus.h"
+#include "modal.h"
+#include "widgets.h"
 
 using namespace ui::detail;
 
@@ -34,6 +40,26 @@ BOOL GetCursorPos(POINT* p) {
     const QPoint pos = QCursor::pos();
     *p = POINT{pos.x(), pos.y()};
     return TRUE;
+}
+
+SHORT GetKeyState(int nVirtKey) {
+    // The state as of the input event being handled, as on a message queue.
+    const Qt::KeyboardModifiers mods = QApplication::keyboardModifiers();
+    bool down = false;
+    switch (nVirtKey) {
+        case int(VK_SHIFT):
+            down = mods & Qt::ShiftModifier;
+            break;
+        case int(VK_CONTROL):
+            down = mods & Qt::ControlModifier;
+            break;
+        case int(VK_MENU):
+            down = mods & Qt::AltModifier;
+            break;
+        default:
+            break;
+    }
+    return down ? SHORT(0x8000) : SHORT(0);
 }
 
 HBRUSH GetStockObject(int index) {
@@ -156,13 +182,7 @@ void CWnd::GetWindowText(CString& rString) const {
 int CWnd::GetWindowText(LPTSTR lpszStringBuf, int nMaxCount) const {
     if (!lpszStringBuf || nMaxCount <= 0) return 0;
     const std::string text = toCp936(widgetText(m_hWnd));
-    // Cut at a character boundary: half a double-byte character is not CP936.
-    int n = 0;
-    while (n < int(text.size())) {
-        const int step = static_cast<unsigned char>(text[size_t(n)]) >= 0x81 ? 2 : 1;
-        if (n + step > nMaxCount - 1) break;
-        n += step;
-    }
+    const int n = int(prefixAtBoundary(text, std::size_t(nMaxCount - 1)));
     std::memcpy(lpszStringBuf, text.data(), size_t(n));
     lpszStringBuf[n] = '\0';
     return n;

@@ -9,6 +9,7 @@ constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
+using SHORT = short;
 using UINT = unsigned int;
 using DWORD = std::uint32_t;
 using LONG = std::int32_t;
@@ -356,4 +357,6 @@ constexpr int SM_CYICON = 12;
 
 int GetSystemMetrics(int index);
 BOOL GetCursorPos(POINT* p);
+// High bit set while the key is down (Shift, Ctrl and Alt).
+SHORT GetKeyState(int nVirtKey);
 HBRUSH GetStockObject(int index);

@@ -1,10 +1,9 @@
-// The one place where CP936 bytes and Unicode meet.
+// The one place where CP936 bytes and Unicode meet, and where their lengths
+// and positions are counted.
+#include "cp936.h"
+
 #include <errno.h>
 #include <iconv.h>
-
-#include <mutex>
-
-#include "core.h"
 
 namespace ui::detail {
 namespace {
@@ -48,6 +47,48 @@ bool encodableInCp936(const QString& text) {
     bool ok = false;
     toCp936(text, &ok);
     return ok;
+}
+
+std::size_t prefixAtBoundary(std::string_view bytes, std::size_t maxBytes) {
+    std::size_t n = 0;
+    while (n < bytes.size()) {
+        const std::size_t step =
+            isLeadByte(static_cast<unsigned char>(bytes[n])) && n + 1 < bytes.size() ? 2 : 1;
+        if (n + step > maxBytes) break;
+        n += step;
+    }
+    return n;
+}
+
+namespace {
+// Bytes of one UTF-16 unit in CP936. Outside ASCII the encoder decides (the
+// euro sign is the single byte 0x80); what it cannot encode counts two, as
+// the edits refuse it anyway.
+int unitLength(QChar c) {
+    if (c.unicode() < 0x80) return 1;
+    bool ok = false;
+    const std::string bytes = toCp936(QString(c), &ok);
+    return ok ? int(bytes.size()) : 2;
+}
+}  // namespace
+
+int cp936Length(const QString& text) {
+    int bytes = 0;
+    for (QChar c : text) bytes += unitLength(c);
+    return bytes;
+}
+
+int charIndexForByte(const QString& text, int byteOffset) {
+    int bytes = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        if (bytes >= byteOffset) return i;
+        bytes += unitLength(text.at(i));
+    }
+    return int(text.size());
+}
+
+int byteIndexForChar(const QString& text, int charIndex) {
+    return cp936Length(text.left(charIndex));
 }
 
 }  // namespace ui::detail

@@ -1,0 +1,28 @@
+// The Qt widgets behind the controls: one factory per kind, and the texts
+// and icons they show.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include "ui/framework.h"
+
+namespace ui::detail {
+
+// Creates a control window. With self null the framework owns an object of
+// the control's class (a template control nobody has bound yet).
+HWND createControl(CWnd* self, ControlKind kind, const char* text, DWORD style, const RECT& rect,
+                   CWnd* parent, int id);
+
+QWidget* createListWidget(HWND self, DWORD style, QWidget* parent);
+QWidget* createComboWidget(HWND self, DWORD style, QWidget* parent);
+QWidget* createEditWidget(HWND self, DWORD style, QWidget* parent);
+QWidget* createButtonWidget(HWND self, DWORD style, const QString& text, QWidget* parent);
+QWidget* createStaticWidget(HWND self, DWORD style, const QString& text, QWidget* parent);
+
+// Texts of control widgets, as Unicode.
+QString widgetText(HWND hWnd);
+void setWidgetText(HWND hWnd, const QString& text);
+void setStaticIcon(HWND hWnd, HICON icon);
+
+}  // namespace ui::detail
