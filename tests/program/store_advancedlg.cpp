@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "core.h"
+#include "cp936.h"
+#include "handle.h"
 #include "itemdlg/advancedlg.h"
 #include "res/resource.h"
 #include "support.h"
