@@ -17,6 +17,7 @@
 #include "itemdlg/advancedlg.h"
 #include "res/resource.h"
 #include "support.h"
+#include "ui/testing.h"
 
 namespace {
 
