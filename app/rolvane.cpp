@@ -1,7 +1,5 @@
 #include "app/rolvane.h"
 
-#include <cstdlib>
-
 #include "userdlg/rolvanedlg.h"
 
 BEGIN_MESSAGE_MAP(CrolvaneApp, CWinApp)
@@ -25,13 +23,15 @@ BOOL CrolvaneApp::InitInstance() {
     CShellManager* pShellManager = new CShellManager;
     SetRegistryKey(kRegistryKey);
 
-    // Another copy runs: bring its login or main window forward and leave.
+    // Another copy runs: bring its login or main window forward and leave
+    // with code 0. Returning (rather than exit) lets the process unwind.
     if (OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kInstanceMutex)) {
         if (HWND hWnd = FindWindowA(kDialogClass, kLoginTitle))
             SwitchToThisWindow(hWnd, TRUE);
         else if (HWND hMain = FindWindowA(kDialogClass, kMainTitle))
             SwitchToThisWindow(hMain, TRUE);
-        exit(0);
+        delete pShellManager;
+        return FALSE;
     }
     CreateMutexA(nullptr, FALSE, kInstanceMutex);
 

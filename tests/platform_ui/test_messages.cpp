@@ -163,6 +163,23 @@ BEGIN_MESSAGE_MAP(ReflectingStatic, CStatic)
 ON_NOTIFY_REFLECT(NM_CLICK, OnReflectedClick)
 END_MESSAGE_MAP()
 
+// Colours its statics: the brush fills the background unless it is hollow.
+class ColourHost : public HostWindow {
+public:
+    int brush = NULL_BRUSH;
+
+protected:
+    HBRUSH OnCtlColor(CDC* pDC, CWnd*, UINT) {
+        pDC->SetTextColor(RGB(255, 255, 255));
+        return static_cast<HBRUSH>(GetStockObject(brush));
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(ColourHost, HostWindow)
+ON_WM_CTLCOLOR()
+END_MESSAGE_MAP()
+
 // Handlers that call Default() a chosen number of times.
 class DefaultWnd : public HostWindow {
 public:
@@ -527,6 +544,28 @@ TEST_F(Messages, WheelIsTheFocusWindowsMessageWhereverThePointerIs) {
     turn(pointed);
     EXPECT_EQ(host.trace, QStringList({QStringLiteral("wheel %1 -120").arg(kPlainId),
                                        QStringLiteral("wheel %1 -120").arg(kEditId)}));
+}
+
+TEST_F(Messages, CtlColorBrushPaintsTheStaticBackground) {
+    ColourHost host;
+    CStatic label;
+    ASSERT_TRUE(label.Create("", WS_CHILD | WS_VISIBLE, CRect(0, 0, 40, 20), &host, 9501));
+    ASSERT_TRUE(host.showAndWait());
+    const struct {
+        int brush;
+        QColor corner;
+    } cases[] = {
+        {BLACK_BRUSH, Qt::black},
+        {WHITE_BRUSH, Qt::white},
+    };
+    for (const auto& c : cases) {
+        host.brush = c.brush;
+        EXPECT_EQ(ui::detail::widgetOf(&label)->grab().toImage().pixelColor(1, 1), c.corner);
+    }
+    // The hollow brush leaves the parent's background showing.
+    host.brush = NULL_BRUSH;
+    const QColor parentBackground = host.widget()->grab().toImage().pixelColor(1, 1);
+    EXPECT_EQ(ui::detail::widgetOf(&label)->grab().toImage().pixelColor(1, 1), parentBackground);
 }
 
 }  // namespace

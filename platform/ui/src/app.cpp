@@ -46,9 +46,6 @@ CWinApp* AfxGetApp() {
     return g_app;
 }
 void AfxEnableControlContainer() {}
-BOOL AfxWinInit() {
-    return qApp != nullptr;
-}
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) {
     return picce != nullptr;
 }

@@ -143,8 +143,8 @@ int CComboBox::GetCurSel() const {
     return combo ? combo->currentIndex() : CB_ERR;
 }
 
-// As on the original platform, -1 and an index out of range both clear the
-// selection and answer CB_ERR.
+// -1 and an index out of range both clear the selection and answer CB_ERR:
+// callers clear a combo box with -1.
 int CComboBox::SetCurSel(int nSelect) {
     ComboView* combo = comboOf(this);
     if (!combo) return CB_ERR;

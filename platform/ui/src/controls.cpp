@@ -73,10 +73,14 @@ protected:
                                       GetSystemMetrics(SM_CYICON));
             return;
         }
-        // The parent may colour the text (WM_CTLCOLORSTATIC).
+        // The parent may colour the text and give a brush for the background
+        // (WM_CTLCOLORSTATIC); no brush or the hollow one leaves it as it is.
         CDC dc;
+        HBRUSH brush = nullptr;
         if (CWnd* parent = wndOf(m_self->parent))
-            dispatch(parent, WM_CTLCOLORSTATIC, WPARAM(&dc), LPARAM(m_self));
+            brush = reinterpret_cast<HBRUSH>(
+                dispatch(parent, WM_CTLCOLORSTATIC, WPARAM(&dc), LPARAM(m_self)));
+        if (QColor fill; brushFill(brush, &fill)) painter.fillRect(rect(), fill);
         QColor color = palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
                                        QPalette::WindowText);
         if (dc.HasTextColor())

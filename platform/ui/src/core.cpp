@@ -529,7 +529,7 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
                     return 0;
             }
         case WM_HELP: {
-            // Unanswered help goes to the parent, as on the original desktop.
+            // Unanswered help goes up to the parent, which may answer for it.
             CWnd* parent = GetParent();
             return parent ? parent->SendMessage(WM_HELP, wParam, lParam) : 0;
         }

@@ -29,7 +29,7 @@
 namespace ui::detail {
 namespace {
 
-// Values of the original platform that the public header does not carry.
+// Format and state flags the public header does not name.
 constexpr int kLvcfmtRight = 0x0001;
 constexpr int kLvcfmtCenter = 0x0002;
 constexpr int kLvcfmtJustifyMask = 0x0003;
@@ -715,7 +715,7 @@ BOOL CListCtrl::EnsureVisible(int nItem, BOOL) {
 BOOL CListCtrl::GetSubItemRect(int iItem, int iSubItem, int nArea, CRect& ref) const {
     const ListView* view = viewOf(this);
     if (!validRow(view, iItem) || !validColumn(view, iSubItem)) return FALSE;
-    // Sub-item 0's bounds are the whole row, as on the original platform.
+    // Sub-item 0's bounds are the whole row; its label is the column alone.
     const bool wholeRow = iSubItem == 0 && nArea == LVIR_BOUNDS;
     toRect(view->cellRect(iItem, wholeRow ? -1 : iSubItem), &ref);
     return TRUE;

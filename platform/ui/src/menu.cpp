@@ -58,8 +58,8 @@ std::unique_ptr<HMENU__> buildMenu(const std::vector<ui::MenuItemTemplate>& item
     return menu;
 }
 
-// The item named by command id (searched through pop-ups, as the original
-// platform does) or by position; null when there is none.
+// The item named by command id (searched through pop-ups too, so a command
+// can be greyed from the top menu) or by position; null when there is none.
 MenuEntry* findItem(HMENU__* menu, UINT key, UINT flags) {
     if (!menu) return nullptr;
     if (flags & MF_BYPOSITION) return key < menu->items.size() ? &menu->items[key] : nullptr;

@@ -2,6 +2,7 @@
 // and icons they show.
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <QWidget>
 
@@ -24,5 +25,7 @@ QWidget* createStaticWidget(HWND self, DWORD style, const QString& text, QWidget
 QString widgetText(HWND hWnd);
 void setWidgetText(HWND hWnd, const QString& text);
 void setStaticIcon(HWND hWnd, HICON icon);
+// The colour a brush fills with; false for no brush and the hollow one.
+bool brushFill(HBRUSH brush, QColor* color);
 
 }  // namespace ui::detail

@@ -26,12 +26,20 @@ int MulDiv(int a, int b, int c) {
 }
 
 int GetSystemMetrics(int index) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
     switch (index) {
+        case SM_CXSCREEN:
+            return screen ? screen->geometry().width() : 0;
+        case SM_CYSCREEN:
+            return screen ? screen->geometry().height() : 0;
         case SM_CXICON:
         case SM_CYICON:
             return 32;
+        case SM_CXSMICON:
+        case SM_CYSMICON:
+            return 16;
         default:
-            return 0;
+            return 0;  // an index it does not know, as the desktop answers
     }
 }
 
@@ -62,11 +70,30 @@ SHORT GetKeyState(int nVirtKey) {
     return down ? SHORT(0x8000) : SHORT(0);
 }
 
+struct HBRUSH__ {
+    bool hollow;
+    COLORREF color;
+};
+
 HBRUSH GetStockObject(int index) {
-    // Stock objects are markers: the framework paints, not the brush.
-    static char s_stock[8];
-    return (index >= 0 && index < 8) ? reinterpret_cast<HBRUSH>(&s_stock[index]) : nullptr;
+    static HBRUSH__ s_stock[] = {
+        {false, RGB(255, 255, 255)},  // WHITE_BRUSH
+        {false, RGB(192, 192, 192)},  // LTGRAY_BRUSH
+        {false, RGB(128, 128, 128)},  // GRAY_BRUSH
+        {false, RGB(64, 64, 64)},     // DKGRAY_BRUSH
+        {false, RGB(0, 0, 0)},        // BLACK_BRUSH
+        {true, 0},                    // NULL_BRUSH
+    };
+    return index >= 0 && index < int(std::size(s_stock)) ? &s_stock[index] : nullptr;
 }
+
+namespace ui::detail {
+bool brushFill(HBRUSH brush, QColor* color) {
+    if (!brush || brush->hollow) return false;
+    *color = QColor(GetRValue(brush->color), GetGValue(brush->color), GetBValue(brush->color));
+    return true;
+}
+}  // namespace ui::detail
 
 // ---- CDC ---------------------------------------------------------------------
 COLORREF CDC::SetTextColor(COLORREF c) {
@@ -82,8 +109,9 @@ int CDC::SetBkMode(int mode) {
     return old;
 }
 
+// A context that only carries colours has no surface to draw on.
 BOOL CDC::DrawIcon(int, int, HICON) {
-    return TRUE;
+    return FALSE;
 }
 
 CPaintDC::CPaintDC(CWnd* pWnd) : m_pWnd(pWnd) {}

@@ -14,7 +14,6 @@ public:
     HICON LoadIcon(UINT nIDResource) const;
     // Recorded only: the program stores no settings.
     void SetRegistryKey(LPCTSTR lpszRegistryKey);
-    LPCTSTR GetRegistryKey() const { return m_strRegistryKey; }
 
     CWnd* m_pMainWnd = nullptr;
     DWORD m_dwRestartManagerSupportFlags = 0;
@@ -31,7 +30,6 @@ private:
 
 CWinApp* AfxGetApp();
 void AfxEnableControlContainer();
-BOOL AfxWinInit();
 
 // The process entry: runs the one application object and returns the exit code.
 int AfxWinMain(int argc, char** argv);

@@ -351,7 +351,13 @@ constexpr int SW_MINIMIZE = 6;
 constexpr int SW_RESTORE = 9;
 constexpr int TRANSPARENT = 1;
 constexpr int OPAQUE = 2;
+constexpr int WHITE_BRUSH = 0;
+constexpr int BLACK_BRUSH = 4;
 constexpr int NULL_BRUSH = 5;
+constexpr int SM_CXSCREEN = 0;
+constexpr int SM_CYSCREEN = 1;
+constexpr int SM_CXSMICON = 49;
+constexpr int SM_CYSMICON = 50;
 constexpr int SM_CXICON = 11;
 constexpr int SM_CYICON = 12;
 

@@ -160,7 +160,6 @@ protected:
     virtual BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
     BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
     // Called as the window's widget is created; control classes make theirs.
-    virtual void PreSubclassWindow() {}
 
     // Default handlers that message maps of derived classes may call.
     void OnClose();
