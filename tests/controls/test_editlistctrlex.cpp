@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "controls/editlistctrlex.h"
-#include "core_test_support.h"
+#include "ui_test.h"
 
 namespace {
 

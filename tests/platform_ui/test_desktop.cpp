@@ -420,10 +420,7 @@ TEST_F(Desktop, FindsAndRaisesOwnDialogByClassAndCp936Title) {
     QWidget plain;  // not a window of the framework
     plain.setWindowTitle(QString::fromUtf16(u"用户权限管理 v2.0"));
     bool hookRan = false;
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, [&] { dialog.EndDialog(IDCANCEL); });
-    watchdog.start(15000);
+    ui::test::Watchdog watchdog(15000);
 
     ui::SetModalHook([&](ui::ModalKind kind, CWnd*) {
         if (kind != ui::ModalKind::Dialog) return;
@@ -458,6 +455,7 @@ TEST_F(Desktop, FindsAndRaisesOwnDialogByClassAndCp936Title) {
     EXPECT_EQ(dialog.DoModal(), IDOK);
     ui::SetModalHook({});
     EXPECT_TRUE(hookRan);
+    EXPECT_FALSE(watchdog.fired());
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <cmath>
 
-#include "core_test_support.h"
+#include "ui_test.h"
 
 namespace {
 
@@ -177,6 +177,14 @@ protected:
 TEST_F(Dialogs, DoModalReturnsEndDialogsCodeFromInsideItsLoop) {
     ModalDialog dialog;
     int hookRuns = 0;
+    // The end hook runs once the window is gone, before DoModal returns.
+    std::vector<CWnd*> ended;
+    ui::SetModalEndHook([&](ui::ModalKind kind, CWnd* wnd) {
+        EXPECT_EQ(kind, ui::ModalKind::Dialog);
+        EXPECT_EQ(dialog.m_hWnd, nullptr);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        ended.push_back(wnd);
+    });
     ui::SetModalHook([&](ui::ModalKind kind, CWnd* wnd) {
         ++hookRuns;
         EXPECT_EQ(kind, ui::ModalKind::Dialog);
@@ -188,6 +196,7 @@ TEST_F(Dialogs, DoModalReturnsEndDialogsCodeFromInsideItsLoop) {
     });
     EXPECT_EQ(dialog.DoModal(), 4711);
     EXPECT_EQ(hookRuns, 1);
+    EXPECT_EQ(ended, std::vector<CWnd*>{&dialog});
     EXPECT_FALSE(dialog.IsModalRunning());
     EXPECT_EQ(dialog.m_hWnd, nullptr);
 
@@ -195,6 +204,7 @@ TEST_F(Dialogs, DoModalReturnsEndDialogsCodeFromInsideItsLoop) {
     // runs again with a fresh window.
     ui::SetModalHook([&](ui::ModalKind, CWnd*) { dialog.PostMessage(kEndPlease, 12); });
     EXPECT_EQ(dialog.DoModal(), 12);
+    EXPECT_EQ(ended.size(), 2u);
 }
 
 TEST_F(Dialogs, NestedDialogsEachReturnTheirOwnCode) {
@@ -209,8 +219,11 @@ TEST_F(Dialogs, NestedDialogsEachReturnTheirOwnCode) {
             inner.EndDialog(2);
         }
     });
+    std::vector<CWnd*> ended;
+    ui::SetModalEndHook([&](ui::ModalKind, CWnd* wnd) { ended.push_back(wnd); });
     EXPECT_EQ(outer.DoModal(), 1);
     EXPECT_EQ(innerResult, 2);
+    EXPECT_EQ(ended, (std::vector<CWnd*>{&inner, &outer}));
 }
 
 TEST_F(Dialogs, EndingDuringInitSkipsTheLoop) {
@@ -221,6 +234,7 @@ TEST_F(Dialogs, EndingDuringInitSkipsTheLoop) {
         hookRan = true;
         uitest::Watchdog::closeModals();
     });
+    ui::SetModalEndHook([&](ui::ModalKind, CWnd*) { hookRan = true; });  // no loop, no end
     EXPECT_EQ(dialog.DoModal(), 3);
     EXPECT_FALSE(hookRan);
 
@@ -228,6 +242,16 @@ TEST_F(Dialogs, EndingDuringInitSkipsTheLoop) {
     EXPECT_EQ(missing.DoModal(), -1);
     EXPECT_FALSE(hookRan);
     EXPECT_EQ(missing.m_hWnd, nullptr);
+}
+
+// The kit's own guards: a loop nobody ends is ended by the watchdog, which
+// says so; a body that leaves its dialog open gets it closed.
+TEST_F(Dialogs, KitEndsDialogsLeftOpen) {
+    ModalDialog dialog;
+    uitest::Watchdog watchdog(50);
+    EXPECT_EQ(dialog.DoModal(), IDABORT);
+    EXPECT_TRUE(watchdog.fired());
+    EXPECT_EQ(uitest::runModal(dialog, [] {}), uitest::kLeftOpen);
 }
 
 TEST_F(Dialogs, InitialFocusGoesToTheFirstControlThatCanTakeIt) {
@@ -265,34 +289,38 @@ TEST_F(Dialogs, DialogUnitsBecomePixelsFromTheTemplateFont) {
         const ui::DialogTemplate* t = ui::FindDialog(id);
         ASSERT_NE(t, nullptr);
         ModalDialog dialog{UINT(id)};
-        uitest::runModal(dialog, [&] {
-            QWidget* w = ui::detail::widgetOf(&dialog);
-            EXPECT_EQ(QFontInfo(w->font()).family(), QString::fromLatin1(family));
-            EXPECT_EQ(w->font().pointSize(), points);
-            const Units u = unitsOf(w->font());
+        EXPECT_EQ(uitest::runModal(
+                      dialog,
+                      [&] {
+                          QWidget* w = ui::detail::widgetOf(&dialog);
+                          EXPECT_EQ(QFontInfo(w->font()).family(), QString::fromLatin1(family));
+                          EXPECT_EQ(w->font().pointSize(), points);
+                          const Units u = unitsOf(w->font());
 
-            // The template's size is the client area.
-            CRect client;
-            dialog.GetClientRect(&client);
-            EXPECT_EQ(client, CRect(0, 0, u.x(t->cx), u.y(t->cy)));
+                          // The template's size is the client area.
+                          CRect client;
+                          dialog.GetClientRect(&client);
+                          EXPECT_EQ(client, CRect(0, 0, u.x(t->cx), u.y(t->cy)));
 
-            for (const ui::ControlTemplate& c : t->controls) {
-                const QRect expected(QPoint(u.x(c.x), u.y(c.y)),
-                                     QPoint(u.x(c.x + c.cx) - 1, u.y(c.y + c.cy) - 1));
-                CWnd* control = dialog.GetDlgItem(c.id);
-                ASSERT_NE(control, nullptr);
-                EXPECT_EQ(ui::detail::widgetOf(control)->geometry(), expected)
-                    << "control " << c.id;
+                          for (const ui::ControlTemplate& c : t->controls) {
+                              const QRect expected(
+                                  QPoint(u.x(c.x), u.y(c.y)),
+                                  QPoint(u.x(c.x + c.cx) - 1, u.y(c.y + c.cy) - 1));
+                              CWnd* control = dialog.GetDlgItem(c.id);
+                              ASSERT_NE(control, nullptr);
+                              EXPECT_EQ(ui::detail::widgetOf(control)->geometry(), expected)
+                                  << "control " << c.id;
 
-                CRect mapped(c.x, c.y, c.x + c.cx, c.y + c.cy);
-                dialog.MapDialogRect(&mapped);
-                EXPECT_EQ(mapped, CRect(expected.left(), expected.top(), expected.right() + 1,
-                                        expected.bottom() + 1));
-                for (int du : {c.x, c.x + c.cx}) sawHalf |= (du * u.baseX) % 4 == 2;
-                for (int du : {c.y, c.y + c.cy}) sawHalf |= (du * u.baseY) % 8 == 4;
-            }
-            dialog.EndDialog(IDOK);
-        });
+                              CRect mapped(c.x, c.y, c.x + c.cx, c.y + c.cy);
+                              dialog.MapDialogRect(&mapped);
+                              EXPECT_EQ(mapped, CRect(expected.left(), expected.top(),
+                                                      expected.right() + 1, expected.bottom() + 1));
+                              for (int du : {c.x, c.x + c.cx}) sawHalf |= (du * u.baseX) % 4 == 2;
+                              for (int du : {c.y, c.y + c.cy}) sawHalf |= (du * u.baseY) % 8 == 4;
+                          }
+                          dialog.EndDialog(IDOK);
+                      }),
+                  IDOK);
     }
     EXPECT_TRUE(sawHalf) << "no conversion landed on a half pixel; choose other coordinates";
 }
@@ -316,53 +344,57 @@ TEST(MulDiv, RoundsHalfAwayFromZero) {
 
 TEST_F(Dialogs, ControlsAreWhatTheTemplateSays) {
     ModalDialog dialog(kControlsDialog);
-    uitest::runModal(dialog, [&] {
-        CString text;
-        dialog.GetWindowText(text);
-        EXPECT_EQ(text, CString(kCaption));
-        EXPECT_EQ(QString(ui::detail::widgetOf(&dialog)->windowTitle()),
-                  QStringLiteral("用户权限管理"));
-        EXPECT_EQ(dialog.GetClassName(), CString("#32770"));
-        EXPECT_EQ(dialog.GetDefID(), kOkButton);
+    EXPECT_EQ(uitest::runModal(
+                  dialog,
+                  [&] {
+                      CString text;
+                      dialog.GetWindowText(text);
+                      EXPECT_EQ(text, CString(kCaption));
+                      EXPECT_EQ(QString(ui::detail::widgetOf(&dialog)->windowTitle()),
+                                QStringLiteral("用户权限管理"));
+                      EXPECT_EQ(dialog.GetClassName(), CString("#32770"));
+                      EXPECT_EQ(dialog.GetDefID(), kOkButton);
 
-        const ui::DialogTemplate* t = ui::FindDialog(kControlsDialog);
-        for (const ui::ControlTemplate& c : t->controls) {
-            SCOPED_TRACE(c.id);
-            CWnd* control = dialog.GetDlgItem(c.id);
-            ASSERT_NE(control, nullptr);
-            EXPECT_EQ(control->GetDlgCtrlID(), c.id);
-            EXPECT_EQ(CWnd::FromHandle(control->m_hWnd), control);
-            EXPECT_EQ(control->GetParent(), &dialog);
-            control->GetWindowText(text);
-            EXPECT_EQ(text, CString(c.text));
+                      const ui::DialogTemplate* t = ui::FindDialog(kControlsDialog);
+                      for (const ui::ControlTemplate& c : t->controls) {
+                          SCOPED_TRACE(c.id);
+                          CWnd* control = dialog.GetDlgItem(c.id);
+                          ASSERT_NE(control, nullptr);
+                          EXPECT_EQ(control->GetDlgCtrlID(), c.id);
+                          EXPECT_EQ(CWnd::FromHandle(control->m_hWnd), control);
+                          EXPECT_EQ(control->GetParent(), &dialog);
+                          control->GetWindowText(text);
+                          EXPECT_EQ(text, CString(c.text));
 
-            const DWORD style = control->GetStyle();
-            const DWORD kept = c.style & ~(WS_VISIBLE | WS_DISABLED);
-            EXPECT_EQ(style & kept, kept);
-            EXPECT_TRUE(style & WS_CHILD);
-            EXPECT_EQ(bool(style & WS_VISIBLE), bool(c.style & WS_VISIBLE));
-            EXPECT_EQ(bool(control->IsWindowVisible()), bool(c.style & WS_VISIBLE));
-            EXPECT_EQ(bool(style & WS_DISABLED), bool(c.style & WS_DISABLED));
-            EXPECT_EQ(bool(control->IsWindowEnabled()), !(c.style & WS_DISABLED));
-        }
+                          const DWORD style = control->GetStyle();
+                          const DWORD kept = c.style & ~(WS_VISIBLE | WS_DISABLED);
+                          EXPECT_EQ(style & kept, kept);
+                          EXPECT_TRUE(style & WS_CHILD);
+                          EXPECT_EQ(bool(style & WS_VISIBLE), bool(c.style & WS_VISIBLE));
+                          EXPECT_EQ(bool(control->IsWindowVisible()), bool(c.style & WS_VISIBLE));
+                          EXPECT_EQ(bool(style & WS_DISABLED), bool(c.style & WS_DISABLED));
+                          EXPECT_EQ(bool(control->IsWindowEnabled()), !(c.style & WS_DISABLED));
+                      }
 
-        // Unbound controls come as objects of their class.
-        EXPECT_NE(dynamic_cast<CEdit*>(dialog.GetDlgItem(kNameEdit)), nullptr);
-        EXPECT_NE(dynamic_cast<CButton*>(dialog.GetDlgItem(kSelectAll)), nullptr);
-        EXPECT_NE(dynamic_cast<CStatic*>(dialog.GetDlgItem(kNameStatic)), nullptr);
-        EXPECT_EQ(dialog.GetDlgItem(kNameEdit)->GetClassName(), CString("Edit"));
-        EXPECT_EQ(dialog.GetDlgItem(kOkButton)->GetClassName(), CString("Button"));
-        EXPECT_EQ(static_cast<CButton*>(dialog.GetDlgItem(kSelectAll))->GetButtonStyle(),
-                  UINT(BS_AUTOCHECKBOX));
-        auto* password =
-            qobject_cast<QLineEdit*>(ui::detail::widgetOf(dialog.GetDlgItem(kPasswordEdit)));
-        ASSERT_NE(password, nullptr);
-        EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+                      // Unbound controls come as objects of their class.
+                      EXPECT_NE(dynamic_cast<CEdit*>(dialog.GetDlgItem(kNameEdit)), nullptr);
+                      EXPECT_NE(dynamic_cast<CButton*>(dialog.GetDlgItem(kSelectAll)), nullptr);
+                      EXPECT_NE(dynamic_cast<CStatic*>(dialog.GetDlgItem(kNameStatic)), nullptr);
+                      EXPECT_EQ(dialog.GetDlgItem(kNameEdit)->GetClassName(), CString("Edit"));
+                      EXPECT_EQ(dialog.GetDlgItem(kOkButton)->GetClassName(), CString("Button"));
+                      EXPECT_EQ(
+                          static_cast<CButton*>(dialog.GetDlgItem(kSelectAll))->GetButtonStyle(),
+                          UINT(BS_AUTOCHECKBOX));
+                      auto* password = qobject_cast<QLineEdit*>(
+                          ui::detail::widgetOf(dialog.GetDlgItem(kPasswordEdit)));
+                      ASSERT_NE(password, nullptr);
+                      EXPECT_EQ(password->echoMode(), QLineEdit::Password);
 
-        EXPECT_EQ(dialog.GetDlgItem(12345), nullptr);
-        EXPECT_EQ(dialog.GetDlgItem(0), nullptr);
-        dialog.EndDialog(IDOK);
-    });
+                      EXPECT_EQ(dialog.GetDlgItem(12345), nullptr);
+                      EXPECT_EQ(dialog.GetDlgItem(0), nullptr);
+                      dialog.EndDialog(IDOK);
+                  }),
+              IDOK);
 }
 
 TEST_F(Dialogs, DataExchangeBindsMembers) {

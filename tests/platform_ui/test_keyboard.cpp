@@ -3,7 +3,7 @@
 // Escape, Tab order and F1.
 #include <QLineEdit>
 
-#include "core_test_support.h"
+#include "ui_test.h"
 
 namespace {
 

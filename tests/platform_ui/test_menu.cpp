@@ -3,11 +3,10 @@
 // menu of a top-level window on Alt+Space.
 #include <QAction>
 #include <QMenu>
-#include <QtTest>
 #include <memory>
 
 #include "menus.h"
-#include "ui_test_support.h"
+#include "ui_test.h"
 
 namespace {
 
@@ -52,24 +51,30 @@ QAction* actionFor(QWidget* popup, UINT id) {
 
 }  // namespace
 
-class TestMenu : public QObject {
-    Q_OBJECT
+class Menu : public uitest::CoreTest {
+protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        ui::RegisterMenu({kMenuId,
+                          {{kUser,
+                            0,
+                            {{kNewText, kNew, {}},
+                             {kEditText, kEdit, {}},
+                             {nullptr, 0, {}},
+                             {"Refresh", kRefresh, {}}}}}});
+        m_host = std::make_unique<MenuHost>();
+        ASSERT_TRUE(m_host->showAndWait());
+        m_menu = std::make_unique<CMenu>();
+        ASSERT_TRUE(m_menu->LoadMenu(kMenuId));
+    }
+    void TearDown() override {
+        ui::SetModalHook({});
+        uitest::Watchdog::closeModals();
+        m_menu.reset();
+        m_host.reset();
+        CoreTest::TearDown();
+    }
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void loadsTemplateAndNavigates();
-    void greyingByCommandAndPosition();
-    void appendRemoveModify();
-    void chosenEntryIsPostedAsCommand();
-    void greyedEntriesCannotBeChosen();
-    void returnCmdReturnsInsteadOfPosting();
-    void systemMenuOnAltSpaceSendsSysCommand();
-    void cursorAndForegroundForAContextMenu();
-
-private:
     // Runs `onPopup` with the shown pop-up from inside its modal loop.
     void onPopup(std::function<void(QWidget* popup, CWnd* owner)> onPopup) {
         ui::SetModalHook([onPopup](ui::ModalKind kind, CWnd* owner) {
@@ -82,136 +87,107 @@ private:
         });
     }
 
-    std::unique_ptr<uitest::Watchdog> m_watchdog;
     std::unique_ptr<MenuHost> m_host;
     std::unique_ptr<CMenu> m_menu;
 };
 
-void TestMenu::initTestCase() {
-    ui::RegisterMenu({kMenuId,
-                      {{kUser,
-                        0,
-                        {{kNewText, kNew, {}},
-                         {kEditText, kEdit, {}},
-                         {nullptr, 0, {}},
-                         {"Refresh", kRefresh, {}}}}}});
-}
-
-void TestMenu::init() {
-    m_watchdog = std::make_unique<uitest::Watchdog>();
-    m_host = std::make_unique<MenuHost>();
-    QVERIFY(m_host->showAndWait());
-    m_menu = std::make_unique<CMenu>();
-    QVERIFY(m_menu->LoadMenu(kMenuId));
-}
-
-void TestMenu::cleanup() {
-    ui::SetModalHook({});
-    uitest::Watchdog::closeModals();
-    m_menu.reset();
-    m_host.reset();
-    QVERIFY(!m_watchdog->fired());
-    m_watchdog.reset();
-    QVERIFY(uitest::noWindowLeft());
-}
-
-void TestMenu::loadsTemplateAndNavigates() {
+TEST_F(Menu, LoadsTemplateAndNavigates) {
     CMenu missing;
-    QVERIFY(!missing.LoadMenu(4711));
-    QVERIFY(missing.GetSafeHmenu() == nullptr);
+    EXPECT_FALSE(missing.LoadMenu(4711));
+    EXPECT_TRUE(missing.GetSafeHmenu() == nullptr);
 
-    QCOMPARE(m_menu->GetMenuItemCount(), 1);
-    QCOMPARE(m_menu->GetMenuItemID(0), UINT(-1));  // a pop-up
+    EXPECT_EQ(m_menu->GetMenuItemCount(), 1);
+    EXPECT_EQ(m_menu->GetMenuItemID(0), UINT(-1));  // a pop-up
     CMenu* sub = m_menu->GetSubMenu(0);
-    QVERIFY(sub);
-    QCOMPARE(m_menu->GetSubMenu(0), sub);  // owned by the parent, handed out again
-    QVERIFY(!m_menu->GetSubMenu(1));
-    QVERIFY(!m_menu->GetSubMenu(-1));
-    QVERIFY(!sub->GetSubMenu(0));
-    QCOMPARE(sub->GetMenuItemCount(), 4);
-    QCOMPARE(sub->GetMenuItemID(0), kNew);
-    QCOMPARE(sub->GetMenuItemID(2), 0u);  // the separator
-    QCOMPARE(sub->GetMenuItemID(9), UINT(-1));
+    ASSERT_TRUE(sub);
+    EXPECT_EQ(m_menu->GetSubMenu(0), sub);  // owned by the parent, handed out again
+    EXPECT_FALSE(m_menu->GetSubMenu(1));
+    EXPECT_FALSE(m_menu->GetSubMenu(-1));
+    EXPECT_FALSE(sub->GetSubMenu(0));
+    EXPECT_EQ(sub->GetMenuItemCount(), 4);
+    EXPECT_EQ(sub->GetMenuItemID(0), kNew);
+    EXPECT_EQ(sub->GetMenuItemID(2), 0u);  // the separator
+    EXPECT_EQ(sub->GetMenuItemID(9), UINT(-1));
 
     CString s;
-    QCOMPARE(sub->GetMenuString(kEdit, s, MF_BYCOMMAND), int(strlen(kEditText)));
-    QCOMPARE(s, CString(kEditText));
+    EXPECT_EQ(sub->GetMenuString(kEdit, s, MF_BYCOMMAND), int(strlen(kEditText)));
+    EXPECT_EQ(s, CString(kEditText));
     sub->GetMenuString(0, s, MF_BYPOSITION);
-    QCOMPARE(s, CString(kNewText));
-    QCOMPARE(m_menu->GetMenuString(0, s, MF_BYPOSITION), 4);
-    QCOMPARE(s, CString(kUser));
-    QCOMPARE(sub->GetMenuString(999, s, MF_BYCOMMAND), 0);
+    EXPECT_EQ(s, CString(kNewText));
+    EXPECT_EQ(m_menu->GetMenuString(0, s, MF_BYPOSITION), 4);
+    EXPECT_EQ(s, CString(kUser));
+    EXPECT_EQ(sub->GetMenuString(999, s, MF_BYCOMMAND), 0);
 
-    QCOMPARE(CMenu::FromHandle(sub->GetSafeHmenu()), sub);
-    QCOMPARE(CMenu::FromHandle(m_menu->GetSafeHmenu()), m_menu.get());
-    QVERIFY(!CMenu::FromHandle(nullptr));
+    EXPECT_EQ(CMenu::FromHandle(sub->GetSafeHmenu()), sub);
+    EXPECT_EQ(CMenu::FromHandle(m_menu->GetSafeHmenu()), m_menu.get());
+    EXPECT_FALSE(CMenu::FromHandle(nullptr));
 
     // A handed-out sub-menu detached by DestroyMenu comes back working.
     sub->DestroyMenu();
-    QCOMPARE(m_menu->GetSubMenu(0)->GetMenuItemCount(), 4);
+    EXPECT_EQ(m_menu->GetSubMenu(0)->GetMenuItemCount(), 4);
 }
 
-void TestMenu::greyingByCommandAndPosition() {
+TEST_F(Menu, GreyingByCommandAndPosition) {
     CMenu* sub = m_menu->GetSubMenu(0);
     const UINT grey = MF_BYCOMMAND | MF_GRAYED | MF_DISABLED;
-    QCOMPARE(sub->EnableMenuItem(kEdit, grey), UINT(MF_ENABLED));
-    QCOMPARE(sub->EnableMenuItem(kEdit, grey), UINT(MF_GRAYED | MF_DISABLED));
-    QCOMPARE(sub->GetMenuState(kEdit, MF_BYCOMMAND) & MF_GRAYED, MF_GRAYED);
-    QCOMPARE(sub->EnableMenuItem(kEdit, MF_BYCOMMAND | MF_ENABLED), UINT(MF_GRAYED | MF_DISABLED));
-    QCOMPARE(sub->GetMenuState(kEdit, MF_BYCOMMAND), UINT(MF_ENABLED));
+    EXPECT_EQ(sub->EnableMenuItem(kEdit, grey), UINT(MF_ENABLED));
+    EXPECT_EQ(sub->EnableMenuItem(kEdit, grey), UINT(MF_GRAYED | MF_DISABLED));
+    EXPECT_EQ(sub->GetMenuState(kEdit, MF_BYCOMMAND) & MF_GRAYED, MF_GRAYED);
+    EXPECT_EQ(sub->EnableMenuItem(kEdit, MF_BYCOMMAND | MF_ENABLED), UINT(MF_GRAYED | MF_DISABLED));
+    EXPECT_EQ(sub->GetMenuState(kEdit, MF_BYCOMMAND), UINT(MF_ENABLED));
 
     // By command the search reaches into pop-ups, so the top menu finds it.
-    QCOMPARE(m_menu->EnableMenuItem(kRefresh, grey), UINT(MF_ENABLED));
-    QCOMPARE(sub->GetMenuState(3, MF_BYPOSITION) & MF_GRAYED, MF_GRAYED);
+    EXPECT_EQ(m_menu->EnableMenuItem(kRefresh, grey), UINT(MF_ENABLED));
+    EXPECT_EQ(sub->GetMenuState(3, MF_BYPOSITION) & MF_GRAYED, MF_GRAYED);
 
-    QCOMPARE(sub->EnableMenuItem(0, MF_BYPOSITION | MF_GRAYED), UINT(MF_ENABLED));
-    QCOMPARE(sub->GetMenuState(kNew, MF_BYCOMMAND) & MF_GRAYED, MF_GRAYED);
-    QCOMPARE(sub->GetMenuState(2, MF_BYPOSITION), MF_SEPARATOR);
-    QCOMPARE(m_menu->GetMenuState(0, MF_BYPOSITION) & MF_POPUP, MF_POPUP);
+    EXPECT_EQ(sub->EnableMenuItem(0, MF_BYPOSITION | MF_GRAYED), UINT(MF_ENABLED));
+    EXPECT_EQ(sub->GetMenuState(kNew, MF_BYCOMMAND) & MF_GRAYED, MF_GRAYED);
+    EXPECT_EQ(sub->GetMenuState(2, MF_BYPOSITION), MF_SEPARATOR);
+    EXPECT_EQ(m_menu->GetMenuState(0, MF_BYPOSITION) & MF_POPUP, MF_POPUP);
 
-    QCOMPARE(sub->EnableMenuItem(4242, grey), UINT(-1));
-    QCOMPARE(sub->EnableMenuItem(7, MF_BYPOSITION | MF_GRAYED), UINT(-1));
-    QCOMPARE(sub->GetMenuState(4242, MF_BYCOMMAND), UINT(-1));
+    EXPECT_EQ(sub->EnableMenuItem(4242, grey), UINT(-1));
+    EXPECT_EQ(sub->EnableMenuItem(7, MF_BYPOSITION | MF_GRAYED), UINT(-1));
+    EXPECT_EQ(sub->GetMenuState(4242, MF_BYCOMMAND), UINT(-1));
 }
 
-void TestMenu::appendRemoveModify() {
+TEST_F(Menu, AppendRemoveModify) {
     CMenu menu;
-    QVERIFY(!menu.AppendMenu(MF_STRING, 1, "One"));  // no menu yet
-    QCOMPARE(menu.GetMenuItemCount(), -1);
-    QVERIFY(menu.CreatePopupMenu());
-    QVERIFY(menu.AppendMenu(MF_STRING, 1, "One"));
-    QVERIFY(menu.AppendMenu(MF_SEPARATOR));
-    QVERIFY(menu.AppendMenu(MF_STRING | MF_GRAYED, 2, "Two"));
-    QVERIFY(!menu.AppendMenu(MF_POPUP, 0, "Sub"));
-    QCOMPARE(menu.GetMenuItemCount(), 3);
-    QCOMPARE(menu.GetMenuState(2, MF_BYCOMMAND) & MF_GRAYED, MF_GRAYED);
+    EXPECT_FALSE(menu.AppendMenu(MF_STRING, 1, "One"));  // no menu yet
+    EXPECT_EQ(menu.GetMenuItemCount(), -1);
+    EXPECT_TRUE(menu.CreatePopupMenu());
+    EXPECT_TRUE(menu.AppendMenu(MF_STRING, 1, "One"));
+    EXPECT_TRUE(menu.AppendMenu(MF_SEPARATOR));
+    EXPECT_TRUE(menu.AppendMenu(MF_STRING | MF_GRAYED, 2, "Two"));
+    EXPECT_FALSE(menu.AppendMenu(MF_POPUP, 0, "Sub"));
+    EXPECT_EQ(menu.GetMenuItemCount(), 3);
+    EXPECT_EQ(menu.GetMenuState(2, MF_BYCOMMAND) & MF_GRAYED, MF_GRAYED);
 
-    QVERIFY(menu.RemoveMenu(1, MF_BYCOMMAND));
-    QCOMPARE(menu.GetMenuItemCount(), 2);
-    QCOMPARE(menu.GetMenuState(0, MF_BYPOSITION), MF_SEPARATOR);
-    QVERIFY(menu.RemoveMenu(0, MF_BYPOSITION));
-    QVERIFY(!menu.RemoveMenu(5, MF_BYPOSITION));
-    QVERIFY(!menu.RemoveMenu(99, MF_BYCOMMAND));
-    QCOMPARE(menu.GetMenuItemID(0), 2u);
+    EXPECT_TRUE(menu.RemoveMenu(1, MF_BYCOMMAND));
+    EXPECT_EQ(menu.GetMenuItemCount(), 2);
+    EXPECT_EQ(menu.GetMenuState(0, MF_BYPOSITION), MF_SEPARATOR);
+    EXPECT_TRUE(menu.RemoveMenu(0, MF_BYPOSITION));
+    EXPECT_FALSE(menu.RemoveMenu(5, MF_BYPOSITION));
+    EXPECT_FALSE(menu.RemoveMenu(99, MF_BYCOMMAND));
+    EXPECT_EQ(menu.GetMenuItemID(0), 2u);
 
-    QVERIFY(menu.ModifyMenu(2, MF_BYCOMMAND | MF_STRING, 3, "Three"));
-    QCOMPARE(menu.GetMenuItemID(0), 3u);
+    EXPECT_TRUE(menu.ModifyMenu(2, MF_BYCOMMAND | MF_STRING, 3, "Three"));
+    EXPECT_EQ(menu.GetMenuItemID(0), 3u);
     CString s;
     menu.GetMenuString(3, s, MF_BYCOMMAND);
-    QCOMPARE(s, CString("Three"));
-    QCOMPARE(menu.GetMenuState(3, MF_BYCOMMAND), UINT(MF_ENABLED));
-    QVERIFY(!menu.ModifyMenu(2, MF_BYCOMMAND, 4, "gone"));
+    EXPECT_EQ(s, CString("Three"));
+    EXPECT_EQ(menu.GetMenuState(3, MF_BYCOMMAND), UINT(MF_ENABLED));
+    EXPECT_FALSE(menu.ModifyMenu(2, MF_BYCOMMAND, 4, "gone"));
 
     // Removing by command reaches into a loaded menu's pop-up too.
-    QVERIFY(m_menu->RemoveMenu(kEdit, MF_BYCOMMAND));
-    QCOMPARE(m_menu->GetSubMenu(0)->GetMenuItemCount(), 3);
+    EXPECT_TRUE(m_menu->RemoveMenu(kEdit, MF_BYCOMMAND));
+    EXPECT_EQ(m_menu->GetSubMenu(0)->GetMenuItemCount(), 3);
 
-    QVERIFY(menu.DestroyMenu());
-    QVERIFY(!menu.DestroyMenu());
-    QVERIFY(!menu.RemoveMenu(0, MF_BYPOSITION));
+    EXPECT_TRUE(menu.DestroyMenu());
+    EXPECT_FALSE(menu.DestroyMenu());
+    EXPECT_FALSE(menu.RemoveMenu(0, MF_BYPOSITION));
 }
 
-void TestMenu::chosenEntryIsPostedAsCommand() {
+TEST_F(Menu, ChosenEntryIsPostedAsCommand) {
     CMenu* sub = m_menu->GetSubMenu(0);
     QStringList seen;
     CWnd* hookOwner = nullptr;
@@ -223,31 +199,39 @@ void TestMenu::chosenEntryIsPostedAsCommand() {
         QTest::keyClick(popup, Qt::Key_Down);
         QTest::keyClick(popup, Qt::Key_Return);
     });
-    QVERIFY(sub->TrackPopupMenu(TPM_LEFTALIGN | TPM_RIGHTBUTTON, 120, 140, m_host.get()));
-    QCOMPARE(hookOwner, static_cast<CWnd*>(m_host.get()));
-    QCOMPARE(shownAt, QPoint(120, 140));
-    QCOMPARE(seen, QStringList({"新建（&N）", "编辑（&E）", "", "Refresh"}));
+    // The end hook runs once the menu is closed, before the choice arrives.
+    std::vector<CWnd*> ended;
+    ui::SetModalEndHook([&](ui::ModalKind kind, CWnd* owner) {
+        if (kind == ui::ModalKind::PopupMenu && !QApplication::activePopupWidget())
+            ended.push_back(owner);
+        EXPECT_TRUE(m_host->trace.isEmpty());
+    });
+    EXPECT_TRUE(sub->TrackPopupMenu(TPM_LEFTALIGN | TPM_RIGHTBUTTON, 120, 140, m_host.get()));
+    EXPECT_EQ(ended, std::vector<CWnd*>{m_host.get()});
+    EXPECT_EQ(hookOwner, static_cast<CWnd*>(m_host.get()));
+    EXPECT_EQ(shownAt, QPoint(120, 140));
+    EXPECT_EQ(seen, QStringList({"新建（&N）", "编辑（&E）", "", "Refresh"}));
     // Posted, not sent: nothing has arrived when the call returns.
-    QVERIFY(m_host->trace.isEmpty());
-    QTRY_COMPARE(m_host->trace, QStringList({"new"}));
+    EXPECT_TRUE(m_host->trace.isEmpty());
+    EXPECT_TRUE(uitest::waitFor([&] { return m_host->trace == QStringList({"new"}); }));
 
     // A mnemonic chooses too.
     m_host->trace.clear();
     onPopup([](QWidget* popup, CWnd*) { QTest::keyClick(popup, Qt::Key_E); });
-    QVERIFY(sub->TrackPopupMenu(TPM_LEFTALIGN, 10, 10, m_host.get()));
-    QTRY_COMPARE(m_host->trace, QStringList({"edit"}));
+    EXPECT_TRUE(sub->TrackPopupMenu(TPM_LEFTALIGN, 10, 10, m_host.get()));
+    EXPECT_TRUE(uitest::waitFor([&] { return m_host->trace == QStringList({"edit"}); }));
 
     // Dismissed: nothing is posted.
     m_host->trace.clear();
     onPopup([](QWidget* popup, CWnd*) { QTest::keyClick(popup, Qt::Key_Escape); });
-    QVERIFY(sub->TrackPopupMenu(TPM_LEFTALIGN, 10, 10, m_host.get()));
+    EXPECT_TRUE(sub->TrackPopupMenu(TPM_LEFTALIGN, 10, 10, m_host.get()));
     QTest::qWait(20);
-    QVERIFY(m_host->trace.isEmpty());
+    EXPECT_TRUE(m_host->trace.isEmpty());
     // The owner has the activation again, so keys reach it.
-    QTRY_COMPARE(QApplication::activeWindow(), m_host->widget());
+    EXPECT_TRUE(uitest::waitFor([&] { return QApplication::activeWindow() == m_host->widget(); }));
 }
 
-void TestMenu::greyedEntriesCannotBeChosen() {
+TEST_F(Menu, GreyedEntriesCannotBeChosen) {
     CMenu* sub = m_menu->GetSubMenu(0);
     sub->EnableMenuItem(kNew, MF_BYCOMMAND | MF_GRAYED | MF_DISABLED);
     bool shownDisabled = false;
@@ -258,50 +242,50 @@ void TestMenu::greyedEntriesCannotBeChosen() {
         QTest::keyClick(popup, Qt::Key_N);  // its mnemonic
         QTest::keyClick(popup, Qt::Key_Escape);
     });
-    QVERIFY(sub->TrackPopupMenu(TPM_LEFTALIGN, 10, 10, m_host.get()));
-    QVERIFY(shownDisabled);
+    EXPECT_TRUE(sub->TrackPopupMenu(TPM_LEFTALIGN, 10, 10, m_host.get()));
+    EXPECT_TRUE(shownDisabled);
     QTest::qWait(20);
-    QVERIFY(m_host->trace.isEmpty());
+    EXPECT_TRUE(m_host->trace.isEmpty());
 
     // Keys pass over it to the next entry that can be chosen.
     onPopup([](QWidget* popup, CWnd*) {
         QTest::keyClick(popup, Qt::Key_Down);
         QTest::keyClick(popup, Qt::Key_Return);
     });
-    QVERIFY(sub->TrackPopupMenu(TPM_LEFTALIGN, 10, 10, m_host.get()));
-    QTRY_COMPARE(m_host->trace, QStringList({"edit"}));
+    EXPECT_TRUE(sub->TrackPopupMenu(TPM_LEFTALIGN, 10, 10, m_host.get()));
+    EXPECT_TRUE(uitest::waitFor([&] { return m_host->trace == QStringList({"edit"}); }));
 }
 
-void TestMenu::returnCmdReturnsInsteadOfPosting() {
+TEST_F(Menu, ReturnCmdReturnsInsteadOfPosting) {
     CMenu* sub = m_menu->GetSubMenu(0);
     onPopup([](QWidget* popup, CWnd*) {
         QTest::keyClick(popup, Qt::Key_Up);  // wraps to the last entry
         QTest::keyClick(popup, Qt::Key_Return);
     });
-    QCOMPARE(sub->TrackPopupMenu(TPM_LEFTALIGN | TPM_RETURNCMD, 10, 10, m_host.get()),
-             BOOL(kRefresh));
+    EXPECT_EQ(sub->TrackPopupMenu(TPM_LEFTALIGN | TPM_RETURNCMD, 10, 10, m_host.get()),
+              BOOL(kRefresh));
     onPopup([](QWidget* popup, CWnd*) { QTest::keyClick(popup, Qt::Key_Escape); });
-    QCOMPARE(sub->TrackPopupMenu(TPM_LEFTALIGN | TPM_RETURNCMD, 10, 10, m_host.get()), 0);
+    EXPECT_EQ(sub->TrackPopupMenu(TPM_LEFTALIGN | TPM_RETURNCMD, 10, 10, m_host.get()), 0);
     QTest::qWait(20);
-    QVERIFY(m_host->trace.isEmpty());
+    EXPECT_TRUE(m_host->trace.isEmpty());
 
     // Nothing to show or nobody to tell: refused without showing anything.
     CMenu empty;
     empty.CreatePopupMenu();
-    QVERIFY(!empty.TrackPopupMenu(TPM_LEFTALIGN, 10, 10, m_host.get()));
-    QVERIFY(!sub->TrackPopupMenu(TPM_LEFTALIGN, 10, 10, nullptr));
+    EXPECT_FALSE(empty.TrackPopupMenu(TPM_LEFTALIGN, 10, 10, m_host.get()));
+    EXPECT_FALSE(sub->TrackPopupMenu(TPM_LEFTALIGN, 10, 10, nullptr));
 }
 
-void TestMenu::systemMenuOnAltSpaceSendsSysCommand() {
+TEST_F(Menu, SystemMenuOnAltSpaceSendsSysCommand) {
     CMenu* sys = m_host->GetSystemMenu(FALSE);
-    QVERIFY(sys);
-    QCOMPARE(m_host->GetSystemMenu(FALSE), sys);
-    QCOMPARE(sys->GetMenuItemID(0), SC_CLOSE);
+    ASSERT_TRUE(sys);
+    EXPECT_EQ(m_host->GetSystemMenu(FALSE), sys);
+    EXPECT_EQ(sys->GetMenuItemID(0), SC_CLOSE);
     CString s;
     sys->GetMenuString(SC_CLOSE, s, MF_BYCOMMAND);
-    QCOMPARE(s, CString(kClose));
-    QVERIFY(sys->AppendMenu(MF_SEPARATOR));
-    QVERIFY(sys->AppendMenu(MF_STRING, kAbout, "About"));
+    EXPECT_EQ(s, CString(kClose));
+    EXPECT_TRUE(sys->AppendMenu(MF_SEPARATOR));
+    EXPECT_TRUE(sys->AppendMenu(MF_STRING, kAbout, "About"));
 
     QPoint shownAt;
     onPopup([&](QWidget* popup, CWnd*) {
@@ -310,11 +294,13 @@ void TestMenu::systemMenuOnAltSpaceSendsSysCommand() {
         QTest::keyClick(popup, Qt::Key_Down);
         QTest::keyClick(popup, Qt::Key_Return);
     });
-    QVERIFY(QTest::qWaitForWindowActive(m_host->widget()));
+    EXPECT_TRUE(QTest::qWaitForWindowActive(m_host->widget()));
     QTest::keyClick(m_host->window(), Qt::Key_Space, Qt::AltModifier);
-    QTRY_COMPARE(m_host->trace, QStringList({QStringLiteral("syscmd %1").arg(SC_KEYMENU),
-                                             QStringLiteral("syscmd %1").arg(kAbout)}));
-    QCOMPARE(shownAt, m_host->widget()->mapToGlobal(QPoint(0, 0)));
+    EXPECT_TRUE(uitest::waitFor([&] {
+        return m_host->trace == QStringList({QStringLiteral("syscmd %1").arg(SC_KEYMENU),
+                                             QStringLiteral("syscmd %1").arg(kAbout)});
+    }));
+    EXPECT_EQ(shownAt, m_host->widget()->mapToGlobal(QPoint(0, 0)));
 
     m_host->trace.clear();
     onPopup([](QWidget* popup, CWnd*) {
@@ -322,23 +308,23 @@ void TestMenu::systemMenuOnAltSpaceSendsSysCommand() {
         QTest::keyClick(popup, Qt::Key_Return);
     });
     ui::detail::showSystemMenu(m_host.get());
-    QTRY_COMPARE(m_host->trace, QStringList({QStringLiteral("syscmd %1").arg(SC_CLOSE)}));
+    EXPECT_TRUE(uitest::waitFor(
+        [&] { return m_host->trace == QStringList({QStringLiteral("syscmd %1").arg(SC_CLOSE)}); }));
 }
 
+UI_CORE_TEST_MAIN()
+
 // What a context menu is placed and raised by.
-void TestMenu::cursorAndForegroundForAContextMenu() {
+TEST_F(Menu, CursorAndForegroundForAContextMenu) {
     QCursor::setPos(130, 150);
     POINT pt{};
-    QVERIFY(GetCursorPos(&pt));
-    QCOMPARE(QPoint(pt.x, pt.y), QPoint(130, 150));
-    QVERIFY(!GetCursorPos(nullptr));
+    EXPECT_TRUE(GetCursorPos(&pt));
+    EXPECT_EQ(QPoint(pt.x, pt.y), QPoint(130, 150));
+    EXPECT_FALSE(GetCursorPos(nullptr));
 
     QWidget other;
     other.show();
-    QVERIFY(QTest::qWaitForWindowActive(&other));
-    QVERIFY(m_host->SetForegroundWindow());
-    QTRY_VERIFY(m_host->widget()->isActiveWindow());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    EXPECT_TRUE(m_host->SetForegroundWindow());
+    EXPECT_TRUE(uitest::waitFor([&] { return m_host->widget()->isActiveWindow(); }));
 }
-
-QTEST_MAIN(TestMenu)
-#include "test_menu.moc"

@@ -3,8 +3,8 @@
 // notifications and their reflection; Default(); the close path.
 #include <QWheelEvent>
 
-#include "core_test_support.h"
 #include "dispatch.h"
+#include "ui_test.h"
 
 namespace {
 

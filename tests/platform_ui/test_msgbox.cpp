@@ -2,12 +2,11 @@
 // modal box with the icon and buttons asked for, answered from inside its loop.
 #include <QAbstractButton>
 #include <QMessageBox>
-#include <QtTest>
 #include <memory>
 #include <vector>
 
 #include "modal.h"
-#include "ui_test_support.h"
+#include "ui_test.h"
 
 namespace {
 
@@ -16,21 +15,18 @@ const char* const kUser = "\xd3\xc3\xbb\xa7";    // 用户
 
 }  // namespace
 
-class TestMsgBox : public QObject {
-    Q_OBJECT
+class MsgBox : public uitest::CoreTest {
+protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        m_host = std::make_unique<uitest::HostWindow>();
+        ASSERT_TRUE(m_host->showAndWait());
+    }
+    void TearDown() override {
+        m_host.reset();
+        CoreTest::TearDown();
+    }
 
-private slots:
-    void init();
-    void cleanup();
-
-    void presenterRecordsAndAnswersFromScript();
-    void installingReturnsThePreviousPresenter();
-    void realBoxShowsIconButtonsAndPlainText();
-    void realBoxAnswersButtonsAndKeys_data();
-    void realBoxAnswersButtonsAndKeys();
-    void realBoxWithoutOwner();
-
-private:
     // Runs `onBox` with the shown box from inside its modal loop.
     void onBox(std::function<void(QMessageBox* box, CWnd* owner)> onBox) {
         ui::SetModalHook([onBox](ui::ModalKind kind, CWnd* owner) {
@@ -43,27 +39,10 @@ private:
         });
     }
 
-    std::unique_ptr<uitest::Watchdog> m_watchdog;
     std::unique_ptr<uitest::HostWindow> m_host;
 };
 
-void TestMsgBox::init() {
-    m_watchdog = std::make_unique<uitest::Watchdog>();
-    m_host = std::make_unique<uitest::HostWindow>();
-    QVERIFY(m_host->showAndWait());
-}
-
-void TestMsgBox::cleanup() {
-    ui::SetModalHook({});
-    ui::SetMessageBoxPresenter({});
-    uitest::Watchdog::closeModals();
-    m_host.reset();
-    QVERIFY(!m_watchdog->fired());
-    m_watchdog.reset();
-    QVERIFY(uitest::noWindowLeft());
-}
-
-void TestMsgBox::presenterRecordsAndAnswersFromScript() {
+TEST_F(MsgBox, PresenterRecordsAndAnswersFromScript) {
     std::vector<ui::MessageBoxRequest> seen;
     std::vector<int> script{IDYES, IDNO, IDOK};
     ui::SetMessageBoxPresenter([&](const ui::MessageBoxRequest& r) {
@@ -74,34 +53,35 @@ void TestMsgBox::presenterRecordsAndAnswersFromScript() {
     });
     bool modalSeen = false;
     ui::SetModalHook([&](ui::ModalKind, CWnd*) { modalSeen = true; });
+    ui::SetModalEndHook([&](ui::ModalKind, CWnd*) { modalSeen = true; });
 
-    QCOMPARE(m_host->MessageBox(kUser, kNotice, MB_YESNO | MB_ICONINFORMATION), IDYES);
-    QCOMPARE(m_host->MessageBox("second", kNotice, MB_YESNO), IDNO);
-    QCOMPARE(m_host->MessageBox("third"), IDOK);
-    QVERIFY(!modalSeen);  // no real box was shown
+    EXPECT_EQ(m_host->MessageBox(kUser, kNotice, MB_YESNO | MB_ICONINFORMATION), IDYES);
+    EXPECT_EQ(m_host->MessageBox("second", kNotice, MB_YESNO), IDNO);
+    EXPECT_EQ(m_host->MessageBox("third"), IDOK);
+    EXPECT_FALSE(modalSeen);  // no real box was shown
 
-    QCOMPARE(seen.size(), std::size_t(3));
-    QCOMPARE(seen[0].owner, m_host->GetSafeHwnd());
-    QCOMPARE(QByteArray::fromStdString(seen[0].text), QByteArray(kUser));
-    QCOMPARE(QByteArray::fromStdString(seen[0].caption), QByteArray(kNotice));
-    QCOMPARE(seen[0].type, MB_YESNO | MB_ICONINFORMATION);
+    ASSERT_EQ(seen.size(), std::size_t(3));
+    EXPECT_EQ(seen[0].owner, m_host->GetSafeHwnd());
+    EXPECT_EQ(QByteArray::fromStdString(seen[0].text), QByteArray(kUser));
+    EXPECT_EQ(QByteArray::fromStdString(seen[0].caption), QByteArray(kNotice));
+    EXPECT_EQ(seen[0].type, MB_YESNO | MB_ICONINFORMATION);
     // No caption given: the default title.
-    QCOMPARE(seen[2].caption, std::string("Error"));
-    QCOMPARE(seen[2].type, MB_OK);
+    EXPECT_EQ(seen[2].caption, std::string("Error"));
+    EXPECT_EQ(seen[2].type, MB_OK);
 }
 
-void TestMsgBox::installingReturnsThePreviousPresenter() {
+TEST_F(MsgBox, InstallingReturnsThePreviousPresenter) {
     ui::SetMessageBoxPresenter([](const ui::MessageBoxRequest&) { return 41; });
     ui::MessageBoxPresenter previous =
         ui::SetMessageBoxPresenter([](const ui::MessageBoxRequest&) { return 42; });
-    QVERIFY(bool(previous));
-    QCOMPARE(previous(ui::MessageBoxRequest{}), 41);
-    QCOMPARE(m_host->MessageBox("x"), 42);
+    EXPECT_TRUE(bool(previous));
+    EXPECT_EQ(previous(ui::MessageBoxRequest{}), 41);
+    EXPECT_EQ(m_host->MessageBox("x"), 42);
     ui::SetMessageBoxPresenter(previous);
-    QCOMPARE(m_host->MessageBox("x"), 41);
+    EXPECT_EQ(m_host->MessageBox("x"), 41);
 }
 
-void TestMsgBox::realBoxShowsIconButtonsAndPlainText() {
+TEST_F(MsgBox, RealBoxShowsIconButtonsAndPlainText) {
     struct Seen {
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
@@ -124,18 +104,25 @@ void TestMsgBox::realBoxShowsIconButtonsAndPlainText() {
                 box->isModal()};
         box->button(QMessageBox::No)->click();
     });
+    // The end hook hears of the box once it is gone, naming its owner.
+    std::vector<CWnd*> ended;
+    ui::SetModalEndHook([&](ui::ModalKind kind, CWnd* owner) {
+        EXPECT_EQ(kind, ui::ModalKind::MessageBox);
+        if (!QApplication::activeModalWidget()) ended.push_back(owner);
+    });
     const std::string text = std::string(kUser) + " <b>not bold</b>";
-    QCOMPARE(m_host->MessageBox(text.c_str(), kNotice, MB_YESNO | MB_ICONQUESTION), IDNO);
-    QCOMPARE(seen.icon, QMessageBox::Question);
-    QCOMPARE(seen.buttons, QMessageBox::Yes | QMessageBox::No);
-    QCOMPARE(seen.labels, QStringList({"是(&Y)", "否(&N)"}));
-    QCOMPARE(seen.title, QStringLiteral("提示"));
+    EXPECT_EQ(m_host->MessageBox(text.c_str(), kNotice, MB_YESNO | MB_ICONQUESTION), IDNO);
+    EXPECT_EQ(ended, std::vector<CWnd*>{m_host.get()});
+    EXPECT_EQ(seen.icon, QMessageBox::Question);
+    EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(seen.labels, QStringList({"是(&Y)", "否(&N)"}));
+    EXPECT_EQ(seen.title, QStringLiteral("提示"));
     // The program's text is shown as it is, never as markup.
-    QCOMPARE(seen.text, QStringLiteral("用户 <b>not bold</b>"));
-    QCOMPARE(seen.format, Qt::PlainText);
-    QCOMPARE(seen.parent, m_host->widget());
-    QCOMPARE(seen.owner, static_cast<CWnd*>(m_host.get()));
-    QVERIFY(seen.modal);
+    EXPECT_EQ(seen.text, QStringLiteral("用户 <b>not bold</b>"));
+    EXPECT_EQ(seen.format, Qt::PlainText);
+    EXPECT_EQ(seen.parent, m_host->widget());
+    EXPECT_EQ(seen.owner, static_cast<CWnd*>(m_host.get()));
+    EXPECT_TRUE(seen.modal);
 
     const std::pair<UINT, QMessageBox::Icon> icons[] = {
         {MB_ICONERROR, QMessageBox::Critical},
@@ -151,59 +138,53 @@ void TestMsgBox::realBoxShowsIconButtonsAndPlainText() {
             label = box->button(QMessageBox::Ok)->text();
             box->button(QMessageBox::Ok)->click();
         });
-        QCOMPARE(m_host->MessageBox("x", "y", MB_OK | flag), IDOK);
-        QCOMPARE(shown, icon);
-        QCOMPARE(label, QStringLiteral("确定"));
+        EXPECT_EQ(m_host->MessageBox("x", "y", MB_OK | flag), IDOK);
+        EXPECT_EQ(shown, icon);
+        EXPECT_EQ(label, QStringLiteral("确定"));
     }
 }
 
-void TestMsgBox::realBoxAnswersButtonsAndKeys_data() {
-    QTest::addColumn<uint>("type");
-    QTest::addColumn<int>("key");     // 0: click `button` instead
-    QTest::addColumn<int>("button");  // QMessageBox::StandardButton
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<int>("buttonCount");
-
-    QTest::newRow("ok, Return") << uint(MB_OK) << int(Qt::Key_Return) << 0 << IDOK << 1;
-    QTest::newRow("ok, Escape") << uint(MB_OK) << int(Qt::Key_Escape) << 0 << IDOK << 1;
-    QTest::newRow("okcancel, Escape")
-        << uint(MB_OKCANCEL) << int(Qt::Key_Escape) << 0 << IDCANCEL << 2;
-    QTest::newRow("okcancel, Return") << uint(MB_OKCANCEL) << int(Qt::Key_Return) << 0 << IDOK << 2;
-    QTest::newRow("yesno, Return is yes")
-        << uint(MB_YESNO) << int(Qt::Key_Return) << 0 << IDYES << 2;
-    QTest::newRow("yesnocancel, cancel")
-        << uint(MB_YESNOCANCEL) << 0 << int(QMessageBox::Cancel) << IDCANCEL << 3;
-    QTest::newRow("yesnocancel, no")
-        << uint(MB_YESNOCANCEL) << 0 << int(QMessageBox::No) << IDNO << 3;
+TEST_F(MsgBox, RealBoxAnswersButtonsAndKeys) {
+    struct Case {
+        const char* name;
+        UINT type;
+        int key;     // 0: click `button` instead
+        int button;  // QMessageBox::StandardButton
+        int answer;
+        int buttonCount;
+    };
+    const Case cases[] = {
+        {"ok, Return", MB_OK, Qt::Key_Return, 0, IDOK, 1},
+        {"ok, Escape", MB_OK, Qt::Key_Escape, 0, IDOK, 1},
+        {"okcancel, Escape", MB_OKCANCEL, Qt::Key_Escape, 0, IDCANCEL, 2},
+        {"okcancel, Return", MB_OKCANCEL, Qt::Key_Return, 0, IDOK, 2},
+        {"yesno, Return is yes", MB_YESNO, Qt::Key_Return, 0, IDYES, 2},
+        {"yesnocancel, cancel", MB_YESNOCANCEL, 0, QMessageBox::Cancel, IDCANCEL, 3},
+        {"yesnocancel, no", MB_YESNOCANCEL, 0, QMessageBox::No, IDNO, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int shownButtons = 0;
+        onBox([&](QMessageBox* box, CWnd*) {
+            shownButtons = int(box->buttons().size());
+            if (c.key)
+                QTest::keyClick(box, Qt::Key(c.key));
+            else
+                box->button(QMessageBox::StandardButton(c.button))->click();
+        });
+        EXPECT_EQ(m_host->MessageBox("question?", "caption", c.type), c.answer);
+        EXPECT_EQ(shownButtons, c.buttonCount);
+    }
 }
 
-void TestMsgBox::realBoxAnswersButtonsAndKeys() {
-    QFETCH(uint, type);
-    QFETCH(int, key);
-    QFETCH(int, button);
-    QFETCH(int, answer);
-    QFETCH(int, buttonCount);
-    int shownButtons = 0;
-    onBox([&](QMessageBox* box, CWnd*) {
-        shownButtons = int(box->buttons().size());
-        if (key)
-            QTest::keyClick(box, Qt::Key(key));
-        else
-            box->button(QMessageBox::StandardButton(button))->click();
-    });
-    QCOMPARE(m_host->MessageBox("question?", "caption", type), answer);
-    QCOMPARE(shownButtons, buttonCount);
-}
-
-void TestMsgBox::realBoxWithoutOwner() {
+TEST_F(MsgBox, RealBoxWithoutOwner) {
     QWidget* parent = m_host->widget();
     onBox([&](QMessageBox* box, CWnd*) {
         parent = box->parentWidget();
         box->button(QMessageBox::Ok)->click();
     });
-    QCOMPARE(ui::detail::presentMessageBox({nullptr, "alone", "caption", MB_OK}), IDOK);
-    QCOMPARE(parent, static_cast<QWidget*>(nullptr));
+    EXPECT_EQ(ui::detail::presentMessageBox({nullptr, "alone", "caption", MB_OK}), IDOK);
+    EXPECT_EQ(parent, static_cast<QWidget*>(nullptr));
 }
 
-QTEST_MAIN(TestMsgBox)
-#include "test_msgbox.moc"
+UI_CORE_TEST_MAIN()

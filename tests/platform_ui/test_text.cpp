@@ -5,8 +5,8 @@
 #include <QInputMethodEvent>
 #include <QLineEdit>
 
-#include "core_test_support.h"
 #include "cp936.h"
+#include "ui_test.h"
 
 namespace {
 

@@ -1,14 +1,10 @@
 #include "program_test.h"
 
-#include <QElapsedTimer>
-#include <QLineEdit>
-#include <QTest>
+#include <QApplication>
 #include <QTimer>
-#include <algorithm>
 
-#include "cp936.h"
-#include "handle.h"
 #include "res/resource.h"
+#include "ui/testing_qt.h"
 
 namespace progtest {
 
@@ -37,25 +33,11 @@ std::vector<std::string> MessageBoxScript::texts() const {
 }
 
 INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
-    bool mainStarted = false;
-    bool timedOut = false;
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, [&] {
-        timedOut = true;
-        for (int i = 0; i < 20; ++i) {
-            if (QWidget* popup = QApplication::activePopupWidget()) {
-                popup->close();
-            } else if (QWidget* modal = QApplication::activeModalWidget()) {
-                if (CWnd* w = ui::detail::wndOf(ui::detail::handleOf(modal)))
-                    static_cast<CDialog*>(w)->EndDialog(IDABORT);
-                else
-                    modal->close();
-            }
-        }
+    Watchdog watchdog(run.timeoutMs);
+    bool loginEnded = false;
+    auto previousEnd = ui::SetModalEndHook([&](ui::ModalKind kind, CWnd* wnd) {
+        if (kind == ui::ModalKind::Dialog && dynamic_cast<CLoginDlg*>(wnd)) loginEnded = true;
     });
-    watchdog.start(run.timeoutMs);
-
     auto previous = ui::SetModalHook([&](ui::ModalKind kind, CWnd* wnd) {
         if (kind != ui::ModalKind::Dialog) return;
         if (auto* login = dynamic_cast<CLoginDlg*>(wnd)) {
@@ -63,8 +45,8 @@ INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
             return;
         }
         if (wnd == &dlg) {
-            mainStarted = true;
-            // Run the body once nothing is modal above the main dialog.
+            // Run the body once the login has ended (the hand-over after it
+            // runs before any event) and nothing is modal above the main dialog.
             auto* poll = new QTimer;
             QObject::connect(poll, &QTimer::timeout, [&, poll] {
                 if (!dlg.m_hWnd || !dlg.IsWindowVisible()) {  // ended
@@ -72,12 +54,7 @@ INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
                     poll->deleteLater();
                     return;
                 }
-                // The hand-over is over once it asked for the user's name; an
-                // ended login's loop may still run a timer before it returns.
-                const auto& log = fakestore::calls();
-                const bool handedOver =
-                    std::find(log.begin(), log.end(), "get_cur_user") != log.end();
-                if (!handedOver || QApplication::activeModalWidget() != widget(&dlg)) return;
+                if (!loginEnded || QApplication::activeModalWidget() != widget(&dlg)) return;
                 poll->stop();
                 poll->deleteLater();
                 if (run.whileOpen) run.whileOpen(dlg);
@@ -91,20 +68,19 @@ INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
     const INT_PTR result = dlg.DoModal();
     if (AfxGetApp()) AfxGetApp()->m_pMainWnd = nullptr;
     ui::SetModalHook(previous);
-    EXPECT_FALSE(timedOut) << "a dialog stayed open";
-    (void)mainStarted;
+    ui::SetModalEndHook(previousEnd);
+    EXPECT_FALSE(watchdog.fired()) << "a dialog stayed open";
     return result;
 }
 
 INT_PTR runLoggedIn(const std::function<void(CrolvaneDlg&)>& body) {
     CrolvaneDlg dlg;
-    return runMainDialog(
-        dlg, {[](CLoginDlg& login) { loginAs(login, "root", "pw"); },
-              [&](CrolvaneDlg& main) {
-                  waitFor([&] { return QApplication::activeWindow() == widget(&main); });
-                  body(main);
-                  if (main.IsWindowVisible()) main.SendMessage(WM_CLOSE);
-              }});
+    return runMainDialog(dlg, {[](CLoginDlg& login) { loginAs(login, "root", "pw"); },
+                               [&](CrolvaneDlg& main) {
+                                   waitFor([&] { return isActive(main); });
+                                   body(main);
+                                   if (main.IsWindowVisible()) main.SendMessage(WM_CLOSE);
+                               }});
 }
 
 void loginAs(CLoginDlg& login, const char* user, const char* password) {
@@ -113,77 +89,14 @@ void loginAs(CLoginDlg& login, const char* user, const char* password) {
     login.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_BTN_LOGIN, BN_CLICKED), 0);
 }
 
-std::string cp(const char* utf8) {
-    return ui::detail::toCp936(QString::fromUtf8(utf8));
-}
-
-QWidget* widget(CWnd* wnd) {
-    return ui::detail::widgetOf(wnd);
-}
-
-QWidget* widget(CWnd& parent, int id) {
-    CWnd* child = parent.GetDlgItem(id);
-    return child ? ui::detail::widgetOf(child) : nullptr;
-}
-
-std::string textOf(CWnd& parent, int id) {
-    CString s;
-    if (CWnd* child = parent.GetDlgItem(id)) child->GetWindowText(s);
-    return s.str();
-}
-
-void setTextOf(CWnd& parent, int id, const char* cp936) {
-    if (CWnd* child = parent.GetDlgItem(id)) child->SetWindowText(cp936);
-}
-
-bool isShown(CWnd& parent, int id) {
-    QWidget* w = widget(parent, id);
-    return w && !w->isHidden();
-}
-
-bool isEnabled(CWnd& parent, int id) {
-    CWnd* child = parent.GetDlgItem(id);
-    return child && child->IsWindowEnabled();
-}
-
-int focusId() {
-    CWnd* focus = CWnd::GetFocus();
-    return focus ? focus->GetDlgCtrlID() : 0;
-}
-
 bool allSelected(CWnd& parent, int editId) {
-    auto* edit = qobject_cast<QLineEdit*>(widget(parent, editId));
-    return edit && !edit->text().isEmpty() && edit->selectionStart() == 0 &&
-           edit->selectionLength() == edit->text().length();
-}
-
-CRect clientRectOf(CWnd& parent, CWnd* child) {
-    CRect r;
-    child->GetWindowRect(&r);
-    parent.ScreenToClient(&r);
-    return r;
-}
-
-void sendKey(CWnd& dlg, int qtKey, Qt::KeyboardModifiers mods) {
-    QWidget* w = widget(&dlg);
-    QTest::keyClick(w->windowHandle(), Qt::Key(qtKey), mods);
-}
-
-bool waitFor(const std::function<bool()>& pred, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
-
-bool noWindowLeft() {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible()) return false;
-    return true;
+    auto* edit = static_cast<CEdit*>(parent.GetDlgItem(editId));
+    if (!edit) return false;
+    int nStart = 0;
+    int nEnd = 0;
+    edit->GetSel(nStart, nEnd);
+    const int nLength = edit->GetWindowTextLength();
+    return nLength > 0 && nStart == 0 && nEnd == nLength;
 }
 
 }  // namespace progtest

@@ -1,12 +1,10 @@
 // Support for tests of the program's dialogs: the main dialog run through
-// its real start path over the recording fake store, message boxes answered
-// from a script, and a watchdog so no modal loop can hang a test.
+// its real start path over the recording fake store, and message boxes
+// answered from a script. The GUI test kit (ui/testing.h) does the rest.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QWidget>
 #include <deque>
 #include <functional>
 #include <string>
@@ -19,6 +17,8 @@
 #include "userdlg/rolvanedlg.h"
 
 namespace progtest {
+
+using namespace ui::test;
 
 struct Box {
     std::string text;
@@ -64,23 +64,12 @@ INT_PTR runLoggedIn(const std::function<void(CrolvaneDlg&)>& body);
 // Logs in through the login dialog's edits and its Login button.
 void loginAs(CLoginDlg& login, const char* user, const char* password);
 
-// The CP936 bytes of a UTF-8 text: test sources are UTF-8, the program's
-// texts are CP936.
-std::string cp(const char* utf8);
+// Test sources are UTF-8, the program's texts are CP936.
+inline std::string cp(const char* utf8) {
+    return cp936(utf8);
+}
 
-// Helpers on live windows.
-QWidget* widget(CWnd* wnd);
-QWidget* widget(CWnd& parent, int id);
-std::string textOf(CWnd& parent, int id);  // CP936
-void setTextOf(CWnd& parent, int id, const char* cp936);
-bool isShown(CWnd& parent, int id);  // not hidden (its own flag)
-bool isEnabled(CWnd& parent, int id);
-int focusId();                               // control id of the focus, 0 for none
-bool allSelected(CWnd& parent, int editId);  // a non-empty text, all of it selected
-CRect clientRectOf(CWnd& parent, CWnd* child);
-void sendKey(CWnd& dlg, int qtKey, Qt::KeyboardModifiers mods = Qt::NoModifier);
-// Waits until `pred` or the timeout; processes events meanwhile.
-bool waitFor(const std::function<bool()>& pred, int ms = 5000);
-bool noWindowLeft();
+// A non-empty text in edit `editId` of `parent`, all of it selected.
+bool allSelected(CWnd& parent, int editId);
 
 }  // namespace progtest

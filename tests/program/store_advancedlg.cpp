@@ -12,21 +12,19 @@
 #include <string>
 #include <vector>
 
-#include "cp936.h"
-#include "handle.h"
 #include "itemdlg/advancedlg.h"
 #include "res/resource.h"
 #include "support.h"
-#include "ui/testing.h"
+#include "ui/testing_qt.h"
 
 namespace {
 
 std::string cp(const char* utf8) {
-    return ui::detail::toCp936(QString::fromUtf8(utf8));
+    return ui::test::cp936(utf8);
 }
 
 QAbstractItemView* viewOf(CAdvanceDlg& dlg) {
-    return qobject_cast<QAbstractItemView*>(ui::detail::widgetOf(&dlg.m_list));
+    return qobject_cast<QAbstractItemView*>(ui::test::widget(&dlg.m_list));
 }
 
 QPoint cellCenter(CAdvanceDlg& dlg, int row, int col) {
@@ -36,7 +34,7 @@ QPoint cellCenter(CAdvanceDlg& dlg, int row, int col) {
 }
 
 void typeInto(CAdvanceDlg& dlg, int row, int col, const char* text) {
-    QWindow* window = ui::detail::widgetOf(&dlg)->windowHandle();
+    QWindow* window = ui::test::widget(&dlg)->windowHandle();
     QTest::mouseDClick(viewOf(dlg)->viewport(), Qt::LeftButton, {}, cellCenter(dlg, row, col));
     ASSERT_TRUE(
         QTest::qWaitFor([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()); }));
@@ -89,7 +87,7 @@ TEST_F(ItemEditorOverStore, DeletingTheLastItemPassesItsGrantToNobody) {
     const auto hook = ui::SetModalHook([&](ui::ModalKind kind, CWnd* wnd) {
         if (kind != ui::ModalKind::Dialog || wnd != &dlg || ran) return;
         ran = true;
-        QWidget* w = ui::detail::widgetOf(&dlg);
+        QWidget* w = ui::test::widget(&dlg);
         [&] {
             ASSERT_TRUE(QTest::qWaitForWindowActive(w));
             deleteLast(dlg);

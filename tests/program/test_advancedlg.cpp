@@ -15,6 +15,7 @@
 #include "itemdlg/advancedlg.h"
 #include "program_test.h"
 #include "res/resource.h"
+#include "ui/testing_qt.h"
 
 using namespace progtest;
 

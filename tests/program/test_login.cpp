@@ -2,10 +2,10 @@
 // the store's results with their messages, focus and selection, Enter as
 // Login, and the ways of giving up that end the program.
 #include <QLineEdit>
-#include <QTest>
 
 #include "program_test.h"
 #include "res/resource.h"
+#include "ui/testing_qt.h"
 
 using namespace progtest;
 
@@ -24,15 +24,9 @@ protected:
     void TearDown() override { EXPECT_TRUE(noWindowLeft()); }
 
     static void waitActive(CWnd& dlg) {
-        ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == widget(&dlg); }));
+        ASSERT_TRUE(waitFor([&] { return isActive(dlg); }));
     }
-    static void clickLogin(CLoginDlg& login) {
-        QTest::mouseClick(widget(login, IDC_BTN_LOGIN), Qt::LeftButton);
-    }
-    static int focusId() {
-        CWnd* focus = CWnd::GetFocus();
-        return focus ? focus->GetDlgCtrlID() : 0;
-    }
+    static void clickLogin(CLoginDlg& login) { click(login, IDC_BTN_LOGIN); }
     static bool allSelected(CLoginDlg& login, int id) {
         auto* edit = qobject_cast<QLineEdit*>(widget(login, id));
         return edit && !edit->text().isEmpty() && edit->selectedText() == edit->text();
@@ -115,9 +109,9 @@ TEST_F(LoginTest, EnterInThePasswordBoxLogsInAndShowsUserAndLevel) {
                   waitActive(login);
                   setTextOf(login, IDC_EDIT_ACCOUNT, "root");
                   setTextOf(login, IDC_EDIT_LOGINPWD, "s3cret");
-                  widget(login, IDC_EDIT_LOGINPWD)->setFocus();
+                  login.GetDlgItem(IDC_EDIT_LOGINPWD)->SetFocus();
                   ASSERT_TRUE(waitFor([&] { return focusId() == IDC_EDIT_LOGINPWD; }));
-                  sendKey(login, Qt::Key_Return);
+                  sendKey(login, VK_RETURN);
               },
               [&](CrolvaneDlg& main) {
                   status = textOf(main, IDC_STATIC_CURUSER);
@@ -139,9 +133,9 @@ TEST_F(LoginTest, EnterInTheAccountBoxActsAsLoginToo) {
     CrolvaneDlg dlg;
     runMainDialog(dlg, {[&](CLoginDlg& login) {
                             waitActive(login);
-                            widget(login, IDC_EDIT_ACCOUNT)->setFocus();
+                            login.GetDlgItem(IDC_EDIT_ACCOUNT)->SetFocus();
                             ASSERT_TRUE(waitFor([&] { return focusId() == IDC_EDIT_ACCOUNT; }));
-                            sendKey(login, Qt::Key_Return);
+                            sendKey(login, VK_RETURN);
                             login.EndDialog(IDCANCEL);
                         },
                         {}});
@@ -168,27 +162,26 @@ class LoginGiveUpTest : public LoginTest, public ::testing::WithParamInterface<G
 TEST_P(LoginGiveUpTest, EndsTheProgramWithNoStoreCallButTheStops) {
     CrolvaneDlg dlg;
     size_t before = 0;
-    const INT_PTR result =
-        runMainDialog(dlg, {[&](CLoginDlg& login) {
-                                waitActive(login);
-                                setTextOf(login, IDC_EDIT_ACCOUNT, "root");
-                                before = fakestore::calls().size();
-                                switch (GetParam()) {
-                                    case GiveUp::Escape:
-                                        sendKey(login, Qt::Key_Escape);
-                                        break;
-                                    case GiveUp::ExitButton:
-                                        QTest::mouseClick(widget(login, IDCANCEL), Qt::LeftButton);
-                                        break;
-                                    case GiveUp::CloseBox:
-                                        widget(&login)->close();
-                                        break;
-                                }
-                            },
-                            [&](CrolvaneDlg& main) {
-                                ADD_FAILURE() << "the main dialog stayed in use";
-                                main.SendMessage(WM_CLOSE);
-                            }});
+    const INT_PTR result = runMainDialog(dlg, {[&](CLoginDlg& login) {
+                                                   waitActive(login);
+                                                   setTextOf(login, IDC_EDIT_ACCOUNT, "root");
+                                                   before = fakestore::calls().size();
+                                                   switch (GetParam()) {
+                                                       case GiveUp::Escape:
+                                                           sendKey(login, VK_ESCAPE);
+                                                           break;
+                                                       case GiveUp::ExitButton:
+                                                           click(login, IDCANCEL);
+                                                           break;
+                                                       case GiveUp::CloseBox:
+                                                           widget(&login)->close();
+                                                           break;
+                                                   }
+                                               },
+                                               [&](CrolvaneDlg& main) {
+                                                   ADD_FAILURE() << "the main dialog stayed in use";
+                                                   main.SendMessage(WM_CLOSE);
+                                               }});
     EXPECT_EQ(result, IDCANCEL);
     const std::vector<std::string> after(fakestore::calls().begin() + long(before),
                                          fakestore::calls().end());
@@ -208,10 +201,10 @@ TEST_F(LoginTest, WindowIsFoundByItsTitleAndTabFollowsTheTemplate) {
                                       QStringLiteral("登陆 -用户权限管理"));
                             EXPECT_EQ(login.GetClassName(), "#32770");
                             EXPECT_TRUE(login.GetExStyle() & WS_EX_APPWINDOW);
-                            widget(login, IDC_EDIT_ACCOUNT)->setFocus();
+                            login.GetDlgItem(IDC_EDIT_ACCOUNT)->SetFocus();
                             waitFor([&] { return focusId() == IDC_EDIT_ACCOUNT; });
                             for (int i = 0; i < 4; ++i) {
-                                sendKey(login, Qt::Key_Tab);
+                                sendKey(login, VK_TAB);
                                 order.push_back(focusId());
                             }
                             login.EndDialog(IDCANCEL);

@@ -6,6 +6,7 @@
 
 #include "program_test.h"
 #include "res/resource.h"
+#include "ui/testing_qt.h"
 
 using namespace progtest;
 
@@ -25,10 +26,6 @@ protected:
 
     static std::string cell(CrolvaneDlg& dlg, int row, int col) {
         return dlg.m_userList.GetItemText(row, col).str();
-    }
-    static int focusId() {
-        CWnd* focus = CWnd::GetFocus();
-        return focus ? focus->GetDlgCtrlID() : 0;
     }
     static void select(CrolvaneDlg& dlg, int row) {
         for (int i = 0; i < dlg.m_userList.GetItemCount(); ++i)
@@ -205,7 +202,7 @@ TEST_F(MainDialogTest, F5InModeNewAppliesTheModeAgainAfterReloading) {
         setTextOf(dlg, IDC_EDIT_NAME, "half typed");
         static_cast<CComboBox*>(dlg.GetDlgItem(IDC_COMBO_LEVEL))->SetCurSel(2);
         const size_t before = fakestore::calls().size();
-        sendKey(dlg, Qt::Key_F5);
+        sendKey(dlg, VK_F5);
         const std::vector<std::string> reload(fakestore::calls().begin() + long(before),
                                               fakestore::calls().end());
         EXPECT_EQ(reload, (std::vector<std::string>{"get_limit_list(null)", "get_limit_list(buf)",
@@ -222,7 +219,7 @@ TEST_F(MainDialogTest, EscapeAbandonsTheEditButNeverCloses) {
     runLoggedIn([&](CrolvaneDlg& dlg) {
         // Browse: the form is reloaded from the current row.
         setTextOf(dlg, IDC_EDIT_NAME, "scribble");
-        sendKey(dlg, Qt::Key_Escape);
+        sendKey(dlg, VK_ESCAPE);
         EXPECT_TRUE(dlg.IsWindowVisible());
         EXPECT_EQ(textOf(dlg, IDC_EDIT_NAME), "root");
 
@@ -232,7 +229,7 @@ TEST_F(MainDialogTest, EscapeAbandonsTheEditButNeverCloses) {
         dlg.m_curRow = dlg.m_userList.GetItemCount();
         dlg.ApplyEditMode();
         setTextOf(dlg, IDC_EDIT_NAME, "newbie");
-        sendKey(dlg, Qt::Key_Escape);
+        sendKey(dlg, VK_ESCAPE);
         EXPECT_EQ(dlg.m_editMode, ModeBrowse);
         EXPECT_EQ(textOf(dlg, IDC_EDIT_NAME), "newbie");
         EXPECT_FALSE(isEnabled(dlg, IDC_EDIT_NAME));
@@ -282,7 +279,7 @@ TEST_F(MainDialogTest, SaveAndCancelNeverCloseTheDialog) {
     runLoggedIn([&](CrolvaneDlg& dlg) {
         dlg.m_editMode = ModeEdit;
         dlg.ApplyEditMode();
-        QTest::mouseClick(widget(dlg, IDCANCEL), Qt::LeftButton);
+        click(dlg, IDCANCEL);
         EXPECT_EQ(dlg.m_editMode, ModeBrowse);
         dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         EXPECT_TRUE(dlg.IsWindowVisible());

@@ -7,6 +7,7 @@
 
 #include "program_test.h"
 #include "res/resource.h"
+#include "ui/testing_qt.h"
 
 using namespace progtest;
 
@@ -124,13 +125,13 @@ TEST_F(PermissionPanelTest, CollectedMaskOnlyHasExistingItemsUnlessSelectAllIsTi
         EXPECT_EQ(dlg.CollectPermissionMask(), 0b101u);
 
         // Select-all ticks every box and stands for every item, present and future.
-        QTest::mouseClick(widget(dlg, IDC_CHECK_ALL), Qt::LeftButton);
+        click(dlg, IDC_CHECK_ALL);
         EXPECT_EQ(selectAll(dlg)->GetCheck(), BST_CHECKED);
         EXPECT_EQ(ticked(dlg), 3);
         EXPECT_EQ(dlg.CollectPermissionMask(), 0xFFFFFFFFu);
 
         // Unticking it unticks everything, also what was ticked before.
-        QTest::mouseClick(widget(dlg, IDC_CHECK_ALL), Qt::LeftButton);
+        click(dlg, IDC_CHECK_ALL);
         EXPECT_EQ(ticked(dlg), 0);
         EXPECT_EQ(dlg.CollectPermissionMask(), 0u);
     });
@@ -162,7 +163,7 @@ TEST_F(PermissionPanelTest, F5RebuildsAndShowsTheCurrentRowsTicksAgain) {
     runLoggedIn([&](CrolvaneDlg& dlg) {
         showRow(dlg, 1);
         setItemCount(5);
-        sendKey(dlg, Qt::Key_F5);
+        sendKey(dlg, VK_F5);
         EXPECT_EQ(dlg.m_permCount, 5);
         EXPECT_EQ(dlg.m_curRow, 1);
         EXPECT_EQ(ticked(dlg), 2);  // mask 101

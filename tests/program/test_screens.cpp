@@ -3,10 +3,10 @@
 // ROLVANE_SCREENSHOT_DIR to keep the pictures.
 #include <QImage>
 #include <QPixmap>
-#include <QTest>
 
 #include "program_test.h"
 #include "res/resource.h"
+#include "ui/testing_qt.h"
 
 using namespace progtest;
 

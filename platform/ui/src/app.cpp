@@ -10,6 +10,10 @@ ui::ModalHook& modalHook() {
     static ui::ModalHook s_hook;
     return s_hook;
 }
+ui::ModalHook& modalEndHook() {
+    static ui::ModalHook s_hook;
+    return s_hook;
+}
 }  // namespace
 
 CWinApp::CWinApp(LPCTSTR) {
@@ -69,12 +73,21 @@ ModalHook SetModalHook(ModalHook hook) {
     modalHook() = std::move(hook);
     return previous;
 }
+ModalHook SetModalEndHook(ModalHook hook) {
+    ModalHook previous = std::move(modalEndHook());
+    modalEndHook() = std::move(hook);
+    return previous;
+}
 }  // namespace ui
 
 namespace ui::detail {
 void runModalHook(ModalKind kind, CWnd* wnd) {
     // A copy: the hook may install another while it runs.
     ModalHook hook = modalHook();
+    if (hook) hook(kind, wnd);
+}
+void runModalEndHook(ModalKind kind, CWnd* wnd) {
+    ModalHook hook = modalEndHook();
     if (hook) hook(kind, wnd);
 }
 }  // namespace ui::detail

@@ -150,6 +150,7 @@ INT_PTR CDialog::DoModal() {
     QWidget* w = widgetOf(this);
 
     const BOOL wantsDefaultFocus = OnInitDialog();
+    bool looped = false;
     if (!m_bEnded && widgetOf(this)) {
         w->setWindowModality(Qt::ApplicationModal);
         w->show();
@@ -169,7 +170,8 @@ INT_PTR CDialog::DoModal() {
         QTimer::singleShot(0, &loop, [this] {
             if (!m_bEnded) runModalHook(ui::ModalKind::Dialog, this);
         });
-        if (!m_bEnded) loop.exec(QEventLoop::DialogExec);
+        looped = !m_bEnded;
+        if (looped) loop.exec(QEventLoop::DialogExec);
         m_bInModal = FALSE;
         m_pLoop = nullptr;
     }
@@ -178,6 +180,8 @@ INT_PTR CDialog::DoModal() {
     DestroyWindow();
     // As on the desktop it came from: the owner takes the activation back.
     if (QWidget* o = widgetOf(owner); o && o->isVisible()) o->window()->activateWindow();
+    // Told once the window is gone, so a test sees what the caller sees next.
+    if (looped) runModalEndHook(ui::ModalKind::Dialog, this);
     return result;
 }
 

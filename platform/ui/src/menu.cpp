@@ -252,6 +252,7 @@ BOOL CMenu::TrackPopupMenu(UINT nFlags, int x, int y, CWnd* pWnd, const RECT*) {
     // The owner gets the activation back, as on the desktop the menu came
     // from (a platform may have given it to the pop-up and kept it there).
     if (ownerWindow && ownerWindow->isVisible()) ownerWindow->activateWindow();
+    ui::detail::runModalEndHook(ui::ModalKind::PopupMenu, ui::detail::wndOf(owner));
 
     if (nFlags & TPM_RETURNCMD) return BOOL(chosen);
     if (chosen) ui::detail::postMessage(owner, WM_COMMAND, WPARAM(chosen), 0);

@@ -98,6 +98,7 @@ int showMessageBox(const MessageBoxRequest& request) {
     QTimer::singleShot(0, &box,
                        [ownerHandle] { runModalHook(ModalKind::MessageBox, wndOf(ownerHandle)); });
     box.exec();
+    runModalEndHook(ModalKind::MessageBox, wndOf(ownerHandle));
     switch (box.standardButton(box.clickedButton())) {
         case QMessageBox::Ok:
             return IDOK;
