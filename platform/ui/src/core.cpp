@@ -177,8 +177,8 @@ private:
         if (!obj->isWidgetType()) return false;
         auto* widget = static_cast<QWidget*>(obj);
         if (QApplication::widgetAt(e->globalPosition().toPoint()) != widget) return false;
-        // As on the original desktop the wheel is the focus window's message,
-        // wherever the pointer is; without a focus it is the pointed-at one's.
+        // The wheel is the focus window's message wherever the pointer is, so an
+        // open cell edit ends; without a focus it is the pointed-at one's.
         const QWidget* focus = QApplication::focusWidget();
         HWND target = focus && focus->window() == widget->window() ? nearestHandle(focus) : nullptr;
         if (!target) target = nearestHandle(widget);
