@@ -39,38 +39,8 @@ if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then
   exec "$program"
 fi
 
-# No desktop: a private X display served over VNC on 127.0.0.1 only. (Qt's
-# own VNC platform cannot be told an address: it would listen on every
-# interface, without a password.)
+# No desktop: a private X display served over VNC on 127.0.0.1 only, with a
+# password made for this run. (Qt's own VNC platform cannot be told an
+# address or a password: it would listen on every interface, open to all.)
 bash scripts/setup.sh x11vnc >/dev/null
-display=99
-while [[ -e "/tmp/.X11-unix/X$display" || -e "/tmp/.X$display-lock" ]]; do
-  display=$((display + 1))
-done
-port=5900
-while (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do
-  port=$((port + 1))
-done
-Xvfb ":$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-x11vnc_pid=""
-wm_pid=""
-trap 'kill $wm_pid $x11vnc_pid $xvfb_pid 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-  [[ -e "/tmp/.X11-unix/X$display" ]] && break
-  sleep 0.1
-done
-# A small window manager: title bars, the close box and focus as on a desktop.
-DISPLAY=":$display" openbox >/dev/null 2>&1 &
-wm_pid=$!
-x11vnc -display ":$display" -localhost -rfbport "$port" -forever -shared -nopw -quiet \
-  >/dev/null 2>&1 &
-x11vnc_pid=$!
-cat <<MSG
-run: no display (\$DISPLAY and \$WAYLAND_DISPLAY are unset); serving the window over VNC
-  on 127.0.0.1:$port only.
-  Connect on this machine:  vncviewer 127.0.0.1:$port
-  From another machine:     ssh -L $port:127.0.0.1:$port $(id -un)@$(hostname)
-                            then vncviewer 127.0.0.1:$port there
-MSG
-DISPLAY=":$display" "$program"
+exec bash scripts/headless.sh "$program"

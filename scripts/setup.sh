@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools
   qt6-qpa-plugins      # the vnc platform plugin (offscreen and xcb ship with libqt6gui6)
   libqt6gui6
-  libsqlite3-dev libcrypt-dev
+  libsqlite3-dev libcrypt-dev libssl-dev
   libgtest-dev googletest libbenchmark-dev
   libxcb1-dev
   fonts-wqy-zenhei fonts-dejavu-core
@@ -17,6 +17,10 @@ packages=(
   xvfb xdotool openbox x11-utils imagemagick
   # ... read through the accessibility bus, from Debian's python3
   dbus-bin dbus-daemon at-spi2-core python3 python3-pyatspi
+  # the headless session and its test
+  x11vnc xauth openssl python3
+  # the store's sanitizer builds and its libFuzzer target (scripts/sanitize.sh)
+  clang libclang-rt-14-dev
   "$@"
 )
 

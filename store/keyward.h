@@ -9,10 +9,16 @@
 //
 // The store keeps its SQLite database at $KEYWARD_DB, else
 // $XDG_DATA_HOME/varnock/keyward.db, else ~/.local/share/varnock/keyward.db.
+// Folders on that path may be symlinks, the file itself not. A file there
+// that is not a store is left untouched and every call fails with
+// ERR_UNAVAILABLE; why goes to the system log and once to standard error.
 // Passwords are yescrypt hashes; the cost comes from $KEYWARD_HASH_COST
-// (1..11, tests use 1), else the database's settings row 'hash_cost', else
-// the built-in cost. Each call is one transaction, audited when it writes;
-// several processes may share the database.
+// (1..11, tests use 1), else the database's settings row 'hash_cost' (set
+// by `keyward init` to suit the machine), else the built-in cost. Each call
+// is one transaction, audited when it writes (in the database and in the
+// system log, authpriv "varnock"); several processes may share the database.
+// A password is checked with no lock held, so logins at many stations at
+// once do not wait on each other's hashing.
 #pragma once
 
 #include <cstddef>
@@ -45,13 +51,26 @@ static_assert(sizeof(LimitRecord) == 64);
 static_assert(offsetof(LimitRecord, name) == 0);
 static_assert(offsetof(LimitRecord, title) == 32);
 
-constexpr int ERR_NO_SUCH_USER = -986;  // also from calls naming a user to change
-constexpr int ERR_BAD_PASSWORD = -1094;
-// Other failures are small negative numbers: -1 null argument, -2 invalid
-// text, -3 text too long, -4 empty name, -5 user exists, -6 level out of
-// range, -7 no such item, -8 item exists, -9 32 items exist, -10 list not
-// counted first, -12 hashing failed, -13 database locked, -14 database
-// unavailable.
+// Result codes. Success is 0; every failure is negative and changes no
+// account (the attempt is audited). The program tells only the first two
+// failures apart.
+constexpr int KEYWARD_OK = 0;            // done
+constexpr int ERR_NO_SUCH_USER = -986;   // no user of that name (also from calls changing one)
+constexpr int ERR_BAD_PASSWORD = -1094;  // the password does not match
+constexpr int ERR_NULL_ARGUMENT = -1;    // a text or buffer argument is null
+constexpr int ERR_INVALID_TEXT = -2;     // not CP936, or a control character in a name
+constexpr int ERR_TOO_LONG = -3;         // text longer than its limit in CP936 bytes
+constexpr int ERR_EMPTY_NAME = -4;       // a name is empty
+constexpr int ERR_USER_EXISTS = -5;      // another user has that name
+constexpr int ERR_BAD_LEVEL = -6;        // level outside 0..4
+constexpr int ERR_NO_SUCH_ITEM = -7;     // no permission item of that name or position
+constexpr int ERR_ITEM_EXISTS = -8;      // a permission item of that name exists
+constexpr int ERR_ITEMS_FULL = -9;       // 32 permission items exist already
+constexpr int ERR_NOT_COUNTED = -10;     // a list fill without a count call first
+constexpr int ERR_USERS_EXIST = -11;     // users exist (the admin command's init)
+constexpr int ERR_HASH_FAILED = -12;     // password hashing failed
+constexpr int ERR_BUSY = -13;            // database locked beyond the busy timeout
+constexpr int ERR_UNAVAILABLE = -14;     // no usable store (missing, foreign, damaged file)
 
 constexpr int KEYWARD_MAX_LIMITS = 32;  // one item per mask bit
 constexpr int KEYWARD_MAX_TEXT = 31;    // bytes of text in a 32-byte field
@@ -82,8 +101,9 @@ KEYWARD_API int setbank_stop(void);
 // Checks name and password. 0: the store remembers the user for this process
 // by identity (a rename is followed, a deleted user holds nothing, a failed
 // attempt keeps the previous user, keyward_stop forgets);
-// ERR_NO_SUCH_USER; ERR_BAD_PASSWORD; any other nonzero value: not done
-// (bad text, store unavailable). Every attempt is audited.
+// ERR_NO_SUCH_USER; ERR_BAD_PASSWORD; another ERR_ code: not done (bad
+// text, store unavailable). Every attempt is audited; for an unknown name
+// the audit records only that, never the typed text.
 KEYWARD_API int login(const char* name, const char* password);
 
 // The logged-in user's name, "" before a login or once that user is gone.

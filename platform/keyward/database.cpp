@@ -6,15 +6,30 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+
+#include "audit.h"
 
 namespace keyward {
 
 namespace {
 
-// Migration k brings the schema from version k to k + 1.
-constexpr std::array<const char*, kSchemaVersion> kMigrations = {
-    R"sql(
+constexpr const char* kAuditNoUpdate = R"sql(
+CREATE TRIGGER audit_no_update BEFORE UPDATE ON audit
+    BEGIN SELECT RAISE(ABORT, 'the audit trail is append-only'); END;
+)sql";
+
+struct Migration {
+    const char* sql;
+    void (*after)(Database& db);  // work SQL alone cannot do, or nullptr
+};
+
+// Migration k brings the schema from version k to k + 1. Every step's text
+// stays as it was: adopting an older store compares its schema with the one
+// these steps make.
+const std::array<Migration, kSchemaVersion> kMigrations = {{
+    {R"sql(
 CREATE TABLE users(
     id    INTEGER PRIMARY KEY AUTOINCREMENT,   -- never reused: a login holds an id
     name  TEXT NOT NULL UNIQUE,
@@ -49,7 +64,44 @@ CREATE TABLE settings(
     value TEXT NOT NULL
 );
 )sql",
-};
+     nullptr},
+    // Each audit row links to the one before it; rows already there are
+    // linked once, with the update trigger lifted for that alone.
+    {R"sql(
+DROP TRIGGER audit_no_update;
+ALTER TABLE audit ADD COLUMN hash TEXT;        -- link to the row before, see audit.cpp
+)sql",
+     [](Database& db) {
+         chainUnlinkedRows(db);
+         db.exec(kAuditNoUpdate);
+     }},
+}};
+
+void migrate(Database& db, std::int64_t from) {
+    for (auto v = from; v < kSchemaVersion; ++v) {
+        const Migration& step = kMigrations[static_cast<std::size_t>(v)];
+        db.exec(step.sql);
+        if (step.after != nullptr) step.after(db);
+    }
+    db.exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+}
+
+// What a schema is made of, comparable between two databases.
+std::string schemaOf(Database& db) {
+    Statement st(db,
+                 "SELECT type || ' ' || name || ' ' || tbl_name || ' ' || ifnull(sql, '') "
+                 "FROM sqlite_master ORDER BY type, name");
+    std::string all;
+    while (st.step()) all += st.text(0) + "\n";
+    return all;
+}
+
+// The schema version `version` of this store, as the migrations make it.
+std::string referenceSchema(std::int64_t version);
+
+[[noreturn]] void notOurs(const std::string& path) {
+    throw DbError(SQLITE_NOTADB, "not a keyward database: " + path);
+}
 
 // Creates the missing folders of path's parent, each 0700.
 void makeParentFolders(const std::string& path) {
@@ -64,33 +116,184 @@ void makeParentFolders(const std::string& path) {
                       "cannot create folder " + folder + ": " + std::strerror(errno));
 }
 
-// SQLite would create the file with the umask's mode; the file holds password
-// hashes, so it is created (or tightened) to 0600 first.
-void prepareFile(const std::string& path, OpenMode mode) {
-    if (mode == OpenMode::Create) makeParentFolders(path);
-    const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (mode == OpenMode::Create ? O_CREAT : 0);
-    const int fd = ::open(path.c_str(), flags, 0600);
-    if (fd < 0) {
-        const int err = errno;
-        if (err == ENOENT) throw DbError(SQLITE_CANTOPEN, "no database at " + path);
-        throw DbError(SQLITE_CANTOPEN, "cannot open " + path + ": " + std::strerror(err));
+// The path with its folders resolved. SQLite's NOFOLLOW refuses a symlink
+// anywhere on the path; only the file itself must not be one, so the folders
+// are resolved here and NOFOLLOW is left to judge the file.
+std::string resolveFolders(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") notOurs(path);
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(folder.c_str(), nullptr), &std::free);
+    if (!real) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            throw DbError(SQLITE_CANTOPEN, "no database at " + path);
+        throw DbError(SQLITE_CANTOPEN, "cannot open " + path + ": " + std::strerror(errno));
     }
+    const std::string base = real.get();
+    return (base == "/" ? "" : base) + "/" + name;
+}
+
+enum class FileKind { Missing, Empty, Ours, Unmarked, Foreign };
+
+std::uint32_t bigEndian32(const unsigned char* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           std::uint32_t{p[3]};
+}
+
+// Judged from the file's own bytes, before SQLite opens it: SQLite would
+// roll back another program's hot journal, which is a write.
+FileKind inspect(const std::string& real, const std::string& path) {
     struct stat st {};
-    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 0077) != 0) fchmod(fd, 0600);
+    if (lstat(real.c_str(), &st) != 0) {
+        if (errno == ENOENT) return FileKind::Missing;
+        throw DbError(SQLITE_CANTOPEN, "cannot open " + path + ": " + std::strerror(errno));
+    }
+    if (S_ISLNK(st.st_mode))
+        throw DbError(SQLITE_CANTOPEN, path + " is a symbolic link; refusing to follow it");
+    if (!S_ISREG(st.st_mode)) notOurs(path);
+    const int fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) throw DbError(SQLITE_CANTOPEN, "cannot open " + path + ": " + std::strerror(errno));
+    unsigned char header[100];
+    ssize_t got = 0;
+    while (got < static_cast<ssize_t>(sizeof header)) {
+        const ssize_t n = ::read(fd, header + got, sizeof header - static_cast<std::size_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += n;
+    }
     ::close(fd);
+    if (got == 0) return FileKind::Empty;
+    static constexpr char kMagic[] = "SQLite format 3";  // with its NUL: 16 bytes
+    if (got < static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, kMagic, sizeof kMagic) != 0)
+        return FileKind::Foreign;
+    const std::uint32_t id = bigEndian32(header + 68);
+    if (id == static_cast<std::uint32_t>(kApplicationId)) return FileKind::Ours;
+    return id == 0 ? FileKind::Unmarked : FileKind::Foreign;
+}
+
+// A file the store may make its own: nothing in it yet, or exactly one of
+// our schemas from before stores were marked. Returns the version to migrate
+// from, or nullopt for another program's database.
+std::optional<std::int64_t> adoptable(Database& db) {
+    const auto version = queryInt(db, "PRAGMA user_version");
+    const auto objects = queryInt(db, "SELECT count(*) FROM sqlite_master");
+    if (objects == 0 && version == 0) return 0;
+    if (version < 1 || version > kSchemaVersion) return std::nullopt;
+    if (schemaOf(db) != referenceSchema(version)) return std::nullopt;
+    return version;
+}
+
+std::string referenceSchema(std::int64_t version) {
+    Database ref(":memory:", OpenMode::Create);
+    Transaction tx(ref, Transaction::Kind::Write);
+    // The store's own set-up, cut short at the version wanted.
+    for (std::int64_t v = 0; v < version; ++v) {
+        const Migration& step = kMigrations[static_cast<std::size_t>(v)];
+        ref.exec(step.sql);
+        if (step.after != nullptr) step.after(ref);
+    }
+    return schemaOf(ref);
 }
 
 }  // namespace
 
 Database::Database(const std::string& path, OpenMode mode) : m_path(path) {
-    prepareFile(path, mode);
+    if (path == ":memory:") {
+        sqlite3* raw = nullptr;
+        const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+        m_db.reset(raw);
+        if (rc != SQLITE_OK) fail(rc);
+        sqlite3_extended_result_codes(m_db.get(), 1);
+        return;
+    }
+    if (mode == OpenMode::Create) makeParentFolders(path);
+    const std::string real = resolveFolders(path);
+    FileKind kind = inspect(real, path);
+    bool created = false;
+    if (kind == FileKind::Missing) {
+        if (mode != OpenMode::Create) throw DbError(SQLITE_CANTOPEN, "no database at " + path);
+        // The file holds password hashes: 0600 from the start, never the umask's.
+        const int fd =
+            ::open(real.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            throw DbError(SQLITE_CANTOPEN, "cannot create " + path + ": " + std::strerror(errno));
+        ::close(fd);
+        created = true;
+        kind = FileKind::Empty;
+    }
+    // A failed first open leaves nothing behind.
+    const auto discard = [&] {
+        m_db.reset();
+        if (!created) return;
+        ::unlink(real.c_str());
+        ::unlink((real + "-journal").c_str());
+    };
+    try {
+        if (kind == FileKind::Foreign) notOurs(path);
+        if (kind == FileKind::Empty && mode != OpenMode::Create) notOurs(path);
+        if (kind == FileKind::Unmarked) {
+            // Looked at through a read-only connection first, so another
+            // program's file is never written.
+            Database probe(real, path, OpenMode::ReadOnly);
+            Transaction tx(probe, Transaction::Kind::Read);
+            const auto from = adoptable(probe);
+            if (!from || (*from == 0 && mode != OpenMode::Create)) notOurs(path);
+        }
+        open(real, mode);
+        if (mode == OpenMode::ReadOnly && kind == FileKind::Ours) recoverForReading(real);
+        setUp(mode);
+    } catch (const DbError& e) {
+        discard();
+        // SQLite's own words ("unable to open database file") name no file.
+        if (std::string_view(e.what()).find(path) != std::string_view::npos) throw;
+        throw DbError(e.code(), path + ": " + e.what());
+    } catch (...) {
+        discard();
+        throw;
+    }
+}
+
+Database::Database(const std::string& real, const std::string& path, OpenMode mode) : m_path(path) {
+    open(real, mode);
+}
+
+// A writer that died mid-transaction leaves a journal that the next reader
+// must roll back, and a read-only connection cannot: our own store is
+// recovered here through a brief writable one, as any writer would.
+void Database::recoverForReading(const std::string& real) {
+    try {
+        queryInt(*this, "PRAGMA user_version");
+        return;
+    } catch (const DbError& e) {
+        if (e.code() != SQLITE_READONLY_ROLLBACK) throw;
+    }
+    m_db.reset();
+    try {
+        Database writer(real, m_path, OpenMode::Existing);
+        Transaction tx(writer, Transaction::Kind::Read);
+        queryInt(writer, "PRAGMA user_version");
+        tx.commit();
+    } catch (const DbError& e) {
+        if ((e.code() & 0xff) != SQLITE_READONLY) throw;
+        throw DbError(e.code(), "the last write to " + m_path +
+                                    " was interrupted; it needs write access once to recover");
+    }
+    open(real, OpenMode::ReadOnly);
+}
+
+void Database::open(const std::string& real, OpenMode mode) {
+    m_readOnly = mode == OpenMode::ReadOnly;
+    const int flags = (m_readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                      SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_FULLMUTEX;
     sqlite3* raw = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_FULLMUTEX;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+    const int rc = sqlite3_open_v2(real.c_str(), &raw, flags, nullptr);
     m_db.reset(raw);
     if (rc != SQLITE_OK) fail(rc);
     configure();
-    migrate();
 }
 
 void Database::fail(int rc) const {
@@ -107,6 +310,8 @@ void Database::configure() {
     sqlite3_extended_result_codes(m_db.get(), 1);
     sqlite3_busy_timeout(m_db.get(), kBusyTimeoutMs);
     sqlite3_db_config(m_db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    exec("PRAGMA trusted_schema=OFF;");
+    if (m_readOnly) return;
     // Rollback journal: SQLite 3.40's WAL mode has a corruption race between
     // processes, and several processes share this file. EXTRA also syncs the
     // folder after the journal is deleted, so a commit survives power loss.
@@ -114,22 +319,57 @@ void Database::configure() {
         "PRAGMA journal_mode=DELETE;"
         "PRAGMA synchronous=EXTRA;"
         "PRAGMA foreign_keys=ON;"
-        "PRAGMA secure_delete=ON;"
-        "PRAGMA trusted_schema=OFF;");
+        "PRAGMA secure_delete=ON;");
 }
 
-void Database::migrate() {
-    // Checked outside a write lock first: an up-to-date schema, the usual
+void Database::setUp(OpenMode mode) {
+    const auto current = [this] {
+        return queryInt(*this, "PRAGMA application_id") == kApplicationId &&
+               queryInt(*this, "PRAGMA user_version") == kSchemaVersion;
+    };
+    if (mode == OpenMode::ReadOnly) {
+        // Marked, or an unmarked store judged above; an older schema is read
+        // as it is, a newer one not at all.
+        const auto version = queryInt(*this, "PRAGMA user_version");
+        if (version > kSchemaVersion) throw newerSchema(version);
+        return;
+    }
+    // Checked outside a write lock first: an up-to-date store, the usual
     // case, then costs no write transaction.
-    if (queryInt(*this, "PRAGMA user_version") == kSchemaVersion) return;
+    if (current()) return tighten();
     Transaction tx(*this, Transaction::Kind::Write);
-    const auto version = queryInt(*this, "PRAGMA user_version");
-    if (version > kSchemaVersion)
-        throw DbError(SQLITE_ERROR,
-                      "database schema " + std::to_string(version) + " is newer than this program");
-    for (auto v = version; v < kSchemaVersion; ++v) exec(kMigrations[static_cast<std::size_t>(v)]);
-    exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+    // Judged again under the lock: another process may have set it up meanwhile.
+    std::int64_t from = 0;
+    if (queryInt(*this, "PRAGMA application_id") == kApplicationId) {
+        from = queryInt(*this, "PRAGMA user_version");
+        if (from > kSchemaVersion) throw newerSchema(from);
+    } else {
+        const auto adopted = adoptable(*this);
+        if (!adopted || (*adopted == 0 && mode != OpenMode::Create)) notOurs(m_path);
+        from = *adopted;
+        exec(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
+    }
+    if (from < kSchemaVersion) migrate(*this, from);
     tx.commit();
+    tighten();
+}
+
+DbError Database::newerSchema(std::int64_t version) const {
+    return DbError(SQLITE_ERROR,
+                   "database schema " + std::to_string(version) + " is newer than this program");
+}
+
+// Once the file is known to be a store it is kept private, whatever mode an
+// earlier copy or restore gave it.
+void Database::tighten() {
+    const char* name = sqlite3_db_filename(m_db.get(), "main");
+    if (name == nullptr || name[0] == '\0') return;
+    const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 0077) != 0)
+        (void)fchmod(fd, 0600);
+    ::close(fd);
 }
 
 Statement::Statement(Database& db, std::string_view sql) : m_db(db) {
@@ -151,12 +391,6 @@ Statement& Statement::bind(int index, std::int64_t value) {
 Statement& Statement::bind(int index, std::string_view text) {
     const int rc = sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()),
                                      SQLITE_TRANSIENT);
-    if (rc != SQLITE_OK) m_db.fail(rc);
-    return *this;
-}
-
-Statement& Statement::bindNull(int index) {
-    const int rc = sqlite3_bind_null(m_stmt, index);
     if (rc != SQLITE_OK) m_db.fail(rc);
     return *this;
 }
@@ -184,8 +418,9 @@ std::string Statement::text(int column) const {
                : std::string();
 }
 
-bool Statement::isNull(int column) const {
-    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+std::optional<std::string> Statement::optText(int column) const {
+    if (sqlite3_column_type(m_stmt, column) == SQLITE_NULL) return std::nullopt;
+    return text(column);
 }
 
 Transaction::Transaction(Database& db, Kind kind) : m_db(db) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -16,7 +17,11 @@ namespace keyward {
 inline constexpr int kBusyTimeoutMs = 5000;
 
 // The schema this code writes and reads (PRAGMA user_version).
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
+
+// PRAGMA application_id of every store ("KWRD"): a file without it is not
+// ours and is never written.
+inline constexpr std::int32_t kApplicationId = 0x4b575244;
 
 class DbError : public std::runtime_error {
 public:
@@ -28,13 +33,21 @@ private:
     int m_code;
 };
 
-enum class OpenMode { Create, Existing };
+// Create: a missing or empty file becomes a new store (folders 0700, file
+// 0600). Existing: the store must be there. Both bring an older schema up to
+// date. ReadOnly: opens the store read-only, never migrates or creates, so
+// it works on a file it may not write.
+enum class OpenMode { Create, Existing, ReadOnly };
 
 class Database {
 public:
-    // Opens (and in Create mode creates, with its folder) the database at
-    // path, sets the connection up and brings the schema to kSchemaVersion.
-    // Throws DbError.
+    // Opens the store at path. Folders on the path may be symlinks; the file
+    // itself must not be. Any file that is not a store (another program's
+    // SQLite file, garbage, a folder) is refused with "not a keyward
+    // database" and left untouched, its mode included; an older store
+    // without the application id but with exactly one of our schemas is
+    // adopted. A file this call created is removed again when it fails.
+    // Throws DbError, whose text names the cause.
     Database(const std::string& path, OpenMode mode);
 
     Database(const Database&) = delete;
@@ -45,6 +58,7 @@ public:
     void abandon() { (void)m_db.release(); }
 
     void exec(const char* sql);
+    bool readOnly() const { return m_readOnly; }
     sqlite3* handle() const { return m_db.get(); }
     const std::string& path() const { return m_path; }
     [[noreturn]] void fail(int rc) const;
@@ -53,11 +67,18 @@ private:
     struct Closer {
         void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
     };
+    // A bare connection to the resolved path real, for looking at a file.
+    Database(const std::string& real, const std::string& path, OpenMode mode);
+    void open(const std::string& real, OpenMode mode);
+    void recoverForReading(const std::string& real);
     void configure();
-    void migrate();
+    void setUp(OpenMode mode);
+    void tighten();
+    DbError newerSchema(std::int64_t version) const;
 
     std::unique_ptr<sqlite3, Closer> m_db;
     std::string m_path;
+    bool m_readOnly = false;
 };
 
 class Statement {
@@ -69,7 +90,6 @@ public:
 
     Statement& bind(int index, std::int64_t value);
     Statement& bind(int index, std::string_view text);
-    Statement& bindNull(int index);
 
     // True while a row is ready; false when done. Throws DbError.
     bool step();
@@ -77,7 +97,8 @@ public:
 
     std::int64_t integer(int column) const;
     std::string text(int column) const;
-    bool isNull(int column) const;
+    // The text, or nullopt for SQL NULL.
+    std::optional<std::string> optText(int column) const;
 
 private:
     Database& m_db;

@@ -2,6 +2,8 @@
 
 #include <crypt.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -42,6 +44,45 @@ bool verifyPassword(const std::string& password, const std::string& stored) {
     // The length of a hash string tells nothing about the password.
     const std::size_t n = std::strlen(hash);
     return n == stored.size() && constantTimeEqual(hash, stored.data(), n);
+}
+
+std::optional<unsigned long> parseHashCost(const std::string& text) {
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || text[0] == '-' || *end != '\0' || value < kMinHashCost ||
+        value > kMaxHashCost)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<unsigned long> hashCostFromEnvironment() {
+    const char* env = std::getenv("KEYWARD_HASH_COST");
+    return env != nullptr ? parseHashCost(env) : std::nullopt;
+}
+
+unsigned long fitHashCost(std::chrono::milliseconds target) {
+    using Clock = std::chrono::steady_clock;
+    // The faster of two runs: a one-off stall says nothing about the machine.
+    const auto timeAt = [](unsigned long cost) {
+        auto best = std::chrono::duration<double, std::milli>::max();
+        for (int run = 0; run < 2; ++run) {
+            const auto start = Clock::now();
+            if (!hashPassword("fitting the cost", cost)) return best;
+            best = std::min<std::chrono::duration<double, std::milli>>(best, Clock::now() - start);
+        }
+        return best;
+    };
+    const double goal = static_cast<double>(target.count());
+    unsigned long cost = kMinFittedHashCost;
+    double time = timeAt(cost).count();
+    while (cost < kMaxHashCost && time < goal) {
+        const double next = timeAt(cost + 1).count();
+        // Each step doubles the work: take the step when it lands nearer.
+        if (next / goal > goal / time) break;
+        ++cost;
+        time = next;
+    }
+    return cost;
 }
 
 }  // namespace keyward

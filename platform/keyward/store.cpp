@@ -1,5 +1,6 @@
 #include "store.h"
 
+#include <syslog.h>
 #include <unistd.h>
 
 #include <array>
@@ -7,8 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "audit.h"
 #include "password.h"
 #include "paths.h"
+#include "trailbook.h"
 
 namespace keyward {
 
@@ -25,24 +28,24 @@ struct StatusInfo {
     const char* text;
 };
 
-constexpr std::array<StatusInfo, 17> kStatusInfo = {{
-    {0, "ok", "done"},
+constexpr std::array<StatusInfo, static_cast<std::size_t>(Status::Unavailable) + 1> kStatusInfo = {{
+    {KEYWARD_OK, "ok", "done"},
     {ERR_NO_SUCH_USER, "no_such_user", "no such user"},
     {ERR_BAD_PASSWORD, "bad_password", "wrong password"},
-    {-1, "null_argument", "a text argument is missing"},
-    {-2, "invalid_text", "not valid text (CP936 without control characters)"},
-    {-3, "too_long", "text too long"},
-    {-4, "empty_text", "empty name"},
-    {-5, "name_taken", "user exists"},
-    {-6, "bad_level", "level must be 0 to 4"},
-    {-7, "no_such_item", "no such permission item"},
-    {-8, "item_exists", "permission item exists"},
-    {-9, "items_full", "32 permission items exist already"},
-    {-10, "not_counted", "the list was not counted first"},
-    {-11, "users_exist", "users exist already"},
-    {-12, "hash_failed", "password hashing failed"},
-    {-13, "busy", "database is locked"},
-    {-14, "unavailable", "database unavailable"},
+    {ERR_NULL_ARGUMENT, "null_argument", "a text argument is missing"},
+    {ERR_INVALID_TEXT, "invalid_text", "not valid text (CP936 without control characters)"},
+    {ERR_TOO_LONG, "too_long", "text too long"},
+    {ERR_EMPTY_NAME, "empty_text", "empty name"},
+    {ERR_USER_EXISTS, "name_taken", "user exists"},
+    {ERR_BAD_LEVEL, "bad_level", "level must be 0 to 4"},
+    {ERR_NO_SUCH_ITEM, "no_such_item", "no such permission item"},
+    {ERR_ITEM_EXISTS, "item_exists", "permission item exists"},
+    {ERR_ITEMS_FULL, "items_full", "32 permission items exist already"},
+    {ERR_NOT_COUNTED, "not_counted", "the list was not counted first"},
+    {ERR_USERS_EXIST, "users_exist", "users exist already"},
+    {ERR_HASH_FAILED, "hash_failed", "password hashing failed"},
+    {ERR_BUSY, "busy", "database is locked"},
+    {ERR_UNAVAILABLE, "unavailable", "database unavailable"},
 }};
 
 const StatusInfo& info(Status status) {
@@ -89,19 +92,12 @@ bool validLevel(int level) {
 }
 
 // KEYWARD_HASH_COST wins (tests, one-off tuning); then the database's
-// settings row "hash_cost"; then the built-in cost.
+// settings row "hash_cost" (fitted by `keyward init`); then the built-in cost.
 unsigned long loadHashCost(Database& d) {
-    auto parse = [](const std::string& text) -> unsigned long {
-        char* end = nullptr;
-        const unsigned long value = std::strtoul(text.c_str(), &end, 10);
-        if (text.empty() || *end != '\0' || value < kMinHashCost || value > kMaxHashCost) return 0;
-        return value;
-    };
-    if (const char* env = std::getenv("KEYWARD_HASH_COST"))
-        if (const auto cost = parse(env)) return cost;
+    if (const auto cost = hashCostFromEnvironment()) return *cost;
     Statement st(d, "SELECT value FROM settings WHERE key = 'hash_cost'");
     if (st.step())
-        if (const auto cost = parse(st.text(0))) return cost;
+        if (const auto cost = parseHashCost(st.text(0))) return *cost;
     return kDefaultHashCost;
 }
 
@@ -163,12 +159,25 @@ void Store::close() {
 Database& Store::db() {
     if (m_db && m_pid != getpid()) close();
     if (!m_db) {
-        auto opened = std::make_unique<Database>(databasePath(), OpenMode::Create);
-        m_hashCost = loadHashCost(*opened);
-        m_db = std::move(opened);
+        try {
+            m_db = std::make_unique<Database>(databasePath(), OpenMode::Create);
+        } catch (const DbError& e) {
+            if (!e.busy()) unavailable(e.what());
+            throw;
+        }
         m_pid = getpid();
+        m_reported.clear();
     }
     return *m_db;
+}
+
+// Said once per reason: a program retrying every call would flood the log.
+void Store::unavailable(const std::string& why) {
+    if (why == m_reported) return;
+    m_reported = why;
+    const std::string text = "account store unavailable: " + why;
+    trailbook_log(LOG_ERR, text.c_str());
+    if (m_announce == Announce::AlsoStderr) std::fprintf(stderr, "keyward: %s\n", text.c_str());
 }
 
 void Store::start() {
@@ -184,6 +193,7 @@ void Store::stop() {
     std::lock_guard lock(m_mutex);
     close();
     m_userId = 0;
+    m_userName.clear();
     m_userCount = -1;
     m_limitCount = -1;
 }
@@ -201,41 +211,68 @@ auto Store::read(Body body, decltype(body(std::declval<Database&>())) failed) {
     }
 }
 
+namespace {
+
+// Every audited call goes to the system log too, after its outcome is final.
+void logEvent(const AuditEntry& e) {
+    std::string text = e.action + " " + e.target.value_or("-");
+    if (e.actor) text += " by " + *e.actor;
+    text += ": " + e.outcome;
+    if (e.detail) text += " (" + *e.detail + ")";
+    trailbook_log(e.outcome == outcomeName(Status::Ok) ? LOG_NOTICE : LOG_WARNING, text.c_str());
+}
+
+// Thrown inside a write when what a password was checked against changed
+// after the check: the transaction is dropped and the check made again.
+struct Stale {};
+
+}  // namespace
+
 template <class Body>
 Status Store::write(Audit audit, Body body) {
+    AuditEntry entry{std::nullopt, audit.action, {}, {}, {}};
+    Status status = Status::Ok;
     try {
         Database& d = db();
         Transaction tx(d, Transaction::Kind::Write);
-        const Status status = body(d, audit);
-        appendAudit(d, audit, status);
+        // Before the body: a user who deletes themselves still acted.
+        entry.actor = actorName(d);
+        status = body(d, audit);
+        entry.target = audit.target;
+        if (!audit.detail.empty()) entry.detail = audit.detail;
+        entry.outcome = outcomeName(status);
+        appendAudit(d, entry);
         tx.commit();
-        return status;
     } catch (const DbError& e) {
-        return e.busy() ? Status::Busy : Status::Unavailable;
+        status = e.busy() ? Status::Busy : Status::Unavailable;
     } catch (const std::exception&) {
-        return Status::Unavailable;
+        status = Status::Unavailable;
     }
+    if (status == Status::Busy || status == Status::Unavailable) {
+        // Not in the trail, so at least in the system log.
+        if (!entry.actor && !m_userName.empty()) entry.actor = m_userName;
+        if (!audit.typedName) entry.target = audit.target;
+        entry.outcome = outcomeName(status);
+    }
+    logEvent(entry);
+    return status;
 }
 
-void Store::appendAudit(Database& d, const Audit& audit, Status outcome) {
-    Statement st(d,
-                 "INSERT INTO audit(at, actor, action, target, detail, outcome, pid) "
-                 "VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), ?, ?, ?, ?, ?, ?)");
-    if (auto actor = actorName(d)) st.bind(1, *actor);
-    st.bind(2, audit.action);
-    if (audit.target) st.bind(3, *audit.target);
-    if (!audit.detail.empty()) st.bind(4, audit.detail);
-    st.bind(5, outcomeName(outcome));
-    st.bind(6, static_cast<std::int64_t>(getpid()));
-    st.step();
-}
-
-std::optional<std::string> Store::actorName(Database& d) {
+// The logged-in user's name while that user exists.
+std::optional<std::string> Store::liveName(Database& d) {
     if (m_userId == 0) return std::nullopt;
     Statement st(d, "SELECT name FROM users WHERE id = ?");
     st.bind(1, m_userId);
     if (!st.step()) return std::nullopt;
-    return st.text(0);
+    m_userName = st.text(0);
+    return m_userName;
+}
+
+// Who acts: the logged-in user, by the last name known once they are gone.
+std::optional<std::string> Store::actorName(Database& d) {
+    if (auto name = liveName(d)) return name;
+    if (m_userId == 0 || m_userName.empty()) return std::nullopt;
+    return m_userName;
 }
 
 // The row id of user, or of the logged-in user for null.
@@ -253,41 +290,94 @@ std::optional<std::int64_t> Store::userId(Database& d, const char* user) {
     return st.step() ? std::optional(st.integer(0)) : std::nullopt;
 }
 
-// Hashing is slow, so it runs before the write lock is taken.
-std::optional<std::string> Store::hashFor(const TextArg& password, Status& status) {
+std::optional<Store::Credentials> Store::credentials(Database& d, const TextArg& name) {
+    Statement st(d, "SELECT id, hash FROM users WHERE name = ?");
+    st.bind(1, name.utf8.str());
+    if (!st.step()) return std::nullopt;
+    return Credentials{st.integer(0), st.text(1)};
+}
+
+// Hashing is slow, so it runs before the write lock is taken. The cost is
+// read anew each time: `keyward init` may have set it since the store opened.
+std::optional<std::string> Store::hashFor(const TextArg& password, Status& status,
+                                          unsigned long cost) {
     if (status != Status::Ok) return std::nullopt;
     try {
-        db();  // the cost comes with the connection
+        Database& d = db();
+        if (cost == 0) {
+            Transaction tx(d, Transaction::Kind::Read);
+            cost = loadHashCost(d);
+            tx.commit();
+        }
     } catch (const DbError& e) {
         status = e.busy() ? Status::Busy : Status::Unavailable;
         return std::nullopt;
     }
-    auto hash = hashPassword(password.utf8.str(), m_hashCost);
+    auto hash = hashPassword(password.utf8.str(), cost);
     if (!hash) status = Status::HashFailed;
     return hash;
+}
+
+// Checks password against name's stored hash with no lock held (yescrypt
+// takes tens to hundreds of milliseconds, and other stations log in too),
+// then runs body(d, id) in a short write transaction that first confirms the
+// row is as it was checked; when it changed meanwhile, checks again.
+template <class Body>
+Status Store::verified(const Audit& audit, const TextArg& name, const TextArg& password,
+                       Body body) {
+    constexpr int kAttempts = 8;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        std::optional<Credentials> seen;
+        try {
+            Database& d = db();
+            Transaction tx(d, Transaction::Kind::Read);
+            seen = credentials(d, name);
+            tx.commit();
+        } catch (const DbError& e) {
+            return write(audit, [&](Database&, Audit&) {
+                return e.busy() ? Status::Busy : Status::Unavailable;
+            });
+        }
+        const Status verdict = !seen ? Status::NoSuchUser
+                               : verifyPassword(password.utf8.str(), seen->hash)
+                                   ? Status::Ok
+                                   : Status::BadPassword;
+        try {
+            return write(audit, [&](Database& d, Audit& a) {
+                if (credentials(d, name) != seen) throw Stale{};
+                // The typed name of an unknown user may be a password typed
+                // into the wrong field: it stays out of the trail.
+                if (verdict == Status::NoSuchUser) a.target.reset();
+                return verdict == Status::Ok ? body(d, seen->id) : verdict;
+            });
+        } catch (const Stale&) {
+        }
+    }
+    return write(audit, [](Database&, Audit&) { return Status::Busy; });
 }
 
 Status Store::login(const char* name, const char* password) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
+    const Audit audit{"login", target(n), {}, true};
+    if (const Status fault = firstFault(n, p); fault != Status::Ok)
+        return write(audit, [&](Database&, Audit&) { return fault; });
     std::int64_t id = 0;
-    const Status status = write({"login", target(n), {}}, [&](Database& d, Audit&) {
-        if (const Status fault = firstFault(n, p); fault != Status::Ok) return fault;
-        Statement st(d, "SELECT id, hash FROM users WHERE name = ?");
-        st.bind(1, n.utf8.str());
-        if (!st.step()) return Status::NoSuchUser;
-        if (!verifyPassword(p.utf8.str(), st.text(1))) return Status::BadPassword;
-        id = st.integer(0);
+    const Status status = verified(audit, n, p, [&](Database&, std::int64_t userId) {
+        id = userId;
         return Status::Ok;
     });
-    if (status == Status::Ok) m_userId = id;
+    if (status == Status::Ok) {
+        m_userId = id;
+        m_userName = n.utf8.str();
+    }
     return status;
 }
 
 const char* Store::currentName() {
     std::lock_guard lock(m_mutex);
-    const auto name = read([&](Database& d) { return actorName(d); }, std::optional<std::string>());
+    const auto name = read([&](Database& d) { return liveName(d); }, std::optional<std::string>());
     if (!name)
         std::memset(m_curName, 0, sizeof m_curName);
     else
@@ -298,7 +388,7 @@ const char* Store::currentName() {
 Status Store::currentNameInto(char* buf) {
     if (buf == nullptr) return Status::NullArgument;
     std::lock_guard lock(m_mutex);
-    const auto name = read([&](Database& d) { return actorName(d); }, std::optional<std::string>());
+    const auto name = read([&](Database& d) { return liveName(d); }, std::optional<std::string>());
     std::memset(buf, 0, KEYWARD_MAX_TEXT + 1);
     if (!name) return Status::NoSuchUser;
     storedToField(*name, buf, KEYWARD_MAX_TEXT + 1);
@@ -431,16 +521,13 @@ Status Store::changePassword(const char* name, const char* oldPassword, const ch
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg oldPw = fromCp936(oldPassword, kPasswordRule);
     const TextArg newPw = fromCp936(newPassword, kPasswordRule);
+    const Audit audit{"password_change", target(n), {}};
     Status status = firstFault(n, oldPw, newPw);
     const auto hash = hashFor(newPw, status);
-    return write({"password_change", target(n), {}}, [&](Database& d, Audit&) {
-        if (status != Status::Ok) return status;
-        Statement find(d, "SELECT id, hash FROM users WHERE name = ?");
-        find.bind(1, n.utf8.str());
-        if (!find.step()) return Status::NoSuchUser;
-        if (!verifyPassword(oldPw.utf8.str(), find.text(1))) return Status::BadPassword;
+    if (status != Status::Ok) return write(audit, [&](Database&, Audit&) { return status; });
+    return verified(audit, n, oldPw, [&](Database& d, std::int64_t id) {
         Statement st(d, "UPDATE users SET hash = ? WHERE id = ?");
-        st.bind(1, *hash).bind(2, find.integer(0));
+        st.bind(1, *hash).bind(2, id);
         st.step();
         return Status::Ok;
     });
@@ -539,12 +626,12 @@ Status Store::deleteLimit(int pos) {
         });
 }
 
-Status Store::initialise(const char* adminName, const char* password) {
+Status Store::initialise(const char* adminName, const char* password, unsigned long hashCost) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(adminName, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
-    const auto hash = hashFor(p, status);
+    const auto hash = hashFor(p, status, hashCost);
     return write({"init", target(n), levelAndMask(4, kAllItems)}, [&](Database& d, Audit&) {
         if (status != Status::Ok) return status;
         if (queryInt(d, "SELECT count(*) FROM users") > 0) return Status::UsersExist;
@@ -556,6 +643,12 @@ Status Store::initialise(const char* adminName, const char* password) {
         Statement st(d, "INSERT INTO users(name, level, mask, hash) VALUES (?, 4, ?, ?)");
         st.bind(1, n.utf8.str()).bind(2, static_cast<std::int64_t>(kAllItems)).bind(3, *hash);
         st.step();
+        if (hashCost != 0) {
+            Statement cost(d,
+                           "INSERT OR REPLACE INTO settings(key, value) VALUES ('hash_cost', ?)");
+            cost.bind(1, std::to_string(hashCost));
+            cost.step();
+        }
         return Status::Ok;
     });
 }
@@ -576,7 +669,7 @@ Status Store::setPassword(const char* name, const char* password) {
 }
 
 Store& theStore() {
-    static Store store;
+    static Store store(Announce::AlsoStderr);
     return store;
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "audit.h"
 #include "database.h"
 #include "store/keyward.h"
 #include "text.h"
@@ -35,17 +36,20 @@ enum class Status {
     Unavailable,
 };
 
-// The call interface's result code: 0, ERR_NO_SUCH_USER, ERR_BAD_PASSWORD,
-// or a small negative number naming the other failures in Status order.
+// The call interface's result code, as named in store/keyward.h.
 int toCode(Status status);
 // The outcome as written into the audit trail.
 const char* outcomeName(Status status);
 // One line for people (the admin command's messages).
 const char* describe(Status status);
 
+// Whether a store that cannot start says so on standard error too (the
+// library does; the admin command reports failures itself).
+enum class Announce { SystemLogOnly, AlsoStderr };
+
 class Store {
 public:
-    Store() = default;
+    explicit Store(Announce announce = Announce::SystemLogOnly) : m_announce(announce) {}
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
     ~Store();
@@ -75,8 +79,9 @@ public:
     Status deleteLimit(int pos);
 
     // For the admin command: the first administrator, level 4, every item,
-    // and "sys_limit" registered; refused once users exist.
-    Status initialise(const char* adminName, const char* password);
+    // and "sys_limit" registered; refused once users exist. A hashCost other
+    // than 0 becomes the store's setting for every later password.
+    Status initialise(const char* adminName, const char* password, unsigned long hashCost = 0);
     // A new password without the old one: the way back in.
     Status setPassword(const char* name, const char* password);
 
@@ -85,6 +90,13 @@ private:
         const char* action;
         std::optional<std::string> target;  // UTF-8
         std::string detail;
+        bool typedName = false;  // target is what was typed at a login: kept out when unsure
+    };
+    // What a password is checked against: the user's row as last read.
+    struct Credentials {
+        std::int64_t id;
+        std::string hash;
+        bool operator==(const Credentials&) const = default;
     };
 
     Database& db();
@@ -93,16 +105,23 @@ private:
     Status write(Audit audit, Body body);
     template <class Body>
     auto read(Body body, decltype(body(std::declval<Database&>())) failed);
-    void appendAudit(Database& d, const Audit& audit, Status outcome);
+    template <class Body>
+    Status verified(const Audit& audit, const TextArg& name, const TextArg& password, Body body);
+    std::optional<Credentials> credentials(Database& d, const TextArg& name);
+    std::optional<std::string> liveName(Database& d);
     std::optional<std::string> actorName(Database& d);
     std::optional<std::int64_t> userId(Database& d, const char* user);
-    std::optional<std::string> hashFor(const TextArg& password, Status& status);
+    std::optional<std::string> hashFor(const TextArg& password, Status& status,
+                                       unsigned long cost = 0);
+    void unavailable(const std::string& why);
 
     std::mutex m_mutex;
     std::unique_ptr<Database> m_db;
     pid_t m_pid = 0;
-    unsigned long m_hashCost = 0;
+    Announce m_announce;
+    std::string m_reported;     // the last reason the store could not start
     std::int64_t m_userId = 0;  // 0: nobody logged in
+    std::string m_userName;     // UTF-8, kept for the audit once that user is gone
     int m_userCount = -1;       // last count reported, -1: none yet
     int m_limitCount = -1;
     char m_curName[32] = {};  // get_cur_user's answer; a fixed buffer so old pointers stay valid

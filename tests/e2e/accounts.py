@@ -14,8 +14,11 @@ from harness import (  # noqa: E402
     Failure,
     LOGIN_TITLE,
     MAIN_TITLE,
+    center,
     check,
     check_equal,
+    collect,
+    find_all,
     has_state,
     main,
     text_of,
@@ -137,10 +140,11 @@ def scenario_login(s):
     s.screenshot("logged-in")
     check_equal(p.rows(), listed_rows(s), "the list after the login")
 
+    # An unknown user's typed name stays out of the trail (it may be a password).
     outcomes = [(act, t, o) for (_, act, t, o) in s.audit() if act == "login"]
     check_equal(
         outcomes,
-        [("login", "nobody", "no_such_user"), ("login", "root", "bad_password"), ("login", "root", "ok")],
+        [("login", "-", "no_such_user"), ("login", "root", "bad_password"), ("login", "root", "ok")],
         "the login attempts in the audit trail",
     )
 
@@ -397,10 +401,120 @@ def scenario_rights(s):
     close(s, p)
 
 
+ITEMS_TITLE = "权限项列表"
+ITEMS_BUTTON = "权限项设置"
+DELETE_LAST = "删除最后一个权限项"
+INFORMATION = "Information"
+
+
+def editor_rows(w):
+    """The item editor's cells as rows of number, name and title."""
+    cells = [c.name for c in find_all(w, "table cell")]
+    check(len(cells) % 3 == 0, f"the item list has {len(cells)} cells, not rows of three")
+    return [tuple(cells[i : i + 3]) for i in range(0, len(cells), 3)]
+
+
+def edit_cell(s, w, row, column, text):
+    """Double-clicks a cell of the item editor, types text and ends with Enter."""
+    x, y = center(find_all(w, "table cell")[row * 3 + column])
+    # The edit box is no accessible of its own (a table shows cells only),
+    # but the keys queue behind the double click that opens it.
+    s.xdotool("mousemove", x, y, "click", "--repeat", 2, "--delay", 80, 1)
+    s.type(text)
+    s.key("Return")
+
+
+def store_items(s):
+    """keyward items, as (name, title) rows."""
+    return [tuple(line.split()[1:3]) for line in s.keyward("items").splitlines()[1:]]
+
+
+def item_boxes(p):
+    """The shown permission check boxes' titles."""
+    boxes = collect(p.main(), ("check box",))["check box"]
+    return [b.name for b in boxes if b.name != "选择所有" and has_state(b, "showing")]
+
+
+def close_editor(s, p):
+    s.xdotool("windowactivate", "--sync", s.xdotool("search", "--name", f"^{ITEMS_TITLE}$").split()[0])
+    s.key("alt+F4")
+    p.no_window(ITEMS_TITLE)
+
+
+def scenario_items(s):
+    """root adds an item through the editor's entry row, sees its check box,
+    deletes it again; an operator without sys_limit is refused the editor."""
+    s.init_store("root", ROOT_PW)
+    check_equal(s.store_call("root", ROOT_PW, "add_user", "op", "Op-pw", 2, 0), 0, "adding op")
+    p = log_in(s, "root", ROOT_PW, "Level_4")
+    check_equal(item_boxes(p), [SYS_ITEM], "the check boxes at the start")
+    sys_row = ("1", "sys_limit", SYS_ITEM)
+
+    s.step("the editor lists sys_limit and the entry row")
+    p.press(p.main(), ITEMS_BUTTON)
+    w = p.window(ITEMS_TITLE)
+    check_equal(editor_rows(w), [sys_row, ("*", "", "")], "the editor's rows")
+
+    s.step("a name alone stores nothing; the title then adds the item")
+    edit_cell(s, w, 1, 1, "motion")
+    wait_until("motion in the entry row", lambda: editor_rows(w)[1] == ("*", "motion", ""), timeout=5)
+    check_equal(store_items(s), [("sys_limit", SYS_ITEM)], "the store after the name")
+    edit_cell(s, w, 1, 2, "运动控制")
+    added = [sys_row, ("2", "motion", "运动控制"), ("*", "", "")]
+    wait_until("the new item's row and a new entry row", lambda: editor_rows(w) == added, timeout=5)
+    check_equal(store_items(s), [("sys_limit", SYS_ITEM), ("motion", "运动控制")], "the store after the title")
+    s.screenshot("item-added")
+
+    s.step("refusals: a listed title, 32 letters")
+    edit_cell(s, w, 2, 2, "运动控制")
+    p.expect_message(INFORMATION, "不能重复，请检查..")
+    edit_cell(s, w, 2, 1, "a" * 32)
+    p.expect_message(INFORMATION, "最大长度32，请检查..")
+    check_equal(editor_rows(w), added, "the rows after the refusals")
+
+    s.step("Enter and Escape keep the editor open; its close box ends it")
+    s.key("Return")
+    s.key("Escape")
+    p.no_message_box()
+    p.window(ITEMS_TITLE, timeout=1)
+    close_editor(s, p)
+    wait_until("the new check box", lambda: item_boxes(p) == [SYS_ITEM, "运动控制"], timeout=5)
+
+    s.step("deleting the last item, then refused for sys_limit")
+    p.press(p.main(), ITEMS_BUTTON)
+    w = p.window(ITEMS_TITLE)
+    s.click(find_all(w, "table cell")[4], button=3)
+    menu = p.popup()
+    check_equal(p.menu_entries(menu), {DELETE_LAST: True}, "the editor's menu")
+    p.choose(menu, DELETE_LAST)
+    p.expect_message(NOTICE, "您确认要删除权限项:motion-运动控制吗?", answer=YES)
+    wait_until("the item's row to go", lambda: editor_rows(w) == [sys_row, ("*", "", "")], timeout=5)
+    s.click(find_all(w, "table cell")[1], button=3)
+    p.choose(p.popup(), DELETE_LAST)
+    p.expect_message(ERROR, "您不能删除此权限项.")
+    close_editor(s, p)
+    wait_until("the check box to go", lambda: item_boxes(p) == [SYS_ITEM], timeout=5)
+    check_equal(store_items(s), [("sys_limit", SYS_ITEM)], "the store after the deletion")
+    check_equal(
+        [a for a in s.audit() if a[2] == "motion"],
+        [("root", "item_add", "motion", "ok"), ("root", "item_delete", "motion", "ok")],
+        "the item in the audit trail",
+    )
+    close(s, p)
+
+    s.step("op, without sys_limit, is refused the editor")
+    p = log_in(s, "op", "Op-pw", "Level_2")
+    p.press(p.main(), ITEMS_BUTTON)
+    p.expect_message(NOTICE, "权限不够，不能设置权限项.")
+    p.no_window(ITEMS_TITLE, timeout=1)
+    close(s, p)
+
+
 SCENARIOS = {
     "login": scenario_login,
     "manage": scenario_manage,
     "rights": scenario_rights,
+    "items": scenario_items,
 }
 
 if __name__ == "__main__":

@@ -53,6 +53,7 @@ TEST(Acceptance, ProgramAgainstAnInitialisedStore) {
     const std::string db = (dir / "keyward.db").string();
     setenv("KEYWARD_DB", db.c_str(), 1);
     setenv("KEYWARD_HASH_COST", "1", 1);
+    setenv("TRAILBOOK_SOCKET", (dir / "no-log").c_str(), 1);
 
     const std::string rootPw = "Acc3pt-root-pw";
     const std::string userPw = "Acc3pt-user-pw";
@@ -61,10 +62,10 @@ TEST(Acceptance, ProgramAgainstAnInitialisedStore) {
     ASSERT_EQ(init.exitCode, 0) << init.err;
 
     keyward_start();
-    EXPECT_EQ(login("root", rootPw.c_str()), 0);
+    EXPECT_EQ(login("root", rootPw.c_str()), KEYWARD_OK);
     EXPECT_EQ(login("root", "not-the-password"), ERR_BAD_PASSWORD);
     EXPECT_EQ(login("nobody", rootPw.c_str()), ERR_NO_SUCH_USER);
-    ASSERT_EQ(add_user(kLongName.c_str(), userPw.c_str(), 1, 1), 0);
+    ASSERT_EQ(add_user(kLongName.c_str(), userPw.c_str(), 1, 1), KEYWARD_OK);
     keyward_stop();
 
     const auto listed = kwtest::run(g_self, {"--list-users"});

@@ -1,12 +1,12 @@
 #!/bin/sh
-# Usage: check_exports.sh LIBRARY VERSION HEADER INCLUDE_REGEX [EXCLUDE_REGEX]
-# The library's defined dynamic symbols must be exactly the header's
-# KEYWARD_API calls matching INCLUDE_REGEX (and not EXCLUDE_REGEX), each under
-# VERSION.
+# Usage: check_exports.sh LIBRARY VERSION HEADERS INCLUDE_REGEX [EXCLUDE_REGEX]
+# The library's defined dynamic symbols must be exactly the calls declared
+# with a *_API macro in HEADERS (one or more files, ':'-separated) matching
+# INCLUDE_REGEX (and not EXCLUDE_REGEX), each under VERSION.
 set -eu
 lib=$1 version=$2 header=$3 include=$4 exclude=${5:-'^$'}
 
-expected=$(sed -n 's/^KEYWARD_API [^(]*[ *]\([A-Za-z_][A-Za-z0-9_]*\)(.*/\1/p' "$header" |
+expected=$(IFS=:; sed -n 's/^[A-Z]*_API [^(]*[ *]\([A-Za-z_][A-Za-z0-9_]*\)(.*/\1/p' $header |
     grep -E "$include" | grep -Ev "$exclude" | sort)
 [ -n "$expected" ] || { echo "no declarations found in $header"; exit 1; }
 

@@ -40,16 +40,16 @@ TEST_F(CliTest, InitCreatesTheFirstAdministrator) {
     EXPECT_EQ(r.out, "initialised " + m_dbPath + " with administrator chief\n");
     EXPECT_EQ(r.err, "");
 
-    EXPECT_EQ(login("chief", "s3cret"), 0);
+    EXPECT_EQ(login("chief", "s3cret"), KEYWARD_OK);
     EXPECT_EQ(get_user_group(nullptr), 4);
     EXPECT_EQ(get_user_limit(nullptr), 0xFFFFFFFFu);
     EXPECT_NE(chk_user_limit("sys_limit", nullptr), 0);
     EXPECT_EQ(limitNames(), std::vector<std::string>{"sys_limit"});
     char title[32];
-    ASSERT_EQ(get_limit_info("sys_limit", title), 0);
+    ASSERT_EQ(get_limit_info("sys_limit", title), KEYWARD_OK);
     EXPECT_STREQ(title, "系统权限");
     // The program's registration at start finds it there.
-    EXPECT_LT(add_limit(SYS_LIMIT_NAME, SYS_LIMIT_TITLE), 0);
+    EXPECT_EQ(add_limit(SYS_LIMIT_NAME, SYS_LIMIT_TITLE), ERR_ITEM_EXISTS);
 }
 
 TEST_F(CliTest, InitDefaultsToRootAndRefusesOnceUsersExist) {
@@ -63,7 +63,7 @@ TEST_F(CliTest, InitDefaultsToRootAndRefusesOnceUsersExist) {
 TEST_F(CliTest, InitTakesChineseNamesAndChecksTheirLength) {
     const auto r = keyward({"init", "--admin", utf8(u8"管理员"), "--password-stdin"}, "\n");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(login("管理员", ""), 0) << "the empty line is the empty password";
+    EXPECT_EQ(login("管理员", ""), KEYWARD_OK) << "the empty line is the empty password";
 
     const std::string sixteen = utf8(u8"一二三四五六七八九十一二三四五六");
     keyward_stop();
@@ -89,7 +89,7 @@ TEST_F(CliTest, PasswdSetsANewPassword) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "password set for root\n");
     EXPECT_EQ(login("root", "old-pw"), ERR_BAD_PASSWORD);
-    EXPECT_EQ(login("root", "new-pw"), 0);
+    EXPECT_EQ(login("root", "new-pw"), KEYWARD_OK);
 
     expectFailure(keyward({"passwd", "nobody", "--password-stdin"}, "x\n"), 1,
                   "no such user: nobody");
@@ -118,7 +118,7 @@ TEST_F(CliTest, MissingDatabaseIsReportedNotCreated) {
 TEST_F(CliTest, UsersAndItemsTables) {
     init();
     ASSERT_GE(add_limit("edit", "编辑"), 0);
-    ASSERT_EQ(add_user("张三", "", 2, 0b10), 0);
+    ASSERT_EQ(add_user("张三", "", 2, 0b10), KEYWARD_OK);
     auto users = keyward({"users"});
     EXPECT_EQ(users.exitCode, 0);
     EXPECT_EQ(users.out, utf8(u8"#  name  level    mask        items\n"
@@ -175,6 +175,69 @@ TEST_F(CliTest, CheckFindsBrokenInvariants) {
     EXPECT_EQ(bad.out, "");
 }
 
+// Someone who can write the file drops the triggers and edits the trail;
+// check names the first row that no longer fits.
+TEST_F(CliTest, CheckFindsATamperedAuditTrail) {
+    struct Case {
+        const char* what;
+        const char* sql;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"a row in the middle deleted", "DELETE FROM audit WHERE id = 3",
+         "audit trail broken at row 4: row(s) 3..3 are missing"},
+        {"the first row deleted", "DELETE FROM audit WHERE id = 1",
+         "audit trail broken at row 2: row(s) 1..1 are missing"},
+        {"the last rows deleted", "DELETE FROM audit WHERE id >= 4",
+         "audit trail broken at row(s) 4..5 at the end are missing"},
+        {"an outcome changed", "UPDATE audit SET outcome = 'ok' WHERE id = 2",
+         "audit trail broken at row 2: does not match its link (it or the row before it was "
+         "changed or removed)"},
+        {"rows renumbered after a deletion",
+         "DELETE FROM audit WHERE id = 2; UPDATE audit SET id = id - 1 WHERE id > 2; "
+         "UPDATE sqlite_sequence SET seq = seq - 1 WHERE name = 'audit'",
+         "audit trail broken at row 2: does not match its link (it or the row before it was "
+         "changed or removed)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        keyward_stop();
+        std::filesystem::remove_all(m_dir / "store");
+        init();
+        ASSERT_EQ(login("root", "bad"), ERR_BAD_PASSWORD);
+        ASSERT_EQ(login("root", "rootpw"), KEYWARD_OK);
+        ASSERT_EQ(add_user("bob", "", 1, 0), KEYWARD_OK);
+        ASSERT_EQ(del_user("bob"), KEYWARD_OK);
+        keyward_stop();
+        ASSERT_EQ(keyward({"check"}).exitCode, 0);
+        auto db = openDirect(m_dbPath);
+        ASSERT_EQ(exec(db.get(), "DROP TRIGGER audit_no_update; DROP TRIGGER audit_no_delete;"),
+                  SQLITE_OK);
+        ASSERT_EQ(exec(db.get(), c.sql), SQLITE_OK);
+        const auto r = keyward({"check"});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "keyward: the audit trail is no longer append-only\nkeyward: " +
+                             c.message + "\n");
+    }
+}
+
+TEST_F(CliTest, InitFitsTheHashCostToTheMachine) {
+    unsetenv("KEYWARD_HASH_COST");
+    init();
+    auto db = openDirect(m_dbPath);
+    const auto cost = column(db.get(), "SELECT value FROM settings WHERE key = 'hash_cost'");
+    ASSERT_EQ(cost.size(), 1u);
+    EXPECT_GE(std::stoi(cost[0]), 5);
+    EXPECT_LE(std::stoi(cost[0]), 11);
+    // Every later password is hashed at the stored cost, as the first one.
+    ASSERT_EQ(add_user("bob", "pw", 1, 0), KEYWARD_OK);
+    const auto hashes = column(db.get(), "SELECT substr(hash, 1, 6) FROM users ORDER BY id");
+    ASSERT_EQ(hashes.size(), 2u);
+    EXPECT_EQ(hashes[0], hashes[1]);
+    EXPECT_EQ(login("bob", "pw"), KEYWARD_OK);
+}
+
 TEST_F(CliTest, BackupMakesAUsablePrivateCopy) {
     init("pw-in-backup");
     const std::string copy = (m_dir / "copy.db").string();
@@ -189,7 +252,7 @@ TEST_F(CliTest, BackupMakesAUsablePrivateCopy) {
 
     keyward_stop();
     setenv("KEYWARD_DB", copy.c_str(), 1);
-    EXPECT_EQ(login("root", "pw-in-backup"), 0);
+    EXPECT_EQ(login("root", "pw-in-backup"), KEYWARD_OK);
     const auto check = keyward({"check"});
     EXPECT_EQ(check.exitCode, 0) << check.err;
 }

@@ -39,7 +39,7 @@ const char* AuditCommand::help() const {
 std::string AuditCommand::run(const std::vector<std::string>& argv) {
     const Args args = parseArgs(argv, {{"--since", true}}, 0);
     const std::string since = args.has("--since") ? normaliseTime(*args.value("--since")) : "";
-    Database db = openExisting();
+    Database db = openExisting(OpenMode::ReadOnly);
     try {
         Transaction tx(db, Transaction::Kind::Read);
         Table table({"time", "actor", "action", "target", "outcome", "detail"});

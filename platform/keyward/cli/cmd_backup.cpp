@@ -43,7 +43,7 @@ const char* BackupCommand::help() const {
 std::string BackupCommand::run(const std::vector<std::string>& argv) {
     const Args args = parseArgs(argv, {}, 1);
     const std::string& file = args.positional[0];
-    Database source = openExisting();
+    Database source = openExisting(OpenMode::ReadOnly);
     // The copy holds password hashes too: created here, 0600, never over
     // an existing file.
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);

@@ -32,7 +32,7 @@ const char* UsersCommand::help() const {
 
 std::string UsersCommand::run(const std::vector<std::string>& argv) {
     parseArgs(argv, {}, 0);
-    Database db = openExisting();
+    Database db = openExisting(OpenMode::ReadOnly);
     try {
         Transaction tx(db, Transaction::Kind::Read);
         const auto items = queryInt(db, "SELECT count(*) FROM limits");
@@ -61,7 +61,7 @@ const char* ItemsCommand::help() const {
 
 std::string ItemsCommand::run(const std::vector<std::string>& argv) {
     parseArgs(argv, {}, 0);
-    Database db = openExisting();
+    Database db = openExisting(OpenMode::ReadOnly);
     try {
         Transaction tx(db, Transaction::Kind::Read);
         Table table({"bit", "name", "title"});

@@ -64,7 +64,8 @@ public:
 std::vector<std::unique_ptr<Command>> allCommands();
 
 // Shared helpers of the commands.
-Database openExisting();
+// The store as it is; commands that only read pass OpenMode::ReadOnly.
+Database openExisting(OpenMode mode = OpenMode::Existing);
 // A name typed in UTF-8, checked as the store will check it.
 TextArg nameArg(const std::string& utf8, const char* what);
 Failure storeFailure(Status status);

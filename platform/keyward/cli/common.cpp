@@ -39,9 +39,9 @@ Args parseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpe
     return args;
 }
 
-Database openExisting() {
+Database openExisting(OpenMode mode) {
     try {
-        return Database(databasePath(), OpenMode::Existing);
+        return Database(databasePath(), mode);
     } catch (const DbError& e) {
         throw dbFailure(e);
     }

@@ -356,3 +356,7 @@ void CEdit::SetLimitText(UINT nMax) {
 void CEdit::ReplaceSel(LPCTSTR lpszNewText, BOOL) {
     if (QLineEdit* e = editOf(this)) e->insert(fromCp936(lpszNewText ? lpszNewText : ""));
 }
+
+IMPLEMENT_DYNAMIC(CButton, CWnd)
+IMPLEMENT_DYNAMIC(CStatic, CWnd)
+IMPLEMENT_DYNAMIC(CEdit, CWnd)

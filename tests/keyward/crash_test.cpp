@@ -1,0 +1,95 @@
+// A writer killed with SIGKILL at random moments: every change it was told
+// was done is there, and nothing is half there, as the next reader sees it.
+#include <fcntl.h>
+#include <signal.h>
+
+#include <map>
+#include <random>
+#include <thread>
+
+#include "support.h"
+
+using namespace kwtest;
+
+namespace {
+
+class CrashTest : public StoreTest {};
+
+// Acknowledgements on a pipe: 'u' after a user was added, 'd' after the
+// first item was deleted (which shifts every mask) and a new one appended.
+[[noreturn]] void writer(int ack, int round) {
+    for (int i = 0;; ++i) {
+        const std::string user = "r" + std::to_string(round) + "u" + std::to_string(i);
+        if (add_user(user.c_str(), "", 1, 0b11) != KEYWARD_OK) _exit(2);
+        if (write(ack, "u", 1) != 1) _exit(3);
+        if (i % 3 == 2) {
+            if (del_limit(0) != KEYWARD_OK) _exit(4);
+            const std::string item = "r" + std::to_string(round) + "i" + std::to_string(i);
+            if (add_limit(item.c_str(), "t") < 0) _exit(5);
+            if (write(ack, "d", 1) != 1) _exit(6);
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(CrashTest, KilledWriterLosesNoAcknowledgedChangeAndLeavesNothingHalfDone) {
+    ASSERT_GE(add_limit("a", "t"), 0);
+    ASSERT_GE(add_limit("b", "t"), 0);
+    keyward_stop();
+    std::mt19937 random(std::random_device{}());
+    int ackedUsers = 0;
+    int ackedDeletes = 0;
+    constexpr int kRounds = 12;
+    for (int round = 0; round < kRounds; ++round) {
+        int ack[2];
+        ASSERT_EQ(pipe2(ack, O_CLOEXEC), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(ack[0]);
+            writer(ack[1], round);
+        }
+        close(ack[1]);
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 150)(random)));
+        kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself: " << status;
+        char c;
+        while (read(ack[0], &c, 1) == 1) (c == 'u' ? ackedUsers : ackedDeletes)++;
+        close(ack[0]);
+
+        // The command only reads; it must cope with the dead writer's journal.
+        const auto check = run(KEYWARD_CLI, {"check"});
+        ASSERT_EQ(check.exitCode, 0) << "round " << round << ": " << check.err;
+    }
+
+    auto db = openDirect(m_dbPath);
+    // Every acknowledged change is there; at most the one in flight at each
+    // kill is there without its acknowledgement.
+    const int users = std::stoi(column(db.get(), "SELECT count(*) FROM users").at(0));
+    EXPECT_GE(users, ackedUsers);
+    EXPECT_LE(users, ackedUsers + kRounds);
+    const int deletes = std::stoi(
+        column(db.get(), "SELECT count(*) FROM audit WHERE action = 'item_delete'").at(0));
+    EXPECT_GE(deletes, ackedDeletes);
+
+    // Each change and its audit row went in together, and each mask shift
+    // reached every user there at the time: a user's mask lost one bit per
+    // item deletion after it was added.
+    EXPECT_EQ(column(db.get(), "SELECT count(*) FROM audit WHERE action = 'user_add'"),
+              std::vector<std::string>{std::to_string(users)});
+    const auto wrong = column(db.get(),
+                              "SELECT u.name || ' ' || u.mask FROM users u JOIN audit a "
+                              "ON a.action = 'user_add' AND a.target = u.name "
+                              "WHERE u.mask <> (3 >> min(2, (SELECT count(*) FROM audit d "
+                              "WHERE d.action = 'item_delete' AND d.id > a.id)))");
+    EXPECT_TRUE(wrong.empty()) << wrong.front();
+    const int adds =
+        std::stoi(column(db.get(), "SELECT count(*) FROM audit WHERE action = 'item_add'").at(0));
+    EXPECT_EQ(column(db.get(), "SELECT count(*) FROM limits"),
+              std::vector<std::string>{std::to_string(adds - deletes)});
+    EXPECT_EQ(column(db.get(), "SELECT count(*) FROM audit WHERE outcome <> 'ok'"),
+              std::vector<std::string>{"0"});
+}
