@@ -92,6 +92,20 @@ DialogTemplate loginDialog() {
             }};
 }
 
+DialogTemplate itemDialog() {
+    return {IDD_ADVANCE,
+            "权限项列表",
+            259,
+            183,
+            "MS Shell Dlg",
+            8,
+            kModalFrame,
+            {
+                {ControlKind::ListView, "", IDC_ITEM_LIST, 3, 0, 256, 182,
+                 kVisible | WS_BORDER | WS_TABSTOP | LVS_REPORT},
+            }};
+}
+
 ui::MenuTemplate userMenu() {
     return {IDR_MENU_USER,
             {{"用户",
@@ -110,6 +124,7 @@ const bool g_registered = [] {
     ui::RegisterDialog(aboutBox());
     ui::RegisterDialog(mainDialog());
     ui::RegisterDialog(loginDialog());
+    ui::RegisterDialog(itemDialog());
     ui::RegisterMenu(userMenu());
     ui::RegisterString(IDS_ABOUTBOX, "关于 rolvane(&A)...");
     return true;

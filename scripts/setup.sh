@@ -15,6 +15,8 @@ packages=(
   fonts-wqy-zenhei fonts-dejavu-core
   # end-to-end checks on a real X server
   xvfb xdotool openbox x11-utils imagemagick
+  # ... read through the accessibility bus, from Debian's python3
+  dbus-bin dbus-daemon at-spi2-core python3 python3-pyatspi
   # the headless session and its test
   x11vnc xauth openssl python3
   # the store's sanitizer builds and its libFuzzer target (scripts/sanitize.sh)

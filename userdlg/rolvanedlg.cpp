@@ -43,6 +43,7 @@ ON_WM_SYSCOMMAND()
 ON_WM_PAINT()
 ON_WM_QUERYDRAGICON()
 ON_MESSAGE(WM_START_LOGIN, OnStartLogin)
+ON_BN_CLICKED(IDC_BTN_ITEMS, OnPermissionItems)
 ON_MESSAGE(WM_LIMITS_CHANGED, OnLimitsChanged)
 ON_BN_CLICKED(IDC_CHECK_ALL, OnSelectAll)
 ON_NOTIFY(LVN_ITEMCHANGED, IDC_USER_LIST, OnUserListItemChanged)
@@ -119,6 +120,17 @@ LRESULT CrolvaneDlg::OnStartLogin(WPARAM, LPARAM) {
         OnClose();
     }
     return 0;
+}
+
+// The panel follows the editor's changes through WM_LIMITS_CHANGED, which
+// the editor posts as it closes.
+void CrolvaneDlg::OnPermissionItems() {
+    if (chk_user_limit(SYS_LIMIT_NAME, nullptr) == 0) {
+        MessageBox("权限不够，不能设置权限项.", "提示", MB_ICONINFORMATION);
+        return;
+    }
+    CAdvanceDlg dlg;
+    dlg.DoModal();
 }
 
 void CrolvaneDlg::FillUserList() {

@@ -2,11 +2,11 @@
 // panel of permission check boxes.
 #pragma once
 
+#include "itemdlg/advancedlg.h"  // WM_LIMITS_CHANGED
 #include "store/keyward.h"
 #include "ui/framework.h"
 
 constexpr UINT WM_START_LOGIN = 2025;
-constexpr UINT WM_LIMITS_CHANGED = 2029;
 
 // Texts are counted in bytes of CP936, so a Chinese character counts two.
 constexpr int kMaxPasswordBytes = 16;
@@ -55,6 +55,7 @@ protected:
     void OnSysCommand(UINT nID, LPARAM lParam);
     void OnPaint();
     HCURSOR OnQueryDragIcon();
+    void OnPermissionItems();
     LRESULT OnStartLogin(WPARAM wParam, LPARAM lParam);
     LRESULT OnLimitsChanged(WPARAM wParam, LPARAM lParam);
     void OnSelectAll();

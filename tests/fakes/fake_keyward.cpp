@@ -181,11 +181,20 @@ int get_limit_info(const char* name, char* buf) {
 
 int add_limit(const char* name, const char* title) {
     log("add_limit(" + text(name) + "," + text(title) + ")");
-    return 0;
+    auto& items = script().items;
+    if (script().addLimitResult < 0 || !script().limitWritesStick) return script().addLimitResult;
+    for (const auto& it : items)
+        if (std::strncmp(it.name, name, sizeof(it.name)) == 0) return -1;
+    items.push_back(item(name, title));
+    return int(items.size()) - 1;
 }
 
 int del_limit(int pos) {
     log("del_limit(" + std::to_string(pos) + ")");
+    auto& items = script().items;
+    if (script().delLimitResult != 0 || !script().limitWritesStick) return script().delLimitResult;
+    if (pos < 0 || std::size_t(pos) >= items.size()) return -1;
+    items.erase(items.begin() + pos);
     return 0;
 }
 

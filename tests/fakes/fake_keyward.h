@@ -13,6 +13,12 @@ namespace fakestore {
 struct Script {
     std::vector<UserRecord> users;
     std::vector<LimitRecord> items;
+    // add_limit and del_limit answer with these; with limitWritesStick a
+    // success also changes `items` as the store would (a name already there
+    // is refused).
+    int addLimitResult = 0;
+    int delLimitResult = 0;
+    bool limitWritesStick = false;
     int loginResult = 0;
     int group = 4;  // level of the logged-in user
     uint32_t limit = 0xFFFFFFFFu;

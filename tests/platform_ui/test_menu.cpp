@@ -227,6 +227,8 @@ TEST_F(Menu, ChosenEntryIsPostedAsCommand) {
     EXPECT_TRUE(sub->TrackPopupMenu(TPM_LEFTALIGN, 10, 10, m_host.get()));
     QTest::qWait(20);
     EXPECT_TRUE(m_host->trace.isEmpty());
+    // The owner has the activation again, so keys reach it.
+    EXPECT_TRUE(uitest::waitFor([&] { return QApplication::activeWindow() == m_host->widget(); }));
 }
 
 TEST_F(Menu, GreyedEntriesCannotBeChosen) {

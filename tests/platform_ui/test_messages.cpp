@@ -1,6 +1,8 @@
 // Messages: sent ones nest, posted ones keep their order and never reach a
 // window that is gone; message maps search the base classes; commands,
 // notifications and their reflection; Default(); the close path.
+#include <QWheelEvent>
+
 #include "dispatch.h"
 #include "ui_test.h"
 
@@ -479,6 +481,69 @@ TEST_F(Messages, DialogCloseBoxIsCancel) {
     });
     EXPECT_EQ(kept, IDOK);
     EXPECT_EQ(stubborn.trace, QStringList({"syscommand f060", "close", "close"}));
+}
+
+// Run-time class information names each class and links it to its base.
+class ProbeEdit : public CEdit {
+    DECLARE_DYNAMIC(ProbeEdit)
+};
+IMPLEMENT_DYNAMIC(ProbeEdit, CEdit)
+
+TEST_F(Messages, RuntimeClassNamesTheClassAndItsBases) {
+    ProbeEdit edit;
+    const CWnd& asWnd = edit;
+    EXPECT_STREQ(asWnd.GetRuntimeClass()->m_lpszClassName, "ProbeEdit");
+    EXPECT_STREQ(asWnd.GetRuntimeClass()->m_pBaseClass->m_lpszClassName, "CEdit");
+    for (const CRuntimeClass* base : {RUNTIME_CLASS(ProbeEdit), RUNTIME_CLASS(CEdit),
+                                      RUNTIME_CLASS(CWnd), RUNTIME_CLASS(CCmdTarget)})
+        EXPECT_TRUE(asWnd.IsKindOf(base)) << base->m_lpszClassName;
+    EXPECT_FALSE(asWnd.IsKindOf(RUNTIME_CLASS(CComboBox)));
+    EXPECT_FALSE(asWnd.IsKindOf(RUNTIME_CLASS(CDialog)));
+    CDialogEx dialog(kCloseDialog);
+    EXPECT_TRUE(dialog.IsKindOf(RUNTIME_CLASS(CDialog)));
+    EXPECT_FALSE(CWnd().IsKindOf(RUNTIME_CLASS(CDialog)));
+}
+
+// Records the wheel messages that pass PreTranslateMessage, by target.
+class WheelHost : public HostWindow {
+public:
+    BOOL PreTranslateMessage(MSG* pMsg) override {
+        if (pMsg->message == WM_MOUSEWHEEL)
+            trace << QStringLiteral("wheel %1 %2")
+                         .arg(ui::detail::wndOf(pMsg->hwnd) == this
+                                  ? 0
+                                  : CWnd::FromHandle(pMsg->hwnd)->GetDlgCtrlID())
+                         .arg(short(HIWORD(pMsg->wParam)));
+        return FALSE;
+    }
+};
+
+TEST_F(Messages, WheelIsTheFocusWindowsMessageWhereverThePointerIs) {
+    WheelHost host;
+    CEdit focused;
+    CStatic pointed;
+    // No tab stop: the activation does not give it the focus.
+    ASSERT_TRUE(
+        focused.Create(WS_CHILD | WS_VISIBLE | WS_BORDER, CRect(10, 10, 150, 35), &host, kEditId));
+    ASSERT_TRUE(pointed.Create("wheel here", WS_CHILD | WS_VISIBLE, CRect(10, 60, 150, 90), &host,
+                               kPlainId));
+    ASSERT_TRUE(host.showAndWait());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(host.widget()));
+    auto turn = [](CWnd& over) {
+        QWidget* w = ui::detail::widgetOf(&over);
+        const QPoint at = w->rect().center();
+        QWheelEvent ev(QPointF(at), QPointF(w->mapToGlobal(at)), QPoint(), QPoint(0, -120),
+                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w, &ev);
+    };
+    // No focus yet: the window under the pointer.
+    ASSERT_EQ(CWnd::GetFocus(), nullptr);
+    turn(pointed);
+    focused.SetFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return CWnd::GetFocus() == &focused; }));
+    turn(pointed);
+    EXPECT_EQ(host.trace, QStringList({QStringLiteral("wheel %1 -120").arg(kPlainId),
+                                       QStringLiteral("wheel %1 -120").arg(kEditId)}));
 }
 
 TEST_F(Messages, CtlColorBrushPaintsTheStaticBackground) {

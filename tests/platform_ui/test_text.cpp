@@ -1,6 +1,7 @@
 // Text: CString counts CP936 bytes; window texts cross the Qt boundary
 // without loss; edits refuse what CP936 cannot hold; GetWindowText fills a
 // caller's buffer safely.
+#include <QAccessible>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 
@@ -127,6 +128,28 @@ TEST_F(Text, WindowTextsRoundTripCp936) {
         }
         // Qt shows the characters, not the bytes.
         EXPECT_EQ(lineEdit()->text(), unicode);
+    }
+}
+
+// Screen readers read a static text as a label named by what it shows.
+TEST_F(Text, StaticTextIsAnAccessibleLabel) {
+    QAccessibleInterface* iface =
+        QAccessible::queryAccessibleInterface(ui::detail::widgetOf(&m_static));
+    ASSERT_NE(iface, nullptr);
+    EXPECT_EQ(iface->role(), QAccessible::StaticText);
+
+    // text set, name read: '&' marks a mnemonic, "&&" is one '&'
+    const std::pair<QString, QString> cases[] = {
+        {QStringLiteral("当前用户：root   级别：Level_4"),
+         QStringLiteral("当前用户：root   级别：Level_4")},
+        {QStringLiteral("保存(&S)"), QStringLiteral("保存(S)")},
+        {QStringLiteral("a&&b&"), QStringLiteral("a&b&")},
+        {QString(), QString()},
+    };
+    for (const auto& [text, name] : cases) {
+        SCOPED_TRACE(text.toStdString());
+        m_static.SetWindowText(cp936(text).c_str());
+        EXPECT_EQ(iface->text(QAccessible::Name), name);
     }
 }
 

@@ -224,3 +224,5 @@ void CComboBox::ShowDropDown(BOOL bShowIt) {
     else
         combo->hidePopup();
 }
+
+IMPLEMENT_DYNAMIC(CComboBox, CWnd)

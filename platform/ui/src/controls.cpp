@@ -1,5 +1,7 @@
 // Edit boxes, buttons and static texts, and the creation of every control.
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -42,6 +44,20 @@ public:
     void setText(const QString& text) {
         m_text = text;
         update();
+        if (QAccessible::isActive()) {
+            QAccessibleEvent event(this, QAccessible::NameChanged);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+    // The text as drawn: '&' marks a mnemonic unless SS_NOPREFIX.
+    QString shownText() const {
+        if ((m_style & SS_NOPREFIX) || !m_text.contains(QLatin1Char('&'))) return m_text;
+        QString shown;
+        for (qsizetype i = 0; i < m_text.size(); ++i) {
+            if (m_text.at(i) == QLatin1Char('&') && i + 1 < m_text.size()) ++i;
+            shown += m_text.at(i);
+        }
+        return shown;
     }
     void setIcon(HICON icon) {
         m_icon = icon;
@@ -84,6 +100,22 @@ private:
     QString m_text;
     HICON m_icon = nullptr;
 };
+
+// A static text reads as a label to screen readers (and to the end-to-end
+// tests), its name following the text.
+class StaticAccessible : public QAccessibleWidget {
+public:
+    explicit StaticAccessible(StaticWidget* w) : QAccessibleWidget(w, QAccessible::StaticText) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name) return static_cast<StaticWidget*>(widget())->shownText();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* staticAccessibleFactory(const QString&, QObject* object) {
+    auto* w = dynamic_cast<StaticWidget*>(object);
+    return w ? new StaticAccessible(w) : nullptr;
+}
 
 std::unique_ptr<CWnd> makeTemporary(ControlKind kind) {
     switch (kind) {
@@ -155,6 +187,8 @@ QWidget* createButtonWidget(HWND self, DWORD style, const QString& text, QWidget
 }
 
 QWidget* createStaticWidget(HWND self, DWORD style, const QString& text, QWidget* parent) {
+    static const bool s_factory = (QAccessible::installFactory(staticAccessibleFactory), true);
+    (void)s_factory;
     return new StaticWidget(self, style, text, parent);
 }
 
@@ -322,3 +356,7 @@ void CEdit::SetLimitText(UINT nMax) {
 void CEdit::ReplaceSel(LPCTSTR lpszNewText, BOOL) {
     if (QLineEdit* e = editOf(this)) e->insert(fromCp936(lpszNewText ? lpszNewText : ""));
 }
+
+IMPLEMENT_DYNAMIC(CButton, CWnd)
+IMPLEMENT_DYNAMIC(CStatic, CWnd)
+IMPLEMENT_DYNAMIC(CEdit, CWnd)

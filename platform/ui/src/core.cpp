@@ -177,7 +177,11 @@ private:
         if (!obj->isWidgetType()) return false;
         auto* widget = static_cast<QWidget*>(obj);
         if (QApplication::widgetAt(e->globalPosition().toPoint()) != widget) return false;
-        const HWND target = nearestHandle(widget);
+        // The wheel is the focus window's message wherever the pointer is, so an
+        // open cell edit ends; without a focus it is the pointed-at one's.
+        const QWidget* focus = QApplication::focusWidget();
+        HWND target = focus && focus->window() == widget->window() ? nearestHandle(focus) : nullptr;
+        if (!target) target = nearestHandle(widget);
         if (!target) return false;
         const int delta = e->angleDelta().y();
         MSG msg{target, WM_MOUSEWHEEL, MAKEWPARAM(0, unsigned(delta)),
@@ -606,3 +610,10 @@ const MsgMap* CWnd::GetThisMessageMap() {
 const MsgMap* CWnd::GetMessageMap() const {
     return GetThisMessageMap();
 }
+
+// ---- run-time classes ----------------------------------------------------------------
+const CRuntimeClass CCmdTarget::classCCmdTarget = {"CCmdTarget", nullptr};
+const CRuntimeClass* CCmdTarget::GetRuntimeClass() const {
+    return &classCCmdTarget;
+}
+IMPLEMENT_DYNAMIC(CWnd, CCmdTarget)

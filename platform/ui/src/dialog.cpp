@@ -306,3 +306,6 @@ void CDialogEx::SetBackgroundColor(COLORREF color, BOOL bRepaint) {
     w->setAutoFillBackground(true);
     if (bRepaint) w->update();
 }
+
+IMPLEMENT_DYNAMIC(CDialog, CWnd)
+IMPLEMENT_DYNAMIC(CDialogEx, CDialog)

@@ -734,3 +734,5 @@ int CListCtrl::SubItemHitTest(POINT pt, int* pSubItem) const {
     if (pSubItem) *pSubItem = col;
     return row;
 }
+
+IMPLEMENT_DYNAMIC(CListCtrl, CWnd)

@@ -247,7 +247,11 @@ BOOL CMenu::TrackPopupMenu(UINT nFlags, int x, int y, CWnd* pWnd, const RECT*) {
     QTimer::singleShot(0, menu, [owner] {
         ui::detail::runModalHook(ui::ModalKind::PopupMenu, ui::detail::wndOf(owner));
     });
+    QPointer<QWidget> ownerWindow(ownerWidget->window());
     menu->exec(QPoint(x, y));
+    // The owner gets the activation back, as on the desktop the menu came
+    // from (a platform may have given it to the pop-up and kept it there).
+    if (ownerWindow && ownerWindow->isVisible()) ownerWindow->activateWindow();
     ui::detail::runModalEndHook(ui::ModalKind::PopupMenu, ui::detail::wndOf(owner));
 
     if (nFlags & TPM_RETURNCMD) return BOOL(chosen);

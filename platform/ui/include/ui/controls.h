@@ -4,6 +4,8 @@
 #include "ui/wnd.h"
 
 class CButton : public CWnd {
+    DECLARE_DYNAMIC(CButton)
+
 public:
     BOOL Create(LPCTSTR lpszCaption, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
     int GetCheck() const;
@@ -12,11 +14,15 @@ public:
 };
 
 class CStatic : public CWnd {
+    DECLARE_DYNAMIC(CStatic)
+
 public:
     BOOL Create(LPCTSTR lpszText, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
 };
 
 class CEdit : public CWnd {
+    DECLARE_DYNAMIC(CEdit)
+
 public:
     BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
     // nEndChar -1 selects to the end; the caret is scrolled into view.
@@ -27,6 +33,8 @@ public:
 };
 
 class CComboBox : public CWnd {
+    DECLARE_DYNAMIC(CComboBox)
+
 public:
     BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
     int GetCount() const;
@@ -48,6 +56,8 @@ public:
 
 // A report-view list. Rows live in the control's own model; painting is lazy.
 class CListCtrl : public CWnd {
+    DECLARE_DYNAMIC(CListCtrl)
+
 public:
     BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
 

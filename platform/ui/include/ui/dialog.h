@@ -15,6 +15,8 @@ public:
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
 
 class CDialog : public CWnd {
+    DECLARE_DYNAMIC(CDialog)
+
 public:
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
     ~CDialog() override;
@@ -59,6 +61,8 @@ private:
 };
 
 class CDialogEx : public CDialog {
+    DECLARE_DYNAMIC(CDialogEx)
+
 public:
     explicit CDialogEx(UINT nIDTemplate, CWnd* pParent = nullptr) : CDialog(nIDTemplate, pParent) {}
     void SetBackgroundColor(COLORREF color, BOOL bRepaint = TRUE);

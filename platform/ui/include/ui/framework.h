@@ -8,5 +8,6 @@
 #include "ui/menu.h"
 #include "ui/msgmap.h"
 #include "ui/resource.h"
+#include "ui/runtimeclass.h"
 #include "ui/types.h"
 #include "ui/wnd.h"

@@ -146,12 +146,3 @@ private:
      0,                 \
      MsgSig::v_scroll,  \
      UI_PMSG(void, (UINT, UINT, CScrollBar*), OnHScroll)},
-
-// Run-time class information: the class name, for diagnostics and tests.
-#define DECLARE_DYNAMIC(theClass)    \
-public:                              \
-    static const char* ClassName() { \
-        return #theClass;            \
-    }
-
-#define IMPLEMENT_DYNAMIC(theClass, baseClass)

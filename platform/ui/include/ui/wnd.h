@@ -6,6 +6,7 @@
 
 #include "ui/cstring.h"
 #include "ui/msgmap.h"
+#include "ui/runtimeclass.h"
 #include "ui/types.h"
 
 class CMenu;
@@ -18,6 +19,13 @@ struct WndAccess;
 class CCmdTarget {
 public:
     virtual ~CCmdTarget() = default;
+
+    // The root of the run-time class chain.
+    static const CRuntimeClass classCCmdTarget;
+    virtual const CRuntimeClass* GetRuntimeClass() const;
+    BOOL IsKindOf(const CRuntimeClass* pClass) const {
+        return GetRuntimeClass()->IsDerivedFrom(pClass);
+    }
 
 protected:
     static const MsgMap* GetThisMessageMap();
@@ -67,6 +75,8 @@ private:
 };
 
 class CWnd : public CCmdTarget {
+    DECLARE_DYNAMIC(CWnd)
+
 public:
     CWnd();
     ~CWnd() override;
