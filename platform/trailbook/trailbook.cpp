@@ -57,8 +57,12 @@ std::string line(int level, const char* message) {
     localtime_r(&now, &tm);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%b %e %H:%M:%S", &tm);
-    std::string text = "<" + std::to_string(LOG_AUTHPRIV | (level & LOG_PRIMASK)) + ">" + stamp +
-                       " varnock[" + std::to_string(getpid()) + "]: ";
+    // Formatted into a buffer: GCC 12 at -O3 falsely reports "literal" +
+    // std::to_string(...) as an overlapping copy (-Wrestrict).
+    char head[96];
+    std::snprintf(head, sizeof head, "<%d>%s varnock[%ld]: ", LOG_AUTHPRIV | (level & LOG_PRIMASK),
+                  stamp, static_cast<long>(getpid()));
+    std::string text = head;
     for (const char* p = message; *p != '\0'; ++p)
         text += static_cast<unsigned char>(*p) < 0x20 || *p == 0x7f ? '?' : *p;
     return text;
