@@ -159,7 +159,8 @@ std::string runRuleScript(Probe& list, const std::string& script) {
             std::replace(text.begin(), text.end(), '|', ';');
             r = list.AddComboList(text == "null" ? nullptr : text.c_str());
         }
-        results += (results.empty() ? "" : " ") + std::to_string(r);
+        if (!results.empty()) results += ' ';
+        results += std::to_string(r);
     }
     return results;
 }
@@ -168,9 +169,17 @@ std::string runRuleScript(Probe& list, const std::string& script) {
 std::string rulesOf(const Probe& list) {
     auto part = [](UINT v) { return v == CELL_ANY ? std::string("*") : std::to_string(v); };
     std::string out;
-    for (UINT key : list.EditRules()) out += " E " + part(key >> 16) + "/" + part(key & 0xffff);
+    // Appended piece by piece: GCC 12 at -O3 falsely reports "literal" +
+    // std::string temporaries as overlapping copies (-Wrestrict).
+    for (UINT key : list.EditRules())
+        out.append(" E ").append(part(key >> 16)).append("/").append(part(key & 0xffff));
     for (const auto& [key, index] : list.ComboRules())
-        out += " C " + part(key >> 16) + "/" + part(key & 0xffff) + "=" + std::to_string(index);
+        out.append(" C ")
+            .append(part(key >> 16))
+            .append("/")
+            .append(part(key & 0xffff))
+            .append("=")
+            .append(std::to_string(index));
     return out.empty() ? out : out.substr(1);
 }
 
