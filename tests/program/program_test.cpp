@@ -38,6 +38,20 @@ INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
     auto previousEnd = ui::SetModalEndHook([&](ui::ModalKind kind, CWnd* wnd) {
         if (kind == ui::ModalKind::Dialog && dynamic_cast<CLoginDlg*>(wnd)) loginEnded = true;
     });
+    // Runs the body once the login has ended (the hand-over after it runs
+    // before any event) and nothing is modal above the main dialog. It lives
+    // no longer than this call: a dialog that ends before the body runs must
+    // not leave it polling a dialog that is gone.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!dlg.m_hWnd || !dlg.IsWindowVisible()) {  // ended
+            poll.stop();
+            return;
+        }
+        if (!loginEnded || QApplication::activeModalWidget() != widget(&dlg)) return;
+        poll.stop();
+        if (run.whileOpen) run.whileOpen(dlg);
+    });
     auto previous = ui::SetModalHook([&](ui::ModalKind kind, CWnd* wnd) {
         if (kind != ui::ModalKind::Dialog) return;
         if (auto* login = dynamic_cast<CLoginDlg*>(wnd)) {
@@ -45,21 +59,7 @@ INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
             return;
         }
         if (wnd == &dlg) {
-            // Run the body once the login has ended (the hand-over after it
-            // runs before any event) and nothing is modal above the main dialog.
-            auto* poll = new QTimer;
-            QObject::connect(poll, &QTimer::timeout, [&, poll] {
-                if (!dlg.m_hWnd || !dlg.IsWindowVisible()) {  // ended
-                    poll->stop();
-                    poll->deleteLater();
-                    return;
-                }
-                if (!loginEnded || QApplication::activeModalWidget() != widget(&dlg)) return;
-                poll->stop();
-                poll->deleteLater();
-                if (run.whileOpen) run.whileOpen(dlg);
-            });
-            poll->start(10);
+            poll.start(10);
             return;
         }
         if (run.onOtherDialog) run.onOtherDialog(*static_cast<CDialog*>(wnd));
