@@ -1,5 +1,7 @@
 #include "app/rolvane.h"
 
+#include <cstdio>
+
 #include "userdlg/rolvanedlg.h"
 
 BEGIN_MESSAGE_MAP(CrolvaneApp, CWinApp)
@@ -23,13 +25,30 @@ BOOL CrolvaneApp::InitInstance() {
     CShellManager* pShellManager = new CShellManager;
     SetRegistryKey(kRegistryKey);
 
-    // Another copy runs: bring its login or main window forward and leave
+    // Another copy runs: bring its login or main window forward, say which
+    // copy it was (a start meant for another store ends here too) and leave
     // with code 0. Returning (rather than exit) lets the process unwind.
     if (OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kInstanceMutex)) {
-        if (HWND hWnd = FindWindowA(kDialogClass, kLoginTitle))
+        const char* pszShown = "login";
+        HWND hWnd = FindWindowA(kDialogClass, kLoginTitle);
+        if (!hWnd) {
+            hWnd = FindWindowA(kDialogClass, kMainTitle);
+            pszShown = "main";
+        }
+        DWORD dwPid = 0;
+        if (hWnd) {
             SwitchToThisWindow(hWnd, TRUE);
-        else if (HWND hMain = FindWindowA(kDialogClass, kMainTitle))
-            SwitchToThisWindow(hMain, TRUE);
+            GetWindowThreadProcessId(hWnd, &dwPid);
+            printf(
+                "rolvane: already running as process %u; its %s window was brought to "
+                "the front (one copy runs per session, on the store it started with)\n",
+                unsigned(dwPid), pszShown);
+        } else {
+            printf(
+                "rolvane: another copy holds this session but shows no window; not "
+                "starting a second one\n");
+        }
+        fflush(stdout);
         delete pShellManager;
         return FALSE;
     }

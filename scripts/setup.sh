@@ -12,7 +12,8 @@ packages=(
   libsqlite3-dev libcrypt-dev libssl-dev
   libgtest-dev googletest libbenchmark-dev
   libxcb1-dev
-  fonts-wqy-zenhei fonts-dejavu-core
+  fonts-noto-cjk fonts-dejavu-core   # Noto: Debian's Chinese default; DejaVu: stable test metrics
+  qt6-wayland          # Wayland-only sessions
   # end-to-end checks on a real X server
   xvfb xdotool openbox x11-utils imagemagick
   # ... read through the accessibility bus, from Debian's python3

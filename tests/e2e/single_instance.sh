@@ -97,6 +97,8 @@ elapsed_ms=$((($(date +%s%N) - started) / 1000000))
 echo "second copy: exit $rc after $elapsed_ms ms"
 [[ $rc -eq 0 ]] || fail "the second copy exited with $rc: $(cat "$work/second.log")"
 ((elapsed_ms < 2000)) || fail "the second copy took $elapsed_ms ms"
+grep -qx "rolvane: already running as process $first; its login window was brought to the front.*" \
+  "$work/second.log" || fail "the second copy did not say which copy it brought forward: $(cat "$work/second.log")"
 
 within 5 test "$(focused)" = "$window" \
   || fail "focus is on $(focused), not on the first copy's login window $window"

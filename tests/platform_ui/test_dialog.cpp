@@ -284,7 +284,7 @@ TEST_F(Dialogs, InitialFocusGoesToTheFirstControlThatCanTakeIt) {
 TEST_F(Dialogs, DialogUnitsBecomePixelsFromTheTemplateFont) {
     bool sawHalf = false;
     for (const auto& [id, family, points] : {std::tuple{kUnitsDejaVu, "DejaVu Sans", 10},
-                                             std::tuple{kUnitsShellDlg, "WenQuanYi Zen Hei", 9}}) {
+                                             std::tuple{kUnitsShellDlg, "Noto Sans CJK SC", 9}}) {
         SCOPED_TRACE(family);
         const ui::DialogTemplate* t = ui::FindDialog(id);
         ASSERT_NE(t, nullptr);

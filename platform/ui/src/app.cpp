@@ -1,5 +1,8 @@
 // The application object and the process entry.
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "icons.h"
 #include "modal.h"
@@ -54,9 +57,104 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) {
     return picce != nullptr;
 }
 
+namespace {
+
+const char* programName(const char* argv0) {
+    const char* slash = argv0 ? std::strrchr(argv0, '/') : nullptr;
+    return slash ? slash + 1 : (argv0 && *argv0 ? argv0 : "program");
+}
+
+// --help and --version are answered before the toolkit starts, so they work
+// without a display. Qt's own options (-platform ...) pass through.
+bool answerOption(const char* name, int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("%s %s\n", name, UI_PROGRAM_VERSION);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::printf(
+                "Usage: %s [--help | --version]\n"
+                "Opens the program's window on the desktop named by DISPLAY (X11) or\n"
+                "WAYLAND_DISPLAY (Wayland). One copy runs per user session: starting it\n"
+                "again brings that copy's window to the front.\n"
+                "\n"
+                "  --help     show this help and exit\n"
+                "  --version  show the version and exit\n"
+                "\n"
+                "In a window, Alt+Space or Alt+- opens its system menu (About ...).\n"
+                "See %s(1).\n",
+                name, name);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The platforms Qt will try: -platform, else QT_QPA_PLATFORM, else its
+// default, which is X11 or Wayland.
+bool onlyDesktopPlatforms(int argc, char** argv) {
+    QByteArray spec = qgetenv("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "-platform") == 0) spec = argv[i + 1];
+    for (const QByteArray& entry : spec.split(';')) {
+        const QByteArray base = entry.split(':').first().trimmed();
+        if (!base.isEmpty() && base != "xcb" && !base.startsWith("wayland")) return false;
+    }
+    return true;
+}
+
+const char* g_programName = "program";
+QtMessageHandler g_previousHandler = nullptr;
+QList<std::pair<QtMsgType, QString>>* g_heldMessages = nullptr;
+
+// Qt ends a failed start with its own advice and abort(); say what to do
+// instead, in one line, and leave with 1.
+[[noreturn]] void noDisplay() {
+    const QByteArray display = qgetenv("DISPLAY");
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    QByteArray where = "cannot open the display (";
+    if (!display.isEmpty()) where += "DISPLAY=" + display + (wayland.isEmpty() ? ")" : ", ");
+    if (!wayland.isEmpty()) where += "WAYLAND_DISPLAY=" + wayland + ")";
+    if (display.isEmpty() && wayland.isEmpty())
+        where = "no display: DISPLAY and WAYLAND_DISPLAY are unset";
+    std::fprintf(stderr,
+                 "%s: %s; set DISPLAY (X11) or WAYLAND_DISPLAY (Wayland) to a running "
+                 "desktop, or start it with scripts/run.sh, which serves the window over "
+                 "VNC when there is none\n",
+                 g_programName, where.constData());
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+// While the platform starts, its complaints are held back: a failed start
+// becomes one line, a good one passes them on.
+void startupHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg) noDisplay();
+    if (g_heldMessages)
+        g_heldMessages->append({type, text});
+    else if (g_previousHandler)
+        g_previousHandler(type, context, text);
+}
+
+}  // namespace
+
 int AfxWinMain(int argc, char** argv) {
+    g_programName = programName(argc > 0 ? argv[0] : nullptr);
+    if (answerOption(g_programName, argc, argv)) return 0;
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        onlyDesktopPlatforms(argc, argv))
+        noDisplay();
+
     static int s_argc = argc;
+    QList<std::pair<QtMsgType, QString>> held;
+    g_heldMessages = &held;
+    g_previousHandler = qInstallMessageHandler(startupHandler);
     QApplication application(s_argc, argv);
+    g_heldMessages = nullptr;
+    qInstallMessageHandler(g_previousHandler);
+    for (const auto& [type, text] : held) qt_message_output(type, QMessageLogContext(), text);
+
     // The program's own dialogs decide when it ends.
     application.setQuitOnLastWindowClosed(false);
     CWinApp* app = AfxGetApp();

@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QValidator>
 #include <climits>
@@ -35,6 +36,16 @@ private:
     int m_limitBytes = 0;  // 0: no limit
 };
 
+// A check box takes a click anywhere in its rectangle, as the platform's do,
+// not only on its box and text (which end short of it with wider fonts).
+class CheckBox : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
 class StaticWidget : public QWidget {
 public:
     StaticWidget(HWND self, DWORD style, QString text, QWidget* parent)
@@ -44,6 +55,7 @@ public:
     void setText(const QString& text) {
         m_text = text;
         update();
+        if (m_buddy) m_buddy->setAccessibleName(shownText());
         if (QAccessible::isActive()) {
             QAccessibleEvent event(this, QAccessible::NameChanged);
             QAccessible::updateAccessibility(&event);
@@ -62,6 +74,11 @@ public:
     void setIcon(HICON icon) {
         m_icon = icon;
         update();
+    }
+    // The field this text names for screen readers, as a buddy label does.
+    void setBuddy(QWidget* buddy) {
+        m_buddy = buddy;
+        buddy->setAccessibleName(shownText());
     }
 
 protected:
@@ -99,6 +116,7 @@ private:
     DWORD m_style;
     QString m_text;
     HICON m_icon = nullptr;
+    QPointer<QWidget> m_buddy;
 };
 
 // A static text reads as a label to screen readers (and to the end-to-end
@@ -168,7 +186,7 @@ QWidget* createButtonWidget(HWND self, DWORD style, const QString& text, QWidget
         }
         case BS_CHECKBOX:
         case BS_AUTOCHECKBOX:
-            button = new QCheckBox(text, parent);
+            button = new CheckBox(text, parent);
             // Dialog-unit sizes leave room for a small gap only.
             button->setStyleSheet(QStringLiteral("QCheckBox { spacing: 3px; }"));
             break;
@@ -272,6 +290,37 @@ void setWidgetText(HWND h, const QString& text) {
         g->setTitle(text);
     else if (auto* s = dynamic_cast<StaticWidget*>(w))
         s->setText(text);
+}
+
+void labelFields(HWND dialog) {
+    const auto textOf = [](HWND h) -> StaticWidget* {
+        if (h->kind != ControlKind::Static || (h->style & SS_TYPEMASK) == SS_ICON) return nullptr;
+        return dynamic_cast<StaticWidget*>(widgetOf(h));
+    };
+    const std::vector<HWND>& children = dialog->children;
+    for (size_t i = 0; i < children.size(); ++i) {
+        const HWND field = children[i];
+        QWidget* w = widgetOf(field);
+        if (!w || (field->kind != ControlKind::Edit && field->kind != ControlKind::ComboBox))
+            continue;
+        // The text right before the field in tab order names it; templates
+        // that list their texts elsewhere get the text drawn on the field's
+        // line to its left, which is what a reader of the screen would take.
+        StaticWidget* label = i > 0 ? textOf(children[i - 1]) : nullptr;
+        const QRect f = w->geometry();
+        if (!label) {
+            for (const HWND other : children) {
+                StaticWidget* s = textOf(other);
+                if (!s) continue;
+                const QRect r = s->geometry();
+                const bool onLine = r.center().y() >= f.top() && r.center().y() <= f.bottom();
+                if (onLine && r.right() < f.left() &&
+                    (!label || r.right() > label->geometry().right()))
+                    label = s;
+            }
+        }
+        if (label) label->setBuddy(w);
+    }
 }
 
 void setStaticIcon(HWND h, HICON icon) {

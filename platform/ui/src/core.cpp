@@ -156,7 +156,11 @@ private:
         const HWND target = nearestHandle(widget);
         if (!target) return false;
         const UINT vk = virtualKey(e);
-        if (vk == VK_SPACE && (e->modifiers() & Qt::AltModifier)) {
+        // Alt+Space opens the system menu, but desktops keep that key for
+        // their own window menu; Alt+- (the platform's key for the menu of a
+        // window inside a program) is left to us by every window manager.
+        const bool menuKey = vk == VK_SPACE || e->key() == Qt::Key_Minus;
+        if (menuKey && (e->modifiers() & Qt::AltModifier)) {
             if (CWnd* top = wndOf(topLevelOf(target)))
                 top->SendMessage(WM_SYSCOMMAND, SC_KEYMENU, VK_SPACE);
             return true;

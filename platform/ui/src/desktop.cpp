@@ -18,6 +18,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -140,6 +141,7 @@ struct NamedLock {
     bool heldElsewhere = false;  // another copy holds it: its server may answer
     bool serverStarted = false;
     bool unreachable = false;  // its server failed once: do not wait again
+    pid_t peerPid = 0;         // the serving copy, as the kernel names it
 };
 
 std::map<std::string, std::unique_ptr<NamedLock>, std::less<>>& namedLocks() {
@@ -381,6 +383,12 @@ std::optional<QByteArray> ask(NamedLock& lock, const QByteArray& request) {
         }
         QThread::msleep(kRetryPauseMs);
     }
+    // Who answers, from the kernel rather than from the answer.
+    ucred peer{};
+    socklen_t peerSize = sizeof peer;
+    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) ==
+        0)
+        lock.peerPid = peer.pid;
     socket.write(request + '\n');
     socket.flush();
     while (!socket.canReadLine() && socket.bytesAvailable() <= kMaxAnswer) {
@@ -489,4 +497,17 @@ void SwitchToThisWindow(HWND hWnd, BOOL) {
         return;
     }
     if (QWidget* widget = hWnd->widget) bringToFront(widget->window(), QByteArray());
+}
+
+DWORD GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId) {
+    DWORD pid = 0;
+    if (hWnd && hWnd->alive()) {
+        pid = DWORD(::getpid());
+        if (hWnd->remoteId != 0) {
+            const auto owner = remoteOwners().find(hWnd->remoteId);
+            pid = owner != remoteOwners().end() ? DWORD(owner->second->peerPid) : 0;
+        }
+    }
+    if (lpdwProcessId) *lpdwProcessId = pid;
+    return pid;  // the process stands in for its one thread
 }

@@ -1,5 +1,6 @@
 // Dialogs: built from templates in dialog units, run in a nested loop, with
 // the dialog keyboard (Enter, Escape, Tab).
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -41,6 +42,13 @@ protected:
         });
     }
 };
+
+// A dialog reads as a dialog (not a plain pane) to screen readers, named by
+// its caption.
+QAccessibleInterface* dialogAccessibleFactory(const QString&, QObject* object) {
+    auto* w = dynamic_cast<DialogWidget*>(object);
+    return w ? new QAccessibleWidget(w, QAccessible::Dialog) : nullptr;
+}
 
 DialogWidget* dialogWidget(const CWnd* wnd) {
     return dynamic_cast<DialogWidget*>(widgetOf(wnd));
@@ -87,6 +95,8 @@ BOOL CDialog::CreateFromTemplate() {
     if (!owner && AfxGetApp() && AfxGetApp()->m_pMainWnd != this) owner = AfxGetApp()->m_pMainWnd;
     QWidget* ownerWidget = owner ? widgetOf(owner) : nullptr;
 
+    static const bool s_factory = (QAccessible::installFactory(dialogAccessibleFactory), true);
+    (void)s_factory;
     auto* w = new DialogWidget;
     HWND h = createHandle(w, this, 0, t->style, ui::ControlKind::Static);
     w->self = h;
@@ -124,6 +134,7 @@ BOOL CDialog::CreateFromTemplate() {
             setStaticIcon(control, loadIcon(c.iconId));
         }
     }
+    labelFields(h);
 
     if (ownerWidget) {
         const QRect o = ownerWidget->window()->geometry();

@@ -1,8 +1,14 @@
+#include <syslog.h>
+
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QStringList>
+#include <cstdio>
+#include <utility>
 
 #include "cp936.h"
 #include "fonts.h"
+#include "trailbook.h"
 
 struct CFont::Impl {
     QFont font;
@@ -60,17 +66,33 @@ void setQFont(CFont& font, const QFont& qfont) {
     impl.face = CString(toCp936(qfont.family()));
 }
 
+namespace {
+// Boxes instead of characters say nothing; this says why, once, on the
+// terminal and in the platform log.
+void reportNoChineseFont() {
+    static bool s_reported = false;
+    if (std::exchange(s_reported, true)) return;
+    const QByteArray line = QCoreApplication::applicationName().toLocal8Bit() +
+                            ": no installed font shows Chinese, so the program's texts show as "
+                            "boxes; install fonts-noto-cjk (or fonts-wqy-zenhei)";
+    std::fprintf(stderr, "%s\n", line.constData());
+    trailbook_log(LOG_WARNING, line.constData());
+}
+}  // namespace
+
 QString mapFaceName(const QString& face) {
     static const QStringList dialogFaces = {QStringLiteral("宋体"), QStringLiteral("SimSun"),
                                             QStringLiteral("MS Shell Dlg"),
                                             QStringLiteral("MS Shell Dlg 2")};
     if (!face.isEmpty() && !dialogFaces.contains(face, Qt::CaseInsensitive)) return face;
-    // A family that shows Chinese; the set-up installs one.
+    // A family that shows Chinese: Debian's default for it first; the set-up
+    // installs it.
     const QStringList families = QFontDatabase::families();
     for (const QString& preferred :
-         {QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")})
+         {QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei")})
         if (families.contains(preferred)) return preferred;
     const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+    if (chinese.isEmpty()) reportNoChineseFont();
     return chinese.isEmpty() ? QFont().family() : chinese.first();
 }
 

@@ -56,3 +56,5 @@ HANDLE CreateMutexA(void* lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
 // Finds a top-level window of this or another running copy by class and title.
 HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 void SwitchToThisWindow(HWND hWnd, BOOL fUnknown);
+// The process a window belongs to, in *lpdwProcessId; 0 for no window.
+DWORD GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId);

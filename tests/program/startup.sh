@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Start-up without a usable display, and the options answered before one is
+# needed: one line and exit 1 (never Qt's abort), or the answer and exit 0.
+#
+# usage: startup.sh ROLVANE VERSION
+set -uo pipefail
+
+rolvane=$1
+version=$2
+failed=0
+fail() {
+  echo "FAIL: $*"
+  failed=1
+}
+
+# check WHAT RC PATTERN LINES COMMAND...: COMMAND (env assignments first) exits
+# with RC and prints a line matching PATTERN, in LINES lines when given.
+check() {
+  local what=$1 want_rc=$2 pattern=$3 lines=$4
+  shift 4
+  local out rc
+  out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_RUNTIME_DIR="$work" "$@" 2>&1)
+  rc=$?
+  [[ $rc -eq $want_rc ]] || fail "$what: exit $rc, not $want_rc: $out"
+  grep -Eq -- "$pattern" <<<"$out" || fail "$what: no line matching '$pattern' in: $out"
+  [[ -z $lines || $(grep -c . <<<"$out") -eq $lines ]] || fail "$what: not $lines line(s): $out"
+}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+advice='set DISPLAY \(X11\) or WAYLAND_DISPLAY \(Wayland\).*scripts/run\.sh.*VNC'
+check "no display" 1 "^rolvane: no display: DISPLAY and WAYLAND_DISPLAY are unset; $advice" 1 \
+  "$rolvane"
+check "an X display nobody serves" 1 "^rolvane: cannot open the display \(DISPLAY=:7391\); $advice" 1 \
+  DISPLAY=:7391 "$rolvane"
+check "the X platform asked for, no display" 1 "^rolvane: no display" 1 \
+  QT_QPA_PLATFORM=xcb "$rolvane"
+check "--version" 0 "^rolvane $version\$" 1 "$rolvane" --version
+check "--help" 0 "^Usage: rolvane \[--help \| --version\]" "" "$rolvane" --help
+check "--help names the about box's key" 0 "Alt\+-" "" "$rolvane" --help
+
+((failed == 0)) && echo PASS
+exit $failed
