@@ -18,11 +18,13 @@ from harness import (  # noqa: E402
     check,
     check_equal,
     collect,
+    describe,
     find_all,
     has_state,
     main,
     text_of,
     wait_until,
+    walk,
     NO,
     YES,
 )
@@ -510,7 +512,61 @@ def scenario_items(s):
     close(s, p)
 
 
+# What a screen reader announces: each must have a name.
+CONTROLS = ("label", "text", "password text", "push button", "check box", "combo box", "tree", "table", "image")
+ABOUT_TITLE = "关于 rolvane"
+
+
+def check_readable(window, role, title):
+    """The window has this role and title, and every control shown in it a
+    name and a role of its own (no nameless "filler" painted by hand)."""
+    check_equal((window.getRoleName(), window.name), (role, title), "the window's role and name")
+    shown = [a for a in walk(window) if a is not window and has_state(a, "showing")]
+    unnamed = [describe(a) for a in shown if a.getRoleName() in CONTROLS and not a.name.strip()]
+    check(not unnamed, f"{title}: controls without a name: {unnamed}")
+    odd = [describe(a) for a in shown if a.getRoleName() in ("filler", "unknown")]
+    check(not odd, f"{title}: controls without a role: {odd}")
+
+
+def scenario_screen_reader(s):
+    """The login window, a message box, the main window, its system menu and
+    the about box, as a screen reader reads them."""
+    s.init_store("root", ROOT_PW)
+    p = s.start()
+    w = p.window(LOGIN_TITLE, timeout=20)
+    s.screenshot("login")
+    check_readable(w, "dialog", LOGIN_TITLE)
+    fields = p.login_fields()
+    check_equal((fields["account"].name, fields["password"].name), ("账号：", "密码："), "the fields' names")
+
+    p.login("root", "wrong-pw", expect_ok=False)
+    box, caption, text = p.message_box()
+    check_readable(box, "alert", FAILED)
+    check_equal(text, "登录密码错误.", "the message box's text")
+    check_equal([b.name for b in collect(box, ("push button",))["push button"]], ["确定"], "its buttons")
+    p.press(box, "确定")
+
+    p.login("root", ROOT_PW)
+    wait_until("the status line", lambda: p.status_line() == status("root", "Level_4"))
+    check_readable(p.main(), "dialog", MAIN_TITLE)
+    check_equal(p.fields()["name"].name, "用户名：", "the name box's name")
+
+    # The about box through the system menu, on the key desktops leave alone.
+    s.key("alt+minus")
+    menu = wait_until("the system menu", lambda: p.s.popups())[0]
+    item = [a for a in walk(menu) if a.getRoleName() == "menu item" and a.name.startswith(ABOUT_TITLE)]
+    check(len(item) == 1, f"no about entry in {[a.name for a in walk(menu)]}")
+    s.click(item[0])
+    about = p.window(ABOUT_TITLE)
+    s.screenshot("about")
+    check_readable(about, "dialog", ABOUT_TITLE)
+    s.key("Escape")
+    p.no_window(ABOUT_TITLE)
+    close(s, p)
+
+
 SCENARIOS = {
+    "screen_reader": scenario_screen_reader,
     "login": scenario_login,
     "manage": scenario_manage,
     "rights": scenario_rights,

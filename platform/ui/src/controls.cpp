@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
@@ -71,6 +72,7 @@ public:
         }
         return shown;
     }
+    bool isIcon() const { return (m_style & SS_TYPEMASK) == SS_ICON || m_icon; }
     void setIcon(HICON icon) {
         m_icon = icon;
         update();
@@ -78,6 +80,7 @@ public:
     // The field this text names for screen readers, as a buddy label does.
     void setBuddy(QWidget* buddy) {
         m_buddy = buddy;
+        buddy->setProperty("ui_labelled", true);
         buddy->setAccessibleName(shownText());
     }
 
@@ -120,13 +123,18 @@ private:
 };
 
 // A static text reads as a label to screen readers (and to the end-to-end
-// tests), its name following the text.
+// tests), its name following the text; an icon reads as an image, named by
+// its text or else, as the program's icon, by the program.
 class StaticAccessible : public QAccessibleWidget {
 public:
-    explicit StaticAccessible(StaticWidget* w) : QAccessibleWidget(w, QAccessible::StaticText) {}
+    explicit StaticAccessible(StaticWidget* w)
+        : QAccessibleWidget(w, w->isIcon() ? QAccessible::Graphic : QAccessible::StaticText) {}
     QString text(QAccessible::Text t) const override {
-        if (t == QAccessible::Name) return static_cast<StaticWidget*>(widget())->shownText();
-        return QAccessibleWidget::text(t);
+        auto* w = static_cast<StaticWidget*>(widget());
+        if (t != QAccessible::Name) return QAccessibleWidget::text(t);
+        if (w->isIcon() && w->shownText().isEmpty())
+            return QGuiApplication::applicationDisplayName();
+        return w->shownText();
     }
 };
 
@@ -301,7 +309,8 @@ void labelFields(HWND dialog) {
     for (size_t i = 0; i < children.size(); ++i) {
         const HWND field = children[i];
         QWidget* w = widgetOf(field);
-        if (!w || (field->kind != ControlKind::Edit && field->kind != ControlKind::ComboBox))
+        if (!w || (field->kind != ControlKind::Edit && field->kind != ControlKind::ComboBox &&
+                   field->kind != ControlKind::ListView))
             continue;
         // The text right before the field in tab order names it; templates
         // that list their texts elsewhere get the text drawn on the field's

@@ -515,6 +515,15 @@ ListView* viewOf(const CListCtrl* list) {
     return dynamic_cast<ListView*>(ui::detail::widgetOf(list));
 }
 
+// A list without a label reads by its columns to screen readers.
+void nameByColumns(ListView* view) {
+    if (view->property("ui_labelled").toBool()) return;
+    QStringList headings;
+    for (int col = 0; col < view->rows().columnCount(); ++col)
+        headings << view->rows().headerData(col, Qt::Horizontal, Qt::DisplayRole).toString();
+    view->setAccessibleName(headings.join(QLatin1Char(' ')));
+}
+
 bool validRow(const ListView* view, int row) {
     return view && row >= 0 && row < view->rows().rowCount();
 }
@@ -553,6 +562,7 @@ int CListCtrl::InsertColumn(int nCol, LPCTSTR lpszColumnHeading, int nFormat, in
     }
     view->quietly([&] { view->rows().insertColumn(nCol, {std::move(heading), nFormat}); });
     view->header()->resizeSection(nCol, nWidth);
+    nameByColumns(view);
     return nCol;
 }
 
@@ -560,6 +570,7 @@ BOOL CListCtrl::DeleteColumn(int nCol) {
     ListView* view = viewOf(this);
     if (!validColumn(view, nCol)) return FALSE;
     view->quietly([&] { view->rows().removeColumn(nCol); });
+    nameByColumns(view);
     return TRUE;
 }
 

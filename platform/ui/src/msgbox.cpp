@@ -1,5 +1,6 @@
 // Message boxes: one replaceable presenter in front of a real QMessageBox.
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -38,6 +39,22 @@ QMessageBox::Icon iconOf(UINT type) {
             return QMessageBox::Information;
         default:
             return QMessageBox::NoIcon;
+    }
+}
+
+// What the icon says, for screen readers.
+QString iconName(QMessageBox::Icon icon) {
+    switch (icon) {
+        case QMessageBox::Critical:
+            return QStringLiteral("错误");
+        case QMessageBox::Question:
+            return QStringLiteral("询问");
+        case QMessageBox::Warning:
+            return QStringLiteral("警告");
+        case QMessageBox::Information:
+            return QStringLiteral("信息");
+        default:
+            return QString();
     }
 }
 
@@ -91,6 +108,8 @@ int showMessageBox(const MessageBoxRequest& request) {
     };
     for (const auto& [button, label] : labels)
         if (QAbstractButton* shown = box.button(button)) shown->setText(label);
+    if (auto* icon = box.findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label")))
+        icon->setAccessibleName(iconName(box.icon()));
     box.setDefaultButton((type & MB_TYPEMASK) == MB_YESNO || (type & MB_TYPEMASK) == MB_YESNOCANCEL
                              ? QMessageBox::Yes
                              : QMessageBox::Ok);

@@ -25,7 +25,8 @@ QWidget* createStaticWidget(HWND self, DWORD style, const QString& text, QWidget
 QString widgetText(HWND hWnd);
 void setWidgetText(HWND hWnd, const QString& text);
 void setStaticIcon(HWND hWnd, HICON icon);
-// Names each edit and combo box of a dialog by its label, for screen readers.
+// Names each edit, combo box and list of a dialog by its label, for screen
+// readers.
 void labelFields(HWND dialog);
 // The colour a brush fills with; false for no brush and the hollow one.
 bool brushFill(HBRUSH brush, QColor* color);
