@@ -1,6 +1,8 @@
 // The dialog keyboard with real key events sent through the dialog's window:
 // PreTranslateMessage from the control up to the dialog, consumption, Enter,
-// Escape, Tab order and F1.
+// Escape, Tab order, F1 and Alt with a mnemonic; and the labels that name
+// the fields for screen readers.
+#include <QAccessible>
 #include <QLineEdit>
 
 #include "ui_test.h"
@@ -104,11 +106,12 @@ void registerKeysDialog() {
            visibleTab | WS_BORDER | WS_DISABLED},
           {ControlKind::Edit, "", kEditHidden, 50, 39, 80, 14, WS_TABSTOP | WS_BORDER},
           {ControlKind::Edit, "", kEditNoTabStop, 50, 56, 80, 14, WS_VISIBLE | WS_BORDER},
-          {ControlKind::Button, "X", kButtonX, 5, 120, 40, 14, visibleTab | BS_PUSHBUTTON},
-          {ControlKind::Button, "Apply", kApply, 50, 120, 40, 14, visibleTab | BS_DEFPUSHBUTTON},
+          {ControlKind::Button, "&X", kButtonX, 5, 120, 40, 14, visibleTab | BS_PUSHBUTTON},
+          {ControlKind::Button, "&Apply", kApply, 50, 120, 40, 14, visibleTab | BS_DEFPUSHBUTTON},
           {ControlKind::Button, "OK", IDOK, 95, 120, 40, 14, visibleTab | BS_PUSHBUTTON},
-          {ControlKind::Button, "Cancel", IDCANCEL, 140, 120, 40, 14,
-           visibleTab | BS_PUSHBUTTON}}});
+          {ControlKind::Button, "Cancel", IDCANCEL, 140, 120, 40, 14, visibleTab | BS_PUSHBUTTON},
+          // Listed after its field, drawn on the field's line to its left.
+          {ControlKind::Static, "&Later:", IDC_STATIC, 5, 58, 40, 10, WS_VISIBLE}}});
 }
 
 QLineEdit* lineEdit(const CWnd* wnd) {
@@ -266,6 +269,39 @@ TEST_F(Keyboard, F1SendsHelpNamingTheFocusedControl) {
         EXPECT_EQ(dialog.commands, QStringList({QStringLiteral("help %1").arg(kEditA),
                                                 QStringLiteral("help %1").arg(kButtonX)}));
         EXPECT_EQ(dialog.trace, QStringList({"editA:112", "dlg:112", "dlg:112"}));
+    });
+}
+
+TEST_F(Keyboard, AltWithAMnemonicClicksItsButton) {
+    run([](KeysDialog& dialog, QWindow* window) {
+        ASSERT_NO_FATAL_FAILURE(focus(dialog, kEditA));
+        QTest::keyClick(window, Qt::Key_A, Qt::AltModifier);
+        // A mnemonic clicks the way a mouse does, a moment later.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.commands.isEmpty(); }, 2000));
+        QTest::keyClick(window, Qt::Key_X, Qt::AltModifier);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.commands.size() == 2; }, 2000));
+        EXPECT_EQ(dialog.commands, QStringList({"apply", "x"}));
+        EXPECT_EQ(lineEdit(&dialog.m_editA)->text(), QString()) << "the key was typed";
+    });
+}
+
+TEST_F(Keyboard, FieldsAreNamedByTheirLabels) {
+    run([](KeysDialog& dialog, QWindow*) {
+        const auto name = [&](int id) {
+            QAccessibleInterface* a =
+                QAccessible::queryAccessibleInterface(ui::detail::widgetOf(dialog.GetDlgItem(id)));
+            return a ? a->text(QAccessible::Name) : QStringLiteral("(none)");
+        };
+        // Right before in tab order; after it but on its line to the left;
+        // none (the label above is on another line).
+        EXPECT_EQ(name(kEditA), QStringLiteral("Name:"));
+        EXPECT_EQ(name(kEditNoTabStop), QStringLiteral("Later:"));
+        EXPECT_EQ(name(kEditDisabled), QString());
+        QAccessibleInterface* dlg =
+            QAccessible::queryAccessibleInterface(ui::detail::widgetOf(&dialog));
+        ASSERT_NE(dlg, nullptr);
+        EXPECT_EQ(dlg->role(), QAccessible::Dialog);
+        EXPECT_EQ(dlg->text(QAccessible::Name), QStringLiteral("Keys"));
     });
 }
 
