@@ -16,6 +16,7 @@ packages=(
   qt6-wayland          # Wayland-only sessions
   # end-to-end checks on a real X server
   xvfb xdotool openbox x11-utils imagemagick
+  weston               # a headless Wayland-only session
   # ... read through the accessibility bus, from Debian's python3
   dbus-bin dbus-daemon at-spi2-core python3 python3-pyatspi
   # the headless session and its test
