@@ -302,6 +302,14 @@ TEST_F(Menu, SystemMenuOnAltSpaceSendsSysCommand) {
     }));
     EXPECT_EQ(shownAt, m_host->widget()->mapToGlobal(QPoint(0, 0)));
 
+    // Alt+- as well: desktops keep Alt+Space for their own window menu.
+    m_host->trace.clear();
+    onPopup([](QWidget* popup, CWnd*) { QTest::keyClick(popup, Qt::Key_Escape); });
+    QTest::keyClick(m_host->window(), Qt::Key_Minus, Qt::AltModifier);
+    EXPECT_TRUE(uitest::waitFor([&] {
+        return m_host->trace == QStringList({QStringLiteral("syscmd %1").arg(SC_KEYMENU)});
+    }));
+
     m_host->trace.clear();
     onPopup([](QWidget* popup, CWnd*) {
         QTest::keyClick(popup, Qt::Key_Down);
