@@ -550,6 +550,14 @@ def scenario_screen_reader(s):
     wait_until("the status line", lambda: p.status_line() == status("root", "Level_4"))
     check_readable(p.main(), "dialog", MAIN_TITLE)
     check_equal(p.fields()["name"].name, "用户名：", "the name box's name")
+    # A combo box is named by its value; its label comes as a relation.
+    labels = [
+        r.getTarget(i).name
+        for r in p.fields()["level"].getRelationSet()
+        if r.getRelationType() == s.atspi.RELATION_LABELLED_BY
+        for i in range(r.getNTargets())
+    ]
+    check_equal(labels, ["级别："], "the level box's label")
 
     # The about box through the system menu, on the key desktops leave alone.
     s.key("alt+minus")

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
@@ -47,10 +48,12 @@ protected:
     bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
 };
 
-class StaticWidget : public QWidget {
+// A QLabel only so that screen readers learn which field it labels (Qt
+// relates fields to QLabel buddies alone); it paints its own text.
+class StaticWidget : public QLabel {
 public:
     StaticWidget(HWND self, DWORD style, QString text, QWidget* parent)
-        : QWidget(parent), m_self(self), m_style(style), m_text(std::move(text)) {}
+        : QLabel(parent), m_self(self), m_style(style), m_text(std::move(text)) {}
 
     QString text() const { return m_text; }
     void setText(const QString& text) {
@@ -80,6 +83,7 @@ public:
     // The field this text names for screen readers, as a buddy label does.
     void setBuddy(QWidget* buddy) {
         m_buddy = buddy;
+        QLabel::setBuddy(buddy);
         buddy->setProperty("ui_labelled", true);
         buddy->setAccessibleName(shownText());
     }
