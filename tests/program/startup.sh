@@ -36,6 +36,9 @@ check "an X display nobody serves" 1 "^rolvane: cannot open the display \(DISPLA
   DISPLAY=:7391 "$rolvane"
 check "the X platform asked for, no display" 1 "^rolvane: no display" 1 \
   QT_QPA_PLATFORM=xcb "$rolvane"
+check "a Wayland display without Qt's plugin for it" 1 \
+  "^rolvane: Qt's platform plugin \"wayland-none\" is not installed .*qt6-wayland.*; $advice" 1 \
+  WAYLAND_DISPLAY=wayland-7391 QT_QPA_PLATFORM=wayland-none "$rolvane"
 check "--version" 0 "^rolvane $version\$" 1 "$rolvane" --version
 check "--help" 0 "^Usage: rolvane \[--help \| --version\]" "" "$rolvane" --help
 check "--help names the about box's key" 0 "Alt\+-" "" "$rolvane" --help

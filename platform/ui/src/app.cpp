@@ -1,5 +1,6 @@
 // The application object and the process entry.
 #include <QApplication>
+#include <QRegularExpression>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -118,6 +119,14 @@ QList<std::pair<QtMsgType, QString>>* g_heldMessages = nullptr;
     if (!wayland.isEmpty()) where += "WAYLAND_DISPLAY=" + wayland + ")";
     if (display.isEmpty() && wayland.isEmpty())
         where = "no display: DISPLAY and WAYLAND_DISPLAY are unset";
+    // A display of a kind Qt has no plugin for is a different fault.
+    static const QRegularExpression missing(
+        QStringLiteral("Could not find the Qt platform plugin \"([^\"]*)\""));
+    const auto held = g_heldMessages ? *g_heldMessages : QList<std::pair<QtMsgType, QString>>();
+    for (const auto& message : held)
+        if (const auto match = missing.match(message.second); match.hasMatch())
+            where = "Qt's platform plugin \"" + match.captured(1).toLocal8Bit() +
+                    "\" is not installed (for Wayland, scripts/setup.sh installs qt6-wayland)";
     std::fprintf(stderr,
                  "%s: %s; set DISPLAY (X11) or WAYLAND_DISPLAY (Wayland) to a running "
                  "desktop, or start it with scripts/run.sh, which serves the window over "
