@@ -14,6 +14,7 @@ packages=(
   libxcb1-dev
   fonts-noto-cjk fonts-dejavu-core   # Noto: Debian's Chinese default; DejaVu: stable test metrics
   qt6-wayland          # Wayland-only sessions
+  qt6-translations-l10n  # Qt's own texts (an edit's context menu) in Chinese
   # end-to-end checks on a real X server
   xvfb xdotool openbox x11-utils imagemagick
   weston               # a headless Wayland-only session

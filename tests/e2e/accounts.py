@@ -538,6 +538,12 @@ def scenario_screen_reader(s):
     check_readable(w, "dialog", LOGIN_TITLE)
     fields = p.login_fields()
     check_equal((fields["account"].name, fields["password"].name), ("账号：", "密码："), "the fields' names")
+    # Qt's own texts speak the program's language too.
+    s.click(fields["account"], button=3)
+    menu = wait_until("the field's context menu", lambda: p.s.popups())[0]
+    entries = [a.name.split("\t")[0] for a in walk(menu) if a.getRoleName() == "menu item"]
+    check("粘贴(P)" in entries, f"the field's context menu: {entries}")
+    s.key("Escape")
 
     p.login("root", "wrong-pw", expect_ok=False)
     box, caption, text = p.message_box()

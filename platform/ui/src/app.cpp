@@ -1,6 +1,8 @@
 // The application object and the process entry.
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QRegularExpression>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -163,6 +165,13 @@ int AfxWinMain(int argc, char** argv) {
     g_heldMessages = nullptr;
     qInstallMessageHandler(g_previousHandler);
     for (const auto& [type, text] : held) qt_message_output(type, QMessageLogContext(), text);
+
+    // The program speaks Chinese whatever the locale, and so do Qt's own
+    // texts in it (an edit's context menu) where Debian's translations are.
+    auto* translator = new QTranslator(&application);
+    if (translator->load(QStringLiteral("qtbase_zh_CN"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
 
     // The program's own dialogs decide when it ends.
     application.setQuitOnLastWindowClosed(false);
