@@ -94,15 +94,16 @@ bool answerOption(const char* name, int argc, char** argv) {
     return false;
 }
 
-// The platforms Qt will try: -platform, else QT_QPA_PLATFORM, else its
-// default, which is X11 or Wayland.
-bool onlyDesktopPlatforms(int argc, char** argv) {
+// Whether Qt will try X11 or Wayland only, as it does by default, and so
+// needs DISPLAY or WAYLAND_DISPLAY. Wayland named outright may still find its
+// compositor's default socket, so that case is left to Qt.
+bool needsDisplayVariable(int argc, char** argv) {
     QByteArray spec = qgetenv("QT_QPA_PLATFORM");
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "-platform") == 0) spec = argv[i + 1];
     for (const QByteArray& entry : spec.split(';')) {
         const QByteArray base = entry.split(':').first().trimmed();
-        if (!base.isEmpty() && base != "xcb" && !base.startsWith("wayland")) return false;
+        if (!base.isEmpty() && base != "xcb") return false;
     }
     return true;
 }
@@ -154,7 +155,7 @@ int AfxWinMain(int argc, char** argv) {
     g_programName = programName(argc > 0 ? argv[0] : nullptr);
     if (answerOption(g_programName, argc, argv)) return 0;
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-        onlyDesktopPlatforms(argc, argv))
+        needsDisplayVariable(argc, argv))
         noDisplay();
 
     static int s_argc = argc;
