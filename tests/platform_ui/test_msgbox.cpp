@@ -1,6 +1,7 @@
 // Message boxes: the replaceable presenter that tests script, and the real
 // modal box with the icon and buttons asked for, answered from inside its loop.
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMessageBox>
 #include <memory>
 #include <vector>
@@ -12,6 +13,9 @@ namespace {
 
 const char* const kNotice = "\xcc\xe1\xca\xbe";  // 提示
 const char* const kUser = "\xd3\xc3\xbb\xa7";    // 用户
+// 用户权限管理的提示信息: a caption longer than its text
+const char* const kLongCaption =
+    "\xd3\xc3\xbb\xa7\xc8\xa8\xcf\xde\xb9\xdc\xc0\xed\xb5\xc4\xcc\xe1\xca\xbe\xd0\xc5\xcf\xa2";
 
 }  // namespace
 
@@ -132,15 +136,21 @@ TEST_F(MsgBox, RealBoxShowsIconButtonsAndPlainText) {
     };
     for (const auto& [flag, icon] : icons) {
         QMessageBox::Icon shown = QMessageBox::Question;
-        QString label;
+        QString label, iconName;
+        int spare = 0;  // room beside the caption for the title bar's icon and buttons
         onBox([&](QMessageBox* box, CWnd*) {
             shown = box->icon();
             label = box->button(QMessageBox::Ok)->text();
+            iconName = box->findChild<QLabel*>("qt_msgboxex_icon_label")->accessibleName();
+            spare = (box->width() - box->fontMetrics().horizontalAdvance(box->windowTitle())) /
+                    box->fontMetrics().height();
             box->button(QMessageBox::Ok)->click();
         });
-        EXPECT_EQ(m_host->MessageBox("x", "y", MB_OK | flag), IDOK);
+        EXPECT_EQ(m_host->MessageBox("x", kLongCaption, MB_OK | flag), IDOK);
         EXPECT_EQ(shown, icon);
         EXPECT_EQ(label, QStringLiteral("确定"));
+        EXPECT_EQ(iconName.isEmpty(), icon == QMessageBox::NoIcon) << iconName.toStdString();
+        EXPECT_GE(spare, 4) << "the caption does not fit beside the title bar's buttons";
     }
 }
 

@@ -110,6 +110,11 @@ int showMessageBox(const MessageBoxRequest& request) {
         if (QAbstractButton* shown = box.button(button)) shown->setText(label);
     if (auto* icon = box.findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label")))
         icon->setAccessibleName(iconName(box.icon()));
+    // Wide enough to show its caption beside the title bar's icon and
+    // buttons, as the platform's boxes are; a short text leaves it narrow.
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(box.windowTitle()) +
+                               4 * label->fontMetrics().height());
     box.setDefaultButton((type & MB_TYPEMASK) == MB_YESNO || (type & MB_TYPEMASK) == MB_YESNOCANCEL
                              ? QMessageBox::Yes
                              : QMessageBox::Ok);
