@@ -44,7 +44,15 @@ constexpr WPARAM kMkRButton = 0x0002;
 constexpr WPARAM kMkShift = 0x0004;
 constexpr WPARAM kMkControl = 0x0008;
 
-// Rows hold CP936 bytes as the program gave them; Qt sees Unicode only in data().
+// Rows hold CP936 bytes as the program gave them; Qt sees Unicode only in
+// data(). A row is one string, its cells separated by NUL (which no C string
+// holds): one allocation per row, however many columns.
+//
+// Rows appended while no event is processed are told to the views as one
+// insertion when control returns to the event loop, or as soon as anything
+// asks the view about rows, instead of one insertion per call. Until then
+// they are the model's but not yet the views': rowCount() counts what the
+// views were told, size() every row.
 class ListModel final : public QAbstractTableModel {
 public:
     struct Column {
@@ -55,10 +63,18 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
 
     int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : int(m_rows.size());
+        return parent.isValid() ? 0 : m_shown;
     }
     int columnCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : int(m_columns.size());
+    }
+    int size() const { return int(m_rows.size()); }
+
+    // Rows not yet shown have their indexes too, so data() reads every row.
+    QModelIndex index(int row, int col, const QModelIndex& parent = {}) const override {
+        if (parent.isValid() || row < 0 || row >= size() || col < 0 || col >= columnCount())
+            return {};
+        return createIndex(row, col);
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
@@ -82,59 +98,129 @@ public:
 
     // Cells beyond a row's stored ones read as empty, so rows stay short
     // until their sub-items are set.
-    const std::string& cell(int row, int col) const {
-        static const std::string s_empty;
-        const auto& cells = m_rows[std::size_t(row)];
-        return std::size_t(col) < cells.size() ? cells[std::size_t(col)] : s_empty;
+    std::string_view cell(int row, int col) const {
+        const std::string& cells = m_rows[std::size_t(row)];
+        const auto [at, end] = span(cells, col);
+        return at == std::string::npos ? std::string_view()
+                                       : std::string_view(cells).substr(at, end - at);
     }
 
     void insertColumn(int col, Column column) {
+        show();
         beginInsertColumns({}, col, col);
         m_columns.insert(m_columns.begin() + col, std::move(column));
-        for (auto& cells : m_rows)
-            if (std::size_t(col) < cells.size()) cells.insert(cells.begin() + col, std::string());
+        for (auto& cells : m_rows) {
+            const auto at = span(cells, col).first;
+            if (at != std::string::npos) cells.insert(at, 1, '\0');
+        }
         endInsertColumns();
     }
 
     void removeColumn(int col) {
+        show();
         beginRemoveColumns({}, col, col);
         m_columns.erase(m_columns.begin() + col);
-        for (auto& cells : m_rows)
-            if (std::size_t(col) < cells.size()) cells.erase(cells.begin() + col);
+        for (auto& cells : m_rows) {
+            const auto [at, end] = span(cells, col);
+            if (at == std::string::npos) continue;
+            // The cell and one separator: the one after it, or for the last
+            // cell the one before.
+            if (end < cells.size())
+                cells.erase(at, end - at + 1);
+            else if (at > 0)
+                cells.erase(at - 1);
+            else
+                cells.clear();
+        }
         endRemoveColumns();
     }
 
-    void insertRow(int row, std::string text) {
-        beginInsertRows({}, row, row);
-        std::vector<std::string> cells;
-        cells.push_back(std::move(text));
-        m_rows.insert(m_rows.begin() + row, std::move(cells));
-        endInsertRows();
+    void insertRow(int row, const char* text) {
+        if (row < size()) {
+            show();
+            beginInsertRows({}, row, row);
+            m_rows.insert(m_rows.begin() + row, newRow(text));
+            ++m_shown;
+            endInsertRows();
+            return;
+        }
+        m_rows.push_back(newRow(text));
+        if (m_posted) return;
+        m_posted = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_posted = false;
+                show();
+            },
+            Qt::QueuedConnection);
     }
 
     void removeRow(int row) {
+        show();
         beginRemoveRows({}, row, row);
         m_rows.erase(m_rows.begin() + row);
+        --m_shown;
         endRemoveRows();
     }
 
     void clear() {
         beginResetModel();
         m_rows.clear();
+        m_shown = 0;
         endResetModel();
     }
 
-    void setCell(int row, int col, std::string text) {
-        auto& cells = m_rows[std::size_t(row)];
-        if (std::size_t(col) >= cells.size()) cells.resize(std::size_t(col) + 1);
-        cells[std::size_t(col)] = std::move(text);
-        const QModelIndex at = index(row, col);
-        emit dataChanged(at, at, {Qt::DisplayRole});
+    void setCell(int row, int col, const char* text) {
+        std::string& cells = m_rows[std::size_t(row)];
+        const auto [at, end] = span(cells, col);
+        if (at != std::string::npos) {
+            cells.replace(at, end - at, text);
+        } else {
+            // Missing cells up to col are empty.
+            const auto present = std::size_t(std::count(cells.begin(), cells.end(), '\0')) + 1;
+            cells.append(std::size_t(col) + 1 - present, '\0');
+            cells.append(text);
+        }
+        if (row >= m_shown) return;
+        static const QList<int> s_display{Qt::DisplayRole};
+        const QModelIndex changed = index(row, col);
+        emit dataChanged(changed, changed, s_display);
+    }
+
+    // Tells the views about the rows appended since they last heard.
+    void show() {
+        if (m_shown == size()) return;
+        beginInsertRows({}, m_shown, size() - 1);
+        m_shown = size();
+        endInsertRows();
     }
 
     const Column& column(int col) const { return m_columns[std::size_t(col)]; }
 
 private:
+    std::string newRow(const char* text) const {
+        std::string cells;
+        // Room for the other columns' usual texts, so filling a row in
+        // reallocates it seldom.
+        cells.reserve(std::max<std::size_t>(15, m_columns.size() * 12));
+        cells.assign(text);
+        return cells;
+    }
+
+    // Where cell col lies in a row: [first, second), npos when the row
+    // holds fewer cells.
+    static std::pair<std::size_t, std::size_t> span(const std::string& cells, int col) {
+        std::size_t at = 0;
+        for (int i = 0; i < col; ++i) {
+            const auto sep = cells.find('\0', at);
+            if (sep == std::string::npos) return {std::string::npos, std::string::npos};
+            at = sep + 1;
+        }
+        const auto end = cells.find('\0', at);
+        return {at, end == std::string::npos ? cells.size() : end};
+    }
+
     QVariant alignment(int col) const {
         switch (m_columns[std::size_t(col)].format & kLvcfmtJustifyMask) {
             case kLvcfmtRight:
@@ -147,7 +233,9 @@ private:
     }
 
     std::vector<Column> m_columns;
-    std::vector<std::vector<std::string>> m_rows;
+    std::vector<std::string> m_rows;
+    int m_shown = 0;        // rows the views know about
+    bool m_posted = false;  // a show() waits in the event queue
 };
 
 // Grid lines and the highlight of sub-items, as the extended styles ask.
@@ -198,11 +286,11 @@ LPARAM pointParam(QPoint p) {
 // fallback that Default() runs.
 class ListView final : public QTreeView {
 public:
-    ListView(HWND self, DWORD style, QWidget* parent)
-        : QTreeView(parent),
-          m_self(self),
-          m_model(new ListModel(this)),
-          m_delegate(new CellDelegate(this)) {
+    ListView(HWND self, DWORD style, QWidget* parent) : QTreeView(parent), m_self(self) {
+        // Made here, not in the initialiser list: adopting them sends events
+        // to this view, whose event() reads m_model.
+        m_model = new ListModel(this);
+        m_delegate = new CellDelegate(this);
         setModel(m_model);
         setItemDelegate(m_delegate);
         setRootIsDecorated(false);
@@ -309,6 +397,16 @@ public:
     }
 
 protected:
+    // Whatever the view is about to do, it sees every row the program gave.
+    bool event(QEvent* e) override {
+        if (m_model) m_model->show();
+        return QTreeView::event(e);
+    }
+    bool viewportEvent(QEvent* e) override {
+        if (m_model) m_model->show();
+        return QTreeView::viewportEvent(e);
+    }
+
     void mousePressEvent(QMouseEvent* e) override {
         if (m_inDefault || (e->button() != Qt::LeftButton && e->button() != Qt::RightButton))
             return QTreeView::mousePressEvent(e);
@@ -347,6 +445,7 @@ protected:
     // Scroll-bar presses become WM_VSCROLL/WM_HSCROLL, the wheel over a bar
     // WM_MOUSEWHEEL; the bar acts only when the default handling runs.
     bool eventFilter(QObject* obj, QEvent* e) override {
+        if (m_model) m_model->show();
         auto* bar = qobject_cast<QScrollBar*>(obj);
         if (!bar || m_inDefault) return QTreeView::eventFilter(obj, e);
         bool deliver = true;
@@ -493,8 +592,8 @@ private:
     }
 
     HWND m_self;
-    ListModel* m_model;        // owned by this widget
-    CellDelegate* m_delegate;  // owned by this widget
+    ListModel* m_model = nullptr;        // owned by this widget
+    CellDelegate* m_delegate = nullptr;  // owned by this widget
     DWORD m_exStyle = 0;
     bool m_quiet = false;
     bool m_inDefault = false;
@@ -511,12 +610,25 @@ namespace {
 
 using ui::detail::ListView;
 
+// The list's view as it is: rows appended since the last event may not be
+// shown yet. For the calls a fill makes per row.
 ListView* viewOf(const CListCtrl* list) {
-    return dynamic_cast<ListView*>(ui::detail::widgetOf(list));
+    // Only a list's handle has a ListView, and the handle says which it is:
+    // cheaper than a dynamic_cast on every call of a fill.
+    const HWND h = list->m_hWnd;
+    if (!h || h->kind != ui::ControlKind::ListView) return nullptr;
+    return static_cast<ListView*>(h->widget.data());
+}
+
+// The view with every row shown, for anything that asks it about rows.
+ListView* shownView(const CListCtrl* list) {
+    ListView* view = viewOf(list);
+    if (view) view->rows().show();
+    return view;
 }
 
 bool validRow(const ListView* view, int row) {
-    return view && row >= 0 && row < view->rows().rowCount();
+    return view && row >= 0 && row < view->rows().size();
 }
 
 bool validColumn(const ListView* view, int col) {
@@ -542,7 +654,7 @@ BOOL CListCtrl::Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT n
 }
 
 int CListCtrl::InsertColumn(int nCol, LPCTSTR lpszColumnHeading, int nFormat, int nWidth, int) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!view || nCol < 0) return -1;
     nCol = std::min(nCol, view->rows().columnCount());
     std::string heading = lpszColumnHeading ? lpszColumnHeading : "";
@@ -557,31 +669,31 @@ int CListCtrl::InsertColumn(int nCol, LPCTSTR lpszColumnHeading, int nFormat, in
 }
 
 BOOL CListCtrl::DeleteColumn(int nCol) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!validColumn(view, nCol)) return FALSE;
     view->quietly([&] { view->rows().removeColumn(nCol); });
     return TRUE;
 }
 
 int CListCtrl::GetColumnWidth(int nCol) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     return validColumn(view, nCol) ? view->header()->sectionSize(nCol) : 0;
 }
 
 BOOL CListCtrl::SetColumnWidth(int nCol, int cx) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!validColumn(view, nCol)) return FALSE;
     view->header()->resizeSection(nCol, std::max(0, cx));
     return TRUE;
 }
 
 int CListCtrl::GetColumnCount() const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     return view ? view->rows().columnCount() : 0;
 }
 
 DWORD CListCtrl::SetExtendedStyle(DWORD dwNewStyle) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!view) return 0;
     const DWORD old = view->extendedStyle();
     view->setExtendedStyle(dwNewStyle);
@@ -589,14 +701,14 @@ DWORD CListCtrl::SetExtendedStyle(DWORD dwNewStyle) {
 }
 
 DWORD CListCtrl::GetExtendedStyle() const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     return view ? view->extendedStyle() : 0;
 }
 
 int CListCtrl::InsertItem(int nItem, LPCTSTR lpszItem) {
     ListView* view = viewOf(this);
     if (!view || nItem < 0) return -1;
-    nItem = std::min(nItem, view->rows().rowCount());
+    nItem = std::min(nItem, view->rows().size());
     view->rows().insertRow(nItem, lpszItem ? lpszItem : "");
     return nItem;
 }
@@ -611,7 +723,7 @@ BOOL CListCtrl::SetItemText(int nItem, int nSubItem, LPCTSTR lpszText) {
 CString CListCtrl::GetItemText(int nItem, int nSubItem) const {
     const ListView* view = viewOf(this);
     if (!validRow(view, nItem) || !validSubItem(view, nSubItem)) return CString();
-    return CString(view->rows().cell(nItem, nSubItem));
+    return CString(std::string(view->rows().cell(nItem, nSubItem)));
 }
 
 int CListCtrl::GetItemText(int nItem, int nSubItem, LPTSTR lpszText, int nLen) const {
@@ -619,7 +731,7 @@ int CListCtrl::GetItemText(int nItem, int nSubItem, LPTSTR lpszText, int nLen) c
     lpszText[0] = '\0';
     const ListView* view = viewOf(this);
     if (!validRow(view, nItem) || !validSubItem(view, nSubItem)) return 0;
-    const std::string& text = view->rows().cell(nItem, nSubItem);
+    const std::string_view text = view->rows().cell(nItem, nSubItem);
     const std::size_t n = ui::detail::prefixAtBoundary(text, std::size_t(nLen - 1));
     std::memcpy(lpszText, text.data(), n);
     lpszText[n] = '\0';
@@ -627,7 +739,7 @@ int CListCtrl::GetItemText(int nItem, int nSubItem, LPTSTR lpszText, int nLen) c
 }
 
 BOOL CListCtrl::DeleteItem(int nItem) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!validRow(view, nItem)) return FALSE;
     view->quietly([&] { view->rows().removeRow(nItem); });
     return TRUE;
@@ -642,18 +754,18 @@ BOOL CListCtrl::DeleteAllItems() {
 
 int CListCtrl::GetItemCount() const {
     const ListView* view = viewOf(this);
-    return view ? view->rows().rowCount() : 0;
+    return view ? view->rows().size() : 0;
 }
 
 // A position is the selected row + 1, so that null ends the iteration.
 CListCtrl::POSITION CListCtrl::GetFirstSelectedItemPosition() const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     const int row = view ? view->nextSelected(-1) : -1;
     return row < 0 ? nullptr : reinterpret_cast<POSITION>(std::intptr_t(row) + 1);
 }
 
 int CListCtrl::GetNextSelectedItem(POSITION& pos) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     if (!view || !pos) {
         pos = nullptr;
         return -1;
@@ -665,14 +777,14 @@ int CListCtrl::GetNextSelectedItem(POSITION& pos) const {
 }
 
 UINT CListCtrl::GetSelectedCount() const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     return view ? UINT(view->selectedCount()) : 0;
 }
 
 int CListCtrl::GetNextItem(int nItem, int nFlags) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     if (!view || nItem < -1) return -1;
-    const int count = view->rows().rowCount();
+    const int count = view->rows().size();
     if (UINT(nFlags) & LVNI_SELECTED) return view->nextSelected(nItem);
     if (UINT(nFlags) & ui::detail::kLvniFocused) {
         const int current = view->currentIndex().isValid() ? view->currentIndex().row() : -1;
@@ -682,7 +794,7 @@ int CListCtrl::GetNextItem(int nItem, int nFlags) const {
 }
 
 BOOL CListCtrl::SetItemState(int nItem, UINT nState, UINT nMask) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!view || (nItem != -1 && !validRow(view, nItem))) return FALSE;
     if (nMask & LVIS_SELECTED) view->setRowsSelected(nItem, (nState & LVIS_SELECTED) != 0);
     if ((nMask & LVIS_FOCUSED) && nItem >= 0) {
@@ -696,7 +808,7 @@ BOOL CListCtrl::SetItemState(int nItem, UINT nState, UINT nMask) {
 }
 
 UINT CListCtrl::GetItemState(int nItem, UINT nMask) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     if (!validRow(view, nItem)) return 0;
     UINT state = 0;
     if (view->isRowSelected(nItem)) state |= LVIS_SELECTED;
@@ -706,14 +818,14 @@ UINT CListCtrl::GetItemState(int nItem, UINT nMask) const {
 }
 
 BOOL CListCtrl::EnsureVisible(int nItem, BOOL) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!validRow(view, nItem)) return FALSE;
     view->scrollTo(view->rows().index(nItem, 0), QAbstractItemView::EnsureVisible);
     return TRUE;
 }
 
 BOOL CListCtrl::GetSubItemRect(int iItem, int iSubItem, int nArea, CRect& ref) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     if (!validRow(view, iItem) || !validColumn(view, iSubItem)) return FALSE;
     // Sub-item 0's bounds are the whole row; its label is the column alone.
     const bool wholeRow = iSubItem == 0 && nArea == LVIR_BOUNDS;
@@ -722,14 +834,14 @@ BOOL CListCtrl::GetSubItemRect(int iItem, int iSubItem, int nArea, CRect& ref) c
 }
 
 BOOL CListCtrl::GetItemRect(int nItem, RECT* lpRect, UINT nCode) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     if (!lpRect || !validRow(view, nItem) || view->rows().columnCount() == 0) return FALSE;
     toRect(view->cellRect(nItem, int(nCode) == LVIR_LABEL ? 0 : -1), lpRect);
     return TRUE;
 }
 
 int CListCtrl::SubItemHitTest(POINT pt, int* pSubItem) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     const auto [row, col] = view ? view->hitTest(QPoint(pt.x, pt.y)) : std::pair{-1, -1};
     if (pSubItem) *pSubItem = col;
     return row;
