@@ -44,9 +44,115 @@ constexpr WPARAM kMkRButton = 0x0002;
 constexpr WPARAM kMkShift = 0x0004;
 constexpr WPARAM kMkControl = 0x0008;
 
+// Every row of a list in one buffer. A row is its cells separated by NUL
+// (which no C string holds), placed anywhere in the buffer: filling a list
+// allocates nothing per row or cell, and emptying it frees one buffer.
+class RowStore {
+public:
+    int size() const { return int(m_rows.size()); }
+
+    std::string_view row(int r) const {
+        const Row& row = m_rows[std::size_t(r)];
+        return {m_pool.data() + row.at, row.size};
+    }
+
+    void insert(int r, std::string_view text) {
+        m_rows.insert(m_rows.begin() + r, Row{m_pool.size(), 0, 0});
+        append(r, 0, text);
+    }
+
+    void erase(int r) {
+        m_garbage += m_rows[std::size_t(r)].room;
+        m_rows.erase(m_rows.begin() + r);
+        compactIfWasteful();
+    }
+
+    void clear() {
+        m_pool.clear();
+        m_rows.clear();
+        m_garbage = 0;
+    }
+
+    // Adds `separators` NULs and then `text` at the end of row r.
+    void append(int r, std::size_t separators, std::string_view text) {
+        Row& row = m_rows[std::size_t(r)];
+        const std::size_t added = separators + text.size();
+        if (row.at + row.room == m_pool.size() && row.size == row.room) {
+            // The last row in the buffer, as while a list is filled row by
+            // row, cell after cell: it grows where it is.
+            m_pool.append(separators, '\0');
+            m_pool.append(text);
+            row.size = row.room = std::uint32_t(row.size + added);
+            return;
+        }
+        const std::size_t end = row.size;
+        char* p = reserve(row, end + added);
+        std::memset(p + end, 0, separators);
+        if (!text.empty()) std::memcpy(p + end + separators, text.data(), text.size());
+        row.size = std::uint32_t(end + added);
+        compactIfWasteful();
+    }
+
+    // Replaces bytes [from, to) of row r by `with`, which must not point
+    // into this store.
+    void splice(int r, std::size_t from, std::size_t to, std::string_view with) {
+        Row& row = m_rows[std::size_t(r)];
+        const std::size_t tail = row.size - to;
+        const std::size_t need = from + with.size() + tail;
+        char* p = reserve(row, need);
+        std::memmove(p + from + with.size(), p + to, tail);
+        if (!with.empty()) std::memcpy(p + from, with.data(), with.size());
+        row.size = std::uint32_t(need);
+        compactIfWasteful();
+    }
+
+private:
+    struct Row {
+        std::size_t at;
+        std::uint32_t size;
+        std::uint32_t room;
+    };
+
+    char* reserve(Row& row, std::size_t need) {
+        if (need > row.room) {
+            // The last row in the buffer grows where it is; any other moves
+            // to the end.
+            if (row.at + row.room != m_pool.size()) {
+                const std::size_t at = m_pool.size();
+                m_pool.resize(at + row.size);
+                std::memcpy(m_pool.data() + at, m_pool.data() + row.at, row.size);
+                m_garbage += row.room;
+                row.at = at;
+            }
+            m_pool.resize(row.at + need);
+            row.room = std::uint32_t(need);
+        }
+        return m_pool.data() + row.at;
+    }
+
+    // Moved and deleted rows leave their old bytes behind; once they are
+    // most of the buffer, the rows are packed anew.
+    void compactIfWasteful() {
+        if (m_garbage < 4096 || m_garbage < m_pool.size() / 2) return;
+        std::string pool;
+        pool.reserve(m_pool.size() - m_garbage);
+        for (Row& row : m_rows) {
+            const std::size_t at = pool.size();
+            pool.append(m_pool, row.at, row.size);
+            row.at = at;
+            row.room = row.size;
+        }
+        m_pool.swap(pool);
+        m_garbage = 0;
+    }
+
+    std::string m_pool;
+    std::vector<Row> m_rows;
+    std::size_t m_garbage = 0;  // bytes of the buffer no row uses
+};
+
 // Rows hold CP936 bytes as the program gave them; Qt sees Unicode only in
-// data(). A row is one string, its cells separated by NUL (which no C string
-// holds): one allocation per row, however many columns.
+// data().
 //
 // Rows appended while no event is processed are told to the views as one
 // insertion when control returns to the event loop, or as soon as anything
@@ -68,7 +174,7 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : int(m_columns.size());
     }
-    int size() const { return int(m_rows.size()); }
+    int size() const { return m_rows.size(); }
 
     // Rows not yet shown have their indexes too, so data() reads every row.
     QModelIndex index(int row, int col, const QModelIndex& parent = {}) const override {
@@ -99,19 +205,18 @@ public:
     // Cells beyond a row's stored ones read as empty, so rows stay short
     // until their sub-items are set.
     std::string_view cell(int row, int col) const {
-        const std::string& cells = m_rows[std::size_t(row)];
-        const auto [at, end] = span(cells, col);
-        return at == std::string::npos ? std::string_view()
-                                       : std::string_view(cells).substr(at, end - at);
+        const std::string_view cells = m_rows.row(row);
+        const auto [at, end, n] = span(cells, col);
+        return at == std::string_view::npos ? std::string_view() : cells.substr(at, end - at);
     }
 
     void insertColumn(int col, Column column) {
         show();
         beginInsertColumns({}, col, col);
         m_columns.insert(m_columns.begin() + col, std::move(column));
-        for (auto& cells : m_rows) {
-            const auto at = span(cells, col).first;
-            if (at != std::string::npos) cells.insert(at, 1, '\0');
+        for (int r = 0; r < m_rows.size(); ++r) {
+            const auto at = span(m_rows.row(r), col).at;
+            if (at != std::string_view::npos) m_rows.splice(r, at, at, std::string_view("", 1));
         }
         endInsertColumns();
     }
@@ -120,17 +225,16 @@ public:
         show();
         beginRemoveColumns({}, col, col);
         m_columns.erase(m_columns.begin() + col);
-        for (auto& cells : m_rows) {
-            const auto [at, end] = span(cells, col);
-            if (at == std::string::npos) continue;
+        for (int r = 0; r < m_rows.size(); ++r) {
+            const std::size_t size = m_rows.row(r).size();
+            const auto [at, end, n] = span(m_rows.row(r), col);
+            if (at == std::string_view::npos) continue;
             // The cell and one separator: the one after it, or for the last
             // cell the one before.
-            if (end < cells.size())
-                cells.erase(at, end - at + 1);
-            else if (at > 0)
-                cells.erase(at - 1);
+            if (end < size)
+                m_rows.splice(r, at, end + 1, {});
             else
-                cells.clear();
+                m_rows.splice(r, at > 0 ? at - 1 : 0, end, {});
         }
         endRemoveColumns();
     }
@@ -139,12 +243,12 @@ public:
         if (row < size()) {
             show();
             beginInsertRows({}, row, row);
-            m_rows.insert(m_rows.begin() + row, newRow(text));
+            m_rows.insert(row, text);
             ++m_shown;
             endInsertRows();
             return;
         }
-        m_rows.push_back(newRow(text));
+        m_rows.insert(row, text);
         if (m_posted) return;
         m_posted = true;
         QMetaObject::invokeMethod(
@@ -159,7 +263,7 @@ public:
     void removeRow(int row) {
         show();
         beginRemoveRows({}, row, row);
-        m_rows.erase(m_rows.begin() + row);
+        m_rows.erase(row);
         --m_shown;
         endRemoveRows();
     }
@@ -172,15 +276,12 @@ public:
     }
 
     void setCell(int row, int col, const char* text) {
-        std::string& cells = m_rows[std::size_t(row)];
-        const auto [at, end] = span(cells, col);
-        if (at != std::string::npos) {
-            cells.replace(at, end - at, text);
+        const auto [at, end, present] = span(m_rows.row(row), col);
+        if (at != std::string_view::npos) {
+            m_rows.splice(row, at, end, text);
         } else {
             // Missing cells up to col are empty.
-            const auto present = std::size_t(std::count(cells.begin(), cells.end(), '\0')) + 1;
-            cells.append(std::size_t(col) + 1 - present, '\0');
-            cells.append(text);
+            m_rows.append(row, std::size_t(col) + 1 - present, text);
         }
         if (row >= m_shown) return;
         static const QList<int> s_display{Qt::DisplayRole};
@@ -199,26 +300,25 @@ public:
     const Column& column(int col) const { return m_columns[std::size_t(col)]; }
 
 private:
-    std::string newRow(const char* text) const {
-        std::string cells;
-        // Room for the other columns' usual texts, so filling a row in
-        // reallocates it seldom.
-        cells.reserve(std::max<std::size_t>(15, m_columns.size() * 12));
-        cells.assign(text);
-        return cells;
-    }
-
-    // Where cell col lies in a row: [first, second), npos when the row
-    // holds fewer cells.
-    static std::pair<std::size_t, std::size_t> span(const std::string& cells, int col) {
+    // Where cell col lies in a row: [at, end), or at = npos and the number
+    // of cells the row holds when it holds fewer. A plain loop: rows are
+    // short, and a call of memchr per cell cost more than the scan.
+    struct Span {
+        std::size_t at, end, cells;
+    };
+    static Span span(std::string_view cells, int col) {
+        const char* p = cells.data();
+        const std::size_t size = cells.size();
         std::size_t at = 0;
         for (int i = 0; i < col; ++i) {
-            const auto sep = cells.find('\0', at);
-            if (sep == std::string::npos) return {std::string::npos, std::string::npos};
-            at = sep + 1;
+            while (at < size && p[at] != '\0') ++at;
+            if (at == size)
+                return {std::string_view::npos, std::string_view::npos, std::size_t(i) + 1};
+            ++at;
         }
-        const auto end = cells.find('\0', at);
-        return {at, end == std::string::npos ? cells.size() : end};
+        std::size_t end = at;
+        while (end < size && p[end] != '\0') ++end;
+        return {at, end, 0};
     }
 
     QVariant alignment(int col) const {
@@ -233,7 +333,7 @@ private:
     }
 
     std::vector<Column> m_columns;
-    std::vector<std::string> m_rows;
+    RowStore m_rows;
     int m_shown = 0;        // rows the views know about
     bool m_posted = false;  // a show() waits in the event queue
 };
