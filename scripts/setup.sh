@@ -12,6 +12,7 @@ packages=(
   libsqlite3-dev libcrypt-dev libssl-dev
   libgtest-dev googletest libbenchmark-dev
   libxcb1-dev
+  libx11-dev           # the start-up benchmark's window timer
   fonts-wqy-zenhei fonts-dejavu-core
   # end-to-end checks on a real X server
   xvfb xdotool openbox x11-utils imagemagick

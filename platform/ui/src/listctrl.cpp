@@ -17,8 +17,11 @@
 #include <QTreeView>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "cp936.h"
@@ -44,6 +47,63 @@ constexpr WPARAM kMkRButton = 0x0002;
 constexpr WPARAM kMkShift = 0x0004;
 constexpr WPARAM kMkControl = 0x0008;
 
+// A growable array of trivially copyable items in one malloc'd block. It
+// grows by realloc, which moves a large block by remapping its pages rather
+// than copying them and touching fresh ones: page faults are most of what
+// filling a list of 100,000 rows costs at start-up.
+template <class T>
+class PodBuffer {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+    PodBuffer() = default;
+    PodBuffer(const PodBuffer&) = delete;
+    PodBuffer& operator=(const PodBuffer&) = delete;
+    ~PodBuffer() { std::free(m_data); }
+
+    std::size_t size() const { return m_size; }
+    T* data() { return m_data; }
+    const T* data() const { return m_data; }
+    T& operator[](std::size_t i) { return m_data[i]; }
+    const T& operator[](std::size_t i) const { return m_data[i]; }
+    T* begin() { return m_data; }
+    T* end() { return m_data + m_size; }
+
+    // New items are left as they are: the caller writes them.
+    void resize(std::size_t n) {
+        reserve(n);
+        m_size = n;
+    }
+    void reserve(std::size_t n) {
+        if (n <= m_capacity) return;
+        const std::size_t capacity = std::max({n, m_capacity * 2, std::size_t(64)});
+        void* grown = std::realloc(m_data, capacity * sizeof(T));
+        if (!grown) throw std::bad_alloc();
+        m_data = static_cast<T*>(grown);
+        m_capacity = capacity;
+    }
+    void clear() { m_size = 0; }
+    void insert(std::size_t at, const T& item) {
+        resize(m_size + 1);
+        std::memmove(m_data + at + 1, m_data + at, (m_size - 1 - at) * sizeof(T));
+        m_data[at] = item;
+    }
+    void erase(std::size_t at) {
+        std::memmove(m_data + at, m_data + at + 1, (m_size - 1 - at) * sizeof(T));
+        --m_size;
+    }
+    void swap(PodBuffer& other) noexcept {
+        std::swap(m_data, other.m_data);
+        std::swap(m_size, other.m_size);
+        std::swap(m_capacity, other.m_capacity);
+    }
+
+private:
+    T* m_data = nullptr;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
+};
+
 // Every row of a list in one buffer. A row is its cells separated by NUL
 // (which no C string holds), placed anywhere in the buffer: filling a list
 // allocates nothing per row or cell, and emptying it frees one buffer.
@@ -57,13 +117,13 @@ public:
     }
 
     void insert(int r, std::string_view text) {
-        m_rows.insert(m_rows.begin() + r, Row{m_pool.size(), 0, 0});
+        m_rows.insert(std::size_t(r), Row{m_pool.size(), 0, 0});
         append(r, 0, text);
     }
 
     void erase(int r) {
         m_garbage += m_rows[std::size_t(r)].room;
-        m_rows.erase(m_rows.begin() + r);
+        m_rows.erase(std::size_t(r));
         compactIfWasteful();
     }
 
@@ -80,8 +140,11 @@ public:
         if (row.at + row.room == m_pool.size() && row.size == row.room) {
             // The last row in the buffer, as while a list is filled row by
             // row, cell after cell: it grows where it is.
-            m_pool.append(separators, '\0');
-            m_pool.append(text);
+            const std::size_t end = m_pool.size();
+            m_pool.resize(end + added);
+            std::memset(m_pool.data() + end, 0, separators);
+            if (!text.empty())
+                std::memcpy(m_pool.data() + end + separators, text.data(), text.size());
             row.size = row.room = std::uint32_t(row.size + added);
             return;
         }
@@ -134,11 +197,12 @@ private:
     // most of the buffer, the rows are packed anew.
     void compactIfWasteful() {
         if (m_garbage < 4096 || m_garbage < m_pool.size() / 2) return;
-        std::string pool;
+        PodBuffer<char> pool;
         pool.reserve(m_pool.size() - m_garbage);
         for (Row& row : m_rows) {
             const std::size_t at = pool.size();
-            pool.append(m_pool, row.at, row.size);
+            pool.resize(at + row.size);
+            std::memcpy(pool.data() + at, m_pool.data() + row.at, row.size);
             row.at = at;
             row.room = row.size;
         }
@@ -146,8 +210,8 @@ private:
         m_garbage = 0;
     }
 
-    std::string m_pool;
-    std::vector<Row> m_rows;
+    PodBuffer<char> m_pool;
+    PodBuffer<Row> m_rows;
     std::size_t m_garbage = 0;  // bytes of the buffer no row uses
 };
 
