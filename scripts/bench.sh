@@ -14,13 +14,15 @@ cmake --build "$build" -j"$(nproc)" --target keyward_list_bench bench_listctrl \
   bench_filluserlist bench_empty_dialog bench_make_store bench_startup_timer rolvane
 
 summary=$(mktemp)
-trap 'rm -f "$summary"' EXIT
+out=$(mktemp)
+trap 'rm -f "$summary" "$out"' EXIT
 # Each benchmark ends with its comparison lines after a blank line.
 run() {
   echo "== $*"
-  "$@" | tee /dev/stderr | awk 'done { print } /^$/ { done = 1 }' >>"$summary"
+  "$@" | tee "$out"
+  awk 'done { print } /^$/ { done = 1 }' "$out" >>"$summary"
   echo
-} 2>&1
+}
 run "$build/bench/keyward/keyward_list_bench"
 run "$build/bench/ui/bench_listctrl"
 run "$build/bench/program/bench_filluserlist"
