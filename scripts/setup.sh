@@ -15,6 +15,7 @@ packages=(
   fonts-noto-cjk fonts-dejavu-core   # Noto: Debian's Chinese default; DejaVu: stable test metrics
   qt6-wayland          # Wayland-only sessions
   qt6-translations-l10n  # Qt's own texts (an edit's context menu) in Chinese
+  libx11-dev           # the start-up benchmark's window timer
   # end-to-end checks on a real X server
   xvfb xdotool openbox x11-utils imagemagick
   weston               # a headless Wayland-only session

@@ -75,6 +75,12 @@ ALTER TABLE audit ADD COLUMN hash TEXT;        -- link to the row before, see au
          chainUnlinkedRows(db);
          db.exec(kAuditNoUpdate);
      }},
+    // The user list is read from this index alone, without the hashes that
+    // make up most of a row.
+    {R"sql(
+CREATE INDEX users_listing ON users(id, name, level, mask);
+)sql",
+     nullptr},
 }};
 
 void migrate(Database& db, std::int64_t from) {

@@ -17,7 +17,7 @@ namespace keyward {
 inline constexpr int kBusyTimeoutMs = 5000;
 
 // The schema this code writes and reads (PRAGMA user_version).
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 // PRAGMA application_id of every store ("KWRD"): a file without it is not
 // ours and is never written.

@@ -130,11 +130,10 @@ int listInto(Database& d, const ListQueries& queries, Record* buf, int& lastCoun
     return lastCount;
 }
 
-// A stored UTF-8 text into a CP936 field; text that cannot be given back
-// exactly (a hand-edited database) is left empty rather than mangled.
-void storedToField(const std::string& utf8, char* field, std::size_t size) {
-    auto cp936 = utf8ToCp936(utf8);
-    if (!cp936 || !copyToField(cp936->str(), field, size)) std::memset(field, 0, size);
+bool limitExists(Database& d, const TextArg& name) {
+    Statement st(d, "SELECT 1 FROM limits WHERE name = ?");
+    st.bind(1, name.utf8.str());
+    return st.step();
 }
 
 // True when the user called name (UTF-8) is the only one of level 4.
@@ -395,7 +394,7 @@ const char* Store::currentName() {
     if (!name)
         std::memset(m_curName, 0, sizeof m_curName);
     else
-        storedToField(*name, m_curName, sizeof m_curName);
+        utf8ToField(*name, m_curName, sizeof m_curName);
     return m_curName;
 }
 
@@ -405,7 +404,7 @@ Status Store::currentNameInto(char* buf) {
     const auto name = read([&](Database& d) { return liveName(d); }, std::optional<std::string>());
     std::memset(buf, 0, KEYWARD_MAX_TEXT + 1);
     if (!name) return Status::NoSuchUser;
-    storedToField(*name, buf, KEYWARD_MAX_TEXT + 1);
+    utf8ToField(*name, buf, KEYWARD_MAX_TEXT + 1);
     return buf[0] != '\0' ? Status::Ok : Status::InvalidText;
 }
 
@@ -460,7 +459,7 @@ int Store::listUsers(UserRecord* buf) {
     return read(
         [&](Database& d) {
             return listInto(d, kUserList, buf, m_userCount, [](Statement& st, UserRecord& rec) {
-                storedToField(st.text(0), rec.name, sizeof rec.name);
+                utf8ToField(st.text(0), rec.name, sizeof rec.name);
                 rec.level = static_cast<std::int32_t>(st.integer(1));
                 rec.mask = static_cast<std::uint32_t>(st.integer(2));
             });
@@ -571,8 +570,8 @@ int Store::listLimits(LimitRecord* buf) {
     return read(
         [&](Database& d) {
             return listInto(d, kLimitList, buf, m_limitCount, [](Statement& st, LimitRecord& rec) {
-                storedToField(st.text(0), rec.name, sizeof rec.name);
-                storedToField(st.text(1), rec.title, sizeof rec.title);
+                utf8ToField(st.text(0), rec.name, sizeof rec.name);
+                utf8ToField(st.text(1), rec.title, sizeof rec.title);
             });
         },
         toCode(Status::Unavailable));
@@ -592,7 +591,7 @@ Status Store::limitTitle(const char* name, char* buf) {
         },
         std::nullopt);
     if (!title) return Status::NoSuchItem;
-    storedToField(*title, buf, KEYWARD_MAX_TEXT + 1);
+    utf8ToField(*title, buf, KEYWARD_MAX_TEXT + 1);
     return Status::Ok;
 }
 
@@ -600,13 +599,16 @@ int Store::addLimit(const char* name, const char* title) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg t = fromCp936(title, kTitleRule);
+    // The program registers its item at every start: an item already there
+    // is answered from a read, so an unchanged start writes nothing.
+    if (firstFault(n, t) == Status::Ok &&
+        read([&](Database& d) { return limitExists(d, n); }, false))
+        return toCode(Status::ItemExists);
     int position = -1;
     const Status status = write(
         {"item_add", target(n), t.ok() ? "title " + t.utf8.str() : ""}, [&](Database& d, Audit&) {
             if (const Status fault = firstFault(n, t); fault != Status::Ok) return fault;
-            Statement exists(d, "SELECT 1 FROM limits WHERE name = ?");
-            exists.bind(1, n.utf8.str());
-            if (exists.step()) return Status::ItemExists;
+            if (limitExists(d, n)) return Status::ItemExists;
             position = static_cast<int>(queryInt(d, "SELECT count(*) FROM limits"));
             if (position >= KEYWARD_MAX_LIMITS) return Status::ItemsFull;
             Statement st(d, "INSERT INTO limits(name, title) VALUES (?, ?)");
@@ -632,11 +634,13 @@ Status Store::deleteLimit(int pos) {
             del.step();
             // Masks refer to items by position: drop bit pos and move the bits
             // above it down, so no grant passes to the item that moves into
-            // its place. All-ones means every item, present and future.
+            // its place. All-ones means every item, present and future. A
+            // mask without bits at or above pos stays as it is and is not
+            // rewritten.
             Statement shift(
                 d,
                 "UPDATE users SET mask = (mask & ((1 << ?1) - 1)) | ((mask >> (?1 + 1)) << ?1) "
-                "WHERE mask <> 4294967295");
+                "WHERE mask <> 4294967295 AND mask >= (1 << ?1)");
             shift.bind(1, pos);
             shift.step();
             return Status::Ok;

@@ -62,8 +62,12 @@ struct TextArg {
 TextArg fromCp936(const char* text, const TextRule& rule);
 TextArg fromUtf8(std::string_view text, const TextRule& rule);
 
-// Copies CP936 text into a fixed field of size bytes, NUL-terminated and
-// zero-padded. False (field zeroed) when the text does not fit.
-bool copyToField(const std::string& cp936, char* field, std::size_t size);
+// The largest field utf8ToField fills.
+inline constexpr std::size_t kMaxFieldSize = 64;
+
+// Stored UTF-8 text as CP936 in a fixed field of size bytes, NUL-terminated
+// and zero-padded. Text that does not fit or could not be given back exactly
+// (a hand-edited database) leaves the field zeroed rather than mangled: false.
+bool utf8ToField(std::string_view utf8, char* field, std::size_t size);
 
 }  // namespace keyward

@@ -401,6 +401,41 @@ TEST_F(ListingTest, FillZeroesRecordsThatWentMissing) {
     EXPECT_EQ(std::memcmp(&items[1], &none, sizeof none), 0);
 }
 
+TEST_F(ListingTest, StoredNamesComeBackAsCp936OrEmpty) {
+    // Written past the store, as a hand edit would; each row's outcome must
+    // not depend on the row before it.
+    struct Row {
+        std::string stored;  // UTF-8, or not
+        std::string listed;  // CP936
+    };
+    const Row rows[] = {
+        {"\xff", ""},  // not UTF-8
+        {utf8(u8"用户"), "用户"},
+        {utf8(u8"\U0001F600"), ""},  // no CP936 for it
+        {utf8(u8"\U0001F600用户"), ""},
+        {utf8(u8"名"), "名"},
+        {std::string(31, 'a'), std::string(31, 'a')},
+        {std::string(32, 'b'), ""},  // no room for the terminator
+        {utf8(u8"系统权限管理员用户名称测试中文x"), kName31},
+        {utf8(u8"系统权限管理员用户名称测试中文字"), ""},
+        {"plain", "plain"},
+    };
+    ASSERT_EQ(get_user_list(nullptr), 0);
+    keyward_stop();
+    auto db = openDirect(m_dbPath);
+    for (const Row& row : rows) {
+        std::string hex;
+        for (unsigned char c : row.stored)
+            hex += "0123456789ABCDEF"[c >> 4], hex += "0123456789ABCDEF"[c & 15];
+        ASSERT_EQ(exec(db.get(), "INSERT INTO users(name, level, mask, hash) VALUES (CAST(X'" +
+                                     hex + "' AS TEXT), 1, 0, 'x')"),
+                  SQLITE_OK);
+    }
+    std::vector<std::string> expected;
+    for (const Row& row : rows) expected.push_back(row.listed);
+    EXPECT_EQ(userNames(), expected);
+}
+
 TEST_F(ListingTest, FillWithoutACountWritesNothing) {
     ASSERT_EQ(add_user("u1", "", 1, 0), KEYWARD_OK);
     ASSERT_GE(add_limit("i1", "t"), 0);
@@ -449,6 +484,42 @@ TEST_F(LimitTest, DeletingAnItemRealignsEveryMask) {
 
     EXPECT_EQ(del_limit(2), KEYWARD_OK);
     EXPECT_EQ(get_user_limit("abd"), 0b1u);
+}
+
+TEST_F(LimitTest, DeletingAnItemRewritesOnlyTheMasksThatChange) {
+    for (const char* item : {"a", "b", "c", "d"}) ASSERT_GE(add_limit(item, "t"), 0);
+    struct User {
+        const char* name;
+        std::uint32_t before, after;
+        bool written;
+    };
+    const User users[] = {
+        {"none", 0, 0, false},
+        {"below", 0b0011, 0b0011, false},
+        {"all", 0xFFFFFFFF, 0xFFFFFFFF, false},
+        {"at", 0b0100, 0, true},
+        {"above", 0b1000, 0b0100, true},
+        {"mixed", 0b1101, 0b0101, true},
+        {"top", 0x80000000, 0x40000000, true},
+    };
+    for (const User& u : users) ASSERT_EQ(add_user(u.name, "", 1, u.before), KEYWARD_OK);
+    keyward_stop();
+    {
+        auto db = openDirect(m_dbPath);
+        ASSERT_EQ(exec(db.get(),
+                       "CREATE TABLE written(name TEXT);"
+                       "CREATE TRIGGER note_write AFTER UPDATE ON users "
+                       "BEGIN INSERT INTO written VALUES (new.name); END;"),
+                  SQLITE_OK);
+    }
+    ASSERT_EQ(del_limit(2), KEYWARD_OK);
+    std::vector<std::string> written;
+    for (const User& u : users) {
+        EXPECT_EQ(get_user_limit(u.name), u.after) << u.name;
+        if (u.written) written.push_back(u.name);
+    }
+    auto db = openDirect(m_dbPath);
+    EXPECT_EQ(column(db.get(), "SELECT name FROM written ORDER BY rowid"), written);
 }
 
 TEST_F(LimitTest, DeletingTheLastOfThirtyTwo) {
@@ -561,6 +632,29 @@ TEST_F(DatabaseTest, PersistsAcrossStopAndStart) {
     EXPECT_EQ(get_user_group("alice"), 3) << "calls after stop reopen";
 }
 
+TEST_F(DatabaseTest, AnUnchangedStartWritesNothing) {
+    ASSERT_EQ(add_limit(SYS_LIMIT_NAME, SYS_LIMIT_TITLE), 0);
+    ASSERT_EQ(add_user("op", "pw", 1, 1), KEYWARD_OK);
+    keyward_stop();
+    struct stat before {};
+    ASSERT_EQ(stat(m_dbPath.c_str(), &before), 0);
+    const std::string bytes = readBytes(m_dbPath);
+
+    // What the program does as it starts, up to its login window.
+    keyward_start();
+    EXPECT_EQ(add_limit(SYS_LIMIT_NAME, SYS_LIMIT_TITLE), ERR_ITEM_EXISTS);
+    EXPECT_EQ(add_limit(SYS_LIMIT_NAME, "another title"), ERR_ITEM_EXISTS);
+    EXPECT_EQ(limitNames(), std::vector<std::string>{SYS_LIMIT_NAME});
+    EXPECT_EQ(userNames(), std::vector<std::string>{"op"});
+    keyward_stop();
+
+    struct stat after {};
+    ASSERT_EQ(stat(m_dbPath.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(readBytes(m_dbPath), bytes) << "the audit trail and all else as it was";
+}
+
 TEST_F(DatabaseTest, FileFolderAndConnectionSettings) {
     keyward_start();
     struct stat st {};
@@ -571,7 +665,7 @@ TEST_F(DatabaseTest, FileFolderAndConnectionSettings) {
 
     auto db = openDirect(m_dbPath);
     EXPECT_EQ(column(db.get(), "PRAGMA journal_mode"), std::vector<std::string>{"delete"});
-    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"2"});
+    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"3"});
     EXPECT_EQ(column(db.get(), "PRAGMA application_id"),
               std::vector<std::string>{std::to_string(0x4b575244)});
 }

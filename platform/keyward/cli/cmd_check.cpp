@@ -50,8 +50,9 @@ void invariants(Database& db, Problems& problems) {
                  "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
                  "('audit_no_update', 'audit_no_delete')") != 2)
         problems.push_back("the audit trail is no longer append-only");
-    // A store not yet upgraded (read-only here) has no chain to check.
-    if (queryInt(db, "PRAGMA user_version") >= kSchemaVersion)
+    // A store not yet upgraded (read-only here) has no chain to check; the
+    // chain came with schema 2.
+    if (queryInt(db, "PRAGMA user_version") >= 2)
         if (const auto broken = verifyChain(db))
             problems.push_back("audit trail broken at " + broken->reason);
     texts(db, "SELECT name FROM users", "user name", false, problems);

@@ -17,8 +17,11 @@
 #include <QTreeView>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "cp936.h"
@@ -44,7 +47,182 @@ constexpr WPARAM kMkRButton = 0x0002;
 constexpr WPARAM kMkShift = 0x0004;
 constexpr WPARAM kMkControl = 0x0008;
 
-// Rows hold CP936 bytes as the program gave them; Qt sees Unicode only in data().
+// A growable array of trivially copyable items in one malloc'd block. It
+// grows by realloc, which moves a large block by remapping its pages rather
+// than copying them and touching fresh ones: page faults are most of what
+// filling a list of 100,000 rows costs at start-up.
+template <class T>
+class PodBuffer {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+    PodBuffer() = default;
+    PodBuffer(const PodBuffer&) = delete;
+    PodBuffer& operator=(const PodBuffer&) = delete;
+    ~PodBuffer() { std::free(m_data); }
+
+    std::size_t size() const { return m_size; }
+    T* data() { return m_data; }
+    const T* data() const { return m_data; }
+    T& operator[](std::size_t i) { return m_data[i]; }
+    const T& operator[](std::size_t i) const { return m_data[i]; }
+    T* begin() { return m_data; }
+    T* end() { return m_data + m_size; }
+
+    // New items are left as they are: the caller writes them.
+    void resize(std::size_t n) {
+        reserve(n);
+        m_size = n;
+    }
+    void reserve(std::size_t n) {
+        if (n <= m_capacity) return;
+        const std::size_t capacity = std::max({n, m_capacity * 2, std::size_t(64)});
+        void* grown = std::realloc(m_data, capacity * sizeof(T));
+        if (!grown) throw std::bad_alloc();
+        m_data = static_cast<T*>(grown);
+        m_capacity = capacity;
+    }
+    void clear() { m_size = 0; }
+    void insert(std::size_t at, const T& item) {
+        resize(m_size + 1);
+        std::memmove(m_data + at + 1, m_data + at, (m_size - 1 - at) * sizeof(T));
+        m_data[at] = item;
+    }
+    void erase(std::size_t at) {
+        std::memmove(m_data + at, m_data + at + 1, (m_size - 1 - at) * sizeof(T));
+        --m_size;
+    }
+    void swap(PodBuffer& other) noexcept {
+        std::swap(m_data, other.m_data);
+        std::swap(m_size, other.m_size);
+        std::swap(m_capacity, other.m_capacity);
+    }
+
+private:
+    T* m_data = nullptr;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
+};
+
+// Every row of a list in one buffer. A row is its cells separated by NUL
+// (which no C string holds), placed anywhere in the buffer: filling a list
+// allocates nothing per row or cell, and emptying it frees one buffer.
+class RowStore {
+public:
+    int size() const { return int(m_rows.size()); }
+
+    std::string_view row(int r) const {
+        const Row& row = m_rows[std::size_t(r)];
+        return {m_pool.data() + row.at, row.size};
+    }
+
+    void insert(int r, std::string_view text) {
+        m_rows.insert(std::size_t(r), Row{m_pool.size(), 0, 0});
+        append(r, 0, text);
+    }
+
+    void erase(int r) {
+        m_garbage += m_rows[std::size_t(r)].room;
+        m_rows.erase(std::size_t(r));
+        compactIfWasteful();
+    }
+
+    void clear() {
+        m_pool.clear();
+        m_rows.clear();
+        m_garbage = 0;
+    }
+
+    // Adds `separators` NULs and then `text` at the end of row r.
+    void append(int r, std::size_t separators, std::string_view text) {
+        Row& row = m_rows[std::size_t(r)];
+        const std::size_t added = separators + text.size();
+        if (row.at + row.room == m_pool.size() && row.size == row.room) {
+            // The last row in the buffer, as while a list is filled row by
+            // row, cell after cell: it grows where it is.
+            const std::size_t end = m_pool.size();
+            m_pool.resize(end + added);
+            std::memset(m_pool.data() + end, 0, separators);
+            if (!text.empty())
+                std::memcpy(m_pool.data() + end + separators, text.data(), text.size());
+            row.size = row.room = std::uint32_t(row.size + added);
+            return;
+        }
+        const std::size_t end = row.size;
+        char* p = reserve(row, end + added);
+        std::memset(p + end, 0, separators);
+        if (!text.empty()) std::memcpy(p + end + separators, text.data(), text.size());
+        row.size = std::uint32_t(end + added);
+        compactIfWasteful();
+    }
+
+    // Replaces bytes [from, to) of row r by `with`, which must not point
+    // into this store.
+    void splice(int r, std::size_t from, std::size_t to, std::string_view with) {
+        Row& row = m_rows[std::size_t(r)];
+        const std::size_t tail = row.size - to;
+        const std::size_t need = from + with.size() + tail;
+        char* p = reserve(row, need);
+        std::memmove(p + from + with.size(), p + to, tail);
+        if (!with.empty()) std::memcpy(p + from, with.data(), with.size());
+        row.size = std::uint32_t(need);
+        compactIfWasteful();
+    }
+
+private:
+    struct Row {
+        std::size_t at;
+        std::uint32_t size;
+        std::uint32_t room;
+    };
+
+    char* reserve(Row& row, std::size_t need) {
+        if (need > row.room) {
+            // The last row in the buffer grows where it is; any other moves
+            // to the end.
+            if (row.at + row.room != m_pool.size()) {
+                const std::size_t at = m_pool.size();
+                m_pool.resize(at + row.size);
+                std::memcpy(m_pool.data() + at, m_pool.data() + row.at, row.size);
+                m_garbage += row.room;
+                row.at = at;
+            }
+            m_pool.resize(row.at + need);
+            row.room = std::uint32_t(need);
+        }
+        return m_pool.data() + row.at;
+    }
+
+    // Moved and deleted rows leave their old bytes behind; once they are
+    // most of the buffer, the rows are packed anew.
+    void compactIfWasteful() {
+        if (m_garbage < 4096 || m_garbage < m_pool.size() / 2) return;
+        PodBuffer<char> pool;
+        pool.reserve(m_pool.size() - m_garbage);
+        for (Row& row : m_rows) {
+            const std::size_t at = pool.size();
+            pool.resize(at + row.size);
+            std::memcpy(pool.data() + at, m_pool.data() + row.at, row.size);
+            row.at = at;
+            row.room = row.size;
+        }
+        m_pool.swap(pool);
+        m_garbage = 0;
+    }
+
+    PodBuffer<char> m_pool;
+    PodBuffer<Row> m_rows;
+    std::size_t m_garbage = 0;  // bytes of the buffer no row uses
+};
+
+// Rows hold CP936 bytes as the program gave them; Qt sees Unicode only in
+// data().
+//
+// Rows appended while no event is processed are told to the views as one
+// insertion when control returns to the event loop, or as soon as anything
+// asks the view about rows, instead of one insertion per call. Until then
+// they are the model's but not yet the views': rowCount() counts what the
+// views were told, size() every row.
 class ListModel final : public QAbstractTableModel {
 public:
     struct Column {
@@ -55,10 +233,18 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
 
     int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : int(m_rows.size());
+        return parent.isValid() ? 0 : m_shown;
     }
     int columnCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : int(m_columns.size());
+    }
+    int size() const { return m_rows.size(); }
+
+    // Rows not yet shown have their indexes too, so data() reads every row.
+    QModelIndex index(int row, int col, const QModelIndex& parent = {}) const override {
+        if (parent.isValid() || row < 0 || row >= size() || col < 0 || col >= columnCount())
+            return {};
+        return createIndex(row, col);
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
@@ -82,59 +268,123 @@ public:
 
     // Cells beyond a row's stored ones read as empty, so rows stay short
     // until their sub-items are set.
-    const std::string& cell(int row, int col) const {
-        static const std::string s_empty;
-        const auto& cells = m_rows[std::size_t(row)];
-        return std::size_t(col) < cells.size() ? cells[std::size_t(col)] : s_empty;
+    std::string_view cell(int row, int col) const {
+        const std::string_view cells = m_rows.row(row);
+        const auto [at, end, n] = span(cells, col);
+        return at == std::string_view::npos ? std::string_view() : cells.substr(at, end - at);
     }
 
     void insertColumn(int col, Column column) {
+        show();
         beginInsertColumns({}, col, col);
         m_columns.insert(m_columns.begin() + col, std::move(column));
-        for (auto& cells : m_rows)
-            if (std::size_t(col) < cells.size()) cells.insert(cells.begin() + col, std::string());
+        for (int r = 0; r < m_rows.size(); ++r) {
+            const auto at = span(m_rows.row(r), col).at;
+            if (at != std::string_view::npos) m_rows.splice(r, at, at, std::string_view("", 1));
+        }
         endInsertColumns();
     }
 
     void removeColumn(int col) {
+        show();
         beginRemoveColumns({}, col, col);
         m_columns.erase(m_columns.begin() + col);
-        for (auto& cells : m_rows)
-            if (std::size_t(col) < cells.size()) cells.erase(cells.begin() + col);
+        for (int r = 0; r < m_rows.size(); ++r) {
+            const std::size_t size = m_rows.row(r).size();
+            const auto [at, end, n] = span(m_rows.row(r), col);
+            if (at == std::string_view::npos) continue;
+            // The cell and one separator: the one after it, or for the last
+            // cell the one before.
+            if (end < size)
+                m_rows.splice(r, at, end + 1, {});
+            else
+                m_rows.splice(r, at > 0 ? at - 1 : 0, end, {});
+        }
         endRemoveColumns();
     }
 
-    void insertRow(int row, std::string text) {
-        beginInsertRows({}, row, row);
-        std::vector<std::string> cells;
-        cells.push_back(std::move(text));
-        m_rows.insert(m_rows.begin() + row, std::move(cells));
-        endInsertRows();
+    void insertRow(int row, const char* text) {
+        if (row < size()) {
+            show();
+            beginInsertRows({}, row, row);
+            m_rows.insert(row, text);
+            ++m_shown;
+            endInsertRows();
+            return;
+        }
+        m_rows.insert(row, text);
+        if (m_posted) return;
+        m_posted = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_posted = false;
+                show();
+            },
+            Qt::QueuedConnection);
     }
 
     void removeRow(int row) {
+        show();
         beginRemoveRows({}, row, row);
-        m_rows.erase(m_rows.begin() + row);
+        m_rows.erase(row);
+        --m_shown;
         endRemoveRows();
     }
 
     void clear() {
         beginResetModel();
         m_rows.clear();
+        m_shown = 0;
         endResetModel();
     }
 
-    void setCell(int row, int col, std::string text) {
-        auto& cells = m_rows[std::size_t(row)];
-        if (std::size_t(col) >= cells.size()) cells.resize(std::size_t(col) + 1);
-        cells[std::size_t(col)] = std::move(text);
-        const QModelIndex at = index(row, col);
-        emit dataChanged(at, at, {Qt::DisplayRole});
+    void setCell(int row, int col, const char* text) {
+        const auto [at, end, present] = span(m_rows.row(row), col);
+        if (at != std::string_view::npos) {
+            m_rows.splice(row, at, end, text);
+        } else {
+            // Missing cells up to col are empty.
+            m_rows.append(row, std::size_t(col) + 1 - present, text);
+        }
+        if (row >= m_shown) return;
+        static const QList<int> s_display{Qt::DisplayRole};
+        const QModelIndex changed = index(row, col);
+        emit dataChanged(changed, changed, s_display);
+    }
+
+    // Tells the views about the rows appended since they last heard.
+    void show() {
+        if (m_shown == size()) return;
+        beginInsertRows({}, m_shown, size() - 1);
+        m_shown = size();
+        endInsertRows();
     }
 
     const Column& column(int col) const { return m_columns[std::size_t(col)]; }
 
 private:
+    // Where cell col lies in a row: [at, end), or at = npos and the number
+    // of cells the row holds when it holds fewer. A plain loop: rows are
+    // short, and a call of memchr per cell cost more than the scan.
+    struct Span {
+        std::size_t at, end, cells;
+    };
+    static Span span(std::string_view cells, int col) {
+        const char* p = cells.data();
+        const std::size_t size = cells.size();
+        std::size_t at = 0;
+        for (int i = 0; i < col; ++i) {
+            while (at < size && p[at] != '\0') ++at;
+            if (at == size)
+                return {std::string_view::npos, std::string_view::npos, std::size_t(i) + 1};
+            ++at;
+        }
+        std::size_t end = at;
+        while (end < size && p[end] != '\0') ++end;
+        return {at, end, 0};
+    }
+
     QVariant alignment(int col) const {
         switch (m_columns[std::size_t(col)].format & kLvcfmtJustifyMask) {
             case kLvcfmtRight:
@@ -147,7 +397,9 @@ private:
     }
 
     std::vector<Column> m_columns;
-    std::vector<std::vector<std::string>> m_rows;
+    RowStore m_rows;
+    int m_shown = 0;        // rows the views know about
+    bool m_posted = false;  // a show() waits in the event queue
 };
 
 // Grid lines and the highlight of sub-items, as the extended styles ask.
@@ -198,11 +450,11 @@ LPARAM pointParam(QPoint p) {
 // fallback that Default() runs.
 class ListView final : public QTreeView {
 public:
-    ListView(HWND self, DWORD style, QWidget* parent)
-        : QTreeView(parent),
-          m_self(self),
-          m_model(new ListModel(this)),
-          m_delegate(new CellDelegate(this)) {
+    ListView(HWND self, DWORD style, QWidget* parent) : QTreeView(parent), m_self(self) {
+        // Made here, not in the initialiser list: adopting them sends events
+        // to this view, whose event() reads m_model.
+        m_model = new ListModel(this);
+        m_delegate = new CellDelegate(this);
         setModel(m_model);
         setItemDelegate(m_delegate);
         setRootIsDecorated(false);
@@ -309,6 +561,16 @@ public:
     }
 
 protected:
+    // Whatever the view is about to do, it sees every row the program gave.
+    bool event(QEvent* e) override {
+        if (m_model) m_model->show();
+        return QTreeView::event(e);
+    }
+    bool viewportEvent(QEvent* e) override {
+        if (m_model) m_model->show();
+        return QTreeView::viewportEvent(e);
+    }
+
     void mousePressEvent(QMouseEvent* e) override {
         if (m_inDefault || (e->button() != Qt::LeftButton && e->button() != Qt::RightButton))
             return QTreeView::mousePressEvent(e);
@@ -347,6 +609,7 @@ protected:
     // Scroll-bar presses become WM_VSCROLL/WM_HSCROLL, the wheel over a bar
     // WM_MOUSEWHEEL; the bar acts only when the default handling runs.
     bool eventFilter(QObject* obj, QEvent* e) override {
+        if (m_model) m_model->show();
         auto* bar = qobject_cast<QScrollBar*>(obj);
         if (!bar || m_inDefault) return QTreeView::eventFilter(obj, e);
         bool deliver = true;
@@ -493,8 +756,8 @@ private:
     }
 
     HWND m_self;
-    ListModel* m_model;        // owned by this widget
-    CellDelegate* m_delegate;  // owned by this widget
+    ListModel* m_model = nullptr;        // owned by this widget
+    CellDelegate* m_delegate = nullptr;  // owned by this widget
     DWORD m_exStyle = 0;
     bool m_quiet = false;
     bool m_inDefault = false;
@@ -511,8 +774,21 @@ namespace {
 
 using ui::detail::ListView;
 
+// The list's view as it is: rows appended since the last event may not be
+// shown yet. For the calls a fill makes per row.
 ListView* viewOf(const CListCtrl* list) {
-    return dynamic_cast<ListView*>(ui::detail::widgetOf(list));
+    // Only a list's handle has a ListView, and the handle says which it is:
+    // cheaper than a dynamic_cast on every call of a fill.
+    const HWND h = list->m_hWnd;
+    if (!h || h->kind != ui::ControlKind::ListView) return nullptr;
+    return static_cast<ListView*>(h->widget.data());
+}
+
+// The view with every row shown, for anything that asks it about rows.
+ListView* shownView(const CListCtrl* list) {
+    ListView* view = viewOf(list);
+    if (view) view->rows().show();
+    return view;
 }
 
 // A list without a label reads by its columns to screen readers.
@@ -525,7 +801,7 @@ void nameByColumns(ListView* view) {
 }
 
 bool validRow(const ListView* view, int row) {
-    return view && row >= 0 && row < view->rows().rowCount();
+    return view && row >= 0 && row < view->rows().size();
 }
 
 bool validColumn(const ListView* view, int col) {
@@ -551,7 +827,7 @@ BOOL CListCtrl::Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT n
 }
 
 int CListCtrl::InsertColumn(int nCol, LPCTSTR lpszColumnHeading, int nFormat, int nWidth, int) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!view || nCol < 0) return -1;
     nCol = std::min(nCol, view->rows().columnCount());
     std::string heading = lpszColumnHeading ? lpszColumnHeading : "";
@@ -567,7 +843,7 @@ int CListCtrl::InsertColumn(int nCol, LPCTSTR lpszColumnHeading, int nFormat, in
 }
 
 BOOL CListCtrl::DeleteColumn(int nCol) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!validColumn(view, nCol)) return FALSE;
     view->quietly([&] { view->rows().removeColumn(nCol); });
     nameByColumns(view);
@@ -575,24 +851,24 @@ BOOL CListCtrl::DeleteColumn(int nCol) {
 }
 
 int CListCtrl::GetColumnWidth(int nCol) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     return validColumn(view, nCol) ? view->header()->sectionSize(nCol) : 0;
 }
 
 BOOL CListCtrl::SetColumnWidth(int nCol, int cx) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!validColumn(view, nCol)) return FALSE;
     view->header()->resizeSection(nCol, std::max(0, cx));
     return TRUE;
 }
 
 int CListCtrl::GetColumnCount() const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     return view ? view->rows().columnCount() : 0;
 }
 
 DWORD CListCtrl::SetExtendedStyle(DWORD dwNewStyle) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!view) return 0;
     const DWORD old = view->extendedStyle();
     view->setExtendedStyle(dwNewStyle);
@@ -600,14 +876,14 @@ DWORD CListCtrl::SetExtendedStyle(DWORD dwNewStyle) {
 }
 
 DWORD CListCtrl::GetExtendedStyle() const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     return view ? view->extendedStyle() : 0;
 }
 
 int CListCtrl::InsertItem(int nItem, LPCTSTR lpszItem) {
     ListView* view = viewOf(this);
     if (!view || nItem < 0) return -1;
-    nItem = std::min(nItem, view->rows().rowCount());
+    nItem = std::min(nItem, view->rows().size());
     view->rows().insertRow(nItem, lpszItem ? lpszItem : "");
     return nItem;
 }
@@ -622,7 +898,7 @@ BOOL CListCtrl::SetItemText(int nItem, int nSubItem, LPCTSTR lpszText) {
 CString CListCtrl::GetItemText(int nItem, int nSubItem) const {
     const ListView* view = viewOf(this);
     if (!validRow(view, nItem) || !validSubItem(view, nSubItem)) return CString();
-    return CString(view->rows().cell(nItem, nSubItem));
+    return CString(std::string(view->rows().cell(nItem, nSubItem)));
 }
 
 int CListCtrl::GetItemText(int nItem, int nSubItem, LPTSTR lpszText, int nLen) const {
@@ -630,7 +906,7 @@ int CListCtrl::GetItemText(int nItem, int nSubItem, LPTSTR lpszText, int nLen) c
     lpszText[0] = '\0';
     const ListView* view = viewOf(this);
     if (!validRow(view, nItem) || !validSubItem(view, nSubItem)) return 0;
-    const std::string& text = view->rows().cell(nItem, nSubItem);
+    const std::string_view text = view->rows().cell(nItem, nSubItem);
     const std::size_t n = ui::detail::prefixAtBoundary(text, std::size_t(nLen - 1));
     std::memcpy(lpszText, text.data(), n);
     lpszText[n] = '\0';
@@ -638,7 +914,7 @@ int CListCtrl::GetItemText(int nItem, int nSubItem, LPTSTR lpszText, int nLen) c
 }
 
 BOOL CListCtrl::DeleteItem(int nItem) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!validRow(view, nItem)) return FALSE;
     view->quietly([&] { view->rows().removeRow(nItem); });
     return TRUE;
@@ -653,18 +929,18 @@ BOOL CListCtrl::DeleteAllItems() {
 
 int CListCtrl::GetItemCount() const {
     const ListView* view = viewOf(this);
-    return view ? view->rows().rowCount() : 0;
+    return view ? view->rows().size() : 0;
 }
 
 // A position is the selected row + 1, so that null ends the iteration.
 CListCtrl::POSITION CListCtrl::GetFirstSelectedItemPosition() const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     const int row = view ? view->nextSelected(-1) : -1;
     return row < 0 ? nullptr : reinterpret_cast<POSITION>(std::intptr_t(row) + 1);
 }
 
 int CListCtrl::GetNextSelectedItem(POSITION& pos) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     if (!view || !pos) {
         pos = nullptr;
         return -1;
@@ -676,14 +952,14 @@ int CListCtrl::GetNextSelectedItem(POSITION& pos) const {
 }
 
 UINT CListCtrl::GetSelectedCount() const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     return view ? UINT(view->selectedCount()) : 0;
 }
 
 int CListCtrl::GetNextItem(int nItem, int nFlags) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     if (!view || nItem < -1) return -1;
-    const int count = view->rows().rowCount();
+    const int count = view->rows().size();
     if (UINT(nFlags) & LVNI_SELECTED) return view->nextSelected(nItem);
     if (UINT(nFlags) & ui::detail::kLvniFocused) {
         const int current = view->currentIndex().isValid() ? view->currentIndex().row() : -1;
@@ -693,7 +969,7 @@ int CListCtrl::GetNextItem(int nItem, int nFlags) const {
 }
 
 BOOL CListCtrl::SetItemState(int nItem, UINT nState, UINT nMask) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!view || (nItem != -1 && !validRow(view, nItem))) return FALSE;
     if (nMask & LVIS_SELECTED) view->setRowsSelected(nItem, (nState & LVIS_SELECTED) != 0);
     if ((nMask & LVIS_FOCUSED) && nItem >= 0) {
@@ -707,7 +983,7 @@ BOOL CListCtrl::SetItemState(int nItem, UINT nState, UINT nMask) {
 }
 
 UINT CListCtrl::GetItemState(int nItem, UINT nMask) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     if (!validRow(view, nItem)) return 0;
     UINT state = 0;
     if (view->isRowSelected(nItem)) state |= LVIS_SELECTED;
@@ -717,14 +993,14 @@ UINT CListCtrl::GetItemState(int nItem, UINT nMask) const {
 }
 
 BOOL CListCtrl::EnsureVisible(int nItem, BOOL) {
-    ListView* view = viewOf(this);
+    ListView* view = shownView(this);
     if (!validRow(view, nItem)) return FALSE;
     view->scrollTo(view->rows().index(nItem, 0), QAbstractItemView::EnsureVisible);
     return TRUE;
 }
 
 BOOL CListCtrl::GetSubItemRect(int iItem, int iSubItem, int nArea, CRect& ref) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     if (!validRow(view, iItem) || !validColumn(view, iSubItem)) return FALSE;
     // Sub-item 0's bounds are the whole row; its label is the column alone.
     const bool wholeRow = iSubItem == 0 && nArea == LVIR_BOUNDS;
@@ -733,14 +1009,14 @@ BOOL CListCtrl::GetSubItemRect(int iItem, int iSubItem, int nArea, CRect& ref) c
 }
 
 BOOL CListCtrl::GetItemRect(int nItem, RECT* lpRect, UINT nCode) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     if (!lpRect || !validRow(view, nItem) || view->rows().columnCount() == 0) return FALSE;
     toRect(view->cellRect(nItem, int(nCode) == LVIR_LABEL ? 0 : -1), lpRect);
     return TRUE;
 }
 
 int CListCtrl::SubItemHitTest(POINT pt, int* pSubItem) const {
-    const ListView* view = viewOf(this);
+    const ListView* view = shownView(this);
     const auto [row, col] = view ? view->hitTest(QPoint(pt.x, pt.y)) : std::pair{-1, -1};
     if (pSubItem) *pSubItem = col;
     return row;

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Start-up and memory of the program, measured from outside on a private
+# Xvfb display: the time from start until the login window is mapped, for a
+# store of one user and of 100,000 users, against an empty Qt dialog showing
+# one line of Chinese in the same font; runs interleaved, medians printed.
+# Then the program's resident size with 1,000 and with 100,000 users listed.
+#
+# usage: scripts/startup_bench.sh [BUILD_DIR]      (RUNS=7 by default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+runs=${RUNS:-7}
+for tool in "$build/app/rolvane" "$build/bench/startup/bench_startup_timer" \
+    "$build/bench/startup/bench_empty_dialog" "$build/bench/startup/bench_make_store"; do
+  [[ -x $tool ]] || { echo "startup_bench: $tool is not built" >&2; exit 1; }
+done
+command -v Xvfb >/dev/null || { echo "startup_bench: Xvfb is missing (scripts/setup.sh)" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/rolvane-startup.XXXXXX")
+xvfb=
+cleanup() {
+  [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x900x24 3>"$work/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.05; done
+export DISPLAY=:$(cat "$work/display")
+export QT_QPA_PLATFORM=xcb TRAILBOOK_SOCKET=$work/no-log XDG_CONFIG_HOME=$work/config
+unset WAYLAND_DISPLAY
+
+echo "making stores of 1, 1,000 and 100,000 users..."
+for n in 1 1000 100000; do "$build/bench/startup/bench_make_store" "$work/users-$n.db" "$n"; done
+
+timer=$build/bench/startup/bench_startup_timer
+login_title='登陆 -用户权限管理'
+# Each start gets a runtime folder of its own: no copy finds another's lock.
+program() {  # USERS [TIMER OPTIONS...]
+  local users=$1 runtime
+  shift
+  runtime=$(mktemp -d "$work/run.XXXXXX")
+  KEYWARD_DB=$work/users-$users.db XDG_RUNTIME_DIR=$runtime \
+    "$timer" "$@" "$login_title" "$build/app/rolvane"
+}
+anchor() {
+  XDG_RUNTIME_DIR=$(mktemp -d "$work/run.XXXXXX") \
+    "$timer" "empty dialog" "$build/bench/startup/bench_empty_dialog"
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# One untimed start of each fills the caches a first start would pay for.
+anchor >/dev/null
+program 1 >/dev/null
+: >"$work/anchor"
+: >"$work/one"
+: >"$work/many"
+for i in $(seq "$runs"); do
+  anchor >>"$work/anchor"
+  program 1 >>"$work/one"
+  program 100000 >>"$work/many"
+done
+# Column 1 is the wall time, column 2 the CPU time the program used by then.
+col() { awk -v c="$1" '{ print $c }' "$2" | median; }
+echo
+echo "start to window mapped, medians of $runs interleaved runs (wall | CPU used by then):"
+awk -v a="$(col 1 "$work/anchor")" -v o="$(col 1 "$work/one")" -v m="$(col 1 "$work/many")" \
+  -v ac="$(col 2 "$work/anchor")" -v oc="$(col 2 "$work/one")" -v mc="$(col 2 "$work/many")" 'BEGIN {
+  printf "  anchor: empty Qt dialog, one line of Chinese  %7.1f ms | %7.1f ms\n", a, ac
+  printf "  rolvane, 1 user, login window mapped          %7.1f ms | %7.1f ms   %.2fx | %.2fx the anchor (goal <= 1.3x)\n", o, oc, o / a, oc / ac
+  printf "  rolvane, 100,000 users, login window mapped   %7.1f ms | %7.1f ms   %.2fx | %.2fx the anchor, %.2fx | %.2fx the 1-user start (goal <= 1.5x)\n", m, mc, m / a, mc / ac, m / o, mc / oc
+}'
+
+# Resident size once the list is filled and shown (the login window is up
+# and the main dialog painted behind it).
+: >"$work/rss-1k"
+: >"$work/rss-100k"
+for i in 1 2 3; do
+  program 1000 --rss-after 1500 | awk '{ print $3 }' >>"$work/rss-1k"
+  program 100000 --rss-after 1500 | awk '{ print $3 }' >>"$work/rss-100k"
+done
+small=$(median <"$work/rss-1k")
+large=$(median <"$work/rss-100k")
+echo
+awk -v s="$small" -v l="$large" 'BEGIN {
+  printf "resident size with the users listed, medians of 3:\n"
+  printf "  1,000 users %8.1f MB   100,000 users %8.1f MB   difference %6.1f MB (goal <= 40 MB)\n",
+    s / 1024, l / 1024, (l - s) / 1024
+}'
