@@ -170,6 +170,8 @@ void Store::close() {
 
 Database& Store::db() {
     if (m_db && m_pid != getpid()) close();
+    // A server connection lost in an earlier call is made again.
+    if (m_db && m_db->broken()) m_db.reset();
     if (!m_db) {
         try {
             m_db = std::make_unique<Database>(databasePath(), OpenMode::Create);
@@ -218,6 +220,9 @@ auto Store::read(Body body, decltype(body(std::declval<Database&>())) failed) {
         auto result = body(d);
         tx.commit();
         return result;
+    } catch (const DbError& e) {
+        if (!e.busy()) unavailable(e.what());
+        return failed;
     } catch (const std::exception&) {
         return failed;
     }
@@ -244,21 +249,29 @@ template <class Body>
 Status Store::write(Audit audit, Body body) {
     AuditEntry entry{std::nullopt, audit.action, {}, {}, {}};
     Status status = Status::Ok;
-    try {
-        Database& d = db();
-        Transaction tx(d, Transaction::Kind::Write);
-        // Before the body: a user who deletes themselves still acted.
-        entry.actor = actorName(d);
-        status = body(d, audit);
-        entry.target = audit.target;
-        if (!audit.detail.empty()) entry.detail = audit.detail;
-        entry.outcome = outcomeName(status);
-        appendAudit(d, entry);
-        tx.commit();
-    } catch (const DbError& e) {
-        status = e.busy() ? Status::Busy : Status::Unavailable;
-    } catch (const std::exception&) {
-        status = Status::Unavailable;
+    // A server may end a transaction that lost to a concurrent one; it runs
+    // again from the start, as it would have after the other one.
+    constexpr int kAttempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            Database& d = db();
+            Transaction tx(d, Transaction::Kind::Write);
+            // Before the body: a user who deletes themselves still acted.
+            entry.actor = actorName(d);
+            status = body(d, audit);
+            entry.target = audit.target;
+            if (!audit.detail.empty()) entry.detail = audit.detail;
+            entry.outcome = outcomeName(status);
+            appendAudit(d, entry);
+            tx.commit();
+        } catch (const DbError& e) {
+            if (e.retry() && attempt < kAttempts) continue;
+            status = e.busy() ? Status::Busy : Status::Unavailable;
+            if (!e.busy()) unavailable(e.what());
+        } catch (const std::exception&) {
+            status = Status::Unavailable;
+        }
+        break;
     }
     if (status == Status::Busy || status == Status::Unavailable) {
         // Not in the trail, so at least in the system log.
@@ -529,7 +542,7 @@ Status Store::deleteUser(const char* name) {
         Statement st(d, "DELETE FROM users WHERE name = ?");
         st.bind(1, n.utf8.str());
         st.step();
-        return sqlite3_changes(d.handle()) == 1 ? Status::Ok : Status::NoSuchUser;
+        return d.changes() == 1 ? Status::Ok : Status::NoSuchUser;
     });
 }
 
@@ -561,7 +574,7 @@ Status Store::clearPassword(const char* name) {
         Statement st(d, "UPDATE users SET hash = ? WHERE name = ?");
         st.bind(1, *hash).bind(2, n.utf8.str());
         st.step();
-        return sqlite3_changes(d.handle()) == 1 ? Status::Ok : Status::NoSuchUser;
+        return d.changes() == 1 ? Status::Ok : Status::NoSuchUser;
     });
 }
 
@@ -619,28 +632,28 @@ int Store::addLimit(const char* name, const char* title) {
 
 Status Store::deleteLimit(int pos) {
     std::lock_guard lock(m_mutex);
-    return write(
-        {"item_delete", std::nullopt, "position " + std::to_string(pos)},
-        [&](Database& d, Audit& audit) {
-            if (pos < 0 || pos >= KEYWARD_MAX_LIMITS) return Status::NoSuchItem;
-            Statement find(d, "SELECT id, name FROM limits ORDER BY id LIMIT 1 OFFSET ?");
-            find.bind(1, pos);
-            if (!find.step()) return Status::NoSuchItem;
-            audit.target = find.text(1);
-            Statement del(d, "DELETE FROM limits WHERE id = ?");
-            del.bind(1, find.integer(0));
-            del.step();
-            // Masks refer to items by position: drop bit pos and move the bits
-            // above it down, so no grant passes to the item that moves into
-            // its place. All-ones means every item, present and future.
-            Statement shift(
-                d,
-                "UPDATE users SET mask = (mask & ((1 << ?1) - 1)) | ((mask >> (?1 + 1)) << ?1) "
-                "WHERE mask <> 4294967295");
-            shift.bind(1, pos);
-            shift.step();
-            return Status::Ok;
-        });
+    return write({"item_delete", std::nullopt, "position " + std::to_string(pos)},
+                 [&](Database& d, Audit& audit) {
+                     if (pos < 0 || pos >= KEYWARD_MAX_LIMITS) return Status::NoSuchItem;
+                     Statement find(d, "SELECT id, name FROM limits ORDER BY id LIMIT 1 OFFSET ?");
+                     find.bind(1, pos);
+                     if (!find.step()) return Status::NoSuchItem;
+                     audit.target = find.text(1);
+                     Statement del(d, "DELETE FROM limits WHERE id = ?");
+                     del.bind(1, find.integer(0));
+                     del.step();
+                     // Masks refer to items by position: drop bit pos and move the bits
+                     // above it down, so no grant passes to the item that moves into
+                     // its place. All-ones means every item, present and future.
+                     Statement shift(
+                         d,
+                         "UPDATE users SET mask = (mask & ((CAST(1 AS BIGINT) << ?1) - 1)) | "
+                         "((mask >> (?1 + 1)) << ?1) "
+                         "WHERE mask <> 4294967295");
+                     shift.bind(1, pos);
+                     shift.step();
+                     return Status::Ok;
+                 });
 }
 
 Status Store::initialise(const char* adminName, const char* password, unsigned long hashCost) {
@@ -662,7 +675,8 @@ Status Store::initialise(const char* adminName, const char* password, unsigned l
         st.step();
         if (hashCost != 0) {
             Statement cost(d,
-                           "INSERT OR REPLACE INTO settings(key, value) VALUES ('hash_cost', ?)");
+                           "INSERT INTO settings(key, value) VALUES ('hash_cost', ?) "
+                           "ON CONFLICT (key) DO UPDATE SET value = excluded.value");
             cost.bind(1, std::to_string(hashCost));
             cost.step();
         }
@@ -681,7 +695,7 @@ Status Store::setPassword(const char* name, const char* password) {
         Statement st(d, "UPDATE users SET hash = ? WHERE name = ?");
         st.bind(1, *hash).bind(2, n.utf8.str());
         st.step();
-        return sqlite3_changes(d.handle()) == 1 ? Status::Ok : Status::NoSuchUser;
+        return d.changes() == 1 ? Status::Ok : Status::NoSuchUser;
     });
 }
 
