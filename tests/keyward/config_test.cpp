@@ -78,4 +78,13 @@ TEST_F(ConfigTest, ABadFileIsRefusedNamingFileAndLine) {
     }
 }
 
+TEST_F(ConfigTest, APasswordIsAcceptedInAFileOthersCannotRead) {
+    // Accepted by the configuration, then refused by the unreachable server.
+    write(m_user, "[store]\nlocation = postgresql://s:pw@127.0.0.1:1/varnock?connect_timeout=2\n",
+          0600);
+    const auto r = users();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.find("bad configuration"), std::string::npos) << r.err;
+}
+
 }  // namespace

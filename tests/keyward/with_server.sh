@@ -26,8 +26,15 @@ trap 'exit 130' INT TERM
 as_owner "$bin/initdb" -D "$dir/data" -U postgres --auth=trust -E UTF8 --locale=C.UTF-8 \
     >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; exit 1; }
 port=5432
-as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -s \
-    -o "-c listen_addresses='' -k $dir -p $port -c fsync=off -c max_connections=60" start ||
+# In its configuration, so that a test stopping and starting it needs no options.
+cat >>"$dir/data/postgresql.conf" <<CONF
+listen_addresses = ''
+unix_socket_directories = '$dir'
+port = $port
+fsync = off
+max_connections = 60
+CONF
+as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -s start ||
     { cat "$dir/server.log" >&2; exit 1; }
 
 # postgresql://USER@/DATABASE?host=$KEYWARD_TEST_SERVER reaches it.
