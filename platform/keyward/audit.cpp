@@ -85,21 +85,21 @@ std::string lastLink(Database& db) {
     return st.step() ? st.text(0) : std::string();
 }
 
-// The last id handed out: AUTOINCREMENT's sqlite_sequence, a server's
-// audit_issued row (a sequence would not roll back with its transaction).
-std::int64_t issuedIds(Database& db) {
+// The id the next row gets: none is ever reused, not even the id of a
+// removed last row, so removing rows at the end leaves a gap too.
+std::int64_t nextId(Database& db) {
+    return std::max(issuedAuditIds(db), queryInt(db, "SELECT coalesce(max(id), 0) FROM audit")) + 1;
+}
+
+}  // namespace
+
+// AUTOINCREMENT's sqlite_sequence; on a server the audit_issued row, as a
+// sequence would not roll back with its transaction.
+std::int64_t issuedAuditIds(Database& db) {
     return queryInt(db, db.server() != nullptr ? "SELECT last FROM audit_issued"
                                                : "SELECT ifnull(max(seq), 0) FROM sqlite_sequence "
                                                  "WHERE name = 'audit'");
 }
-
-// The id the next row gets: none is ever reused, not even the id of a
-// removed last row, so removing rows at the end leaves a gap too.
-std::int64_t nextId(Database& db) {
-    return std::max(issuedIds(db), queryInt(db, "SELECT coalesce(max(id), 0) FROM audit")) + 1;
-}
-
-}  // namespace
 
 void appendAudit(Database& db, const AuditEntry& entry) {
     Row row{nextId(db),   utcNow(),     entry.actor,   entry.action,
@@ -158,7 +158,7 @@ std::optional<ChainBreak> verifyChain(Database& db) {
         previous = stored;
         ++expectedId;
     }
-    const auto issued = issuedIds(db);
+    const auto issued = issuedAuditIds(db);
     if (issued >= expectedId)
         return ChainBreak{expectedId, "row(s) " + std::to_string(expectedId) + ".." +
                                           std::to_string(issued) + " at the end are missing"};

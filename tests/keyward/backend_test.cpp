@@ -188,6 +188,42 @@ TEST_P(BackendTest, EightStationsWriteAtOnce) {
     EXPECT_EQ(check.exitCode, 0) << check.err;
 }
 
+// A site moves its embedded store: every user, item and audit link arrives,
+// and the copy backs up and checks on its own engine.
+TEST_P(BackendTest, AStoreMovesWholeAndItsCopyBacksUp) {
+    const std::string source = (m_dir / "source.db").string();
+    setenv("KEYWARD_DB", source.c_str(), 1);
+    for (const char* item : {"a", "b", "c", "d", "e"}) ASSERT_GE(add_limit(item, item), 0);
+    ASSERT_EQ(add_user("张三", "pw", 4, 0x1F), KEYWARD_OK);
+    ASSERT_EQ(login("张三", "no"), ERR_BAD_PASSWORD);
+    keyward_stop();
+    {
+        auto db = openDirect(source);
+        ASSERT_EQ(exec(db.get(),
+                       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                       "WHERE i < 10000) INSERT INTO users(name, level, mask, hash) "
+                       "SELECT 'user' || i, i % 5, i % 32, 'x' FROM n"),
+                  SQLITE_OK);
+    }
+    const auto before = keyward({"users", "--format=json"});
+    const auto moved = keyward({"migrate", "--to", m_location});
+    ASSERT_EQ(moved.exitCode, 0) << moved.err;
+    EXPECT_EQ(keyward({"migrate", "--to", m_location}).exitCode, 1);  // no longer empty
+
+    setenv("KEYWARD_DB", m_location.c_str(), 1);
+    EXPECT_EQ(keyward({"users", "--format=json"}).out, before.out);
+    for (const std::string& store : {m_location, (m_dir / "backup.db").string()}) {
+        setenv("KEYWARD_DB", store.c_str(), 1);
+        const auto check = keyward({"check"});
+        EXPECT_EQ(check.out, "ok: 10001 users, 5 items\n") << store << check.err;
+        if (store == m_location) {
+            ASSERT_EQ(keyward({"backup", m_dir / "backup.db"}).exitCode, 0);
+        }
+    }
+    setenv("KEYWARD_DB", m_location.c_str(), 1);
+    EXPECT_EQ(login("张三", "pw"), KEYWARD_OK);
+}
+
 std::string engineName(const ::testing::TestParamInfo<Engine>& info) {
     return info.param == Engine::File ? "File" : "Server";
 }

@@ -21,6 +21,7 @@ std::vector<std::unique_ptr<Command>> allCommands() {
     commands.push_back(std::make_unique<AuditCommand>());
     commands.push_back(std::make_unique<CheckCommand>());
     commands.push_back(std::make_unique<BackupCommand>());
+    commands.push_back(std::make_unique<MigrateCommand>());
     return commands;
 }
 
