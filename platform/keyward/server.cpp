@@ -148,7 +148,7 @@ ServerConnection::~ServerConnection() = default;
 void ServerConnection::connect() {
     const char* keys[] = {"connect_timeout", "tcp_user_timeout", "application_name",
                           "dbname",          "client_encoding",  nullptr};
-    const char* values[] = {"3", "5000", "keyward", m_uri.c_str(), "UTF8", nullptr};
+    const char* values[] = {"2", "5000", "keyward", m_uri.c_str(), "UTF8", nullptr};
     m_conn.reset(PQconnectdbParams(keys, values, 1));
     if (!m_conn) throw DbError(SQLITE_NOMEM, "out of memory");
     if (PQstatus(m_conn.get()) != CONNECTION_OK)
