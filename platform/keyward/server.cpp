@@ -85,16 +85,21 @@ std::string trimmed(const char* text) {
     return s;
 }
 
-// The URI with the password of user:password@ left out.
-std::string withoutPassword(const std::string& uri) {
+// The URI without its password, whether in user:password@ or password=.
+std::string withoutPassword(std::string uri) {
     const auto start = uri.find("://");
     if (start == std::string::npos) return uri;
     const auto end = uri.find_first_of("/?", start + 3);
     const auto at = uri.rfind('@', end);
-    if (at == std::string::npos || at < start) return uri;
     const auto colon = uri.find(':', start + 3);
-    if (colon == std::string::npos || colon > at) return uri;
-    return uri.substr(0, colon) + uri.substr(at);
+    if (at != std::string::npos && at > start && colon < at) uri.erase(colon, at - colon);
+    for (auto p = uri.find("password=", start); p != std::string::npos;
+         p = uri.find("password=", p + 1)) {
+        if (uri[p - 1] != '?' && uri[p - 1] != '&') continue;
+        const auto value = p + 9;
+        uri.replace(value, uri.find('&', value) - value, "***");
+    }
+    return uri;
 }
 
 using Owned = std::unique_ptr<PGresult, void (*)(PGresult*)>;
@@ -135,8 +140,8 @@ std::string serverSql(std::string_view sql, int& count) {
 
 ServerConnection::ServerConnection(const std::string& uri, OpenMode mode)
     : m_uri(uri), m_name(withoutPassword(uri)) {
+    m_readOnly = mode == OpenMode::ReadOnly;
     connect();
-    if (mode == OpenMode::ReadOnly) exec("SET default_transaction_read_only = on");
     setUp(mode);
 }
 
@@ -162,6 +167,7 @@ void ServerConnection::configure() {
     exec(("SET statement_timeout = " + timeout + "; SET lock_timeout = " + timeout +
           "; SET idle_in_transaction_session_timeout = 60000; SET client_min_messages = warning")
              .c_str());
+    if (m_readOnly) exec("SET default_transaction_read_only = on");
 }
 
 bool ServerConnection::broken() const {

@@ -56,6 +56,7 @@ private:
     std::string m_name;
     std::int64_t m_changes = 0;
     bool m_locked = false;  // holds the writers' lock
+    bool m_readOnly = false;
 };
 
 class ServerStatement {
