@@ -15,27 +15,6 @@ namespace {
 
 enum class Engine { File, Server };
 
-std::string serverHost() {
-    const char* host = std::getenv("KEYWARD_TEST_SERVER");
-    return host != nullptr ? host : "";
-}
-
-std::string serverUri(const std::string& db, const std::string& user = "postgres") {
-    return "postgresql://" + user + "@/" + db + "?host=" + serverHost();
-}
-
-// Runs sql on the server's database db as user: "" when done, else the error.
-std::string onServer(const std::string& db, const std::string& sql,
-                     const std::string& user = "postgres") {
-    std::unique_ptr<PGconn, decltype(&PQfinish)> c(PQconnectdb(serverUri(db, user).c_str()),
-                                                   &PQfinish);
-    if (PQstatus(c.get()) != CONNECTION_OK) return PQerrorMessage(c.get());
-    std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(c.get(), sql.c_str()), &PQclear);
-    const auto status = PQresultStatus(r.get());
-    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK ? ""
-                                                                   : PQresultErrorMessage(r.get());
-}
-
 // Stops or starts the test's server, as its owner.
 int serverControl(const char* action) {
     const std::string owner = geteuid() == 0 ? "runuser -u postgres -- " : "";
@@ -50,26 +29,15 @@ class BackendTest : public StoreTest, public ::testing::WithParamInterface<Engin
 protected:
     void SetUp() override {
         StoreTest::SetUp();
-        if (server()) {
+        if (server() && m_serverDb.empty()) {
             if (serverHost().empty()) GTEST_SKIP() << "no server; run under with_server.sh";
-            static int databases = 0;
-            m_db = "kw_" + std::to_string(getpid()) + "_" + std::to_string(++databases);
-            ASSERT_EQ(onServer("postgres", "CREATE DATABASE " + m_db), "");
-            m_location = serverUri(m_db);
-        } else {
-            m_location = m_dbPath;
+            moveToServer();
         }
-        setenv("KEYWARD_DB", m_location.c_str(), 1);
-    }
-    void TearDown() override {
-        keyward_stop();
-        if (!m_db.empty()) onServer("postgres", "DROP DATABASE " + m_db + " WITH (FORCE)");
-        StoreTest::TearDown();
+        m_location = m_serverDb.empty() ? m_dbPath : serverUri(m_serverDb);
     }
     bool server() const { return GetParam() == Engine::Server; }
     RunResult keyward(const std::vector<std::string>& args) { return run(KEYWARD_CLI, args); }
 
-    std::string m_db;
     std::string m_location;
 };
 
@@ -235,21 +203,21 @@ class ServerTest : public BackendTest {};
 
 TEST_P(ServerTest, TheStationsRoleMayNotChangeOrRemoveTheAuditTrail) {
     ASSERT_EQ(add_user("op", "pw", 1, 0), KEYWARD_OK);
-    ASSERT_EQ(onServer(m_db,
+    ASSERT_EQ(onServer(m_serverDb,
                        "DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = "
                        "'station') THEN CREATE ROLE station LOGIN; END IF; END $$; "
                        "GRANT keyward_station TO station"),
               "");
     keyward_stop();
-    setenv("KEYWARD_DB", serverUri(m_db, "station").c_str(), 1);
+    setenv("KEYWARD_DB", serverUri(m_serverDb, "station").c_str(), 1);
     EXPECT_EQ(login("op", "pw"), KEYWARD_OK);
     EXPECT_EQ(add_user("new", "pw", 1, 0), KEYWARD_OK);
     for (const char* sql : {"DELETE FROM audit", "UPDATE audit SET actor = 'x'", "TRUNCATE audit",
                             "INSERT INTO settings VALUES ('hash_cost', '1')"})
-        EXPECT_NE(onServer(m_db, sql, "station").find("permission denied"), std::string::npos)
+        EXPECT_NE(onServer(m_serverDb, sql, "station").find("permission denied"), std::string::npos)
             << sql;
     // The owner is held back by the triggers.
-    EXPECT_NE(onServer(m_db, "DELETE FROM audit").find("append-only"), std::string::npos);
+    EXPECT_NE(onServer(m_serverDb, "DELETE FROM audit").find("append-only"), std::string::npos);
     setenv("KEYWARD_DB", m_location.c_str(), 1);
     const auto check = keyward({"check"});
     EXPECT_EQ(check.exitCode, 0) << check.err;
