@@ -7,12 +7,15 @@
 // usage: keyward_server_bench URI-OF-AN-EMPTY-DATABASE
 //        or, under tests/keyward/with_server.sh, without arguments
 #include <libpq-fe.h>
+#include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -106,6 +109,34 @@ int main(int argc, char** argv) {
         }
     });
     report("get_user_list, 100k users", median(store), median(scan));
+
+    // For scale: the same listing from an SQLite store of the same rows.
+    keyward_stop();
+    char dir[] = "/tmp/keyward-server-bench-XXXXXX";
+    if (mkdtemp(dir) == nullptr) return 1;
+    const std::string file = std::string(dir) + "/keyward.db";
+    setenv("KEYWARD_DB", file.c_str(), 1);
+    if (add_user("first", "pw", 1, 0) != KEYWARD_OK) return 1;
+    keyward_stop();
+    sqlite3* lite = nullptr;
+    sqlite3_open(file.c_str(), &lite);
+    std::snprintf(sql, sizeof sql,
+                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %d) "
+                  "INSERT INTO users(name, level, mask, hash) SELECT 'user' || i, i %% 5, i, 'x' "
+                  "FROM n",
+                  kUsers - 1);
+    const int rc = sqlite3_exec(lite, sql, nullptr, nullptr, nullptr);
+    sqlite3_close(lite);
+    if (rc != SQLITE_OK) return 1;
+    const auto onFile = timed(7, [&] {
+        const int n = get_user_list(nullptr);
+        if (n != kUsers || get_user_list(recs.data()) != n) std::abort();
+    });
+    std::printf("%-34s store %9.3f ms   (SQLite file, for scale)\n", "get_user_list, 100k users",
+                median(onFile));
+    keyward_stop();
+    std::filesystem::remove_all(dir);
+    setenv("KEYWARD_DB", uri.c_str(), 1);
 
     int next = 0;
     const auto adds = timed(kAdds, [&] {

@@ -632,28 +632,29 @@ int Store::addLimit(const char* name, const char* title) {
 
 Status Store::deleteLimit(int pos) {
     std::lock_guard lock(m_mutex);
-    return write({"item_delete", std::nullopt, "position " + std::to_string(pos)},
-                 [&](Database& d, Audit& audit) {
-                     if (pos < 0 || pos >= KEYWARD_MAX_LIMITS) return Status::NoSuchItem;
-                     Statement find(d, "SELECT id, name FROM limits ORDER BY id LIMIT 1 OFFSET ?");
-                     find.bind(1, pos);
-                     if (!find.step()) return Status::NoSuchItem;
-                     audit.target = find.text(1);
-                     Statement del(d, "DELETE FROM limits WHERE id = ?");
-                     del.bind(1, find.integer(0));
-                     del.step();
-                     // Masks refer to items by position: drop bit pos and move the bits
-                     // above it down, so no grant passes to the item that moves into
-                     // its place. All-ones means every item, present and future.
-                     Statement shift(
-                         d,
-                         "UPDATE users SET mask = (mask & ((CAST(1 AS BIGINT) << ?1) - 1)) | "
-                         "((mask >> (?1 + 1)) << ?1) "
-                         "WHERE mask <> 4294967295");
-                     shift.bind(1, pos);
-                     shift.step();
-                     return Status::Ok;
-                 });
+    return write(
+        {"item_delete", std::nullopt, "position " + std::to_string(pos)},
+        [&](Database& d, Audit& audit) {
+            if (pos < 0 || pos >= KEYWARD_MAX_LIMITS) return Status::NoSuchItem;
+            Statement find(d, "SELECT id, name FROM limits ORDER BY id LIMIT 1 OFFSET ?");
+            find.bind(1, pos);
+            if (!find.step()) return Status::NoSuchItem;
+            audit.target = find.text(1);
+            Statement del(d, "DELETE FROM limits WHERE id = ?");
+            del.bind(1, find.integer(0));
+            del.step();
+            // Masks refer to items by position: drop bit pos and move the bits
+            // above it down, so no grant passes to the item that moves into
+            // its place. All-ones means every item, present and future. Only
+            // the mask is shifted: a server's literal 1 is 32 bits wide.
+            Statement shift(
+                d,
+                "UPDATE users SET mask = (mask - (mask >> ?1 << ?1)) | (mask >> ?1 + 1 << ?1) "
+                "WHERE mask <> 4294967295");
+            shift.bind(1, pos);
+            shift.step();
+            return Status::Ok;
+        });
 }
 
 Status Store::initialise(const char* adminName, const char* password, unsigned long hashCost) {
