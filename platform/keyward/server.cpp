@@ -148,12 +148,12 @@ ServerConnection::ServerConnection(const std::string& uri, OpenMode mode)
 ServerConnection::~ServerConnection() = default;
 
 // No call may hold the window for long: a few seconds to connect, a dead
-// peer noticed within five, and no statement or lock wait beyond the time
+// peer noticed within three, and no statement or lock wait beyond the time
 // SQLite waits for its lock. The URI's own settings win, the encoding not.
 void ServerConnection::connect() {
     const char* keys[] = {"connect_timeout", "tcp_user_timeout", "application_name",
                           "dbname",          "client_encoding",  nullptr};
-    const char* values[] = {"2", "5000", "keyward", m_uri.c_str(), "UTF8", nullptr};
+    const char* values[] = {"2", "3000", "keyward", m_uri.c_str(), "UTF8", nullptr};
     m_conn.reset(PQconnectdbParams(keys, values, 1));
     if (!m_conn) throw DbError(SQLITE_NOMEM, "out of memory");
     if (PQstatus(m_conn.get()) != CONNECTION_OK)
