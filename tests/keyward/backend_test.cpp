@@ -241,6 +241,36 @@ TEST_P(ServerTest, AStoppedServerFailsCallsQuicklyAndTheStoreReconnects) {
     EXPECT_EQ(get_user_list(nullptr), 1);
 }
 
+// A writer outside the store (no writers' lock) changes a row the store's
+// transaction then updates: the server ends that transaction, which runs
+// again and succeeds, audited once.
+TEST_P(ServerTest, ATransactionThatLostToAConcurrentOneRunsAgain) {
+    ASSERT_EQ(add_user("op", "pw", 1, 0), KEYWARD_OK);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t outsider = fork();
+    if (outsider == 0) {
+        PGconn* c = PQconnectdb(serverUri(m_serverDb).c_str());
+        PQclear(PQexec(c, "BEGIN"));
+        PQclear(PQexec(c, "UPDATE users SET mask = 7 WHERE name = 'op'"));
+        if (write(ready[1], "x", 1) != 1) _exit(1);
+        usleep(500 * 1000);  // the store's update now waits for this row
+        PGresult* r = PQexec(c, "COMMIT");
+        _exit(PQresultStatus(r) == PGRES_COMMAND_OK ? 0 : 1);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    EXPECT_EQ(change_user("op", "op", 2, 3), KEYWARD_OK);
+    int status = 0;
+    ASSERT_EQ(waitpid(outsider, &status, 0), outsider);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(get_user_limit("op"), 3u);
+    EXPECT_EQ(onServer(m_serverDb,
+                       "DO $$ BEGIN IF (SELECT count(*) FROM audit WHERE action = 'user_change') "
+                       "<> 1 THEN RAISE EXCEPTION 'not audited once'; END IF; END $$"),
+              "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, ServerTest, ::testing::Values(Engine::Server), engineName);
 
 }  // namespace
