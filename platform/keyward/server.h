@@ -82,9 +82,8 @@ private:
 // count of parameters into count.
 std::string serverSql(std::string_view sql, int& count);
 
-// The schema on a server: created by `keyward init`, its version in
-// keyward_schema. The stations' role may do what the calls need and no more.
-inline constexpr const char* kStationRole = "keyward_station";
+// The server schema's version (table keyward_schema), counted apart from the
+// SQLite file's: each engine's schema moves on with steps of its own.
 inline constexpr int kServerSchemaVersion = 1;
 
 }  // namespace keyward
