@@ -11,12 +11,15 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DROLVANE_SANITIZE=ON -DROLVANE_BENCH=OFF >/dev/null
-cmake --build build-asan -j"$(nproc)" --target keyward_store_test keyward_acceptance_test keyward_cli
+cmake --build build-asan -j"$(nproc)" --target keyward_store_test keyward_acceptance_test keyward_cli \
+  keyward_backend_test
 # The sixteen stations at the built-in cost measure the machine, not memory
 # safety; the plain build runs them.
 build-asan/tests/keyward/keyward_store_test --gtest_brief=1 \
   --gtest_filter='-ContentionTest.SixteenStationsLogInAtOnceAtTheBuiltInCost'
 build-asan/tests/keyward/keyward_acceptance_test --gtest_brief=1
+# Both engines, the server a throwaway PostgreSQL cluster.
+tests/keyward/with_server.sh build-asan/tests/keyward/keyward_backend_test --gtest_brief=1
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DROLVANE_SANITIZE=ON -DROLVANE_FUZZ=ON -DROLVANE_BENCH=OFF >/dev/null

@@ -7,8 +7,11 @@
 // CP936. Anything else makes the call fail; nothing is truncated or
 // replaced. A null pointer where text is expected fails too.
 //
-// The store keeps its SQLite database at $KEYWARD_DB, else
-// $XDG_DATA_HOME/varnock/keyward.db, else ~/.local/share/varnock/keyward.db.
+// The store keeps its SQLite database at $KEYWARD_DB, else where the
+// configuration's [store] location says (libsetbank: /etc/varnock/varnock.conf,
+// then the user's), else $XDG_DATA_HOME/varnock/keyward.db, else
+// ~/.local/share/varnock/keyward.db. A postgresql:// location puts it on a
+// PostgreSQL server shared by many stations, with the same rules.
 // Folders on that path may be symlinks, the file itself not. A file there
 // that is not a store is left untouched and every call fails with
 // ERR_UNAVAILABLE; why goes to the system log and once to standard error.

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -80,19 +81,25 @@ Row readRow(const Statement& st) {
 }
 
 std::string lastLink(Database& db) {
-    Statement st(db, "SELECT ifnull(hash, '') FROM audit ORDER BY id DESC LIMIT 1");
+    Statement st(db, "SELECT coalesce(hash, '') FROM audit ORDER BY id DESC LIMIT 1");
     return st.step() ? st.text(0) : std::string();
 }
 
-// The id the next row gets: AUTOINCREMENT never reuses one, not even the id
-// of a removed last row, so removing rows at the end leaves a gap too.
+// The id the next row gets: none is ever reused, not even the id of a
+// removed last row, so removing rows at the end leaves a gap too.
 std::int64_t nextId(Database& db) {
-    return queryInt(db,
-                    "SELECT max(ifnull((SELECT seq FROM sqlite_sequence WHERE name = 'audit'), 0), "
-                    "ifnull((SELECT max(id) FROM audit), 0)) + 1");
+    return std::max(issuedAuditIds(db), queryInt(db, "SELECT coalesce(max(id), 0) FROM audit")) + 1;
 }
 
 }  // namespace
+
+// AUTOINCREMENT's sqlite_sequence; on a server the audit_issued row, as a
+// sequence would not roll back with its transaction.
+std::int64_t issuedAuditIds(Database& db) {
+    return queryInt(db, db.server() != nullptr ? "SELECT last FROM audit_issued"
+                                               : "SELECT ifnull(max(seq), 0) FROM sqlite_sequence "
+                                                 "WHERE name = 'audit'");
+}
 
 void appendAudit(Database& db, const AuditEntry& entry) {
     Row row{nextId(db),   utcNow(),     entry.actor,   entry.action,
@@ -108,6 +115,11 @@ void appendAudit(Database& db, const AuditEntry& entry) {
     if (row.detail) st.bind(6, *row.detail);
     st.bind(7, row.outcome).bind(8, row.pid).bind(9, hash);
     st.step();
+    if (db.server() != nullptr) {
+        Statement issued(db, "UPDATE audit_issued SET last = ?");
+        issued.bind(1, row.id);
+        issued.step();
+    }
 }
 
 void chainUnlinkedRows(Database& db) {
@@ -131,7 +143,7 @@ std::optional<ChainBreak> verifyChain(Database& db) {
     std::string previous;
     std::int64_t expectedId = 1;
     Statement rows(
-        db, std::string("SELECT ") + kRowColumns + ", ifnull(hash, '') FROM audit ORDER BY id");
+        db, std::string("SELECT ") + kRowColumns + ", coalesce(hash, '') FROM audit ORDER BY id");
     while (rows.step()) {
         const Row row = readRow(rows);
         if (row.id != expectedId)
@@ -146,9 +158,7 @@ std::optional<ChainBreak> verifyChain(Database& db) {
         previous = stored;
         ++expectedId;
     }
-    const auto issued = queryInt(db,
-                                 "SELECT ifnull(max(seq), 0) FROM sqlite_sequence "
-                                 "WHERE name = 'audit'");
+    const auto issued = issuedAuditIds(db);
     if (issued >= expectedId)
         return ChainBreak{expectedId, "row(s) " + std::to_string(expectedId) + ".." +
                                           std::to_string(issued) + " at the end are missing"};

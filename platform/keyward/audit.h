@@ -28,6 +28,9 @@ void appendAudit(Database& db, const AuditEntry& entry);
 // the trail was chained). Inside the migration's write transaction.
 void chainUnlinkedRows(Database& db);
 
+// The last audit id ever handed out, removed rows included.
+std::int64_t issuedAuditIds(Database& db);
+
 struct ChainBreak {
     std::int64_t id;     // the first row that does not fit
     std::string reason;  // one line for people

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "audit.h"
+#include "server.h"
 
 namespace keyward {
 
@@ -208,6 +209,12 @@ std::string referenceSchema(std::int64_t version) {
 }  // namespace
 
 Database::Database(const std::string& path, OpenMode mode) : m_path(path) {
+    if (isServerLocation(path)) {
+        m_readOnly = mode == OpenMode::ReadOnly;
+        m_server = std::make_unique<ServerConnection>(path, mode);
+        m_path = m_server->name();
+        return;
+    }
     if (path == ":memory:") {
         sqlite3* raw = nullptr;
         const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
@@ -267,6 +274,21 @@ Database::Database(const std::string& real, const std::string& path, OpenMode mo
     open(real, mode);
 }
 
+Database::~Database() = default;
+
+void Database::abandon() {
+    (void)m_db.release();
+    if (m_server) m_server->abandon();
+}
+
+bool Database::broken() const {
+    return m_server && m_server->broken();
+}
+
+std::int64_t Database::changes() const {
+    return m_server ? m_server->changes() : sqlite3_changes64(m_db.get());
+}
+
 // A writer that died mid-transaction leaves a journal that the next reader
 // must roll back, and a read-only connection cannot: our own store is
 // recovered here through a brief writable one, as any writer would.
@@ -308,6 +330,7 @@ void Database::fail(int rc) const {
 }
 
 void Database::exec(const char* sql) {
+    if (m_server) return m_server->exec(sql);
     const int rc = sqlite3_exec(m_db.get(), sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) fail(rc);
 }
@@ -379,6 +402,10 @@ void Database::tighten() {
 }
 
 Statement::Statement(Database& db, std::string_view sql) : m_db(db) {
+    if (db.server() != nullptr) {
+        m_server = std::make_unique<ServerStatement>(*db.server(), sql);
+        return;
+    }
     const int rc =
         sqlite3_prepare_v2(db.handle(), sql.data(), static_cast<int>(sql.size()), &m_stmt, nullptr);
     if (rc != SQLITE_OK) db.fail(rc);
@@ -389,12 +416,20 @@ Statement::~Statement() {
 }
 
 Statement& Statement::bind(int index, std::int64_t value) {
+    if (m_server) {
+        m_server->bind(index, std::to_string(value));
+        return *this;
+    }
     const int rc = sqlite3_bind_int64(m_stmt, index, value);
     if (rc != SQLITE_OK) m_db.fail(rc);
     return *this;
 }
 
 Statement& Statement::bind(int index, std::string_view text) {
+    if (m_server) {
+        m_server->bind(index, std::string(text));
+        return *this;
+    }
     const int rc = sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()),
                                      SQLITE_TRANSIENT);
     if (rc != SQLITE_OK) m_db.fail(rc);
@@ -402,6 +437,7 @@ Statement& Statement::bind(int index, std::string_view text) {
 }
 
 bool Statement::step() {
+    if (m_server) return m_server->step();
     const int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
@@ -409,15 +445,18 @@ bool Statement::step() {
 }
 
 void Statement::reset() {
+    if (m_server) return m_server->reset();
     sqlite3_reset(m_stmt);
     sqlite3_clear_bindings(m_stmt);
 }
 
 std::int64_t Statement::integer(int column) const {
+    if (m_server) return m_server->integer(column);
     return sqlite3_column_int64(m_stmt, column);
 }
 
 std::string Statement::text(int column) const {
+    if (m_server) return m_server->text(column);
     const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
     return p != nullptr
                ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, column)))
@@ -425,19 +464,34 @@ std::string Statement::text(int column) const {
 }
 
 std::optional<std::string> Statement::optText(int column) const {
+    if (m_server) {
+        if (m_server->isNull(column)) return std::nullopt;
+        return m_server->text(column);
+    }
     if (sqlite3_column_type(m_stmt, column) == SQLITE_NULL) return std::nullopt;
     return text(column);
 }
 
 Transaction::Transaction(Database& db, Kind kind) : m_db(db) {
-    db.exec(kind == Kind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    if (db.server() != nullptr)
+        db.server()->begin(kind);
+    else
+        db.exec(kind == Kind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
 }
 
 Transaction::~Transaction() {
-    if (m_open) sqlite3_exec(m_db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!m_open) return;
+    if (m_db.server() != nullptr)
+        m_db.server()->rollback();
+    else
+        sqlite3_exec(m_db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void Transaction::commit() {
+    if (m_db.server() != nullptr) {
+        m_open = false;  // a failed COMMIT on a server ends the transaction too
+        return m_db.server()->commit();
+    }
     m_db.exec("COMMIT");
     m_open = false;
 }

@@ -1,4 +1,7 @@
-// SQLite access for the store: connection, statements, transactions, schema.
+// The store's database access: connection, statements, transactions,
+// schema. One interface for both engines: an SQLite file (the default) or a
+// PostgreSQL server (server.h), chosen by the location's form. SQL is
+// written for both; ? and ?N parameters become $N on the server.
 #pragma once
 
 #include <sqlite3.h>
@@ -23,15 +26,26 @@ inline constexpr int kSchemaVersion = 3;
 // ours and is never written.
 inline constexpr std::int32_t kApplicationId = 0x4b575244;
 
+// Codes are SQLite's; a server's failures are given the nearest one.
 class DbError : public std::runtime_error {
 public:
-    DbError(int code, const std::string& what) : std::runtime_error(what), m_code(code) {}
+    DbError(int code, const std::string& what, bool retry = false)
+        : std::runtime_error(what), m_code(code), m_retry(retry) {}
     int code() const { return m_code; }
     bool busy() const { return (m_code & 0xff) == SQLITE_BUSY || (m_code & 0xff) == SQLITE_LOCKED; }
+    // The transaction lost to a concurrent one and may simply run again.
+    bool retry() const { return m_retry; }
 
 private:
     int m_code;
+    bool m_retry;
 };
+
+class ServerConnection;
+class ServerStatement;
+
+// True for a postgresql:// (or postgres://) location: the store on a server.
+bool isServerLocation(std::string_view location);
 
 // Create: a missing or empty file becomes a new store (folders 0700, file
 // 0600). Existing: the store must be there. Both bring an older schema up to
@@ -48,18 +62,27 @@ public:
     // without the application id but with exactly one of our schemas is
     // adopted. A file this call created is removed again when it fails.
     // Throws DbError, whose text names the cause.
+    // A postgresql:// path connects to that server instead (server.h).
     Database(const std::string& path, OpenMode mode);
 
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
+    ~Database();
 
     // Leaves the connection unclosed: a child of fork() must neither use nor
     // close its parent's connection.
-    void abandon() { (void)m_db.release(); }
+    void abandon();
 
     void exec(const char* sql);
     bool readOnly() const { return m_readOnly; }
     sqlite3* handle() const { return m_db.get(); }
+    // The server connection, or nullptr for an SQLite file.
+    ServerConnection* server() const { return m_server.get(); }
+    // True when the connection is lost and the next call must make another.
+    bool broken() const;
+    // Rows the last INSERT, UPDATE or DELETE changed.
+    std::int64_t changes() const;
+    // The location; a server's without its password.
     const std::string& path() const { return m_path; }
     [[noreturn]] void fail(int rc) const;
 
@@ -77,6 +100,7 @@ private:
     DbError newerSchema(std::int64_t version) const;
 
     std::unique_ptr<sqlite3, Closer> m_db;
+    std::unique_ptr<ServerConnection> m_server;
     std::string m_path;
     bool m_readOnly = false;
 };
@@ -103,11 +127,13 @@ public:
 private:
     Database& m_db;
     sqlite3_stmt* m_stmt = nullptr;
+    std::unique_ptr<ServerStatement> m_server;
 };
 
 // One store call, one transaction. Write transactions begin IMMEDIATE so that
 // the busy timeout covers the wait for the write lock; a deferred one would
-// fail at once when it had to upgrade a read lock.
+// fail at once when it had to upgrade a read lock. On a server see
+// ServerConnection::begin.
 class Transaction {
 public:
     enum class Kind { Read, Write };

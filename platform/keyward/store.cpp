@@ -169,6 +169,8 @@ void Store::close() {
 
 Database& Store::db() {
     if (m_db && m_pid != getpid()) close();
+    // A server connection lost in an earlier call is made again.
+    if (m_db && m_db->broken()) m_db.reset();
     if (!m_db) {
         try {
             m_db = std::make_unique<Database>(databasePath(), OpenMode::Create);
@@ -217,6 +219,9 @@ auto Store::read(Body body, decltype(body(std::declval<Database&>())) failed) {
         auto result = body(d);
         tx.commit();
         return result;
+    } catch (const DbError& e) {
+        if (!e.busy()) unavailable(e.what());
+        return failed;
     } catch (const std::exception&) {
         return failed;
     }
@@ -243,21 +248,29 @@ template <class Body>
 Status Store::write(Audit audit, Body body) {
     AuditEntry entry{std::nullopt, audit.action, {}, {}, {}};
     Status status = Status::Ok;
-    try {
-        Database& d = db();
-        Transaction tx(d, Transaction::Kind::Write);
-        // Before the body: a user who deletes themselves still acted.
-        entry.actor = actorName(d);
-        status = body(d, audit);
-        entry.target = audit.target;
-        if (!audit.detail.empty()) entry.detail = audit.detail;
-        entry.outcome = outcomeName(status);
-        appendAudit(d, entry);
-        tx.commit();
-    } catch (const DbError& e) {
-        status = e.busy() ? Status::Busy : Status::Unavailable;
-    } catch (const std::exception&) {
-        status = Status::Unavailable;
+    // A server may end a transaction that lost to a concurrent one; it runs
+    // again from the start, as it would have after the other one.
+    constexpr int kAttempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            Database& d = db();
+            Transaction tx(d, Transaction::Kind::Write);
+            // Before the body: a user who deletes themselves still acted.
+            entry.actor = actorName(d);
+            status = body(d, audit);
+            entry.target = audit.target;
+            if (!audit.detail.empty()) entry.detail = audit.detail;
+            entry.outcome = outcomeName(status);
+            appendAudit(d, entry);
+            tx.commit();
+        } catch (const DbError& e) {
+            if (e.retry() && attempt < kAttempts) continue;
+            status = e.busy() ? Status::Busy : Status::Unavailable;
+            if (!e.busy()) unavailable(e.what());
+        } catch (const std::exception&) {
+            status = Status::Unavailable;
+        }
+        break;
     }
     if (status == Status::Busy || status == Status::Unavailable) {
         // Not in the trail, so at least in the system log.
@@ -528,7 +541,7 @@ Status Store::deleteUser(const char* name) {
         Statement st(d, "DELETE FROM users WHERE name = ?");
         st.bind(1, n.utf8.str());
         st.step();
-        return sqlite3_changes(d.handle()) == 1 ? Status::Ok : Status::NoSuchUser;
+        return d.changes() == 1 ? Status::Ok : Status::NoSuchUser;
     });
 }
 
@@ -560,7 +573,7 @@ Status Store::clearPassword(const char* name) {
         Statement st(d, "UPDATE users SET hash = ? WHERE name = ?");
         st.bind(1, *hash).bind(2, n.utf8.str());
         st.step();
-        return sqlite3_changes(d.handle()) == 1 ? Status::Ok : Status::NoSuchUser;
+        return d.changes() == 1 ? Status::Ok : Status::NoSuchUser;
     });
 }
 
@@ -634,13 +647,14 @@ Status Store::deleteLimit(int pos) {
             del.step();
             // Masks refer to items by position: drop bit pos and move the bits
             // above it down, so no grant passes to the item that moves into
-            // its place. All-ones means every item, present and future. A
+            // its place. All-ones means every item, present and future. Only
+            // the mask is shifted: a server's literal 1 is 32 bits wide. A
             // mask without bits at or above pos stays as it is and is not
             // rewritten.
             Statement shift(
                 d,
-                "UPDATE users SET mask = (mask & ((1 << ?1) - 1)) | ((mask >> (?1 + 1)) << ?1) "
-                "WHERE mask <> 4294967295 AND mask >= (1 << ?1)");
+                "UPDATE users SET mask = (mask - (mask >> ?1 << ?1)) | (mask >> ?1 + 1 << ?1) "
+                "WHERE mask <> 4294967295 AND (mask >> ?1) <> 0");
             shift.bind(1, pos);
             shift.step();
             return Status::Ok;
@@ -666,7 +680,8 @@ Status Store::initialise(const char* adminName, const char* password, unsigned l
         st.step();
         if (hashCost != 0) {
             Statement cost(d,
-                           "INSERT OR REPLACE INTO settings(key, value) VALUES ('hash_cost', ?)");
+                           "INSERT INTO settings(key, value) VALUES ('hash_cost', ?) "
+                           "ON CONFLICT (key) DO UPDATE SET value = excluded.value");
             cost.bind(1, std::to_string(hashCost));
             cost.step();
         }
@@ -685,7 +700,7 @@ Status Store::setPassword(const char* name, const char* password) {
         Statement st(d, "UPDATE users SET hash = ? WHERE name = ?");
         st.bind(1, *hash).bind(2, n.utf8.str());
         st.step();
-        return sqlite3_changes(d.handle()) == 1 ? Status::Ok : Status::NoSuchUser;
+        return d.changes() == 1 ? Status::Ok : Status::NoSuchUser;
     });
 }
 

@@ -1,15 +1,217 @@
-// The platform's configuration library. It holds no settings yet; starting
-// and stopping it are kept so programs keep their start-up order.
+// The platform's configuration library: two INI files, the system's and the
+// user's, read with inih.
+#include "setbank.h"
+
+#include <ini.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "store/keyward.h"
+
+namespace {
+
+using Key = std::pair<std::string, std::string>;  // section, key
+using Values = std::map<Key, std::string>;
+
+struct Known {
+    const char* section;
+    const char* key;
+    // Why value cannot stand in a file of that mode, or nullptr.
+    const char* (*refuse)(const std::string& value, mode_t mode);
+};
+
+bool isServerUri(const std::string& value) {
+    return value.rfind("postgresql://", 0) == 0 || value.rfind("postgres://", 0) == 0;
+}
+
+// user:secret@ in the authority, or a password= parameter.
+bool uriHasPassword(const std::string& uri) {
+    const auto start = uri.find("://") + 3;
+    const auto end = uri.find_first_of("/?", start);
+    const std::string authority = uri.substr(start, end == std::string::npos ? end : end - start);
+    const auto at = authority.rfind('@');
+    if (at != std::string::npos && authority.substr(0, at).find(':') != std::string::npos)
+        return true;
+    const auto query = uri.find('?');
+    if (query == std::string::npos) return false;
+    for (auto p = query; p != std::string::npos; p = uri.find('&', p + 1))
+        if (uri.compare(p + 1, 9, "password=") == 0) return true;
+    return false;
+}
+
+const char* refuseLocation(const std::string& value, mode_t mode) {
+    if (value.empty()) return "store location is empty";
+    if (isServerUri(value)) {
+        if (uriHasPassword(value) && (mode & S_IROTH) != 0)
+            return "a password in a file every user may read; keep it in a passfile "
+                   "(~/.pgpass or PGPASSFILE) or a service file instead";
+        return nullptr;
+    }
+    if (value[0] != '/')
+        return "store location must be an absolute file path or a postgresql:// URI";
+    return nullptr;
+}
+
+constexpr Known kKnown[] = {
+    {"store", "location", refuseLocation},
+};
+
+std::mutex g_mutex;
+Values g_values;
+std::string g_error;
+bool g_loaded = false;
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string homeFolder() {
+    std::string home = env("HOME");
+    if (!home.empty()) return home;
+    std::vector<char> buf(16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr)
+        return found->pw_dir;
+    return "/";
+}
+
+std::vector<std::string> files() {
+    const std::string system = env("SETBANK_SYSTEM_FILE");  // tests point it elsewhere
+    // A relative XDG_CONFIG_HOME is invalid and must be ignored.
+    std::string config = env("XDG_CONFIG_HOME");
+    if (config.empty() || config[0] != '/') config = homeFolder() + "/.config";
+    return {system.empty() ? "/etc/varnock/varnock.conf" : system,
+            config + "/varnock/varnock.conf"};
+}
+
+// One file's parse: inih calls the reader once per line, so the handler
+// knows the line it is judging.
+struct Parse {
+    FILE* file;
+    mode_t mode;
+    int line = 0;
+    int badLine = 0;
+    std::string why;
+    Values values;
+};
+
+char* readLine(char* str, int num, void* stream) {
+    auto* parse = static_cast<Parse*>(stream);
+    char* got = std::fgets(str, num, parse->file);
+    if (got != nullptr) ++parse->line;
+    return got;
+}
+
+int onValue(void* user, const char* section, const char* name, const char* value) {
+    auto* parse = static_cast<Parse*>(user);
+    const auto fail = [&](std::string why) {
+        if (parse->badLine == 0) {
+            parse->badLine = parse->line;
+            parse->why = std::move(why);
+        }
+        return 0;
+    };
+    for (const Known& k : kKnown) {
+        if (std::strcmp(k.section, section) != 0 || std::strcmp(k.key, name) != 0) continue;
+        if (const char* why = k.refuse(value, parse->mode)) return fail(why);
+        parse->values[{section, name}] = value;
+        return 1;
+    }
+    return fail(std::string("unknown setting ") + name + " in section [" + section + "]");
+}
+
+// Reads path into values; a missing file adds nothing.
+std::optional<std::string> readFile(const std::string& path, Values& values) {
+    std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "re"),
+                                                       &std::fclose);
+    if (!file) {
+        if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+        return path + ": cannot read: " + std::strerror(errno);
+    }
+    struct stat st {};
+    if (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode))
+        return path + ": not a regular file";
+    Parse parse{file.get(), st.st_mode, 0, 0, {}, {}};
+    const int rc = ini_parse_stream(readLine, &parse, onValue, &parse);
+    if (rc < 0) return path + ": cannot read";
+    if (rc > 0) {
+        const std::string why =
+            rc == parse.badLine ? parse.why : "not a [section], a key = value or a comment";
+        return path + ":" + std::to_string(rc) + ": " + why;
+    }
+    for (auto& [key, value] : parse.values) values[key] = value;
+    return std::nullopt;
+}
+
+int reloadLocked() {
+    Values values;
+    for (const auto& path : files()) {
+        if (auto error = readFile(path, values)) {
+            g_error = *error;
+            g_loaded = true;
+            return -1;
+        }
+    }
+    g_values = std::move(values);
+    g_error.clear();
+    g_loaded = true;
+    return 0;
+}
+
+int copyOut(const std::string& text, char* buf, std::size_t size) {
+    if (buf == nullptr || size == 0) return -2;
+    const std::size_t n = std::min(text.size(), size - 1);
+    std::memcpy(buf, text.data(), n);
+    buf[n] = '\0';
+    return static_cast<int>(n);
+}
+
+}  // namespace
 
 extern "C" {
 
 int setbank_start(void) {
-    return 0;
+    std::lock_guard lock(g_mutex);
+    return reloadLocked();
 }
 
 int setbank_stop(void) {
     return 0;
+}
+
+int setbank_reload(void) {
+    std::lock_guard lock(g_mutex);
+    return reloadLocked();
+}
+
+int setbank_error(char* buf, std::size_t size) {
+    std::lock_guard lock(g_mutex);
+    return copyOut(g_error, buf, size);
+}
+
+int setbank_get(const char* section, const char* key, char* buf, std::size_t size) {
+    if (section == nullptr || key == nullptr) return -1;
+    std::lock_guard lock(g_mutex);
+    if (!g_loaded) reloadLocked();
+    const auto it = g_values.find({section, key});
+    if (it == g_values.end()) return -1;
+    if (buf == nullptr || it->second.size() >= size) return -2;
+    return copyOut(it->second, buf, size);
 }
 
 }  // extern "C"

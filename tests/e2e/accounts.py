@@ -12,6 +12,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import (  # noqa: E402
     Failure,
+    Skipped,
     LOGIN_TITLE,
     MAIN_TITLE,
     center,
@@ -579,12 +580,86 @@ def scenario_screen_reader(s):
     close(s, p)
 
 
+def scenario_server(s):
+    """Two stations on one server store (tests/keyward/with_server.sh starts
+    it): a user made at one is listed at the other after F5 and logs in
+    there; with the server stopped a login says to contact the administrator
+    within 5 s, and once it is back the next attempt works."""
+    host = os.environ.get("KEYWARD_TEST_SERVER")
+    if not host:
+        raise Skipped("no server; run under tests/keyward/with_server.sh")
+    s.run(["psql", "-q", f"postgresql://postgres@/postgres?host={host}", "-c", "CREATE DATABASE varnock_e2e"])
+    uri = f"postgresql://postgres@/varnock_e2e?host={host}"
+    s.keyward("init", "--store", uri, "--admin", "root", "--password-stdin", input_text=ROOT_PW + "\n")
+    # Both stations find the store through their configuration.
+    del s.env["KEYWARD_DB"]
+    os.makedirs(os.path.join(s.env["XDG_CONFIG_HOME"], "varnock"))
+    with open(os.path.join(s.env["XDG_CONFIG_HOME"], "varnock", "varnock.conf"), "w") as f:
+        f.write(f"[store]\nlocation = {uri}\n")
+    # The second station: its own runtime folder, so not the first one's instance.
+    other = dict(s.env, XDG_RUNTIME_DIR=os.path.join(s.work, "run2"))
+    os.mkdir(other["XDG_RUNTIME_DIR"], 0o700)
+
+    def station(env, user, password, level):
+        p = s.start(env)
+        p.login(user, password)
+        wait_until("the status line", lambda: p.status_line() == status(user, level))
+        return p
+
+    def activate(p):
+        window = s.xdotool("search", "--all", "--pid", p.proc.pid, "--name", f"^{MAIN_TITLE}$").split()[0]
+        s.xdotool("windowactivate", "--sync", window)
+
+    def shut(p):
+        activate(p)
+        s.key("alt+F4")
+        check_equal(p.wait_exit(10), 0, "exit status after closing the main window")
+
+    s.step("two stations as root; op1 made at the first")
+    p1 = station(None, "root", ROOT_PW, "Level_4")
+    p2 = station(other, "root", ROOT_PW, "Level_4")
+    activate(p1)
+    p1.command(None, NEW)
+    f = p1.fields()
+    p1.fill(f["name"], "op1")
+    p1.fill(f["password"], "Op1-pw")
+    p1.choose_level("Level_2")
+    p1.save()
+    wait_until("op1 at the first station", lambda: [r[1] for r in p1.rows()] == ["root", "op1"], timeout=5)
+
+    s.step("F5 at the second station lists op1; op1 logs in there")
+    activate(p2)
+    s.key("F5")
+    wait_until("op1 at the second station", lambda: [r[1] for r in p2.rows()] == ["root", "op1"], timeout=5)
+    shut(p2)
+    p2 = station(other, "op1", "Op1-pw", "Level_2")
+    shut(p2)
+
+    s.step("the server stops: a login says to contact the administrator")
+    data = os.environ["KEYWARD_TEST_SERVER_DATA"]
+    pg_ctl = [os.path.join(os.environ["KEYWARD_TEST_PG_BINDIR"], "pg_ctl"), "-D", data, "-w", "-s", "-m", "fast"]
+    as_owner = ["runuser", "-u", "postgres", "--"] if os.geteuid() == 0 else []
+    p2 = s.start(other)
+    p2.window(LOGIN_TITLE, timeout=20)
+    s.run([*as_owner, *pg_ctl, "stop"])
+    p2.login("op1", "Op1-pw", expect_ok=False)
+    p2.expect_message(FAILED, "未知错误，请联系管理员.", timeout=5)
+
+    s.step("the server is back: the next attempt works")
+    s.run([*as_owner, *pg_ctl, "-l", os.path.join(data, "..", "server.log"), "start"])
+    p2.login("op1", "Op1-pw")
+    wait_until("the status line", lambda: p2.status_line() == status("op1", "Level_2"))
+    shut(p2)
+    shut(p1)
+
+
 SCENARIOS = {
     "screen_reader": scenario_screen_reader,
     "login": scenario_login,
     "manage": scenario_manage,
     "rights": scenario_rights,
     "items": scenario_items,
+    "server": scenario_server,
 }
 
 if __name__ == "__main__":

@@ -95,12 +95,12 @@ class Session:
         print(f"[{self.name} {time.monotonic() - self._t0:6.1f} s] {what}", flush=True)
 
     # ---- processes ---------------------------------------------------------
-    def spawn(self, argv, log_name, stdin=None):
+    def spawn(self, argv, log_name, stdin=None, env=None):
         log = open(os.path.join(self.work, log_name), "wb")
         self._logs.append(log)
         proc = subprocess.Popen(
             argv,
-            env=self.env,
+            env=env if env is not None else self.env,
             stdin=stdin if stdin is not None else subprocess.DEVNULL,
             stdout=log,
             stderr=subprocess.STDOUT,
@@ -336,9 +336,10 @@ class Session:
         return int(out.strip())
 
     # ---- the program --------------------------------------------------------
-    def start(self):
+    def start(self, env=None):
+        """Starts the program; env other than the session's makes another station."""
         log_name = f"rolvane-{len(self.procs)}.log"
-        return Program(self, self.spawn([self.args.rolvane], log_name), log_name)
+        return Program(self, self.spawn([self.args.rolvane], log_name, env=env), log_name)
 
     def screenshot(self, label):
         """Saves the whole screen next to the test's other artefacts."""

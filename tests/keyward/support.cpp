@@ -1,5 +1,8 @@
 #include "support.h"
 
+#include <libpq-fe.h>
+#include <unistd.h>
+
 #include <array>
 #include <cstdlib>
 #include <fstream>
@@ -18,10 +21,21 @@ void StoreTest::SetUp() {
     // The store's events stay out of this machine's system log.
     setenv("TRAILBOOK_SOCKET", (m_dir / "no-log").c_str(), 1);
     keyward_stop();
+    const char* engine = std::getenv("KEYWARD_TEST_ENGINE");
+    if (engine != nullptr && std::string(engine) == "server") moveToServer();
+}
+
+void StoreTest::moveToServer() {
+    ASSERT_FALSE(serverHost().empty()) << "no server; run under with_server.sh";
+    static int databases = 0;
+    m_serverDb = "kw_" + std::to_string(getpid()) + "_" + std::to_string(++databases);
+    ASSERT_EQ(onServer("postgres", "CREATE DATABASE " + m_serverDb), "");
+    setenv("KEYWARD_DB", serverUri(m_serverDb).c_str(), 1);
 }
 
 void StoreTest::TearDown() {
     keyward_stop();
+    if (!m_serverDb.empty()) onServer("postgres", "DROP DATABASE " + m_serverDb + " WITH (FORCE)");
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);
 }
@@ -52,6 +66,25 @@ std::vector<std::string> column(sqlite3* db, const std::string& sql) {
 
 int exec(sqlite3* db, const std::string& sql) {
     return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+}
+
+std::string serverHost() {
+    const char* host = std::getenv("KEYWARD_TEST_SERVER");
+    return host != nullptr ? host : "";
+}
+
+std::string serverUri(const std::string& db, const std::string& user) {
+    return "postgresql://" + user + "@/" + db + "?host=" + serverHost();
+}
+
+std::string onServer(const std::string& db, const std::string& sql, const std::string& user) {
+    std::unique_ptr<PGconn, decltype(&PQfinish)> c(PQconnectdb(serverUri(db, user).c_str()),
+                                                   &PQfinish);
+    if (PQstatus(c.get()) != CONNECTION_OK) return PQerrorMessage(c.get());
+    std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(c.get(), sql.c_str()), &PQclear);
+    const auto status = PQresultStatus(r.get());
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK ? ""
+                                                                   : PQresultErrorMessage(r.get());
 }
 
 std::string readBytes(const std::filesystem::path& path) {

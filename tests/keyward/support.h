@@ -16,15 +16,26 @@
 namespace kwtest {
 
 // Each test gets its own folder and database; the hash cost is the lowest so
-// the suite stays fast.
+// the suite stays fast. With KEYWARD_TEST_ENGINE=server (under
+// with_server.sh) the database is a fresh one on the test's server instead.
 class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
+    // Points the store at a new database of its own on the test's server.
+    void moveToServer();
 
     std::filesystem::path m_dir;
     std::string m_dbPath;
+    std::string m_serverDb;  // the server database's name, or empty
 };
+
+// The host part with_server.sh gives, empty when no server runs.
+std::string serverHost();
+std::string serverUri(const std::string& db, const std::string& user = "postgres");
+// Runs sql in the server's database db as user: "" when done, else the error.
+std::string onServer(const std::string& db, const std::string& sql,
+                     const std::string& user = "postgres");
 
 struct SqliteCloser {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }

@@ -6,6 +6,7 @@
 
 #include "command.h"
 #include "commands.h"
+#include "copy.h"
 
 namespace keyward::cli {
 
@@ -37,7 +38,10 @@ const char* BackupCommand::help() const {
     return "usage: keyward backup FILE\n"
            "\n"
            "Copies the database to FILE (mode 0600) with SQLite's online backup, so\n"
-           "programs may keep using it meanwhile. FILE must not exist.\n";
+           "programs may keep using it meanwhile. FILE must not exist. A server's\n"
+           "store is copied from one snapshot into FILE as an SQLite store, every\n"
+           "row and audit link kept (plus a row recording the copy) and compared\n"
+           "afterwards; 'keyward migrate --to' puts it back on an empty server.\n";
 }
 
 std::string BackupCommand::run(const Args& args) {
@@ -52,6 +56,18 @@ std::string BackupCommand::run(const Args& args) {
     }
     ::close(fd);
     PartialFile partial(file);
+
+    if (source.server() != nullptr) {
+        try {
+            Database copy(file, OpenMode::Create);
+            copyStore(source, copy, operatingSystemActor());
+            verifyCopy(source, copy);
+        } catch (const DbError& e) {
+            throw dbFailure(e);
+        }
+        partial.keep();
+        return "backed up " + source.path() + " to " + file + "\n";
+    }
 
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);

@@ -92,6 +92,8 @@ Format formatArg(const Args& args);
 // The store as the admin command uses it: audit rows name the operating
 // system user who runs the command.
 std::unique_ptr<Store> adminStore();
+// That user as the audit trail names them: "os:NAME".
+std::string operatingSystemActor();
 
 // "keyward 2.0"
 std::string versionText();

@@ -22,7 +22,7 @@ inline const OptionSpec kLevelOption{"--level", true, 'l'};
 inline const OptionSpec kItemsOption{"--items", true, 'i'};
 
 KEYWARD_COMMAND(InitCommand, "init", "create the database and its first administrator", 0,
-                {"--admin", true, 'a'}, kPasswordStdinOption)
+                {"--admin", true, 'a'}, kPasswordStdinOption, {"--store", true})
 KEYWARD_COMMAND(UsersCommand, "users", "list the users", 0, kFormatOption)
 KEYWARD_COMMAND(ItemsCommand, "items", "list the permission items", 0, kFormatOption)
 KEYWARD_COMMAND(UseraddCommand, "useradd", "add a user", 1, kLevelOption, kItemsOption,
@@ -36,6 +36,8 @@ KEYWARD_COMMAND(ItemdelCommand, "itemdel", "delete the last permission item", 1)
 KEYWARD_COMMAND(AuditCommand, "audit", "show the audit trail", 0, {"--since", true}, kFormatOption)
 KEYWARD_COMMAND(CheckCommand, "check", "check the database's integrity and invariants", 0)
 KEYWARD_COMMAND(BackupCommand, "backup", "copy the database while it is in use", 1)
+KEYWARD_COMMAND(MigrateCommand, "migrate", "copy the store into an empty one, such as a server's",
+                0, {"--to", true})
 
 #undef KEYWARD_COMMAND
 

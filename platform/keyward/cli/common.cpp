@@ -124,8 +124,6 @@ Format formatArg(const Args& args) {
     throw usageError("unknown format " + format + "; use table, tsv or json");
 }
 
-namespace {
-
 // "os:NAME" for the real user id, so that a store user of the same name is
 // never taken for the person at the console.
 std::string operatingSystemActor() {
@@ -137,8 +135,6 @@ std::string operatingSystemActor() {
         return std::string("os:") + found->pw_name;
     return "os:" + std::to_string(uid);
 }
-
-}  // namespace
 
 std::unique_ptr<Store> adminStore() {
     auto store = std::make_unique<Store>();

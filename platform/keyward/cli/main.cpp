@@ -21,6 +21,7 @@ std::vector<std::unique_ptr<Command>> allCommands() {
     commands.push_back(std::make_unique<AuditCommand>());
     commands.push_back(std::make_unique<CheckCommand>());
     commands.push_back(std::make_unique<BackupCommand>());
+    commands.push_back(std::make_unique<MigrateCommand>());
     return commands;
 }
 
@@ -31,8 +32,10 @@ std::string overview() {
         "usage: keyward COMMAND [OPTIONS] [ARGUMENTS]\n"
         "       keyward --help | --version\n"
         "\n"
-        "Administers the account store at $KEYWARD_DB, else\n"
+        "Administers the account store at $KEYWARD_DB, else the configuration's\n"
+        "[store] location (/etc/varnock/varnock.conf, then the user's), else\n"
         "$XDG_DATA_HOME/varnock/keyward.db, else ~/.local/share/varnock/keyward.db.\n"
+        "A location is a file or a postgresql:// URI.\n"
         "\n"
         "commands:\n";
     for (const auto& c : allCommands()) {
