@@ -18,7 +18,7 @@ qt=$(git grep -n -E '^\s*#\s*include\s*<Q[A-Za-z]*(/[A-Za-z]+)?>' -- \
 [[ -z "$qt" ]] || report "Qt headers outside platform/ui" "$qt"
 
 program=$(git grep -n -E '^\s*#\s*include\s*"(app|userdlg|itemdlg|controls|res|ui)/' -- \
-    'platform/keyward/**' 'platform/trailbook/**' 'platform/setbank/**' || true)
+    'platform/keyward/**' 'platform/trailbook/**' 'platform/setbank/**' 'platform/xdg/**' || true)
 [[ -z "$program" ]] || report "program or framework headers in the platform's libraries" "$program"
 
 framework=$(git grep -n -E '^\s*#\s*include\s*"(app|userdlg|itemdlg|controls|res)/' -- \

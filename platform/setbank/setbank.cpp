@@ -3,7 +3,6 @@
 #include "setbank.h"
 
 #include <ini.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "store/keyward.h"
+#include "xdg.h"
 
 namespace {
 
@@ -74,27 +74,9 @@ Values g_values;
 std::string g_error;
 bool g_loaded = false;
 
-std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-std::string homeFolder() {
-    std::string home = env("HOME");
-    if (!home.empty()) return home;
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr)
-        return found->pw_dir;
-    return "/";
-}
-
 std::vector<std::string> files() {
-    const std::string system = env("SETBANK_SYSTEM_FILE");  // tests point it elsewhere
-    // A relative XDG_CONFIG_HOME is invalid and must be ignored.
-    std::string config = env("XDG_CONFIG_HOME");
-    if (config.empty() || config[0] != '/') config = homeFolder() + "/.config";
+    const std::string system = xdg::environment("SETBANK_SYSTEM_FILE");  // tests point it elsewhere
+    const std::string config = xdg::baseFolder("XDG_CONFIG_HOME", ".config");
     return {system.empty() ? "/etc/varnock/varnock.conf" : system,
             config + "/varnock/varnock.conf"};
 }
