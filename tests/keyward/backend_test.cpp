@@ -143,14 +143,7 @@ TEST_P(BackendTest, EightStationsWriteAtOnce) {
         }
         stations.push_back(pid);
     }
-    int failures = 0;
-    for (const pid_t pid : stations) {
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status));
-        failures += WEXITSTATUS(status);
-    }
-    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(failuresOf(stations), 0);
     EXPECT_EQ(userNames().size(), 1u + kStations * kUsers);
     const auto check = keyward({"check"});
     EXPECT_EQ(check.exitCode, 0) << check.err;

@@ -120,14 +120,7 @@ TEST_F(ContentionTest, SixteenStationsLogInAtOnceAtTheBuiltInCost) {
     }
     close(go[0]);
     close(go[1]);
-    int failures = 0;
-    for (const pid_t pid : stations) {
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status));
-        failures += WEXITSTATUS(status);
-    }
-    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(failuresOf(stations), 0);
 
     auto db = openDirect(m_dbPath);
     EXPECT_EQ(column(db.get(),

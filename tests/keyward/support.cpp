@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include <libpq-fe.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -108,6 +109,16 @@ std::vector<std::string> limitNames() {
     std::vector<std::string> names;
     for (const auto& r : recs) names.emplace_back(r.name);
     return names;
+}
+
+int failuresOf(const std::vector<pid_t>& children) {
+    int failures = 0;
+    for (const pid_t pid : children) {
+        int status = 0;
+        if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) failures = -1;
+        if (failures >= 0) failures += WEXITSTATUS(status);
+    }
+    return failures;
 }
 
 }  // namespace kwtest

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <filesystem>
 #include <memory>
@@ -54,5 +55,9 @@ std::string readBytes(const std::filesystem::path& path);
 // The names of get_user_list / get_limit_list, through the two-call listing.
 std::vector<std::string> userNames();
 std::vector<std::string> limitNames();
+
+// Waits for every child: the sum of their exit codes, or -1 when one did not
+// exit by itself.
+int failuresOf(const std::vector<pid_t>& children);
 
 }  // namespace kwtest
