@@ -1,12 +1,13 @@
 #include "audit.h"
 
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <memory>
+
+#include "sha256.h"
 
 namespace keyward {
 
@@ -45,14 +46,11 @@ std::string link(const std::string& previous, const Row& row) {
     put(data, row.outcome);
     put(data, std::to_string(row.pid));
 
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) != 1)
-        throw DbError(SQLITE_ERROR, "cannot hash the audit trail");
+    const auto digest = sha256(data);
     std::string hex;
     char buf[3];
-    for (unsigned int i = 0; i < size; ++i) {
-        std::snprintf(buf, sizeof buf, "%02x", digest[i]);
+    for (const std::uint8_t byte : digest) {
+        std::snprintf(buf, sizeof buf, "%02x", byte);
         hex += buf;
     }
     return hex;
