@@ -11,7 +11,7 @@ packages=(
   libqt6gui6
   libsqlite3-dev libcrypt-dev libssl-dev
   libgtest-dev googletest libbenchmark-dev
-  libxcb1-dev
+  libxcb1-dev libpng-dev
   fonts-noto-cjk fonts-dejavu-core   # Noto: Debian's Chinese default; DejaVu: stable test metrics
   qt6-wayland          # Wayland-only sessions
   qt6-translations-l10n  # Qt's own texts (an edit's context menu) in Chinese
