@@ -13,7 +13,7 @@ packages=(
   # the store on a server, and the throwaway server its tests start
   libpq-dev postgresql-15 postgresql-common
   libgtest-dev googletest libbenchmark-dev
-  libxcb1-dev
+  libxcb1-dev libpng-dev
   fonts-noto-cjk fonts-dejavu-core   # Noto: Debian's Chinese default; DejaVu: stable test metrics
   qt6-wayland          # Wayland-only sessions
   qt6-translations-l10n  # Qt's own texts (an edit's context menu) in Chinese

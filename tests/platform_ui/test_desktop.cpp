@@ -2,7 +2,9 @@
 // re-runs itself with "--child ROLE ..." for the other copy of the program.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -16,6 +18,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -410,6 +413,60 @@ TEST_F(Desktop, ServerRefusesMalformedRequestsAndKeepsServing) {
     Line after(path);
     ASSERT_TRUE(after.connected());
     EXPECT_EQ(after.ask("FIND * *"), "WND 0");
+}
+
+// A peer that sends faster than it reads: the server stops reading while its
+// answers wait, and once the peer reads, every request gets its answer.
+TEST_F(Desktop, ServerWaitsForAPeerSlowToReadAndAnswersEveryRequest) {
+    ASSERT_EQ(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, m_name.c_str()), nullptr);
+    ASSERT_NE(CreateMutexA(nullptr, FALSE, m_name.c_str()), nullptr);
+    const QStringList sockets = runtimeFiles("*.sock");
+    ASSERT_EQ(sockets.size(), 1);
+    const QByteArray path = QFile::encodeName(m_runtime + '/' + sockets.front());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(size_t(path.size()), sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    // Far more than the socket buffers hold in either direction.
+    constexpr int kRequests = 200000;
+    QByteArray requests;
+    for (int i = 0; i < kRequests; ++i) requests += "FIND * *\n";
+    qsizetype sent = 0;
+    const auto sendSome = [&] {
+        const ssize_t n =
+            ::send(fd, requests.constData() + sent, size_t(requests.size() - sent), MSG_NOSIGNAL);
+        if (n > 0) sent += n;
+        return n > 0;
+    };
+    // Without reading, sending stalls: the server has stopped taking requests.
+    QElapsedTimer idle;
+    idle.start();
+    while (idle.elapsed() < 300 && sent < requests.size()) {
+        if (sendSome()) idle.restart();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_LT(sent, requests.size()) << "the server kept reading while nobody took its answers";
+
+    QByteArray answers;
+    const QByteArray expected = QByteArray("WND 0\n").repeated(kRequests);
+    QElapsedTimer clock;
+    clock.start();
+    while (answers.size() < expected.size() && clock.elapsed() < 20000) {
+        if (sent < requests.size()) sendSome();
+        char chunk[65536];
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n > 0) answers.append(chunk, n);
+        if (n == 0) break;
+        QCoreApplication::processEvents();
+    }
+    ::close(fd);
+    EXPECT_EQ(sent, requests.size());
+    EXPECT_EQ(answers.size(), expected.size());
+    EXPECT_TRUE(answers == expected) << "answers lost, doubled or garbled";
 }
 
 // ---- windows of this copy ---------------------------------------------------

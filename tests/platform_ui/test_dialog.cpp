@@ -1,11 +1,15 @@
 // Dialogs: the modal loop and its hook, the initial focus, dialog units to
 // pixels, controls as the template describes them, data exchange binding,
 // and what is left of a window after DestroyWindow.
+#include <QBuffer>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLineEdit>
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
+#include "icons.h"
 #include "ui_test.h"
 
 namespace {
@@ -470,6 +474,43 @@ TEST_F(Dialogs, DestroyWindowLeavesHandlesInert) {
     EXPECT_EQ(edit.SendMessage(kPing), 0);
     EXPECT_EQ(edit.pings, 0);
     host.reset();
+}
+
+// Icons decoded by the framework show the pixels Qt's own reader gives:
+// byte order and unpremultiplied alpha included; 16-bit ones go to Qt.
+TEST(Icons, DecodedPixelsMatchQtsReader) {
+    const std::pair<QImage::Format, int> formats[] = {
+        {QImage::Format_ARGB32, 1}, {QImage::Format_RGBA64, 2}, {QImage::Format_RGB32, 3}};
+    for (const auto& [format, id] : formats) {
+        QImage source(13, 7, format);
+        for (int y = 0; y < source.height(); ++y)
+            for (int x = 0; x < source.width(); ++x)
+                source.setPixelColor(x, y, QColor(x * 19, y * 37, 200 - x * 9, 255 - x * y * 2));
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(source.save(&buffer, "PNG"));
+        const int iconId = 7700 + id;
+        ui::RegisterIcon({iconId, {std::vector<unsigned char>(png.begin(), png.end())}});
+
+        const QImage want = QImage::fromData(png).convertToFormat(QImage::Format_ARGB32);
+        const QIcon icon = ui::detail::qiconOf(ui::detail::loadIcon(iconId));
+        ASSERT_EQ(icon.availableSizes(), QList<QSize>{QSize(13, 7)}) << id;
+        const QImage got =
+            icon.pixmap(QSize(13, 7)).toImage().convertToFormat(QImage::Format_ARGB32);
+        // libpng rounds partly transparent pixels by at most one step
+        // differently; a wrong byte order, premultiplication or gamma is far
+        // more.
+        int worst = 0;
+        for (int y = 0; y < want.height(); ++y)
+            for (int x = 0; x < want.width(); ++x) {
+                const QRgb a = got.pixel(x, y), b = want.pixel(x, y);
+                for (int shift : {0, 8, 16, 24})
+                    worst = std::max(worst,
+                                     std::abs(int((a >> shift) & 255) - int((b >> shift) & 255)));
+            }
+        EXPECT_LE(worst, 1) << "format " << id;
+    }
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 #include <QScrollBar>
 #include <QTreeView>
 #include <QWheelEvent>
+#include <algorithm>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "ui_test.h"
 
@@ -216,6 +219,8 @@ TEST_F(ListCtrl, EditsInAnyOrderKeepEveryCell) {
     };
     unsigned seed = 7;
     const auto next = [&](unsigned n) { return (seed = seed * 1103515245u + 12345u) / 65536 % n; };
+    // Many edits go to the row inserted last, as a list filled row by row.
+    unsigned inserted = 0;
     for (int step = 0; step < 4000; ++step) {
         // A long run of deletions in the middle leaves most of the stored
         // bytes unused, as emptying a large list row by row does.
@@ -227,8 +232,10 @@ TEST_F(ListCtrl, EditsInAnyOrderKeepEveryCell) {
             const unsigned at = next(rows + 1);
             ASSERT_EQ(m_list->InsertItem(int(at), text.c_str()), int(at));
             want.insert(want.begin() + at, {text});
+            inserted = at;
         } else if (op < 16) {
-            const unsigned r = next(rows), c = next(unsigned(cols));
+            const unsigned r = op < 10 ? std::min(inserted, rows - 1) : next(rows);
+            const unsigned c = next(unsigned(cols));
             ASSERT_TRUE(m_list->SetItemText(int(r), int(c), text.c_str()));
             if (want[r].size() <= c) want[r].resize(c + 1);
             want[r][c] = text;
@@ -254,6 +261,44 @@ TEST_F(ListCtrl, EditsInAnyOrderKeepEveryCell) {
         for (int c = 0; c < m_list->GetColumnCount(); ++c)
             ASSERT_EQ(m_list->GetItemText(int(r), c), CString(cellOf(r, std::size_t(c))))
                 << "row " << r << " column " << c;
+}
+
+TEST_F(ListCtrl, CellsAddedToTheLastRowLandAfterColumnChanges) {
+    // The row inserted last takes new cells at its end without a search;
+    // columns inserted or deleted in between move where that end is.
+    struct Case {
+        std::function<void(CListCtrl&)> edit;
+        std::vector<const char*> want;
+    };
+    const Case cases[] = {
+        {[](CListCtrl& l) {
+             l.SetItemText(0, 1, "b");
+             l.InsertColumn(0, "new", LVCFMT_LEFT, 20);
+             l.SetItemText(0, 3, "d");
+         },
+         {"", "a", "b", "d"}},
+        {[](CListCtrl& l) {
+             l.SetItemText(0, 1, "b");
+             l.SetItemText(0, 2, "c");
+             l.DeleteColumn(0);
+             l.SetItemText(0, 2, "x");
+         },
+         {"b", "c", "x"}},
+        {[](CListCtrl& l) {
+             l.SetItemText(0, 0, "longer");
+             l.SetItemText(0, 2, "c");
+             l.SetItemText(0, 1, "b");
+             l.SetItemText(0, 3, "d");
+         },
+         {"longer", "b", "c", "d"}},
+    };
+    for (const Case& c : cases) {
+        createList(0);
+        ASSERT_EQ(m_list->InsertItem(0, "a"), 0);
+        c.edit(*m_list);
+        for (std::size_t col = 0; col < c.want.size(); ++col)
+            EXPECT_EQ(m_list->GetItemText(0, int(col)), CString(c.want[col])) << "column " << col;
+    }
 }
 
 TEST_F(ListCtrl, RowsAddedWithoutAnEventAreThereForEverything) {

@@ -17,20 +17,21 @@
 // <token> is the Wayland activation token the asking copy was started with.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLocalServer>
-#include <QLocalSocket>
-#include <QThread>
+#include <QSocketNotifier>
 #include <QWidget>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +40,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "cp936.h"
@@ -225,16 +227,17 @@ bool haveWidgets() {
 // A visible top-level window of ours with that class and title (null: any).
 HWND findLocal(const std::optional<QByteArray>& cls, const std::optional<QByteArray>& title) {
     if (!haveWidgets()) return nullptr;
-    const std::optional<QString> wanted =
-        title ? std::optional(ui::detail::fromCp936(
-                    std::string_view(title->constData(), size_t(title->size()))))
-              : std::nullopt;
+    // A plain string and a flag: GCC misreads an optional QString here.
+    const bool anyTitle = !title;
+    const QString wanted =
+        title ? ui::detail::fromCp936(std::string_view(title->constData(), size_t(title->size())))
+              : QString();
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (!widget->isVisible()) continue;
         const HWND hWnd = ui::detail::handleOf(widget);
         if (!hWnd) continue;
         if (cls && (!hWnd->isDialog || *cls != kDialogClass)) continue;
-        if (wanted && widget->windowTitle() != *wanted) continue;
+        if (!anyTitle && widget->windowTitle() != wanted) continue;
         return hWnd;
     }
     return nullptr;
@@ -341,22 +344,115 @@ QByteArray answer(const QByteArray& line) {
     return "ERR";
 }
 
-void serveConnection(QLocalSocket* socket) {
-    QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket] {
-        while (socket->canReadLine()) {
-            const QByteArray line = socket->readLine(kMaxLine + 1);
-            if (!line.endsWith('\n')) {  // longer than any request
-                socket->abort();
-                return;
-            }
-            socket->write(answer(line) + '\n');
+// One connection to the server: request lines in, answer lines out. It reads
+// only while no answer waits to go out, so a peer that never reads cannot
+// make the queue grow.
+class Connection : public QObject {
+public:
+    Connection(UniqueFd fd, QObject* parent)
+        : QObject(parent),
+          m_fd(std::move(fd)),
+          m_readable(m_fd.get(), QSocketNotifier::Read),
+          m_writable(m_fd.get(), QSocketNotifier::Write) {
+        m_writable.setEnabled(false);
+        QObject::connect(&m_readable, &QSocketNotifier::activated, this, [this] { receive(); });
+        QObject::connect(&m_writable, &QSocketNotifier::activated, this, [this] { send(); });
+    }
+
+private:
+    void receive() {
+        char chunk[4096];
+        for (;;) {
+            const ssize_t n = ::recv(m_fd.get(), chunk, sizeof chunk, 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+            if (n <= 0) return close();  // the peer is gone
+            m_in.append(chunk, n);
+            if (!answerLines()) return close();  // longer than any request
+            send();
+            if (!m_out.isEmpty() || m_closed) return;
         }
-        if (socket->bytesAvailable() > kMaxLine)
-            socket->abort();
-        else
-            socket->flush();
-    });
+    }
+
+    // False when a line is longer than any request.
+    bool answerLines() {
+        qsizetype end;
+        while ((end = m_in.indexOf('\n')) >= 0) {
+            if (end + 1 > kMaxLine) return false;
+            m_out += answer(m_in.left(end + 1)) + '\n';
+            m_in.remove(0, end + 1);
+        }
+        return m_in.size() <= kMaxLine;
+    }
+
+    void send() {
+        while (!m_out.isEmpty()) {
+            const ssize_t n =
+                ::send(m_fd.get(), m_out.constData(), size_t(m_out.size()), MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            if (n < 0) return close();
+            m_out.remove(0, n);
+        }
+        m_writable.setEnabled(!m_out.isEmpty());
+        m_readable.setEnabled(m_out.isEmpty());
+    }
+
+    void close() {
+        m_closed = true;
+        m_readable.setEnabled(false);
+        m_writable.setEnabled(false);
+        deleteLater();
+    }
+
+    UniqueFd m_fd;
+    QSocketNotifier m_readable;
+    QSocketNotifier m_writable;
+    QByteArray m_in;
+    QByteArray m_out;
+    bool m_closed = false;
+};
+
+// The listening socket; connections are its children.
+class InstanceServer : public QObject {
+public:
+    InstanceServer(UniqueFd fd, QObject* parent)
+        : QObject(parent), m_fd(std::move(fd)), m_acceptable(m_fd.get(), QSocketNotifier::Read) {
+        QObject::connect(&m_acceptable, &QSocketNotifier::activated, this, [this] {
+            for (;;) {
+                const int peer =
+                    ::accept4(m_fd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (peer >= 0) {
+                    new Connection(UniqueFd(peer), this);
+                    continue;
+                }
+                if (errno != EINTR) return;
+            }
+        });
+    }
+
+private:
+    UniqueFd m_fd;
+    QSocketNotifier m_acceptable;
+};
+
+// The address of a path socket; false when the path does not fit.
+bool socketAddress(const std::string& path, sockaddr_un* address) {
+    *address = sockaddr_un{};
+    address->sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address->sun_path) return false;
+    std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// Waits until `fd` is ready for `events`; false on timeout or error.
+bool waitFor(int fd, short events, int timeoutMs) {
+    pollfd entry{fd, events, 0};
+    int rc;
+    do {
+        rc = ::poll(&entry, 1, timeoutMs);
+    } while (rc < 0 && errno == EINTR);
+    return rc > 0;
 }
 
 // ---- client -----------------------------------------------------------------
@@ -370,40 +466,60 @@ std::optional<QByteArray> ask(NamedLock& lock, const QByteArray& request) {
     const auto remaining = [&] {
         return int(std::max<qint64>(0, kServerBudgetMs - clock.elapsed()));
     };
-    const QString path = QString::fromStdString(lock.socketPath);
+    const auto giveUp = [&lock] {
+        lock.unreachable = true;
+        return std::nullopt;
+    };
+    sockaddr_un address;
+    if (!socketAddress(lock.socketPath, &address)) return giveUp();
 
-    QLocalSocket socket;
+    // Nobody listening yet, or a full backlog: try again shortly.
+    UniqueFd socket;
     for (;;) {
-        socket.connectToServer(path);
-        if (socket.waitForConnected(std::min(remaining(), 500))) break;
-        socket.abort();
-        if (remaining() <= kRetryPauseMs) {
-            lock.unreachable = true;
-            return std::nullopt;
-        }
-        QThread::msleep(kRetryPauseMs);
+        socket.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (socket.valid() && ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address),
+                                        sizeof address) == 0)
+            break;
+        if (remaining() <= kRetryPauseMs) return giveUp();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kRetryPauseMs));
     }
     // Who answers, from the kernel rather than from the answer.
     ucred peer{};
     socklen_t peerSize = sizeof peer;
-    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) ==
-        0)
+    if (::getsockopt(socket.get(), SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) == 0)
         lock.peerPid = peer.pid;
-    socket.write(request + '\n');
-    socket.flush();
-    while (!socket.canReadLine() && socket.bytesAvailable() <= kMaxAnswer) {
-        if (remaining() == 0 || !socket.waitForReadyRead(remaining())) {
-            lock.unreachable = true;
-            return std::nullopt;
+
+    const QByteArray line = request + '\n';
+    for (qsizetype sent = 0; sent < line.size();) {
+        const ssize_t n =
+            ::send(socket.get(), line.constData() + sent, size_t(line.size() - sent), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += n;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) ||
+                   !waitFor(socket.get(), POLLOUT, remaining())) {
+            return giveUp();
         }
     }
-    QByteArray line = socket.readLine(kMaxAnswer + 1);
-    if (!line.endsWith('\n')) {
-        lock.unreachable = true;
-        return std::nullopt;
+    QByteArray received;
+    for (;;) {
+        if (const qsizetype end = received.indexOf('\n'); end >= 0) {
+            if (end + 1 > kMaxAnswer) return giveUp();
+            return received.left(end);
+        }
+        if (received.size() > kMaxAnswer) return giveUp();
+        char chunk[kMaxAnswer + 1];
+        const ssize_t n = ::recv(socket.get(), chunk, sizeof chunk, 0);
+        if (n > 0) {
+            received.append(chunk, n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || remaining() == 0 ||
+                   !waitFor(socket.get(), POLLIN, remaining())) {
+            return giveUp();
+        }
     }
-    line.chop(1);
-    return line;
 }
 
 // Which copy a remote window belongs to, for SwitchToThisWindow.
@@ -445,19 +561,20 @@ void raiseRemote(quint64 id) {
 void startInstanceServer(const std::string& lockName) {
     NamedLock& lock = lockFor(lockName);
     if (!lock.fd.valid() || lock.socketPath.empty() || !QCoreApplication::instance()) return;
+    sockaddr_un address;
+    if (!socketAddress(lock.socketPath, &address)) return;
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) return;
     // Only the holder gets here, so a socket file left by a killed copy is ours
-    // to replace.
-    const QString path = QString::fromStdString(lock.socketPath);
-    QLocalServer::removeServer(path);
-    auto* server = new QLocalServer(QCoreApplication::instance());
-    server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server->listen(path)) {
-        delete server;
+    // to replace. The folder is private, and the socket is closed to others
+    // before anyone is let in.
+    ::unlink(lock.socketPath.c_str());
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return;
+    if (::chmod(lock.socketPath.c_str(), 0600) != 0 || ::listen(fd.get(), SOMAXCONN) != 0) {
+        ::unlink(lock.socketPath.c_str());
         return;
     }
-    QObject::connect(server, &QLocalServer::newConnection, server, [server] {
-        while (QLocalSocket* socket = server->nextPendingConnection()) serveConnection(socket);
-    });
+    new InstanceServer(std::move(fd), QCoreApplication::instance());
 }
 
 }  // namespace

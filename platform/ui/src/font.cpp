@@ -1,11 +1,11 @@
 #include <syslog.h>
 
 #include <QCoreApplication>
-#include <QFontDatabase>
 #include <QStringList>
 #include <cstdio>
 #include <utility>
 
+#include "chinese_family.h"
 #include "cp936.h"
 #include "fonts.h"
 #include "trailbook.h"
@@ -85,15 +85,9 @@ QString mapFaceName(const QString& face) {
                                             QStringLiteral("MS Shell Dlg"),
                                             QStringLiteral("MS Shell Dlg 2")};
     if (!face.isEmpty() && !dialogFaces.contains(face, Qt::CaseInsensitive)) return face;
-    // A family that shows Chinese: Debian's default for it first; the set-up
-    // installs it.
-    const QStringList families = QFontDatabase::families();
-    for (const QString& preferred :
-         {QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei")})
-        if (families.contains(preferred)) return preferred;
-    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
-    if (chinese.isEmpty()) reportNoChineseFont();
-    return chinese.isEmpty() ? QFont().family() : chinese.first();
+    const QString family = chineseFamily();
+    if (family.isEmpty()) reportNoChineseFont();
+    return family.isEmpty() ? QFont().family() : family;
 }
 
 }  // namespace ui::detail

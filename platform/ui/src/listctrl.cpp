@@ -119,15 +119,23 @@ public:
     void insert(int r, std::string_view text) {
         m_rows.insert(std::size_t(r), Row{m_pool.size(), 0, 0});
         append(r, 0, text);
+        m_lastRow = r;
+        m_lastRowCells = 1;
     }
 
+    // How many cells row r holds, when that is known without a scan: for the
+    // row inserted last while only cells were added to it. Else 0.
+    std::size_t knownCells(int r) const { return r == m_lastRow ? m_lastRowCells : 0; }
+
     void erase(int r) {
+        m_lastRow = -1;
         m_garbage += m_rows[std::size_t(r)].room;
         m_rows.erase(std::size_t(r));
         compactIfWasteful();
     }
 
     void clear() {
+        m_lastRow = -1;
         m_pool.clear();
         m_rows.clear();
         m_garbage = 0;
@@ -135,6 +143,7 @@ public:
 
     // Adds `separators` NULs and then `text` at the end of row r.
     void append(int r, std::size_t separators, std::string_view text) {
+        if (r == m_lastRow) m_lastRowCells += separators;
         Row& row = m_rows[std::size_t(r)];
         const std::size_t added = separators + text.size();
         if (row.at + row.room == m_pool.size() && row.size == row.room) {
@@ -160,6 +169,12 @@ public:
     // into this store.
     void splice(int r, std::size_t from, std::size_t to, std::string_view with) {
         Row& row = m_rows[std::size_t(r)];
+        if (r == m_lastRow) {  // separators may come or go
+            const char* at = m_pool.data() + row.at;
+            m_lastRowCells = m_lastRowCells +
+                             std::size_t(std::count(with.begin(), with.end(), '\0')) -
+                             std::size_t(std::count(at + from, at + to, '\0'));
+        }
         const std::size_t tail = row.size - to;
         const std::size_t need = from + with.size() + tail;
         char* p = reserve(row, need);
@@ -213,6 +228,8 @@ private:
     PodBuffer<char> m_pool;
     PodBuffer<Row> m_rows;
     std::size_t m_garbage = 0;  // bytes of the buffer no row uses
+    int m_lastRow = -1;
+    std::size_t m_lastRowCells = 0;
 };
 
 // Rows hold CP936 bytes as the program gave them; Qt sees Unicode only in
@@ -340,8 +357,13 @@ public:
     }
 
     void setCell(int row, int col, const char* text) {
-        const auto [at, end, present] = span(m_rows.row(row), col);
-        if (at != std::string_view::npos) {
+        // A list filled row after row, cell after cell, adds each cell to the
+        // end of the row inserted last: no need to look for its place.
+        if (const std::size_t cells = m_rows.knownCells(row);
+            cells != 0 && std::size_t(col) >= cells) {
+            m_rows.append(row, std::size_t(col) + 1 - cells, text);
+        } else if (const auto [at, end, present] = span(m_rows.row(row), col);
+                   at != std::string_view::npos) {
             m_rows.splice(row, at, end, text);
         } else {
             // Missing cells up to col are empty.

@@ -1,0 +1,18 @@
+#include "chinese_family.h"
+
+#include <QFontDatabase>
+#include <QStringList>
+
+namespace ui::detail {
+
+QString chineseFamily() {
+    // Debian's default family for Chinese first; the set-up installs it.
+    const QStringList families = QFontDatabase::families();
+    for (const QString& preferred :
+         {QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei")})
+        if (families.contains(preferred)) return preferred;
+    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+    return chinese.isEmpty() ? QString() : chinese.first();
+}
+
+}  // namespace ui::detail
