@@ -154,11 +154,11 @@ void ServerConnection::connect() {
     const char* keys[] = {"connect_timeout", "tcp_user_timeout", "application_name",
                           "dbname",          "client_encoding",  nullptr};
     const char* values[] = {"2", "3000", "keyward", m_uri.c_str(), "UTF8", nullptr};
-    m_conn.reset(PQconnectdbParams(keys, values, 1));
+    m_conn.reset(libpq().PQconnectdbParams(keys, values, 1));
     if (!m_conn) throw DbError(SQLITE_NOMEM, "out of memory");
-    if (PQstatus(m_conn.get()) != CONNECTION_OK)
-        throw DbError(SQLITE_CANTOPEN,
-                      m_name + ": cannot connect: " + trimmed(PQerrorMessage(m_conn.get())));
+    if (libpq().PQstatus(m_conn.get()) != CONNECTION_OK)
+        throw DbError(SQLITE_CANTOPEN, m_name + ": cannot connect: " +
+                                           trimmed(libpq().PQerrorMessage(m_conn.get())));
     configure();
 }
 
@@ -171,14 +171,15 @@ void ServerConnection::configure() {
 }
 
 bool ServerConnection::broken() const {
-    return !m_conn || PQstatus(m_conn.get()) != CONNECTION_OK;
+    return !m_conn || libpq().PQstatus(m_conn.get()) != CONNECTION_OK;
 }
 
 void ServerConnection::fail(const PGresult* res) const {
-    const char* state = res != nullptr ? PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
+    const char* state =
+        res != nullptr ? libpq().PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
     const std::string code = state != nullptr ? state : "";
-    std::string what = trimmed(res != nullptr ? PQresultErrorMessage(res) : nullptr);
-    if (what.empty()) what = trimmed(PQerrorMessage(m_conn.get()));
+    std::string what = trimmed(res != nullptr ? libpq().PQresultErrorMessage(res) : nullptr);
+    if (what.empty()) what = trimmed(libpq().PQerrorMessage(m_conn.get()));
     if (what.rfind("ERROR:  ", 0) == 0) what.erase(0, 8);
     if (broken() || code.rfind("08", 0) == 0 || code.empty())
         throw DbError(SQLITE_CANTOPEN, m_name + ": " + (what.empty() ? "connection lost" : what));
@@ -191,8 +192,8 @@ void ServerConnection::fail(const PGresult* res) const {
 }
 
 void ServerConnection::exec(const char* sql) {
-    Owned res(PQexec(m_conn.get(), sql), PQclear);
-    const auto status = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
+    Owned res(libpq().PQexec(m_conn.get(), sql), libpq().PQclear);
+    const auto status = res ? libpq().PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(res.get());
 }
 
@@ -200,12 +201,12 @@ PGresult* ServerConnection::run(const std::string& sql,
                                 const std::vector<std::optional<std::string>>& params) {
     std::vector<const char*> values;
     for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
-    Owned res(PQexecParams(m_conn.get(), sql.c_str(), static_cast<int>(values.size()), nullptr,
-                           values.data(), nullptr, nullptr, 0),
-              PQclear);
-    const auto status = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
+    Owned res(libpq().PQexecParams(m_conn.get(), sql.c_str(), static_cast<int>(values.size()),
+                                   nullptr, values.data(), nullptr, nullptr, 0),
+              libpq().PQclear);
+    const auto status = res ? libpq().PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(res.get());
-    const char* changed = PQcmdTuples(res.get());
+    const char* changed = libpq().PQcmdTuples(res.get());
     m_changes = changed[0] != '\0' ? std::atoll(changed) : 0;
     return res.release();
 }
@@ -237,10 +238,10 @@ void ServerConnection::begin(Transaction::Kind kind) {
     // The server went away since the last call (a restart): one new
     // connection, at the start of a transaction where nothing is lost.
     m_locked = false;
-    PQreset(m_conn.get());
+    libpq().PQreset(m_conn.get());
     if (broken())
-        throw DbError(SQLITE_CANTOPEN,
-                      m_name + ": cannot connect: " + trimmed(PQerrorMessage(m_conn.get())));
+        throw DbError(SQLITE_CANTOPEN, m_name + ": cannot connect: " +
+                                           trimmed(libpq().PQerrorMessage(m_conn.get())));
     configure();
     attempt();
 }
@@ -256,21 +257,21 @@ void ServerConnection::commit() {
 }
 
 void ServerConnection::rollback() {
-    if (!broken()) Owned(PQexec(m_conn.get(), "ROLLBACK"), PQclear);
+    if (!broken()) Owned(libpq().PQexec(m_conn.get(), "ROLLBACK"), libpq().PQclear);
     unlock();
 }
 
 void ServerConnection::unlock() {
     if (!m_locked) return;
     m_locked = false;
-    if (!broken()) Owned(PQexec(m_conn.get(), kUnlock), PQclear);
+    if (!broken()) Owned(libpq().PQexec(m_conn.get(), kUnlock), libpq().PQclear);
 }
 
 std::int64_t ServerConnection::schemaVersion() {
-    Owned present(run("SELECT to_regclass('keyward_schema') IS NOT NULL", {}), PQclear);
-    if (std::strcmp(PQgetvalue(present.get(), 0, 0), "t") != 0) return 0;
-    Owned version(run("SELECT max(version) FROM keyward_schema", {}), PQclear);
-    return std::atoll(PQgetvalue(version.get(), 0, 0));
+    Owned present(run("SELECT to_regclass('keyward_schema') IS NOT NULL", {}), libpq().PQclear);
+    if (std::strcmp(libpq().PQgetvalue(present.get(), 0, 0), "t") != 0) return 0;
+    Owned version(run("SELECT max(version) FROM keyward_schema", {}), libpq().PQclear);
+    return std::atoll(libpq().PQgetvalue(version.get(), 0, 0));
 }
 
 void ServerConnection::setUp(OpenMode mode) {
@@ -318,7 +319,7 @@ bool ServerStatement::step() {
     } else {
         ++m_row;
     }
-    return m_row < PQntuples(m_result.get());
+    return m_row < libpq().PQntuples(m_result.get());
 }
 
 void ServerStatement::reset() {
@@ -328,19 +329,20 @@ void ServerStatement::reset() {
 }
 
 bool ServerStatement::isNull(int column) const {
-    return m_result == nullptr || m_row < 0 || m_row >= PQntuples(m_result.get()) ||
-           PQgetisnull(m_result.get(), m_row, column) != 0;
+    return m_result == nullptr || m_row < 0 || m_row >= libpq().PQntuples(m_result.get()) ||
+           libpq().PQgetisnull(m_result.get(), m_row, column) != 0;
 }
 
 std::string ServerStatement::text(int column) const {
     if (isNull(column)) return {};
-    return std::string(PQgetvalue(m_result.get(), m_row, column),
-                       static_cast<std::size_t>(PQgetlength(m_result.get(), m_row, column)));
+    return std::string(
+        libpq().PQgetvalue(m_result.get(), m_row, column),
+        static_cast<std::size_t>(libpq().PQgetlength(m_result.get(), m_row, column)));
 }
 
 std::int64_t ServerStatement::integer(int column) const {
     if (isNull(column)) return 0;
-    const char* v = PQgetvalue(m_result.get(), m_row, column);
+    const char* v = libpq().PQgetvalue(m_result.get(), m_row, column);
     // A boolean answers as t or f.
     if (v[0] == 't' && v[1] == '\0') return 1;
     return std::atoll(v);

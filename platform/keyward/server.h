@@ -2,8 +2,6 @@
 // Statement and Transaction. Texts travel as UTF-8, numbers as text.
 #pragma once
 
-#include <libpq-fe.h>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "database.h"
+#include "libpq.h"
 
 namespace keyward {
 
@@ -43,7 +42,7 @@ public:
 
 private:
     struct Closer {
-        void operator()(PGconn* c) const { PQfinish(c); }
+        void operator()(PGconn* c) const { libpq().PQfinish(c); }
     };
     void connect();
     void configure();
@@ -74,7 +73,7 @@ private:
     ServerConnection& m_conn;
     std::string m_sql;
     std::vector<std::optional<std::string>> m_params;
-    std::unique_ptr<PGresult, void (*)(PGresult*)> m_result{nullptr, PQclear};
+    std::unique_ptr<PGresult, void (*)(PGresult*)> m_result{nullptr, libpq().PQclear};
     int m_row = -1;
 };
 

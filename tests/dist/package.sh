@@ -22,10 +22,13 @@ depends=$(dpkg-deb -f "$(deb rolvane)" Depends)
 for needed in "libkeyward1 (= " "libtrailbook1 (= " "libsetbank1 (= " libqt6widgets6 libc6; do
   [[ "$depends" == *"$needed"* ]] || { echo "rolvane depends on '$depends', lacks $needed" >&2; exit 1; }
 done
-for needed in libsqlite3-0 "libtrailbook1 (= "; do
+for needed in libsqlite3-0 "libtrailbook1 (= " "libsetbank1 (= "; do
   [[ $(dpkg-deb -f "$(deb libkeyward1)" Depends) == *"$needed"* ]] ||
     { echo "libkeyward1: no dependency on $needed" >&2; exit 1; }
 done
+# Loaded only for a store on a server, so invisible to dpkg-shlibdeps.
+[[ $(dpkg-deb -f "$(deb libkeyward1)" Recommends) == *libpq5* ]] ||
+  { echo "libkeyward1: does not recommend libpq5" >&2; exit 1; }
 
 tree="$out/tree"
 for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$tree"; done
