@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools
   qt6-qpa-plugins      # the vnc platform plugin (offscreen and xcb ship with libqt6gui6)
   libqt6gui6
-  libsqlite3-dev libcrypt-dev libssl-dev libinih-dev
+  libsqlite3-dev libcrypt-dev libgcrypt20-dev libinih-dev
   # the store on a server, and the throwaway server its tests start
   libpq-dev postgresql-15 postgresql-common
   libgtest-dev googletest libbenchmark-dev

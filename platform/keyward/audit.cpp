@@ -1,6 +1,6 @@
 #include "audit.h"
 
-#include <openssl/evp.h>
+#include <gcrypt.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,13 +46,15 @@ std::string link(const std::string& previous, const Row& row) {
     put(data, row.outcome);
     put(data, std::to_string(row.pid));
 
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) != 1)
-        throw DbError(SQLITE_ERROR, "cannot hash the audit trail");
+    // libgcrypt rather than OpenSSL: the desktop's own libraries load it
+    // already, so the program's start pays for no further library.
+    static const bool s_ready = gcry_check_version(GCRYPT_VERSION) != nullptr;
+    if (!s_ready) throw DbError(SQLITE_ERROR, "cannot hash the audit trail: libgcrypt too old");
+    unsigned char digest[32];
+    gcry_md_hash_buffer(GCRY_MD_SHA256, digest, data.data(), data.size());
     std::string hex;
     char buf[3];
-    for (unsigned int i = 0; i < size; ++i) {
+    for (unsigned int i = 0; i < sizeof digest; ++i) {
         std::snprintf(buf, sizeof buf, "%02x", digest[i]);
         hex += buf;
     }

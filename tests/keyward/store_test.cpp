@@ -6,6 +6,7 @@
 #include <cstring>
 #include <regex>
 
+#include "process.h"
 #include "support.h"
 
 using namespace kwtest;
@@ -603,6 +604,34 @@ TEST_F(AuditTest, EveryAttemptAndChangeIsRecorded) {
     // The unknown name may be a password typed into the name field.
     for (const char* secret : {"Secret-1", "Secret-2", "Secret-3", "Secret-4", "Wrong-1", "ghost"})
         EXPECT_EQ(all.at(0).find(secret), std::string::npos) << secret;
+}
+
+// Stores written by earlier builds must keep verifying: each link is
+// SHA-256 over the previous link and the row's fields, length-prefixed,
+// checked here against coreutils' sha256sum.
+TEST_F(AuditTest, EachLinkIsSha256OfThePreviousLinkAndTheRow) {
+    ASSERT_EQ(add_user("张三", "Secret-1", 4, 1), KEYWARD_OK);
+    EXPECT_EQ(login("nobody", "pw"), ERR_NO_SUCH_USER);  // a row with NULL fields
+    keyward_stop();
+    auto db = openDirect(m_dbPath);
+    const std::string field =
+        "CASE WHEN %1 IS NULL THEN 'N;' ELSE length(CAST(%1 AS BLOB)) || ':' || %1 || ';' END";
+    std::string row;
+    for (const char* name : {"id", "at", "actor", "action", "target", "detail", "outcome", "pid"})
+        row += " || " + std::regex_replace(field, std::regex("%1"),
+                                           std::string("CAST(") + name + " AS TEXT)");
+    const auto data = column(db.get(),
+                             "SELECT coalesce(length(CAST(lag(hash) OVER w AS BLOB)) || "
+                             "':' || lag(hash) OVER w || ';', '0:;')" +
+                                 row + " FROM audit WINDOW w AS (ORDER BY id) ORDER BY id");
+    const auto hashes = column(db.get(), "SELECT hash FROM audit ORDER BY id");
+    ASSERT_EQ(data.size(), hashes.size());
+    ASSERT_GE(hashes.size(), 2u);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const auto sum = run("/usr/bin/sha256sum", {"-"}, data[i]);
+        ASSERT_EQ(sum.exitCode, 0) << sum.err;
+        EXPECT_EQ(hashes[i], sum.out.substr(0, 64)) << "row " << i + 1 << ": " << data[i];
+    }
 }
 
 TEST_F(AuditTest, TrailIsAppendOnly) {
