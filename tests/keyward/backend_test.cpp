@@ -158,14 +158,11 @@ TEST_P(BackendTest, AStoreMovesWholeAndItsCopyBacksUp) {
     ASSERT_EQ(add_user("张三", "pw", 4, 0x1F), KEYWARD_OK);
     ASSERT_EQ(login("张三", "no"), ERR_BAD_PASSWORD);
     keyward_stop();
-    {
-        auto db = openDirect(source);
-        ASSERT_EQ(exec(db.get(),
-                       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                       "WHERE i < 10000) INSERT INTO users(name, level, mask, hash) "
-                       "SELECT 'user' || i, i % 5, i % 32, 'x' FROM n"),
-                  SQLITE_OK);
-    }
+    ASSERT_EQ(execOn(source,
+                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                     "WHERE i < 10000) INSERT INTO users(name, level, mask, hash) "
+                     "SELECT 'user' || i, i % 5, i % 32, 'x' FROM n"),
+              SQLITE_OK);
     const auto before = keyward({"users", "--format=json"});
     const auto moved = keyward({"migrate", "--to", m_location});
     ASSERT_EQ(moved.exitCode, 0) << moved.err;

@@ -368,11 +368,10 @@ TEST_F(CliTest, FormatsForScriptsByteForByte) {
     ASSERT_EQ(add_user("张 三", "", 2, 0b10), 0);
     ASSERT_EQ(add_user("a\"b\\c", "", 0, 0), 0);
     // Texts the store would refuse, as a hand-edited database may hold them.
-    auto db = openDirect(m_dbPath);
-    ASSERT_EQ(exec(db.get(),
-                   "INSERT INTO users(name, level, mask, hash) VALUES "
-                   "('tab' || char(9) || 'nl' || char(10) || 'bs\\', 1, 4, 'x'), "
-                   "(CAST(X'41FF42' AS TEXT), 1, 0, 'x')"),
+    ASSERT_EQ(execOn(m_dbPath,
+                     "INSERT INTO users(name, level, mask, hash) VALUES "
+                     "('tab' || char(9) || 'nl' || char(10) || 'bs\\', 1, 4, 'x'), "
+                     "(CAST(X'41FF42' AS TEXT), 1, 0, 'x')"),
               SQLITE_OK);
 
     EXPECT_EQ(ok({"users", "--format=tsv"}), utf8(u8"name\tlevel\tmask\titems\n"

@@ -101,11 +101,10 @@ TEST_F(LoginTest, UnusableStoredValuesNeverMatch) {
     ASSERT_EQ(add_user("star", "pw", 1, 0), KEYWARD_OK);
     ASSERT_EQ(add_user("blank", "pw", 1, 0), KEYWARD_OK);
     keyward_stop();
-    auto db = openDirect(m_dbPath);
-    ASSERT_EQ(exec(db.get(),
-                   "UPDATE users SET hash = '!' || hash WHERE name = 'locked';"
-                   "UPDATE users SET hash = '*' WHERE name = 'star';"
-                   "UPDATE users SET hash = '' WHERE name = 'blank';"),
+    ASSERT_EQ(execOn(m_dbPath,
+                     "UPDATE users SET hash = '!' || hash WHERE name = 'locked';"
+                     "UPDATE users SET hash = '*' WHERE name = 'star';"
+                     "UPDATE users SET hash = '' WHERE name = 'blank';"),
               SQLITE_OK);
     EXPECT_EQ(login("locked", "pw"), ERR_BAD_PASSWORD);
     EXPECT_EQ(login("star", "*"), ERR_BAD_PASSWORD);
@@ -505,14 +504,11 @@ TEST_F(LimitTest, DeletingAnItemRewritesOnlyTheMasksThatChange) {
     };
     for (const User& u : users) ASSERT_EQ(add_user(u.name, "", 1, u.before), KEYWARD_OK);
     keyward_stop();
-    {
-        auto db = openDirect(m_dbPath);
-        ASSERT_EQ(exec(db.get(),
-                       "CREATE TABLE written(name TEXT);"
-                       "CREATE TRIGGER note_write AFTER UPDATE ON users "
-                       "BEGIN INSERT INTO written VALUES (new.name); END;"),
-                  SQLITE_OK);
-    }
+    ASSERT_EQ(execOn(m_dbPath,
+                     "CREATE TABLE written(name TEXT);"
+                     "CREATE TRIGGER note_write AFTER UPDATE ON users "
+                     "BEGIN INSERT INTO written VALUES (new.name); END;"),
+              SQLITE_OK);
     ASSERT_EQ(del_limit(2), KEYWARD_OK);
     std::vector<std::string> written;
     for (const User& u : users) {
@@ -719,10 +715,7 @@ TEST_F(DatabaseTest, DefaultPaths) {
 TEST_F(DatabaseTest, NewerSchemaFailsCleanly) {
     keyward_start();
     keyward_stop();
-    {
-        auto db = openDirect(m_dbPath);
-        ASSERT_EQ(exec(db.get(), "PRAGMA user_version = 99"), SQLITE_OK);
-    }
+    ASSERT_EQ(execOn(m_dbPath, "PRAGMA user_version = 99"), SQLITE_OK);
     EXPECT_EQ(add_user("x", "", 1, 0), ERR_UNAVAILABLE);
     EXPECT_EQ(login("x", ""), ERR_UNAVAILABLE);
     EXPECT_EQ(get_user_list(nullptr), ERR_UNAVAILABLE);

@@ -111,6 +111,10 @@ std::vector<std::string> limitNames() {
     return names;
 }
 
+int execOn(const std::string& path, const std::string& sql) {
+    return exec(openDirect(path).get(), sql);
+}
+
 int failuresOf(const std::vector<pid_t>& children) {
     int failures = 0;
     for (const pid_t pid : children) {

@@ -49,6 +49,8 @@ Sqlite openDirect(const std::string& path);
 std::vector<std::string> column(sqlite3* db, const std::string& sql);
 // SQLITE_OK or the error code of running sql.
 int exec(sqlite3* db, const std::string& sql);
+// The same on a connection of its own, closed again: a hand edit of the file.
+int execOn(const std::string& path, const std::string& sql);
 
 std::string readBytes(const std::filesystem::path& path);
 
