@@ -323,6 +323,26 @@ TEST_F(ListCtrl, RowsAddedWithoutAnEventAreThereForEverything) {
     EXPECT_EQ(view()->model()->index(59, 1).data().toString(), QStringLiteral("late"));
 }
 
+TEST_F(ListCtrl, ListOfSeveralMegabytesKeepsEveryCell) {
+    // Large enough that the stored rows grow in steps whose pages are mapped
+    // ahead of use: what was written before a step must still be there.
+    constexpr int kRows = 40000;
+    const auto text = [](int row, int col) {
+        return std::to_string(row) +
+               std::string(std::size_t(20 + (row + col) % 17), char('a' + col));
+    };
+    for (int r = 0; r < kRows; ++r) {
+        ASSERT_EQ(m_list->InsertItem(r, text(r, 0).c_str()), r);
+        m_list->SetItemText(r, 1, text(r, 1).c_str());
+    }
+    QCoreApplication::processEvents();
+    ASSERT_EQ(m_list->GetItemCount(), kRows);
+    for (int r = 0; r < kRows; r += 997)
+        for (int c = 0; c < 2; ++c)
+            ASSERT_EQ(m_list->GetItemText(r, c), CString(text(r, c).c_str())) << r << "," << c;
+    EXPECT_EQ(m_list->GetItemText(kRows - 1, 1), CString(text(kRows - 1, 1).c_str()));
+}
+
 TEST_F(ListCtrl, InvalidIndexesFailWithoutHarm) {
     fill(3);
     m_host->trace.clear();
