@@ -1,5 +1,6 @@
 // The application object and the process entry.
 #include <QApplication>
+#include <QFont>
 #include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QTranslator>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "chinese_family.h"
 #include "icons.h"
 #include "modal.h"
 
@@ -173,6 +175,14 @@ int AfxWinMain(int argc, char** argv) {
     if (translator->load(QStringLiteral("qtbase_zh_CN"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(translator);
+    // Qt's own texts in the family of the program's dialogs. Qt also lays
+    // out every new edit in the application's font before the edit takes
+    // its dialog's, which in another family read a second font at start-up.
+    if (const QString family = ui::detail::chineseFamily(); !family.isEmpty()) {
+        QFont font = QApplication::font();
+        font.setFamily(family);
+        QApplication::setFont(font);
+    }
 
     // The program's own dialogs decide when it ends.
     application.setQuitOnLastWindowClosed(false);
