@@ -187,6 +187,21 @@ TEST_F(ListCtrl, ColumnsKeepHeadingsWidthsAndSubItems) {
     EXPECT_EQ(m_list->GetItemText(1, 1), CString("user1"));
 }
 
+TEST_F(ListCtrl, HeaderIsAsTallAsQtMeasuresIt) {
+    // The header measures its sections in the regular face, not in bold as
+    // Qt's own does; its height must not move for that.
+    QHeaderView stock(Qt::Horizontal);
+    stock.setModel(view()->model());
+    for (const int points : {9, 12, 20}) {
+        QFont font = view()->header()->font();
+        font.setPointSize(points);
+        view()->header()->setFont(font);
+        stock.setFont(font);
+        EXPECT_EQ(view()->header()->sizeHint().height(), stock.sizeHint().height())
+            << points << " pt";
+    }
+}
+
 TEST_F(ListCtrl, ItemTextRoundTripsCp936) {
     EXPECT_EQ(m_list->InsertItem(0, kZhangSan), 0);
     EXPECT_TRUE(m_list->SetItemText(0, 1, kUser));

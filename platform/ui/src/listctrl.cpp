@@ -496,11 +496,31 @@ LPARAM pointParam(QPoint p) {
 // The list's widget. Mouse presses, double clicks, the wheel and scroll-bar
 // use are offered to the list's window first; Qt's own handling is the
 // fallback that Default() runs.
+// Qt measures header sections in bold, for headers that draw a selected
+// section so; this one never does, and the bold face of a CJK font is a
+// second large font file to read before the list first shows.
+class ListHeader final : public QHeaderView {
+public:
+    explicit ListHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+protected:
+    QSize sectionSizeFromContents(int section) const override {
+        ensurePolished();
+        QStyleOptionHeader opt;
+        initStyleOption(&opt);
+        opt.section = section;
+        opt.fontMetrics = fontMetrics();
+        opt.text = model()->headerData(section, orientation(), Qt::DisplayRole).toString();
+        return style()->sizeFromContents(QStyle::CT_HeaderSection, &opt, QSize(), this);
+    }
+};
+
 class ListView final : public QTreeView {
 public:
     ListView(HWND self, DWORD style, QWidget* parent) : QTreeView(parent), m_self(self) {
         // Made here, not in the initialiser list: adopting them sends events
         // to this view, whose event() reads m_model.
+        setHeader(new ListHeader(this));
         m_model = new ListModel(this);
         m_delegate = new CellDelegate(this);
         setModel(m_model);
