@@ -493,9 +493,6 @@ LPARAM pointParam(QPoint p) {
 
 }  // namespace
 
-// The list's widget. Mouse presses, double clicks, the wheel and scroll-bar
-// use are offered to the list's window first; Qt's own handling is the
-// fallback that Default() runs.
 // Qt measures header sections in bold, for headers that draw a selected
 // section so; this one never does, and the bold face of a CJK font is a
 // second large font file to read before the list first shows.
@@ -515,6 +512,9 @@ protected:
     }
 };
 
+// The list's widget. Mouse presses, double clicks, the wheel and scroll-bar
+// use are offered to the list's window first; Qt's own handling is the
+// fallback that Default() runs.
 class ListView final : public QTreeView {
 public:
     ListView(HWND self, DWORD style, QWidget* parent) : QTreeView(parent), m_self(self) {
