@@ -24,10 +24,21 @@ for _ in $(seq 100); do [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY ]] && break; sle
 first=$!
 pids+=("$first")
 
+# Only once the first copy holds the session (its socket is up) is a second
+# start a second copy; before that, the later start may win the lock itself.
+for _ in $(seq 200); do
+  compgen -G "$XDG_RUNTIME_DIR/*.sock" >/dev/null && break
+  kill -0 "$first" 2>/dev/null || fail "the first copy ended: $(cat "$work/first.log" "$work/weston.log")"
+  sleep 0.1
+done
+compgen -G "$XDG_RUNTIME_DIR/*.sock" >/dev/null || fail "the first copy never held the session"
+
 # A second start finds the first one's login window once it shows.
 for _ in $(seq 40); do
   kill -0 "$first" 2>/dev/null || fail "the first copy ended: $(cat "$work/first.log" "$work/weston.log")"
-  out=$(timeout 10 "$rolvane" 2>&1) || fail "the second copy: $out"
+  rc=0
+  out=$(timeout 10 "$rolvane" 2>&1) || rc=$?
+  ((rc == 0)) || fail "the second copy exited with $rc: $out"
   [[ $out == *"login window was brought"* ]] && break
   sleep 0.5
 done
