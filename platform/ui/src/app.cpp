@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "chinese_family.h"
+#include "heap.h"
 #include "icons.h"
 #include "modal.h"
 
@@ -154,6 +155,9 @@ void startupHandler(QtMsgType type, const QMessageLogContext& context, const QSt
 }  // namespace
 
 int AfxWinMain(int argc, char** argv) {
+    // First, before Qt and the program allocate: what they allocate later,
+    // a large list above all, then lands on huge pages.
+    ui::detail::useHugePageHeap();
     g_programName = programName(argc > 0 ? argv[0] : nullptr);
     if (answerOption(g_programName, argc, argv)) return 0;
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
