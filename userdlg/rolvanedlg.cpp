@@ -15,6 +15,19 @@ const char* LevelText(int level, char* szOther) {
     return szOther;
 }
 
+// Not snprintf("%02d"): at 100,000 rows that took a third of the list's fill.
+void RowNumberText(int number, char* szText) {
+    char szDigits[12];
+    int n = 0;
+    do {
+        szDigits[n++] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    if (n == 1) szDigits[n++] = '0';
+    for (int i = 0; i < n; ++i) szText[i] = szDigits[n - 1 - i];
+    szText[n] = '\0';
+}
+
 CrolvaneDlg::CrolvaneDlg(CWnd* pParent)
     : CDialogEx(IDD_ROLVANE_DIALOG, pParent),
       m_permBoxes{},
@@ -142,7 +155,7 @@ void CrolvaneDlg::FillUserList() {
     for (int i = 0; i < n; ++i) {
         const UserRecord& rec = records[static_cast<size_t>(i)];
         char szNumber[16];
-        std::snprintf(szNumber, sizeof(szNumber), "%02d", i + 1);
+        RowNumberText(i + 1, szNumber);
         char szName[sizeof(rec.name) + 1] = {};
         std::memcpy(szName, rec.name, sizeof(rec.name));  // always terminated
         char szOther[32];

@@ -89,3 +89,7 @@ public:
 // The level table's text for a level; a level outside the table gets a text
 // that says so (written into szOther, at least 32 bytes).
 const char* LevelText(int level, char* szOther);
+
+// A row's number as the list shows it: two digits at least ("01"), for a
+// number from 0 up (szText at least 12 bytes).
+void RowNumberText(int number, char* szText);

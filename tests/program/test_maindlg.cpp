@@ -3,6 +3,9 @@
 #include <QAbstractItemView>
 #include <QLineEdit>
 #include <QTest>
+#include <climits>
+#include <cstdio>
+#include <cstring>
 
 #include "program_test.h"
 #include "res/resource.h"
@@ -92,6 +95,17 @@ TEST_F(MainDialogTest, ListShowsNumbersNamesLevelTextsAndBitTexts) {
         EXPECT_EQ(dlg.m_userList.GetColumnWidth(3), w / 3 + 20);
         EXPECT_EQ(dlg.m_userList.GetExtendedStyle() & 0x21u, 0x21u);
     });
+}
+
+TEST(RowNumberText, WritesWhatPercent02dWrites) {
+    for (const int number : {0, 1, 9, 10, 99, 100, 12345, 100000, INT_MAX}) {
+        char expected[16];
+        std::snprintf(expected, sizeof expected, "%02d", number);
+        char text[12];
+        std::memset(text, 'x', sizeof text);
+        RowNumberText(number, text);
+        EXPECT_STREQ(text, expected) << number;
+    }
 }
 
 TEST_F(MainDialogTest, BitTextsConvertBothWays) {
