@@ -52,11 +52,13 @@ constexpr WPARAM kMkShift = 0x0004;
 constexpr WPARAM kMkControl = 0x0008;
 
 // A growable array of trivially copyable items in one malloc'd block. It
-// grows by realloc, which moves a large block by remapping its pages rather
-// than copying them and touching fresh ones: page faults are most of what
-// filling a list of 100,000 rows costs at start-up. A large growth has its
-// new pages mapped in one call, which costs about half as much as taking a
-// fault on each of them; the rows being added fill them soon after.
+// grows by realloc, which moves a block in a mapping of its own by remapping
+// its pages rather than copying them and touching fresh ones: page faults are
+// most of what filling a list of 100,000 rows costs at start-up. (Programs
+// with the heap on huge pages, heap.h, keep such blocks in the heap.) A
+// large growth has its new pages mapped in one call, which costs about half
+// as much as taking a fault on each of them; the rows being added fill them
+// soon after.
 template <class T>
 class PodBuffer {
     static_assert(std::is_trivially_copyable_v<T>);
