@@ -74,6 +74,8 @@ constexpr int ERR_USERS_EXIST = -11;     // users exist (the admin command's ini
 constexpr int ERR_HASH_FAILED = -12;     // password hashing failed
 constexpr int ERR_BUSY = -13;            // database locked beyond the busy timeout
 constexpr int ERR_UNAVAILABLE = -14;     // no usable store (missing, foreign, damaged file)
+constexpr int ERR_LAST_ADMIN = -15;      // would leave the store without a level-4 user
+constexpr int ERR_DENIED = -16;          // the account service's rules refuse the caller
 
 constexpr int KEYWARD_MAX_LIMITS = 32;  // one item per mask bit
 constexpr int KEYWARD_MAX_TEXT = 31;    // bytes of text in a 32-byte field

@@ -1,12 +1,14 @@
 #include "store.h"
 
+#include <fcntl.h>
 #include <syslog.h>
 #include <unistd.h>
 
-#include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "audit.h"
 #include "password.h"
@@ -21,39 +23,6 @@ constexpr std::uint32_t kAllItems = 0xFFFFFFFFu;
 // 系统权限, spelt as UTF-8 bytes so the text does not depend on this file's
 // compile options.
 constexpr const char* kSysLimitTitleUtf8 = "\xe7\xb3\xbb\xe7\xbb\x9f\xe6\x9d\x83\xe9\x99\x90";
-
-struct StatusInfo {
-    int code;
-    const char* outcome;
-    const char* text;
-};
-
-constexpr std::array<StatusInfo, static_cast<std::size_t>(Status::LastAdministrator) + 1>
-    kStatusInfo = {{
-        {KEYWARD_OK, "ok", "done"},
-        {ERR_NO_SUCH_USER, "no_such_user", "no such user"},
-        {ERR_BAD_PASSWORD, "bad_password", "wrong password"},
-        {ERR_NULL_ARGUMENT, "null_argument", "a text argument is missing"},
-        {ERR_INVALID_TEXT, "invalid_text", "not valid text (CP936 without control characters)"},
-        {ERR_TOO_LONG, "too_long", "text too long"},
-        {ERR_EMPTY_NAME, "empty_text", "empty name"},
-        {ERR_USER_EXISTS, "name_taken", "user exists"},
-        {ERR_BAD_LEVEL, "bad_level", "level must be 0 to 4"},
-        {ERR_NO_SUCH_ITEM, "no_such_item", "no such permission item"},
-        {ERR_ITEM_EXISTS, "item_exists", "permission item exists"},
-        {ERR_ITEMS_FULL, "items_full", "32 permission items exist already"},
-        {ERR_NOT_COUNTED, "not_counted", "the list was not counted first"},
-        {ERR_USERS_EXIST, "users_exist", "users exist already"},
-        {ERR_HASH_FAILED, "hash_failed", "password hashing failed"},
-        {ERR_BUSY, "busy", "database is locked"},
-        {ERR_UNAVAILABLE, "unavailable", "database unavailable"},
-        // Only the admin command meets this; no call of the interface returns it.
-        {-15, "last_administrator", "the store's last level-4 user"},
-    }};
-
-const StatusInfo& info(Status status) {
-    return kStatusInfo[static_cast<std::size_t>(status)];
-}
 
 Status fromFault(TextFault fault) {
     switch (fault) {
@@ -94,9 +63,13 @@ bool validLevel(int level) {
     return level >= 0 && level < KEYWARD_LEVEL_COUNT;
 }
 
+Status failureOf(const DbError& e) {
+    return e.busy() ? Status::Busy : Status::Unavailable;
+}
+
 // KEYWARD_HASH_COST wins (tests, one-off tuning); then the database's
 // settings row "hash_cost" (fitted by `keyward init`); then the built-in cost.
-unsigned long loadHashCost(Database& d) {
+unsigned long loadHashCost(Connection& d) {
     if (const auto cost = hashCostFromEnvironment()) return *cost;
     Statement st(d, "SELECT value FROM settings WHERE key = 'hash_cost'");
     if (st.step())
@@ -116,7 +89,7 @@ constexpr ListQueries kLimitList{"SELECT count(*) FROM limits",
                                  "SELECT name, title FROM limits ORDER BY id LIMIT ?"};
 
 template <class Record, class FillRow>
-int listInto(Database& d, const ListQueries& queries, Record* buf, int& lastCount,
+int listInto(Connection& d, const ListQueries& queries, Record* buf, int& lastCount,
              FillRow fillRow) {
     if (buf == nullptr) {
         lastCount = static_cast<int>(queryInt(d, queries.count));
@@ -130,14 +103,14 @@ int listInto(Database& d, const ListQueries& queries, Record* buf, int& lastCoun
     return lastCount;
 }
 
-bool limitExists(Database& d, const TextArg& name) {
+bool limitExists(Connection& d, const TextArg& name) {
     Statement st(d, "SELECT 1 FROM limits WHERE name = ?");
     st.bind(1, name.utf8.str());
     return st.step();
 }
 
 // True when the user called name (UTF-8) is the only one of level 4.
-bool lastAdministrator(Database& d, const std::string& name) {
+bool lastAdministrator(Connection& d, const std::string& name) {
     Statement st(d,
                  "SELECT 1 FROM users WHERE name = ? AND level = 4 "
                  "AND (SELECT count(*) FROM users WHERE level = 4) = 1");
@@ -145,17 +118,36 @@ bool lastAdministrator(Database& d, const std::string& name) {
     return st.step();
 }
 
+struct Account {
+    std::int64_t id;
+    std::int64_t level;
+    std::uint32_t mask;
+};
+
+std::optional<Account> accountNamed(Connection& d, const std::string& name) {
+    Statement st(d, "SELECT id, level, mask FROM users WHERE name = ?");
+    st.bind(1, name);
+    if (!st.step()) return std::nullopt;
+    return Account{st.integer(0), st.integer(1), static_cast<std::uint32_t>(st.integer(2))};
+}
+
+// Every audited call goes to the system log too, after its outcome is final.
+void logEvent(const AuditEntry& e) {
+    std::string text = e.action + " " + e.target.value_or("-");
+    if (e.actor) text += " by " + *e.actor;
+    if (e.osUser) text += " (" + *e.osUser + "@" + e.host.value_or("") + ")";
+    text += ": " + e.outcome;
+    if (e.detail) text += " (" + *e.detail + ")";
+    trailbook_log(e.outcome == outcomeName(Status::Ok) ? LOG_NOTICE : LOG_WARNING, text.c_str());
+}
+
+// Thrown inside a write when what a password was checked against changed
+// after the check: the transaction is dropped and the check made again.
+struct Stale {};
+
 }  // namespace
 
-int toCode(Status status) {
-    return info(status).code;
-}
-const char* outcomeName(Status status) {
-    return info(status).outcome;
-}
-const char* describe(Status status) {
-    return info(status).text;
-}
+Store::Store(StoreOptions options) : m_options(std::move(options)), m_caller(m_options.caller) {}
 
 Store::~Store() {
     close();
@@ -167,13 +159,21 @@ void Store::close() {
     m_db.reset();
 }
 
-Database& Store::db() {
+const Caller& Store::caller() {
+    // Named when first needed: a start that writes nothing asks nobody.
+    if (!m_caller || (!m_options.caller && m_caller->pid != getpid())) m_caller = thisProcess();
+    return *m_caller;
+}
+
+Connection& Store::db() {
     if (m_db && m_pid != getpid()) close();
     // A server connection lost in an earlier call is made again.
     if (m_db && m_db->broken()) m_db.reset();
     if (!m_db) {
         try {
-            m_db = std::make_unique<Database>(databasePath(), OpenMode::Create);
+            const std::string location =
+                m_options.location.empty() ? databasePath() : m_options.location;
+            m_db = openConnection(location, m_options.mode);
         } catch (const DbError& e) {
             if (!e.busy()) unavailable(e.what());
             throw;
@@ -186,11 +186,22 @@ Database& Store::db() {
 
 // Said once per reason: a program retrying every call would flood the log.
 void Store::unavailable(const std::string& why) {
+    m_why = why;
     if (why == m_reported) return;
     m_reported = why;
     const std::string text = "account store unavailable: " + why;
     trailbook_log(LOG_ERR, text.c_str());
-    if (m_announce == Announce::AlsoStderr) std::fprintf(stderr, "keyward: %s\n", text.c_str());
+    if (m_options.announce == Announce::AlsoStderr)
+        std::fprintf(stderr, "keyward: %s\n", text.c_str());
+}
+
+std::string Store::location() {
+    std::lock_guard lock(m_mutex);
+    try {
+        return db().path();
+    } catch (const DbError&) {
+        return m_options.location.empty() ? "" : m_options.location;
+    }
 }
 
 void Store::start() {
@@ -212,10 +223,11 @@ void Store::stop() {
 }
 
 template <class Body>
-auto Store::read(Body body, decltype(body(std::declval<Database&>())) failed) {
+auto Store::read(Body body, decltype(body(std::declval<Connection&>())) failed) {
+    m_why.clear();
     try {
-        Database& d = db();
-        Transaction tx(d, Transaction::Kind::Read);
+        Connection& d = db();
+        Transaction tx(d, TxKind::Read);
         auto result = body(d);
         tx.commit();
         return result;
@@ -227,34 +239,19 @@ auto Store::read(Body body, decltype(body(std::declval<Database&>())) failed) {
     }
 }
 
-namespace {
-
-// Every audited call goes to the system log too, after its outcome is final.
-void logEvent(const AuditEntry& e) {
-    std::string text = e.action + " " + e.target.value_or("-");
-    if (e.actor) text += " by " + *e.actor;
-    text += ": " + e.outcome;
-    if (e.detail) text += " (" + *e.detail + ")";
-    trailbook_log(e.outcome == outcomeName(Status::Ok) ? LOG_NOTICE : LOG_WARNING, text.c_str());
-}
-
-// Thrown inside a write when what a password was checked against changed
-// after the check: the transaction is dropped and the check made again.
-struct Stale {};
-
-}  // namespace
-
 template <class Body>
 Status Store::write(Audit audit, Body body) {
-    AuditEntry entry{std::nullopt, audit.action, {}, {}, {}};
+    m_why.clear();
+    const Caller& who = caller();
+    AuditEntry entry{std::nullopt, audit.action, {}, {}, {}, who.osUser, who.pid, who.host};
     Status status = Status::Ok;
     // A server may end a transaction that lost to a concurrent one; it runs
     // again from the start, as it would have after the other one.
     constexpr int kAttempts = 5;
     for (int attempt = 1;; ++attempt) {
         try {
-            Database& d = db();
-            Transaction tx(d, Transaction::Kind::Write);
+            Connection& d = db();
+            Transaction tx(d, TxKind::Write);
             // Before the body: a user who deletes themselves still acted.
             entry.actor = actorName(d);
             status = body(d, audit);
@@ -265,7 +262,8 @@ Status Store::write(Audit audit, Body body) {
             tx.commit();
         } catch (const DbError& e) {
             if (e.retry() && attempt < kAttempts) continue;
-            status = e.busy() ? Status::Busy : Status::Unavailable;
+            status = failureOf(e);
+            m_why = e.busy() ? "database is locked" : e.what();
             if (!e.busy()) unavailable(e.what());
         } catch (const std::exception&) {
             status = Status::Unavailable;
@@ -283,7 +281,7 @@ Status Store::write(Audit audit, Body body) {
 }
 
 // The logged-in user's name while that user exists.
-std::optional<std::string> Store::liveName(Database& d) {
+std::optional<std::string> Store::liveName(Connection& d) {
     if (m_userId == 0) return std::nullopt;
     Statement st(d, "SELECT name FROM users WHERE id = ?");
     st.bind(1, m_userId);
@@ -294,7 +292,7 @@ std::optional<std::string> Store::liveName(Database& d) {
 
 // Who acts: the admin command's operating-system user; else the logged-in
 // user, by the last name known once they are gone.
-std::optional<std::string> Store::actorName(Database& d) {
+std::optional<std::string> Store::actorName(Connection& d) {
     if (m_adminActor) return m_adminActor;
     if (auto name = liveName(d)) return name;
     if (m_userId == 0 || m_userName.empty()) return std::nullopt;
@@ -302,7 +300,7 @@ std::optional<std::string> Store::actorName(Database& d) {
 }
 
 // The row id of user, or of the logged-in user for null.
-std::optional<std::int64_t> Store::userId(Database& d, const char* user) {
+std::optional<std::int64_t> Store::userId(Connection& d, const char* user) {
     if (user == nullptr) {
         if (m_userId == 0) return std::nullopt;
         Statement st(d, "SELECT id FROM users WHERE id = ?");
@@ -316,7 +314,7 @@ std::optional<std::int64_t> Store::userId(Database& d, const char* user) {
     return st.step() ? std::optional(st.integer(0)) : std::nullopt;
 }
 
-std::optional<Store::Credentials> Store::credentials(Database& d, const TextArg& name) {
+std::optional<Store::Credentials> Store::credentials(Connection& d, const TextArg& name) {
     Statement st(d, "SELECT id, hash FROM users WHERE name = ?");
     st.bind(1, name.utf8.str());
     if (!st.step()) return std::nullopt;
@@ -329,14 +327,14 @@ std::optional<std::string> Store::hashFor(const TextArg& password, Status& statu
                                           unsigned long cost) {
     if (status != Status::Ok) return std::nullopt;
     try {
-        Database& d = db();
+        Connection& d = db();
         if (cost == 0) {
-            Transaction tx(d, Transaction::Kind::Read);
+            Transaction tx(d, TxKind::Read);
             cost = loadHashCost(d);
             tx.commit();
         }
     } catch (const DbError& e) {
-        status = e.busy() ? Status::Busy : Status::Unavailable;
+        status = failureOf(e);
         return std::nullopt;
     }
     auto hash = hashPassword(password.utf8.str(), cost);
@@ -347,7 +345,9 @@ std::optional<std::string> Store::hashFor(const TextArg& password, Status& statu
 // Checks password against name's stored hash with no lock held (yescrypt
 // takes tens to hundreds of milliseconds, and other stations log in too),
 // then runs body(d, id) in a short write transaction that first confirms the
-// row is as it was checked; when it changed meanwhile, checks again.
+// row is as it was checked; when it changed meanwhile, checks again. A
+// password that cannot match (longer than any the store keeps) is not
+// hashed at all.
 template <class Body>
 Status Store::verified(const Audit& audit, const TextArg& name, const TextArg& password,
                        Body body) {
@@ -355,42 +355,103 @@ Status Store::verified(const Audit& audit, const TextArg& name, const TextArg& p
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         std::optional<Credentials> seen;
         try {
-            Database& d = db();
-            Transaction tx(d, Transaction::Kind::Read);
+            Connection& d = db();
+            Transaction tx(d, TxKind::Read);
             seen = credentials(d, name);
             tx.commit();
         } catch (const DbError& e) {
-            return write(audit, [&](Database&, Audit&) {
-                return e.busy() ? Status::Busy : Status::Unavailable;
-            });
+            return write(audit, [&](Connection&, Audit&) { return failureOf(e); });
         }
         const Status verdict = !seen ? Status::NoSuchUser
-                               : verifyPassword(password.utf8.str(), seen->hash)
+                               : password.ok() && verifyPassword(password.utf8.str(), seen->hash)
                                    ? Status::Ok
                                    : Status::BadPassword;
         try {
-            return write(audit, [&](Database& d, Audit& a) {
+            return write(audit, [&](Connection& d, Audit& a) {
                 if (credentials(d, name) != seen) throw Stale{};
                 // The typed name of an unknown user may be a password typed
                 // into the wrong field: it stays out of the trail.
                 if (verdict == Status::NoSuchUser) a.target.reset();
-                return verdict == Status::Ok ? body(d, seen->id) : verdict;
+                return verdict == Status::Ok ? body(d, seen->id, a) : verdict;
             });
         } catch (const Stale&) {
         }
     }
-    return write(audit, [](Database&, Audit&) { return Status::Busy; });
+    return write(audit, [](Connection&, Audit&) { return Status::Busy; });
 }
+
+// ---- the rules --------------------------------------------------------------
+
+std::optional<Store::Acting> Store::acting(Connection& d) {
+    if (m_userId == 0) return std::nullopt;
+    Statement st(d, "SELECT name, level, mask FROM users WHERE id = ?");
+    st.bind(1, m_userId);
+    if (!st.step()) return std::nullopt;
+    return Acting{st.text(0), static_cast<std::uint32_t>(st.integer(1)),
+                  static_cast<std::uint32_t>(st.integer(2))};
+}
+
+// May the logged-in user change, delete or clear the password of a user of
+// targetLevel? Levels compare unsigned, as the program compares them.
+Status Store::mayManage(Connection& d, std::uint32_t targetLevel, bool qorvelMay, Audit& a) {
+    if (!ruled()) return Status::Ok;
+    const auto who = acting(d);
+    const auto refuse = [&](const std::string& why) {
+        a.detail += (a.detail.empty() ? "" : "; ") + std::string("refused: ") + why;
+        return Status::Denied;
+    };
+    if (!who) return refuse("nobody logged in");
+    if (targetLevel < who->level) return Status::Ok;
+    if (qorvelMay && who->name == QORVEL_USER) return Status::Ok;
+    return refuse("level " + std::to_string(targetLevel) + " not below own level " +
+                  std::to_string(who->level));
+}
+
+// Items the logged-in user does not hold keep their bits; bits past the
+// item list carry no item and pass.
+Status Store::mayGrant(Connection& d, const Acting& who, std::uint32_t oldMask,
+                       std::uint32_t newMask, Audit& a) {
+    const auto items = queryInt(d, "SELECT count(*) FROM limits");
+    for (std::int64_t i = 0; i < items && i < KEYWARD_MAX_LIMITS; ++i) {
+        const std::uint32_t bit = 1u << i;
+        if ((who.mask & bit) != 0 || (oldMask & bit) == (newMask & bit)) continue;
+        a.detail += "; refused: item " + std::to_string(i) + " not held";
+        return Status::Denied;
+    }
+    return Status::Ok;
+}
+
+Status Store::mayMaintainItems(Connection& d, Audit& a) {
+    if (!ruled()) return Status::Ok;
+    if (m_userId != 0) {
+        Statement st(d,
+                     "SELECT u.mask, (SELECT count(*) FROM limits o WHERE o.id < l.id) "
+                     "FROM users u, limits l WHERE u.id = ? AND l.name = ?");
+        st.bind(1, m_userId).bind(2, SYS_LIMIT_NAME);
+        if (st.step() && ((static_cast<std::uint32_t>(st.integer(0)) >> st.integer(1)) & 1u) != 0)
+            return Status::Ok;
+    }
+    a.detail += (a.detail.empty() ? "" : "; ") + std::string("refused: sys_limit not held");
+    return Status::Denied;
+}
+
+// ---- the calls ----------------------------------------------------------------
 
 Status Store::login(const char* name, const char* password) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
     const Audit audit{"login", target(n), {}, true};
-    if (const Status fault = firstFault(n, p); fault != Status::Ok)
-        return write(audit, [&](Database&, Audit&) { return fault; });
+    // No account has a name, nor a password, longer than the store keeps:
+    // such a login is answered as for any name or password that does not
+    // match.
+    if (n.fault == TextFault::TooLong && firstFault(p) != Status::NullArgument)
+        return write(audit, [](Connection&, Audit&) { return Status::NoSuchUser; });
+    const Status fault = firstFault(n, p);
+    if (fault != Status::Ok && !(fault == Status::TooLong && p.fault == TextFault::TooLong))
+        return write(audit, [&](Connection&, Audit&) { return fault; });
     std::int64_t id = 0;
-    const Status status = verified(audit, n, p, [&](Database&, std::int64_t userId) {
+    const Status status = verified(audit, n, p, [&](Connection&, std::int64_t userId, Audit&) {
         id = userId;
         return Status::Ok;
     });
@@ -403,7 +464,8 @@ Status Store::login(const char* name, const char* password) {
 
 const char* Store::currentName() {
     std::lock_guard lock(m_mutex);
-    const auto name = read([&](Database& d) { return liveName(d); }, std::optional<std::string>());
+    const auto name =
+        read([&](Connection& d) { return liveName(d); }, std::optional<std::string>());
     if (!name)
         std::memset(m_curName, 0, sizeof m_curName);
     else
@@ -414,7 +476,8 @@ const char* Store::currentName() {
 Status Store::currentNameInto(char* buf) {
     if (buf == nullptr) return Status::NullArgument;
     std::lock_guard lock(m_mutex);
-    const auto name = read([&](Database& d) { return liveName(d); }, std::optional<std::string>());
+    const auto name =
+        read([&](Connection& d) { return liveName(d); }, std::optional<std::string>());
     std::memset(buf, 0, KEYWARD_MAX_TEXT + 1);
     if (!name) return Status::NoSuchUser;
     utf8ToField(*name, buf, KEYWARD_MAX_TEXT + 1);
@@ -424,7 +487,7 @@ Status Store::currentNameInto(char* buf) {
 int Store::level(const char* user) {
     std::lock_guard lock(m_mutex);
     return read(
-        [&](Database& d) -> int {
+        [&](Connection& d) -> int {
             const auto id = userId(d, user);
             if (!id) return 0;
             Statement st(d, "SELECT level FROM users WHERE id = ?");
@@ -437,7 +500,7 @@ int Store::level(const char* user) {
 std::uint32_t Store::mask(const char* user) {
     std::lock_guard lock(m_mutex);
     return read(
-        [&](Database& d) -> std::uint32_t {
+        [&](Connection& d) -> std::uint32_t {
             const auto id = userId(d, user);
             if (!id) return 0;
             Statement st(d, "SELECT mask FROM users WHERE id = ?");
@@ -452,7 +515,7 @@ bool Store::holds(const char* item, const char* user) {
     const TextArg name = fromCp936(item, kNameRule);
     if (!name.ok()) return false;
     return read(
-        [&](Database& d) {
+        [&](Connection& d) {
             const auto id = userId(d, user);
             if (!id) return false;
             Statement st(d,
@@ -470,7 +533,7 @@ int Store::listUsers(UserRecord* buf) {
     std::lock_guard lock(m_mutex);
     if (buf == nullptr) m_userCount = 0;  // a failed count must not license a later fill
     return read(
-        [&](Database& d) {
+        [&](Connection& d) {
             return listInto(d, kUserList, buf, m_userCount, [](Statement& st, UserRecord& rec) {
                 utf8ToField(st.text(0), rec.name, sizeof rec.name);
                 rec.level = static_cast<std::int32_t>(st.integer(1));
@@ -487,8 +550,15 @@ Status Store::addUser(const char* name, const char* password, int level, std::ui
     Status status = firstFault(n, p);
     if (status == Status::Ok && !validLevel(level)) status = Status::BadLevel;
     const auto hash = hashFor(p, status);
-    return write({"user_add", target(n), levelAndMask(level, mask)}, [&](Database& d, Audit&) {
+    return write({"user_add", target(n), levelAndMask(level, mask)}, [&](Connection& d, Audit& a) {
         if (status != Status::Ok) return status;
+        if (ruled()) {
+            const auto who = acting(d);
+            if (const Status rule = mayManage(d, static_cast<std::uint32_t>(level), false, a);
+                rule != Status::Ok)
+                return rule;
+            if (const Status rule = mayGrant(d, *who, 0, mask, a); rule != Status::Ok) return rule;
+        }
         Statement exists(d, "SELECT 1 FROM users WHERE name = ?");
         exists.bind(1, n.utf8.str());
         if (exists.step()) return Status::NameTaken;
@@ -511,22 +581,31 @@ Status Store::changeUser(const char* curName, const char* newName, int level, st
     std::string detail = levelAndMask(level, mask);
     if (next.ok() && cur.ok() && next.utf8.str() != cur.utf8.str())
         detail = "renamed to " + next.utf8.str() + ", " + detail;
-    return write({"user_change", target(cur), detail}, [&](Database& d, Audit&) {
+    return write({"user_change", target(cur), detail}, [&](Connection& d, Audit& a) {
         if (status != Status::Ok) return status;
-        Statement find(d, "SELECT id FROM users WHERE name = ?");
-        find.bind(1, cur.utf8.str());
-        if (!find.step()) return Status::NoSuchUser;
-        const auto id = find.integer(0);
-        if (m_adminActor && level != 4 && lastAdministrator(d, cur.utf8.str()))
+        const auto account = accountNamed(d, cur.utf8.str());
+        if (!account) return Status::NoSuchUser;
+        if (ruled()) {
+            // The user edited, and the level given, both below the own level.
+            const auto who = acting(d);
+            for (const auto [lvl, qorvelMay] :
+                 {std::pair{static_cast<std::uint32_t>(account->level), true},
+                  std::pair{static_cast<std::uint32_t>(level), false}})
+                if (const Status rule = mayManage(d, lvl, qorvelMay, a); rule != Status::Ok)
+                    return rule;
+            if (const Status rule = mayGrant(d, *who, account->mask, mask, a); rule != Status::Ok)
+                return rule;
+        }
+        if (guardsLastAdministrator() && level != 4 && lastAdministrator(d, cur.utf8.str()))
             return Status::LastAdministrator;
         Statement taken(d, "SELECT 1 FROM users WHERE name = ? AND id <> ?");
-        taken.bind(1, next.utf8.str()).bind(2, id);
+        taken.bind(1, next.utf8.str()).bind(2, account->id);
         if (taken.step()) return Status::NameTaken;
         Statement st(d, "UPDATE users SET name = ?, level = ?, mask = ? WHERE id = ?");
         st.bind(1, next.utf8.str())
             .bind(2, level)
             .bind(3, static_cast<std::int64_t>(mask))
-            .bind(4, id);
+            .bind(4, account->id);
         st.step();
         return Status::Ok;
     });
@@ -535,13 +614,19 @@ Status Store::changeUser(const char* curName, const char* newName, int level, st
 Status Store::deleteUser(const char* name) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
-    return write({"user_delete", target(n), {}}, [&](Database& d, Audit&) {
+    return write({"user_delete", target(n), {}}, [&](Connection& d, Audit& a) {
         if (const Status fault = firstFault(n); fault != Status::Ok) return fault;
-        if (m_adminActor && lastAdministrator(d, n.utf8.str())) return Status::LastAdministrator;
-        Statement st(d, "DELETE FROM users WHERE name = ?");
-        st.bind(1, n.utf8.str());
+        const auto account = accountNamed(d, n.utf8.str());
+        if (!account) return Status::NoSuchUser;
+        if (const Status rule = mayManage(d, static_cast<std::uint32_t>(account->level), false, a);
+            rule != Status::Ok)
+            return rule;
+        if (guardsLastAdministrator() && lastAdministrator(d, n.utf8.str()))
+            return Status::LastAdministrator;
+        Statement st(d, "DELETE FROM users WHERE id = ?");
+        st.bind(1, account->id);
         st.step();
-        return d.changes() == 1 ? Status::Ok : Status::NoSuchUser;
+        return Status::Ok;
     });
 }
 
@@ -550,11 +635,16 @@ Status Store::changePassword(const char* name, const char* oldPassword, const ch
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg oldPw = fromCp936(oldPassword, kPasswordRule);
     const TextArg newPw = fromCp936(newPassword, kPasswordRule);
-    const Audit audit{"password_change", target(n), {}};
+    Audit audit{"password_change", target(n), {}};
     Status status = firstFault(n, oldPw, newPw);
     const auto hash = hashFor(newPw, status);
-    if (status != Status::Ok) return write(audit, [&](Database&, Audit&) { return status; });
-    return verified(audit, n, oldPw, [&](Database& d, std::int64_t id) {
+    if (status != Status::Ok) return write(audit, [&](Connection&, Audit&) { return status; });
+    // The old password proves enough; the service still wants a login.
+    if (ruled() && m_userId == 0)
+        return write(audit, [&](Connection& d, Audit& a) {
+            return acting(d) ? Status::Ok : mayManage(d, 0, false, a);
+        });
+    return verified(audit, n, oldPw, [&](Connection& d, std::int64_t id, Audit&) {
         Statement st(d, "UPDATE users SET hash = ? WHERE id = ?");
         st.bind(1, *hash).bind(2, id);
         st.step();
@@ -568,12 +658,17 @@ Status Store::clearPassword(const char* name) {
     const TextArg empty = fromCp936("", kPasswordRule);
     Status status = firstFault(n);
     const auto hash = hashFor(empty, status);
-    return write({"password_clear", target(n), {}}, [&](Database& d, Audit&) {
+    return write({"password_clear", target(n), {}}, [&](Connection& d, Audit& a) {
         if (status != Status::Ok) return status;
-        Statement st(d, "UPDATE users SET hash = ? WHERE name = ?");
-        st.bind(1, *hash).bind(2, n.utf8.str());
+        const auto account = accountNamed(d, n.utf8.str());
+        if (!account) return Status::NoSuchUser;
+        if (const Status rule = mayManage(d, static_cast<std::uint32_t>(account->level), true, a);
+            rule != Status::Ok)
+            return rule;
+        Statement st(d, "UPDATE users SET hash = ? WHERE id = ?");
+        st.bind(1, *hash).bind(2, account->id);
         st.step();
-        return d.changes() == 1 ? Status::Ok : Status::NoSuchUser;
+        return Status::Ok;
     });
 }
 
@@ -581,7 +676,7 @@ int Store::listLimits(LimitRecord* buf) {
     std::lock_guard lock(m_mutex);
     if (buf == nullptr) m_limitCount = 0;
     return read(
-        [&](Database& d) {
+        [&](Connection& d) {
             return listInto(d, kLimitList, buf, m_limitCount, [](Statement& st, LimitRecord& rec) {
                 utf8ToField(st.text(0), rec.name, sizeof rec.name);
                 utf8ToField(st.text(1), rec.title, sizeof rec.title);
@@ -597,7 +692,7 @@ Status Store::limitTitle(const char* name, char* buf) {
     const TextArg n = fromCp936(name, kNameRule);
     if (!n.ok()) return fromFault(n.fault);
     const auto title = read(
-        [&](Database& d) -> std::optional<std::string> {
+        [&](Connection& d) -> std::optional<std::string> {
             Statement st(d, "SELECT title FROM limits WHERE name = ?");
             st.bind(1, n.utf8.str());
             return st.step() ? std::optional(st.text(0)) : std::nullopt;
@@ -615,20 +710,22 @@ int Store::addLimit(const char* name, const char* title) {
     // The program registers its item at every start: an item already there
     // is answered from a read, so an unchanged start writes nothing.
     if (firstFault(n, t) == Status::Ok &&
-        read([&](Database& d) { return limitExists(d, n); }, false))
+        read([&](Connection& d) { return limitExists(d, n); }, false))
         return toCode(Status::ItemExists);
     int position = -1;
-    const Status status = write(
-        {"item_add", target(n), t.ok() ? "title " + t.utf8.str() : ""}, [&](Database& d, Audit&) {
-            if (const Status fault = firstFault(n, t); fault != Status::Ok) return fault;
-            if (limitExists(d, n)) return Status::ItemExists;
-            position = static_cast<int>(queryInt(d, "SELECT count(*) FROM limits"));
-            if (position >= KEYWARD_MAX_LIMITS) return Status::ItemsFull;
-            Statement st(d, "INSERT INTO limits(name, title) VALUES (?, ?)");
-            st.bind(1, n.utf8.str()).bind(2, t.utf8.str());
-            st.step();
-            return Status::Ok;
-        });
+    const Status status =
+        write({"item_add", target(n), t.ok() ? "title " + t.utf8.str() : ""},
+              [&](Connection& d, Audit& a) {
+                  if (const Status fault = firstFault(n, t); fault != Status::Ok) return fault;
+                  if (const Status rule = mayMaintainItems(d, a); rule != Status::Ok) return rule;
+                  if (limitExists(d, n)) return Status::ItemExists;
+                  position = static_cast<int>(queryInt(d, "SELECT count(*) FROM limits"));
+                  if (position >= KEYWARD_MAX_LIMITS) return Status::ItemsFull;
+                  Statement st(d, "INSERT INTO limits(name, title) VALUES (?, ?)");
+                  st.bind(1, n.utf8.str()).bind(2, t.utf8.str());
+                  st.step();
+                  return Status::Ok;
+              });
     return status == Status::Ok ? position : toCode(status);
 }
 
@@ -636,12 +733,19 @@ Status Store::deleteLimit(int pos) {
     std::lock_guard lock(m_mutex);
     return write(
         {"item_delete", std::nullopt, "position " + std::to_string(pos)},
-        [&](Database& d, Audit& audit) {
+        [&](Connection& d, Audit& audit) {
+            if (const Status rule = mayMaintainItems(d, audit); rule != Status::Ok) return rule;
             if (pos < 0 || pos >= KEYWARD_MAX_LIMITS) return Status::NoSuchItem;
             Statement find(d, "SELECT id, name FROM limits ORDER BY id LIMIT 1 OFFSET ?");
             find.bind(1, pos);
             if (!find.step()) return Status::NoSuchItem;
             audit.target = find.text(1);
+            // The item that lets its holders maintain the list stays, as the
+            // program keeps it.
+            if (ruled() && *audit.target == SYS_LIMIT_NAME) {
+                audit.detail += "; refused: sys_limit is never deleted";
+                return Status::Denied;
+            }
             Statement del(d, "DELETE FROM limits WHERE id = ?");
             del.bind(1, find.integer(0));
             del.step();
@@ -661,14 +765,30 @@ Status Store::deleteLimit(int pos) {
         });
 }
 
+// ---- the admin command's calls ------------------------------------------------
+
+Status Store::actAsAdministrator() {
+    std::lock_guard lock(m_mutex);
+    const Caller& who = caller();
+    if (!who.mayAdminister) return Status::Denied;
+    // "os:NAME", so that a store user of the same name is never taken for
+    // the person at the console.
+    m_adminActor = "os:" + who.osUser;
+    return Status::Ok;
+}
+
 Status Store::initialise(const char* adminName, const char* password, unsigned long hashCost) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(adminName, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
     const auto hash = hashFor(p, status, hashCost);
-    return write({"init", target(n), levelAndMask(4, kAllItems)}, [&](Database& d, Audit&) {
+    return write({"init", target(n), levelAndMask(4, kAllItems)}, [&](Connection& d, Audit& a) {
         if (status != Status::Ok) return status;
+        if (m_options.enforceRules && !m_adminActor) {
+            a.detail += "; refused: not an administrator";
+            return Status::Denied;
+        }
         if (queryInt(d, "SELECT count(*) FROM users") > 0) return Status::UsersExist;
         Statement item(d,
                        "INSERT INTO limits(name, title) SELECT ?1, ?2 "
@@ -695,23 +815,185 @@ Status Store::setPassword(const char* name, const char* password) {
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
     const auto hash = hashFor(p, status);
-    return write({"password_set", target(n), {}}, [&](Database& d, Audit&) {
+    return write({"password_set", target(n), {}}, [&](Connection& d, Audit& a) {
         if (status != Status::Ok) return status;
-        Statement st(d, "UPDATE users SET hash = ? WHERE name = ?");
-        st.bind(1, *hash).bind(2, n.utf8.str());
+        const auto account = accountNamed(d, n.utf8.str());
+        if (!account) return Status::NoSuchUser;
+        // A logged-in user sets passwords where they may clear them.
+        if (const Status rule = mayManage(d, static_cast<std::uint32_t>(account->level), true, a);
+            rule != Status::Ok)
+            return rule;
+        Statement st(d, "UPDATE users SET hash = ? WHERE id = ?");
+        st.bind(1, *hash).bind(2, account->id);
         st.step();
-        return d.changes() == 1 ? Status::Ok : Status::NoSuchUser;
+        return Status::Ok;
     });
 }
 
-void Store::actAsAdministrator(std::string actor) {
-    std::lock_guard lock(m_mutex);
-    m_adminActor = std::move(actor);
+namespace {
+
+// Runs body in a read transaction; the failure's status, or Ok.
+template <class Body>
+Status readAll(Connection& d, Body body) {
+    Transaction tx(d, TxKind::Read);
+    body();
+    tx.commit();
+    return Status::Ok;
 }
 
-Store& theStore() {
-    static Store store(Announce::AlsoStderr);
-    return store;
+// Every text must go back to CP936 within the field the call interface has.
+void checkTexts(Connection& db, const char* sql, const char* what, bool mayBeEmpty,
+                std::vector<std::string>& problems) {
+    Statement st(db, sql);
+    while (st.step()) {
+        const std::string text = st.text(0);
+        const TextArg arg = fromUtf8(text, mayBeEmpty ? kTitleRule : kNameRule);
+        if (arg.fault == TextFault::TooLong)
+            problems.push_back(std::string(what) + " longer than 31 bytes: " + text);
+        else if (!arg.ok())
+            problems.push_back(std::string(what) + " not valid text: " + text);
+    }
+}
+
+void checkInvariants(Connection& db, std::vector<std::string>& problems) {
+    const auto expected = db.currentSchemaVersion();
+    const auto version = db.schemaVersion();
+    if (version != expected)
+        problems.push_back("schema version " + std::to_string(version) + ", expected " +
+                           std::to_string(expected));
+    if (const auto n = queryInt(db, "SELECT count(*) FROM limits"); n > KEYWARD_MAX_LIMITS)
+        problems.push_back(std::to_string(n) + " permission items, at most 32");
+    if (queryInt(db, "SELECT count(*) - count(DISTINCT name) FROM users") != 0)
+        problems.push_back("user names not unique");
+    if (queryInt(db, "SELECT count(*) - count(DISTINCT name) FROM limits") != 0)
+        problems.push_back("item names not unique");
+    if (const auto n = queryInt(db, "SELECT count(*) FROM users WHERE level NOT BETWEEN 0 AND 4");
+        n != 0)
+        problems.push_back(std::to_string(n) + " user(s) with a level outside 0..4");
+    if (const auto n =
+            queryInt(db, "SELECT count(*) FROM users WHERE mask NOT BETWEEN 0 AND 4294967295");
+        n != 0)
+        problems.push_back(std::to_string(n) + " user(s) with a mask outside 32 bits");
+    // A store not yet upgraded (read-only here) may have no chain to check.
+    if (version >= db.firstChainedVersion()) {
+        try {
+            if (const auto broken = verifyChain(db))
+                problems.push_back("audit trail broken at " + broken->reason);
+        } catch (const DbError& e) {
+            problems.push_back(std::string("audit trail not verified: ") + e.what());
+        }
+    }
+    checkTexts(db, "SELECT name FROM users", "user name", false, problems);
+    checkTexts(db, "SELECT name FROM limits", "item name", false, problems);
+    checkTexts(db, "SELECT title FROM limits", "item title", true, problems);
+}
+
+}  // namespace
+
+Status Store::users(std::vector<UserRow>& out) {
+    std::lock_guard lock(m_mutex);
+    m_why.clear();
+    try {
+        Connection& d = db();
+        return readAll(d, [&] {
+            Statement st(d, "SELECT name, level, mask FROM users ORDER BY id");
+            while (st.step())
+                out.push_back(
+                    {st.text(0), st.integer(1), static_cast<std::uint32_t>(st.integer(2))});
+        });
+    } catch (const DbError& e) {
+        return failed(e);
+    }
+}
+
+Status Store::items(std::vector<ItemRow>& out) {
+    std::lock_guard lock(m_mutex);
+    m_why.clear();
+    try {
+        Connection& d = db();
+        return readAll(d, [&] {
+            Statement st(d, "SELECT name, title FROM limits ORDER BY id");
+            while (st.step()) out.push_back({st.text(0), st.text(1)});
+        });
+    } catch (const DbError& e) {
+        return failed(e);
+    }
+}
+
+Status Store::audit(const std::string& since, std::vector<AuditRow>& out) {
+    std::lock_guard lock(m_mutex);
+    m_why.clear();
+    if (m_options.enforceRules && !m_adminActor) return Status::Denied;
+    try {
+        Connection& d = db();
+        return readAll(d, [&] {
+            const std::string asked = d.auditNamesCaller() ? "os_user, host" : "NULL, NULL";
+            Statement st(d, "SELECT at, actor, action, target, detail, outcome, pid, " + asked +
+                                " FROM audit WHERE at >= ? ORDER BY id");
+            st.bind(1, since);
+            while (st.step())
+                out.push_back({st.text(0), st.optText(1), st.text(2), st.optText(3), st.optText(4),
+                               st.text(5), st.optText(7), st.integer(6), st.optText(8)});
+        });
+    } catch (const DbError& e) {
+        return failed(e);
+    }
+}
+
+Status Store::check(CheckReport& out) {
+    std::lock_guard lock(m_mutex);
+    m_why.clear();
+    if (m_options.enforceRules && !m_adminActor) return Status::Denied;
+    try {
+        Connection& d = db();
+        out.location = d.path();
+        return readAll(d, [&] {
+            out.problems = d.integrityProblems();
+            checkInvariants(d, out.problems);
+            out.users = queryInt(d, "SELECT count(*) FROM users");
+            out.items = queryInt(d, "SELECT count(*) FROM limits");
+        });
+    } catch (const DbError& e) {
+        return failed(e);
+    }
+}
+
+Status Store::snapshot(const std::string& file) {
+    std::lock_guard lock(m_mutex);
+    m_why.clear();
+    if (m_options.enforceRules && !m_adminActor) return Status::Denied;
+    try {
+        Connection& d = db();
+        // The copy holds password hashes too: made here, 0600, never over
+        // an existing file, and removed again unless it is whole.
+        const int fd =
+            ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            throw DbError(
+                errno == EEXIST ? Fault::Failed : Fault::Unavailable,
+                (errno == EEXIST ? file + " exists"
+                                 : "cannot create " + file + ": " + std::strerror(errno)));
+        ::close(fd);
+        try {
+            d.backupInto(file);
+        } catch (...) {
+            for (const char* suffix : {"", "-journal", ".key"}) ::unlink((file + suffix).c_str());
+            throw;
+        }
+        return Status::Ok;
+    } catch (const DbError& e) {
+        return failed(e);
+    }
+}
+
+Status Store::failed(const DbError& e) {
+    m_why = e.busy() ? "database is locked" : e.what();
+    return failureOf(e);
+}
+
+std::string Store::why() {
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_why, {});
 }
 
 }  // namespace keyward

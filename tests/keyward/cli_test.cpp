@@ -166,7 +166,7 @@ TEST_F(CliTest, AuditListsAndFiltersByTime) {
 
     const auto later = keyward({"audit", "--since", "2999-01-01"});
     EXPECT_EQ(later.exitCode, 0);
-    EXPECT_EQ(later.out, "time  actor  action  target  outcome  detail\n");
+    EXPECT_EQ(later.out, "time  actor  action  target  outcome  detail  asked by\n");
     const auto earlier = keyward({"audit", "--since", "2000-01-01 00:00"});
     EXPECT_EQ(earlier.out, all.out);
     expectFailure(keyward({"audit", "--since", "yesterday"}), 2,
@@ -177,7 +177,10 @@ TEST_F(CliTest, CheckFindsBrokenInvariants) {
     init();
     const auto good = keyward({"check"});
     EXPECT_EQ(good.exitCode, 0) << good.err;
-    EXPECT_EQ(good.out, "ok: 1 users, 1 items\n");
+    EXPECT_EQ(good.out, "store: " + m_dbPath + ", chosen by KEYWARD_DB\nok: 1 users, 1 items\n");
+    EXPECT_EQ(
+        good.err.rfind("keyward: warning: a personal store protects nothing from its owner", 0), 0u)
+        << good.err;
 
     auto db = openDirect(m_dbPath);
     ASSERT_EQ(exec(db.get(),
@@ -298,7 +301,7 @@ TEST_F(CliTest, UsageAndHelp) {
 
     const auto overview = keyward({"--help"});
     EXPECT_EQ(overview.exitCode, 0);
-    EXPECT_EQ(overview.out.rfind("usage: keyward COMMAND", 0), 0u);
+    EXPECT_EQ(overview.out.rfind("usage: keyward [--login NAME] COMMAND", 0), 0u);
     for (const char* command : {"init", "users", "items", "passwd", "audit", "check", "backup"}) {
         const auto help = keyward({command, "--help"});
         EXPECT_EQ(help.exitCode, 0) << command;
@@ -401,19 +404,25 @@ TEST_F(CliTest, FormatsForScriptsByteForByte) {
     // Audit: an absent actor or detail is an empty field in TSV and null in
     // JSON; times vary, so the rest of each line is compared.
     const std::string tsv = ok({"audit", "--format=tsv"});
-    EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1), "time\tactor\taction\ttarget\toutcome\tdetail\n");
-    EXPECT_NE(tsv.find(osActor() + "\tinit\troot\tok\tlevel 4, mask 0xffffffff\n"),
+    // Each row names who asked: the operating-system user, process and host.
+    const std::string asked = "\t" + osActor().substr(3) + "\t";
+    EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
+              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\n");
+    EXPECT_NE(tsv.find(osActor() + "\tinit\troot\tok\tlevel 4, mask 0xffffffff" + asked),
               std::string::npos)
         << tsv;
-    EXPECT_NE(tsv.find(utf8(u8"\t\titem_add\tedit\tok\ttitle 编辑\n")), std::string::npos) << tsv;
+    EXPECT_NE(tsv.find(utf8(u8"\t\titem_add\tedit\tok\ttitle 编辑") + asked), std::string::npos)
+        << tsv;
     const std::string json = ok({"audit", "--format=json"});
-    EXPECT_NE(json.find(",\"actor\":null,\"action\":\"user_add\",\"target\":\"a\\\"b\\\\c\","
-                        "\"outcome\":\"ok\",\"detail\":\"level 0, mask 0x00000000\"}"),
-              std::string::npos)
+    EXPECT_NE(
+        json.find(",\"actor\":null,\"action\":\"user_add\",\"target\":\"a\\\"b\\\\c\","
+                  "\"outcome\":\"ok\",\"detail\":\"level 0, mask 0x00000000\",\"os_user\":\"" +
+                  osActor().substr(3) + "\",\"pid\":" + std::to_string(getpid())),
+        std::string::npos)
         << json;
     EXPECT_EQ(ok({"audit", "--since=2999-01-01", "--format=json"}), "[]\n");
     EXPECT_EQ(ok({"audit", "--since=2999-01-01", "--format=tsv"}),
-              "time\tactor\taction\ttarget\toutcome\tdetail\n");
+              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\n");
 }
 
 TEST_F(CliTest, UseraddAsAdministratorsScriptIt) {
