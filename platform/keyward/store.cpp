@@ -770,7 +770,8 @@ Status Store::deleteLimit(int pos) {
 Status Store::actAsAdministrator() {
     std::lock_guard lock(m_mutex);
     const Caller& who = caller();
-    if (!who.mayAdminister) return Status::Denied;
+    if (!who.mayAdminister)
+        return refuse("administer", "neither root nor a member of the admin group");
     // "os:NAME", so that a store user of the same name is never taken for
     // the person at the console.
     m_adminActor = "os:" + who.osUser;
@@ -923,7 +924,7 @@ Status Store::items(std::vector<ItemRow>& out) {
 Status Store::audit(const std::string& since, std::vector<AuditRow>& out) {
     std::lock_guard lock(m_mutex);
     m_why.clear();
-    if (m_options.enforceRules && !m_adminActor) return Status::Denied;
+    if (ruled()) return refuse("audit_read", "only administrators read the audit trail");
     try {
         Connection& d = db();
         return readAll(d, [&] {
@@ -943,7 +944,7 @@ Status Store::audit(const std::string& since, std::vector<AuditRow>& out) {
 Status Store::check(CheckReport& out) {
     std::lock_guard lock(m_mutex);
     m_why.clear();
-    if (m_options.enforceRules && !m_adminActor) return Status::Denied;
+    if (ruled()) return refuse("check", "only administrators check the store");
     try {
         Connection& d = db();
         out.location = d.path();
@@ -961,7 +962,7 @@ Status Store::check(CheckReport& out) {
 Status Store::snapshot(const std::string& file) {
     std::lock_guard lock(m_mutex);
     m_why.clear();
-    if (m_options.enforceRules && !m_adminActor) return Status::Denied;
+    if (ruled()) return refuse("backup", "only administrators copy the store");
     try {
         Connection& d = db();
         // The copy holds password hashes too: made here, 0600, never over
@@ -984,6 +985,14 @@ Status Store::snapshot(const std::string& file) {
     } catch (const DbError& e) {
         return failed(e);
     }
+}
+
+// A refused admin call, in the trail like any other refusal.
+Status Store::refuse(const char* action, const std::string& why) {
+    write({action, std::nullopt, "refused: " + why},
+          [](Connection&, Audit&) { return Status::Denied; });
+    m_why = why;
+    return Status::Denied;
 }
 
 Status Store::failed(const DbError& e) {

@@ -120,6 +120,7 @@ private:
                                        unsigned long cost = 0);
     void unavailable(const std::string& why);
     Status failed(const DbError& e);
+    Status refuse(const char* action, const std::string& why);
 
     // ---- the rules ----
     bool ruled() const { return m_options.enforceRules && !m_adminActor; }
