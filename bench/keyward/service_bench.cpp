@@ -111,9 +111,10 @@ int main(int argc, char** argv) {
     std::printf("\n");
     const double extra =
         r.times("BM_LoginThroughService").wallMs - r.times("BM_LoginInProcess").wallMs;
-    std::printf("%-30s in process %.2f ms | through the service %.2f ms | %+.2f ms | goal <= +5 ms\n",
-                "login", r.times("BM_LoginInProcess").wallMs,
-                r.times("BM_LoginThroughService").wallMs, extra);
+    std::printf(
+        "%-30s in process %.2f ms | through the service %.2f ms | %+.2f ms | goal <= +5 ms\n",
+        "login", r.times("BM_LoginInProcess").wallMs, r.times("BM_LoginThroughService").wallMs,
+        extra);
     r.printRatio("get_user_list, 100k, service", "BM_ListInProcess", "BM_ListThroughService", true,
                  "<= 2x (wall; the service's CPU is another process's)");
     return 0;

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "audit.h"
+#include "backend.h"
 #include "caller.h"
 #include "calls.h"
 #include "connection.h"
@@ -84,60 +84,33 @@ public:
     std::string location() override;
 
 private:
-    struct Audit {
-        const char* action;
-        std::optional<std::string> target;  // UTF-8
-        std::string detail;
-        bool typedName = false;  // target is what was typed at a login: kept out when unsure
-    };
-    // What a password is checked against: the user's row as last read.
-    struct Credentials {
-        std::int64_t id;
-        std::string hash;
-        bool operator==(const Credentials&) const = default;
-    };
-    // The logged-in user as the rules see them, read in the call's transaction.
-    struct Acting {
-        std::string name;
-        std::uint32_t level;
-        std::uint32_t mask;
-    };
-
-    Connection& db();
+    Backend& backend();
     void close();
     const Caller& caller();
-    template <class Body>
-    Status write(Audit audit, Body body);
-    template <class Body>
-    auto read(Body body, decltype(body(std::declval<Connection&>())) failed);
-    template <class Body>
-    Status verified(const Audit& audit, const TextArg& name, const TextArg& password, Body body);
-    std::optional<Credentials> credentials(Connection& d, const TextArg& name);
-    std::optional<std::string> liveName(Connection& d);
-    std::optional<std::string> actorName(Connection& d);
-    std::optional<std::int64_t> userId(Connection& d, const char* user);
+    Acting acting();
+    // Runs a write of the backend, or reports why it could not run; either
+    // way the call goes to the system log.
+    template <class Write>
+    Status guarded(Change& change, bool typedName, Write write);
+    template <class Read, class Result>
+    Result read(Read body, Result failed);
+    template <class Then>
+    Status verified(Change& change, const TextArg& name, const TextArg& password, Then then);
     std::optional<std::string> hashFor(const TextArg& password, Status& status,
                                        unsigned long cost = 0);
+    std::optional<Account> loggedIn();
+    std::optional<std::int64_t> userId(const char* user);
     void unavailable(const std::string& why);
     Status failed(const DbError& e);
     Status refuse(const char* action, const std::string& why);
 
-    // ---- the rules ----
-    bool ruled() const { return m_options.enforceRules && !m_adminActor; }
-    bool guardsLastAdministrator() const { return m_options.enforceRules || m_adminActor; }
-    std::optional<Acting> acting(Connection& d);
-    Status mayManage(Connection& d, std::uint32_t targetLevel, bool qorvelMay, Audit& a);
-    Status mayGrant(Connection& d, const Acting& who, std::uint32_t oldMask, std::uint32_t newMask,
-                    Audit& a);
-    Status mayMaintainItems(Connection& d, Audit& a);
-
     StoreOptions m_options;
     std::mutex m_mutex;
-    std::unique_ptr<Connection> m_db;
+    std::unique_ptr<Backend> m_backend;
     pid_t m_pid = 0;
     std::optional<Caller> m_caller;
     std::string m_reported;     // the last reason the store could not start
-    std::string m_why;          // why the last admin call failed
+    std::string m_why;          // why the last call failed
     std::int64_t m_userId = 0;  // 0: nobody logged in
     std::string m_userName;     // UTF-8, kept for the audit once that user is gone
     int m_userCount = -1;       // last count reported, -1: none yet
