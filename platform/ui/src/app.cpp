@@ -12,6 +12,7 @@
 #include "heap.h"
 #include "icons.h"
 #include "modal.h"
+#include "textfit.h"
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -187,6 +188,8 @@ int AfxWinMain(int argc, char** argv) {
         font.setFamily(family);
         QApplication::setFont(font);
     }
+
+    ui::detail::watchTextFit();
 
     // The program's own dialogs decide when it ends.
     application.setQuitOnLastWindowClosed(false);

@@ -15,6 +15,7 @@
 #include "handle.h"
 #include "icons.h"
 #include "modal.h"
+#include "textfit.h"
 #include "widgets.h"
 
 using namespace ui::detail;
@@ -135,6 +136,9 @@ BOOL CDialog::CreateFromTemplate() {
         }
     }
     labelFields(h);
+    // The template was drawn for another font: texts that need more room
+    // take it where it is free.
+    fitControls(w);
 
     if (ownerWidget) {
         const QRect o = ownerWidget->window()->geometry();

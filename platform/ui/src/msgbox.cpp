@@ -1,6 +1,8 @@
 // Message boxes: one replaceable presenter in front of a real QMessageBox.
 #include <QAbstractButton>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -84,6 +86,30 @@ int closedAnswer(UINT type) {
     }
 }
 
+// Qt sizes a box to its text when it shows, wrapping a text too long for
+// a reasonable width; the box then takes the width its caption needs beside
+// the title bar's icon and buttons, as the platform's boxes do, if that is
+// more. Nothing is cut: the text's height follows the final width.
+class MessageBoxWidget : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* e) override {
+        QMessageBox::showEvent(e);
+        const QFontMetrics fm = fontMetrics();
+        const int captionNeed = fm.horizontalAdvance(windowTitle()) + 4 * fm.height();
+        if (width() >= captionNeed || !layout()) return;
+        const int grown = captionNeed - width();
+        layout()->activate();
+        const int height = layout()->hasHeightForWidth()
+                               ? layout()->totalHeightForWidth(captionNeed)
+                               : this->height();
+        setFixedSize(captionNeed, height);
+        move(x() - grown / 2, y());  // still centred where Qt put it
+    }
+};
+
 }  // namespace
 
 int presentMessageBox(const MessageBoxRequest& request) {
@@ -95,8 +121,8 @@ int presentMessageBox(const MessageBoxRequest& request) {
 int showMessageBox(const MessageBoxRequest& request) {
     QWidget* owner = widgetOf(request.owner);
     const UINT type = request.type;
-    QMessageBox box(iconOf(type), fromCp936(request.caption), fromCp936(request.text),
-                    buttonsOf(type), owner ? owner->window() : nullptr);
+    MessageBoxWidget box(iconOf(type), fromCp936(request.caption), fromCp936(request.text),
+                         buttonsOf(type), owner ? owner->window() : nullptr);
     // The text is the program's, never markup.
     box.setTextFormat(Qt::PlainText);
     // Labelled as the platform's own boxes are on a Chinese desktop.
@@ -110,11 +136,6 @@ int showMessageBox(const MessageBoxRequest& request) {
         if (QAbstractButton* shown = box.button(button)) shown->setText(label);
     if (auto* icon = box.findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label")))
         icon->setAccessibleName(iconName(box.icon()));
-    // Wide enough to show its caption beside the title bar's icon and
-    // buttons, as the platform's boxes are; a short text leaves it narrow.
-    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
-        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(box.windowTitle()) +
-                               4 * label->fontMetrics().height());
     box.setDefaultButton((type & MB_TYPEMASK) == MB_YESNO || (type & MB_TYPEMASK) == MB_YESNOCANCEL
                              ? QMessageBox::Yes
                              : QMessageBox::Ok);

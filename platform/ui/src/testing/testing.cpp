@@ -8,6 +8,7 @@
 
 #include "cp936.h"
 #include "handle.h"
+#include "textfit.h"
 #include "ui/testing_qt.h"
 
 namespace ui::test {
@@ -203,6 +204,10 @@ CRect clientRectOf(CWnd& parent, CWnd* child) {
 
 std::string cp936(const char* utf8) {
     return detail::toCp936(QString::fromUtf8(utf8));
+}
+
+QStringList unfitTexts(QWidget* window) {
+    return detail::unfitTexts(window);
 }
 
 }  // namespace ui::test
