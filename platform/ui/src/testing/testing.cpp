@@ -134,6 +134,8 @@ Qt::Key qtKey(UINT vk) {
             return Qt::Key_Insert;
         case VK_DELETE:
             return Qt::Key_Delete;
+        case VK_APPS:
+            return Qt::Key_Menu;
         default:
             return Qt::Key_unknown;
     }
