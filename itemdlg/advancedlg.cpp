@@ -173,10 +173,12 @@ void CAdvanceDlg::OnRClickItemList(NMHDR* pNMHDR, LRESULT* pResult) {
     CMenu* pPopup = menu.GetSubMenu(0);
     if (!pPopup) return;
     if (get_user_group(nullptr) == 0) return;
-    if (reinterpret_cast<const NMITEMACTIVATE*>(pNMHDR)->iItem == -1) return;
+    const NMITEMACTIVATE* pItem = reinterpret_cast<const NMITEMACTIVATE*>(pNMHDR);
+    if (pItem->iItem == -1) return;
 
-    CPoint point;
-    GetCursorPos(&point);
+    // Where the click was, or the row that the menu keys asked about.
+    CPoint point(pItem->ptAction.x, pItem->ptAction.y);
+    m_list.ClientToScreen(&point);
     SetForegroundWindow();
     // The user menu with only its delete entry, which acts on the last item.
     pPopup->RemoveMenu(ID_USER_NEW, MF_BYCOMMAND);
