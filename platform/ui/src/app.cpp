@@ -1,4 +1,6 @@
 // The application object and the process entry.
+#include <syslog.h>
+
 #include <QApplication>
 #include <QFont>
 #include <QLibraryInfo>
@@ -9,10 +11,13 @@
 #include <cstring>
 
 #include "chinese_family.h"
+#include "cp936.h"
 #include "heap.h"
 #include "icons.h"
 #include "modal.h"
+#include "report.h"
 #include "textfit.h"
+#include "trailbook.h"
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -60,6 +65,20 @@ CWinApp* AfxGetApp() {
     return g_app;
 }
 void AfxEnableControlContainer() {}
+
+void AfxLogNotice(LPCTSTR lpszLine) {
+    ui::detail::reportLine(LOG_NOTICE, ui::detail::fromCp936(lpszLine ? lpszLine : ""));
+}
+
+namespace ui::detail {
+void reportLine(int level, const QString& text) {
+    const QByteArray line =
+        (QCoreApplication::applicationName() + QStringLiteral(": ") + text).toLocal8Bit();
+    std::fprintf(stderr, "%s\n", line.constData());
+    std::fflush(stderr);
+    trailbook_log(level, line.constData());
+}
+}  // namespace ui::detail
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) {
     return picce != nullptr;
 }
