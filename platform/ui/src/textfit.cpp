@@ -16,7 +16,6 @@
 #include <QStyleOptionGroupBox>
 #include <QTimer>
 #include <algorithm>
-#include <climits>
 #include <optional>
 
 #include "handle.h"
@@ -39,11 +38,14 @@ QString nameOf(const QWidget* w) {
     return title.isEmpty() ? name : title + QStringLiteral(" / ") + name;
 }
 
+// Room that no text fills; more would overflow Qt's fixed-point layout.
+constexpr int kUnbounded = 1 << 20;
+
 // A text laid out with `flags` in a room `width` wide: wrapped text needs
 // the height of its lines, a word longer than the width more width. Below
 // the last line's ink nothing is drawn, so that is where the text ends.
 QSize laidOut(const QFontMetrics& fm, int width, int flags, const QString& text) {
-    QSize need = fm.boundingRect(QRect(0, 0, width, INT_MAX / 4), flags, text).size();
+    QSize need = fm.boundingRect(QRect(0, 0, width, kUnbounded), flags, text).size();
     const int inkBelowBaseline = fm.boundingRect(withoutMnemonics(text)).bottom() + 1;
     need.rheight() -= fm.height() - fm.ascent() - std::max(0, inkBelowBaseline);
     return need;
@@ -180,7 +182,7 @@ std::optional<TextFit> measureControl(QWidget* w) {
     }
     auto* b = qobject_cast<QAbstractButton*>(w);
     if (!b || b->text().isEmpty()) return std::nullopt;
-    const QSize need = laidOut(b->fontMetrics(), INT_MAX / 4, Qt::TextShowMnemonic, b->text());
+    const QSize need = laidOut(b->fontMetrics(), kUnbounded, Qt::TextShowMnemonic, b->text());
     return TextFit{nameOf(b), withoutMnemonics(b->text()), need, buttonTextRoom(b).size()};
 }
 
@@ -194,7 +196,7 @@ void fitControl(QWidget* w) {
     // A text grows wider first, to its length on one line.
     const int wanted =
         isStatic
-            ? laidOut(w->fontMetrics(), INT_MAX / 4, drawn.flags, drawn.text).width() - r.width()
+            ? laidOut(w->fontMetrics(), kUnbounded, drawn.flags, drawn.text).width() - r.width()
             : fit->need.width() - fit->room.width();
     const bool centred =
         isStatic ? (drawn.flags & Qt::AlignHCenter) != 0 : qobject_cast<QCheckBox*>(w) == nullptr;
