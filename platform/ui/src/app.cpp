@@ -3,9 +3,7 @@
 
 #include <QApplication>
 #include <QFont>
-#include <QLibraryInfo>
 #include <QRegularExpression>
-#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +12,7 @@
 #include "cp936.h"
 #include "heap.h"
 #include "icons.h"
+#include "language.h"
 #include "modal.h"
 #include "report.h"
 #include "textfit.h"
@@ -193,12 +192,8 @@ int AfxWinMain(int argc, char** argv) {
     qInstallMessageHandler(g_previousHandler);
     for (const auto& [type, text] : held) qt_message_output(type, QMessageLogContext(), text);
 
-    // The program speaks Chinese whatever the locale, and so do Qt's own
-    // texts in it (an edit's context menu) where Debian's translations are.
-    auto* translator = new QTranslator(&application);
-    if (translator->load(QStringLiteral("qtbase_zh_CN"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
+    // Qt's own texts (an edit's context menu) in the program's language.
+    ui::detail::installQtTranslation(&application);
     // Qt's own texts in the family of the program's dialogs. Qt also lays
     // out every new edit in the application's font before the edit takes
     // its dialog's, which in another family read a second font at start-up.

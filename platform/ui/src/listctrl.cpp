@@ -33,6 +33,7 @@
 #include "cp936.h"
 #include "dispatch.h"
 #include "handle.h"
+#include "language.h"
 #include "widgets.h"
 
 namespace ui::detail {
@@ -940,7 +941,7 @@ int CListCtrl::InsertColumn(int nCol, LPCTSTR lpszColumnHeading, int nFormat, in
     ListView* view = shownView(this);
     if (!view || nCol < 0) return -1;
     nCol = std::min(nCol, view->rows().columnCount());
-    std::string heading = lpszColumnHeading ? lpszColumnHeading : "";
+    std::string heading = lpszColumnHeading ? ui::detail::translate(lpszColumnHeading) : "";
     if (nWidth < 0) {
         // No width given: wide enough for the heading.
         const QString text = ui::detail::fromCp936(heading);

@@ -10,6 +10,7 @@
 
 #include "cp936.h"
 #include "handle.h"
+#include "language.h"
 #include "modal.h"
 
 namespace ui {
@@ -113,9 +114,13 @@ protected:
 }  // namespace
 
 int presentMessageBox(const MessageBoxRequest& request) {
+    // What the operator reads, in the operator's language.
+    MessageBoxRequest shown = request;
+    shown.text = translate(request.text.c_str());
+    shown.caption = translate(request.caption.c_str());
     // A copy, so that a presenter may replace itself while it answers.
     const MessageBoxPresenter presenter = installedPresenter();
-    return presenter ? presenter(request) : showMessageBox(request);
+    return presenter ? presenter(shown) : showMessageBox(shown);
 }
 
 int showMessageBox(const MessageBoxRequest& request) {
@@ -133,9 +138,9 @@ int showMessageBox(const MessageBoxRequest& request) {
         {QMessageBox::No, QStringLiteral("否(&N)")},
     };
     for (const auto& [button, label] : labels)
-        if (QAbstractButton* shown = box.button(button)) shown->setText(label);
+        if (QAbstractButton* shown = box.button(button)) shown->setText(translate(label));
     if (auto* icon = box.findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label")))
-        icon->setAccessibleName(iconName(box.icon()));
+        icon->setAccessibleName(translate(iconName(box.icon())));
     box.setDefaultButton((type & MB_TYPEMASK) == MB_YESNO || (type & MB_TYPEMASK) == MB_YESNOCANCEL
                              ? QMessageBox::Yes
                              : QMessageBox::Ok);

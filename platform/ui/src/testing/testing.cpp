@@ -8,6 +8,7 @@
 
 #include "cp936.h"
 #include "handle.h"
+#include "language.h"
 #include "textfit.h"
 #include "ui/testing_qt.h"
 
@@ -206,6 +207,10 @@ CRect clientRectOf(CWnd& parent, CWnd* child) {
 
 std::string cp936(const char* utf8) {
     return detail::toCp936(QString::fromUtf8(utf8));
+}
+
+std::vector<std::string> translatedTexts() {
+    return detail::translatedTexts();
 }
 
 QStringList unfitTexts(QWidget* window) {
