@@ -11,7 +11,7 @@
 
 const char* LevelText(int level, char* szOther) {
     if (level >= 0 && level < KEYWARD_LEVEL_COUNT) return g_levelText[level];
-    std::snprintf(szOther, 32, "无效级别(%d)", level);
+    std::snprintf(szOther, 32, AfxTr("无效级别(%d)"), level);
     return szOther;
 }
 
@@ -139,7 +139,7 @@ LRESULT CrolvaneDlg::OnStartLogin(WPARAM, LPARAM) {
         char szOther[32];
         const char* szLevel = LevelText(nLevel, szOther);
         CString strStatus;
-        strStatus.Format("当前用户：%s   级别：%s", get_cur_user(), szLevel);
+        strStatus.Format(AfxTr("当前用户：%s   级别：%s"), get_cur_user(), szLevel);
         GetDlgItem(IDC_STATIC_CURUSER)->SetWindowText(strStatus);
     } else {
         OnClose();

@@ -71,7 +71,7 @@ void CrolvaneDlg::OnDeleteUser() {
     char szName[36] = {};
     m_userList.GetItemText(m_curRow, 1, szName, sizeof(szName));
     CString strQuestion;
-    strQuestion.Format("确认删除此用户吗？用户名：%s", szName);
+    strQuestion.Format(AfxTr("确认删除此用户吗？用户名：%s"), szName);
     if (GetCurUserName() == szName) {
         MessageBox("不能删除自己..", "警告", MB_OK | MB_ICONWARNING);
         return;
