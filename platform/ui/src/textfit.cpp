@@ -236,7 +236,8 @@ std::vector<TextFit> measureTexts(QWidget* window) {
     }
     measureWidget(window, out);
     for (QWidget* w : window->findChildren<QWidget*>()) {
-        if (w->isWindow() || !w->isVisibleTo(window)) continue;
+        // A dialog owned by this window is a window of its own.
+        if (w->window() != window || !w->isVisibleTo(window)) continue;
         measureWidget(w, out);
         // Inner parts of a control (a list's viewport) are the control's business.
         if (w->parentWidget() == window || handleOf(w)) measurePlace(w, window, out);
