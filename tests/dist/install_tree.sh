@@ -70,9 +70,15 @@ for size in 16 32 48 256; do
   [[ "$dims" == *"$size x $size"* ]] || { echo "icon $size: $dims" >&2; exit 1; }
 done
 
-desktop-file-validate "$root/usr/share/applications/org.varnock.rolvane.desktop"
-grep -qx 'Name=用户权限管理' "$root/usr/share/applications/org.varnock.rolvane.desktop"
-appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/org.varnock.rolvane.metainfo.xml" >/dev/null
+# English names the program, with the Chinese as its zh_CN translation.
+desktop="$root/usr/share/applications/org.varnock.rolvane.desktop"
+desktop-file-validate "$desktop"
+grep -qx 'Name=User Permission Management' "$desktop"
+grep -qx 'Name\[zh_CN\]=用户权限管理' "$desktop"
+metainfo="$root/usr/share/metainfo/org.varnock.rolvane.metainfo.xml"
+appstreamcli validate --no-net --pedantic "$metainfo" >/dev/null
+grep -q '<name>User Permission Management</name>' "$metainfo"
+grep -q '<name xml:lang="zh_CN">用户权限管理</name>' "$metainfo"
 
 for page in man1/rolvane.1.gz man8/keyward.8.gz; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$root/usr/share/man/$page" 2>&1 >/dev/null)
