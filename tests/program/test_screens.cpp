@@ -7,6 +7,7 @@
 #include <QFontInfo>
 #include <QImage>
 #include <QMenu>
+#include <QPalette>
 #include <QPixmap>
 #include <QTest>
 #include <utility>
@@ -162,7 +163,7 @@ protected:
     // Every text of the program in a box, in the operator's language, with
     // the longest user name a format can be given.
     void lookAtEveryText(CWnd& owner) {
-        const std::string longName = cp("操作员操作员操作员操作员操作员A");
+        const std::string& longName = kLongName;
         const std::vector<std::string> sources = translatedTexts();
         EXPECT_GT(sources.size(), 50u);
         for (const std::string& source : sources) {
@@ -175,6 +176,8 @@ protected:
         }
     }
 
+    // 31 bytes of CP936, the longest name the store holds.
+    const std::string kLongName = cp("操作员操作员操作员操作员操作员A");
     QStringList m_unfit;
     int m_looked = 0;
 };
@@ -190,7 +193,8 @@ TEST_F(FitTest, EveryWindowMenuAndBoxShowsItsTextsWhole) {
                                 EXPECT_EQ(QFontInfo(widget(&login)->font()).family(), family);
                             }
                             look(widget(&login), "login");
-                            loginAs(login, "root", "pw");
+                            // The status line then names the longest name there is.
+                            loginAs(login, kLongName.c_str(), "pw");
                         },
                         [&](CrolvaneDlg& main) {
                             const EditMode modes[] = {ModeBrowse, ModeNew, ModeEdit, ModePassword};
@@ -219,6 +223,52 @@ TEST_F(FitTest, EveryWindowMenuAndBoxShowsItsTextsWhole) {
                         }});
     EXPECT_GE(m_looked, 10);
     EXPECT_TRUE(m_unfit.isEmpty()) << m_unfit.join(QLatin1Char('\n')).toStdString();
+}
+
+// A desktop's palette (a high-contrast theme) colours the windows, but for
+// the current-user line, which stays magenta, and the item editor's ground.
+TEST_F(ScreensTest, ColoursFollowThePalette) {
+    const QColor ground(0, 0, 96), ink(255, 255, 0);
+    const QPalette before = QApplication::palette();
+    QPalette theme = before;
+    theme.setColor(QPalette::Window, ground);
+    theme.setColor(QPalette::WindowText, ink);
+    QApplication::setPalette(theme);
+    // Pixels of the rectangle near `colour`.
+    const auto share = [](const QImage& image, const QRect& r, const QColor& colour) {
+        int near = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                near += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
+                            std::abs(c.blue() - colour.blue()) <
+                        60;
+            }
+        return near;
+    };
+    CrolvaneDlg dlg;
+    runMainDialog(
+        dlg, {[&](CLoginDlg& login) { loginAs(login, "root", "pw"); },
+              [&](CrolvaneDlg& main) {
+                  main.m_editMode = ModePassword;
+                  main.ApplyEditMode();
+                  const QImage image = grab(main, "main-theme");
+                  EXPECT_EQ(image.pixelColor(2, image.height() - 3), ground);
+                  EXPECT_GT(share(image, rectOf(main, IDC_STATIC_PWD), ink), 10);
+                  EXPECT_GT(share(image, rectOf(main, IDC_STATIC_CURUSER), QColor(255, 0, 255)),
+                            10);
+                  EXPECT_EQ(share(image, rectOf(main, IDC_STATIC_CURUSER), ink), 0);
+                  CAdvanceDlg items;
+                  runModal(items, [&] {
+                      const QImage editor = grab(items, "items-theme");
+                      EXPECT_EQ(editor.pixelColor(1, editor.height() / 2), QColor(244, 244, 244));
+                      items.EndDialog(IDCANCEL);
+                  });
+                  main.m_editMode = ModeBrowse;
+                  main.ApplyEditMode();
+                  main.SendMessage(WM_CLOSE);
+              }});
+    QApplication::setPalette(before);
 }
 
 }  // namespace
