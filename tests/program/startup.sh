@@ -42,6 +42,7 @@ check "a Wayland display without Qt's plugin for it" 1 \
 check "--version" 0 "^rolvane $version\$" 1 "$rolvane" --version
 check "--help" 0 "^Usage: rolvane \[--help \| --version\]" "" "$rolvane" --help
 check "--help names the about box's key" 0 "Alt\+-" "" "$rolvane" --help
+check "--help says how to ask for English" 0 "LANG=en_US.UTF-8" "" "$rolvane" --help
 
 ((failed == 0)) && echo PASS
 exit $failed

@@ -108,6 +108,8 @@ bool answerOption(const char* name, int argc, char** argv) {
                 "  --version  show the version and exit\n"
                 "\n"
                 "In a window, Alt+Space or Alt+- opens its system menu (About ...).\n"
+                "The window speaks Simplified Chinese, or English where LC_ALL,\n"
+                "LC_MESSAGES or LANG asks for English (LANG=en_US.UTF-8).\n"
                 "See %s(1).\n",
                 name, name);
             return true;
