@@ -887,12 +887,14 @@ class Program:
         """Selects a row by a click (None: a click below the rows, which
         selects none), asks for the menu with a key and returns the pop-up
         menu and its entries, {text: sensitive}."""
+        table = self.user_table()
         if row is None:
-            table = self.user_table()
             ext = table.queryComponent().getExtents(self.s.atspi.DESKTOP_COORDS)
             self.s.click_at(ext.x + ext.width // 3, ext.y + ext.height - 12)
         else:
             self.s.click(self.cell(row, 1))
+            wait_until(f"row {row} selected", lambda: has_state(self.cell(row, 1), "selected"), timeout=5)
+        wait_until("the list focused", lambda: has_state(table, "focused"), timeout=5)
         self.s.key(key)
         menu = self.popup(timeout)
         return menu, self.menu_entries(menu)
