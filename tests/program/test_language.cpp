@@ -29,16 +29,8 @@ std::string shown(const char* chinese, const char* inEnglish) {
     return english() ? inEnglish : cp(chinese);
 }
 
-class LanguageTest : public ::testing::Test {
+class LanguageTest : public TwoUserTest {
 protected:
-    void SetUp() override {
-        fakestore::reset();
-        fakestore::script().users = {fakestore::user("root", 4, 0xFFFFFFFFu),
-                                     fakestore::user("op", 1, 1)};
-        fakestore::script().items = {fakestore::item("sys_limit", cp("系统权限").c_str())};
-    }
-    void TearDown() override { EXPECT_TRUE(noWindowLeft()); }
-
     // Each control of the dialog's template shows its text in the
     // operator's language: the template's own bytes, or their translation.
     static void expectTemplateTexts(CDialog& dlg, int id) {

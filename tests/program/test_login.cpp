@@ -22,16 +22,8 @@ namespace {
 
 constexpr UINT kLoginBox = MB_OK | MB_ICONINFORMATION;
 
-class LoginTest : public ::testing::Test {
+class LoginTest : public TwoUserTest {
 protected:
-    void SetUp() override {
-        fakestore::reset();
-        fakestore::script().users = {fakestore::user("root", 4, 0xFFFFFFFFu),
-                                     fakestore::user("op", 1, 1)};
-        fakestore::script().items = {fakestore::item("sys_limit", cp("系统权限").c_str())};
-    }
-    void TearDown() override { EXPECT_TRUE(noWindowLeft()); }
-
     static void waitActive(CWnd& dlg) {
         ASSERT_TRUE(waitFor([&] { return isActive(dlg); }));
     }
