@@ -6,7 +6,6 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QTreeView>
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -31,13 +30,11 @@ std::string cp(const char* utf8) {
 
 // A catalog as msgfmt compiles it: the header entry first, the originals
 // sorted, each table of (length, offset), then the texts with their NULs.
-std::vector<unsigned char> compiled(std::vector<std::pair<std::string, std::string>> entries,
-                                    bool bigEndian) {
+std::vector<unsigned char> compiled(std::vector<std::pair<std::string, std::string>> entries) {
     entries.insert(entries.begin(), {"", "Content-Type: text/plain; charset=UTF-8\n"});
     std::vector<unsigned char> out;
     const auto word = [&](std::uint32_t w) {
-        for (int i = 0; i < 4; ++i)
-            out.push_back(static_cast<unsigned char>(w >> (bigEndian ? 24 - 8 * i : 8 * i)));
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(w >> (8 * i)));
     };
     const auto n = std::uint32_t(entries.size());
     const std::uint32_t originals = 28, translations = originals + 8 * n;
@@ -62,14 +59,13 @@ const std::vector<unsigned char>& catalogBytes() {
                   {"提示", "Notice"},
                   {"确认删除此用户吗？用户名：%s", "Delete this user? User name: %s"},
                   {"用户", "Users"},
-                  {"用户权限管理", "User permissions"}},
-                 false);
+                  {"用户权限管理", "User permissions"}});
     return s_bytes;
 }
 
 void registerResources() {
     // A catalog for another language is never read here.
-    static const std::vector<unsigned char> s_german = compiled({{"用户", "Benutzer"}}, true);
+    static const std::vector<unsigned char> s_german = compiled({{"用户", "Benutzer"}});
     ui::RegisterTranslation("de", s_german.data(), s_german.size());
     ui::RegisterTranslation("en", catalogBytes().data(), catalogBytes().size());
     using ui::ControlKind;
@@ -114,16 +110,6 @@ TEST(LocaleLanguage, LcAllThenLcMessagesThenLangTheFirstThatIsSet) {
         EXPECT_EQ(ui::detail::localeLanguage(c.lcAll, c.lcMessages, c.lang), c.language)
             << (c.lcAll ? c.lcAll : "-") << " " << (c.lcMessages ? c.lcMessages : "-") << " "
             << (c.lang ? c.lang : "-");
-}
-
-// The catalog's byte order is the one of the machine that compiled it.
-TEST(Catalog, ReadInEitherByteOrder) {
-    for (bool bigEndian : {false, true}) {
-        const std::vector<unsigned char> bytes = compiled({{"用户", "Users"}}, bigEndian);
-        ui::RegisterTranslation("xx", bytes.data(), bytes.size());
-        std::vector<std::string> texts = ui::detail::translatedTexts();
-        EXPECT_NE(std::find(texts.begin(), texts.end(), cp("用户")), texts.end()) << bigEndian;
-    }
 }
 
 TEST_F(Language, TextsShowTranslatedWhereTheFrameworkShowsThem) {

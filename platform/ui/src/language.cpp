@@ -39,26 +39,25 @@ namespace {
 
 using Texts = std::map<std::string, std::string, std::less<>>;
 
-// A compiled gettext catalog (msgfmt's .mo): a header, then tables of
-// (length, offset) for the original texts and for their translations.
-// UTF-8 on both sides; here CP936, as the program holds its texts.
+// A compiled gettext catalog (msgfmt's .mo, in the byte order of the
+// machine that built it, this one): a header, then tables of (length,
+// offset) for the original texts and for their translations. UTF-8 on both
+// sides; here CP936, as the program holds its texts.
 Texts readCatalog(const unsigned char* mo, std::size_t size) {
     Texts texts;
-    const auto word = [&](std::size_t at, bool swap) -> std::uint32_t {
+    const auto word = [&](std::size_t at) -> std::uint32_t {
         if (at + 4 > size) return 0;
         std::uint32_t w;
         std::memcpy(&w, mo + at, 4);
-        return swap ? __builtin_bswap32(w) : w;
+        return w;
     };
-    if (size < 20) return texts;
-    const bool swap = word(0, false) == 0xde120495u;
-    if (!swap && word(0, false) != 0x950412deu) return texts;
-    const std::uint32_t count = word(8, swap);
-    const std::uint32_t originals = word(12, swap);
-    const std::uint32_t translations = word(16, swap);
+    if (size < 20 || word(0) != 0x950412deu) return texts;
+    const std::uint32_t count = word(8);
+    const std::uint32_t originals = word(12);
+    const std::uint32_t translations = word(16);
     const auto text = [&](std::uint32_t table, std::uint32_t i) -> QString {
-        const std::uint32_t length = word(table + 8 * std::size_t(i), swap);
-        const std::uint32_t offset = word(table + 8 * std::size_t(i) + 4, swap);
+        const std::uint32_t length = word(table + 8 * std::size_t(i));
+        const std::uint32_t offset = word(table + 8 * std::size_t(i) + 4);
         if (std::size_t(offset) + length > size) return QString();
         return QString::fromUtf8(reinterpret_cast<const char*>(mo + offset), qsizetype(length));
     };
