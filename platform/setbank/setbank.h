@@ -5,7 +5,8 @@
 // varnock.conf (else ~/.config/varnock/varnock.conf); a value in the later
 // file wins. INI syntax: [section], key = value, comment lines starting
 // with ';' or '#', and " ; comment" after a value. A file that is missing is no error; an unknown
-// section or key, a line that is none of these, or an unreadable file is.
+// section or key, a line that is none of these or longer than the parser
+// reads (about 200 bytes), or an unreadable file is.
 #pragma once
 
 #include <cstddef>

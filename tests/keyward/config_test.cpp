@@ -91,4 +91,30 @@ TEST_F(ConfigTest, APasswordIsAcceptedInAFileOthersCannotReadAndNeverShown) {
     }
 }
 
+TEST_F(ConfigTest, ALineLongerThanTheParserReadsIsRefusedUnderItsOwnNumber) {
+    // A location of `length` bytes on line 3, in a folder of its own.
+    const auto lineOf = [&](std::size_t length) {
+        const std::string key = "location = ";
+        std::string folder = m_dir.string();
+        const std::size_t size = length - key.size() - std::string("/k.db").size();
+        while (folder.size() < size) folder += folder.size() % 100 == 0 ? '/' : 'd';
+        std::filesystem::create_directories(folder);
+        return key + folder + "/k.db";
+    };
+    write(m_user, "; the site's store\n[store]\n" + lineOf(400) + "\n");
+    const auto refused = users();
+    EXPECT_EQ(refused.exitCode, 1);
+    const std::string why = "bad configuration: " + m_user + ":3: line longer than ";
+    const auto at = refused.err.find(why);
+    ASSERT_NE(at, std::string::npos) << refused.err;
+
+    // The longest line it names is read whole.
+    const std::size_t longest = std::stoul(refused.err.substr(at + why.size()));
+    ASSERT_GT(longest, 100u);
+    const std::string line = lineOf(longest);
+    write(m_user, "[store]\n" + line + "\r\n");
+    EXPECT_EQ(users().exitCode, 0);
+    EXPECT_TRUE(std::filesystem::exists(line.substr(line.find('/'))));
+}
+
 }  // namespace
