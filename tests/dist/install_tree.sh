@@ -64,6 +64,13 @@ for lib in keyward trailbook setbank; do
     { echo "lib$lib: wrong links" >&2; exit 1; }
 done
 
+# The build tree's RUNPATH stays behind: installed, everything is found in
+# the system's library folders.
+while IFS= read -r elf; do
+  [[ $(od -An -tx1 -N4 "$elf") == " 7f 45 4c 46" ]] || continue
+  ! readelf -dW "$elf" | grep -E '\((RPATH|RUNPATH)\)' || { echo "${elf#"$root"}: a search path" >&2; exit 1; }
+done < <(find "$root" -type f)
+
 # Each icon is the size its folder says.
 for size in 16 32 48 256; do
   dims=$(file "$root/usr/share/icons/hicolor/${size}x${size}/apps/org.varnock.rolvane.png")
