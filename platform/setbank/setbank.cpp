@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "settings.h"
 #include "store/keyward.h"
 #include "xdg.h"
 
@@ -66,9 +67,9 @@ const char* refuseLocation(const std::string& value, mode_t mode) {
     return nullptr;
 }
 
-constexpr Known kKnown[] = {
-    {"store", "location", refuseLocation},
-};
+#define SETBANK_KNOWN(section, key, refuse) {section, key, refuse},
+constexpr Known kKnown[] = {SETBANK_SETTINGS(SETBANK_KNOWN)};
+#undef SETBANK_KNOWN
 
 std::mutex g_mutex;
 Values g_values;

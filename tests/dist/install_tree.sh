@@ -13,6 +13,7 @@ libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
 [[ -n "$libdir" ]] || libdir=lib
 
 expected=$(sed "s|@LIBDIR@|$libdir|" <<'LIST' | sort
+etc/varnock/varnock.conf
 usr/@LIBDIR@/libkeyward.so
 usr/@LIBDIR@/libkeyward.so.1
 usr/@LIBDIR@/libkeyward.so.1.0.0

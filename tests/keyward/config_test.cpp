@@ -1,9 +1,15 @@
 // Where the store is, as the configuration files say: the admin command run
-// with a system file and a user file of the test's own.
+// with a system file and a user file of the test's own; and the example file
+// the packages install, read by libsetbank itself.
 #include <sys/stat.h>
 
 #include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 
+#include "settings.h"
+#include "setbank.h"
 #include "support.h"
 
 using namespace kwtest;
@@ -115,6 +121,53 @@ TEST_F(ConfigTest, ALineLongerThanTheParserReadsIsRefusedUnderItsOwnNumber) {
     write(m_user, "[store]\n" + line + "\r\n");
     EXPECT_EQ(users().exitCode, 0);
     EXPECT_TRUE(std::filesystem::exists(line.substr(line.find('/'))));
+}
+
+// As installed the example sets nothing; each setting in it, its '#'
+// removed and nothing else, is accepted and read back; and it shows every
+// setting the library knows, so that neither can drift from the other.
+TEST_F(ConfigTest, TheExampleFileShowsEverySettingAndEachIsAccepted) {
+    std::ostringstream read;
+    read << std::ifstream(VARNOCK_CONF).rdbuf();
+    const std::string example = read.str();
+    ASSERT_NE(example.find("[store]"), std::string::npos) << VARNOCK_CONF;
+    const auto reload = [&](const std::string& text) {
+        write(m_system, text);
+        char why[512] = "";
+        return setbank_reload() == 0 ? std::string() : (setbank_error(why, sizeof why), why);
+    };
+    const auto get = [](const std::string& section, const std::string& key) {
+        char value[512];
+        return setbank_get(section.c_str(), key.c_str(), value, sizeof value) >= 0
+                   ? std::optional<std::string>(value)
+                   : std::nullopt;
+    };
+
+    using Name = std::pair<std::string, std::string>;  // section, key
+#define SETBANK_NAME(section, key, refuse) Name{section, key},
+    const std::set<Name> known = {SETBANK_SETTINGS(SETBANK_NAME)};
+#undef SETBANK_NAME
+    ASSERT_EQ(reload(example), "");
+    for (const auto& [section, key] : known) EXPECT_EQ(get(section, key), std::nullopt) << key;
+
+    static const std::regex section(R"(^\[(.*)\]$)");
+    static const std::regex setting(R"(^#([A-Za-z_]+) = (.*)$)");
+    std::set<Name> shown;
+    std::string current;
+    std::size_t start = 0;
+    for (std::size_t end; (end = example.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = example.substr(start, end - start);
+        std::smatch m;
+        if (std::regex_match(line, m, section)) current = m[1];
+        if (!std::regex_match(line, m, setting)) continue;
+        shown.insert({current, m[1]});
+        std::string edited = example;
+        edited.erase(start, 1);
+        EXPECT_EQ(reload(edited), "") << line;
+        EXPECT_EQ(get(current, m[1]), std::optional<std::string>(m[2])) << line;
+    }
+    EXPECT_EQ(shown, known) << "the example and libsetbank know different settings";
+    ASSERT_EQ(reload(""), "");
 }
 
 }  // namespace
