@@ -164,6 +164,9 @@ int AfxWinMain(int argc, char** argv) {
         needsDisplayVariable(argc, argv))
         noDisplay();
 
+    // Docks and task bars find the desktop entry, and so the icon, by the
+    // Wayland app id; on X11 by WM_CLASS, which the entry names.
+    QGuiApplication::setDesktopFileName(QStringLiteral(UI_DESKTOP_FILE_NAME));
     static int s_argc = argc;
     QList<std::pair<QtMsgType, QString>> held;
     g_heldMessages = &held;
