@@ -8,8 +8,8 @@
 #include <set>
 #include <sstream>
 
-#include "settings.h"
 #include "setbank.h"
+#include "settings.h"
 #include "support.h"
 
 using namespace kwtest;

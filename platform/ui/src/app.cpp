@@ -160,10 +160,11 @@ QList<std::pair<QtMsgType, QString>>* g_heldMessages = nullptr;
                     "\" is not installed (for Wayland, the package qt6-wayland)";
     // From a checkout, the script that serves the window without a desktop.
     const std::string script = sourceTreeRunScript();
-    const std::string otherwise =
-        script.empty() ? "start it from one (from another machine: ssh -X)"
-                       : "start it with " + script + ", which serves the window over VNC when "
-                                                     "there is none";
+    const std::string otherwise = script.empty()
+                                      ? "start it from one (from another machine: ssh -X)"
+                                      : "start it with " + script +
+                                            ", which serves the window over VNC when "
+                                            "there is none";
     std::fprintf(stderr,
                  "%s: %s; set DISPLAY (X11) or WAYLAND_DISPLAY (Wayland) to a running "
                  "desktop, or %s\n",
