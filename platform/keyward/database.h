@@ -87,6 +87,7 @@ public:
     [[noreturn]] void fail(int rc) const;
 
 private:
+    std::string writeRefusal() const;
     struct Closer {
         void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
     };

@@ -186,6 +186,7 @@ Database& Store::db() {
 
 // Said once per reason: a program retrying every call would flood the log.
 void Store::unavailable(const std::string& why) {
+    m_unavailable = why;
     if (why == m_reported) return;
     m_reported = why;
     const std::string text = "account store unavailable: " + why;

@@ -89,6 +89,8 @@ public:
     // actor (UTF-8) as the acting user, and no change or deletion may leave
     // the store without its last level-4 user.
     void actAsAdministrator(std::string actor);
+    // Why the latest call that found the store unavailable did, "" before one.
+    const std::string& unavailableReason() const { return m_unavailable; }
 
 private:
     struct Audit {
@@ -125,6 +127,7 @@ private:
     pid_t m_pid = 0;
     Announce m_announce;
     std::string m_reported;     // the last reason the store could not start
+    std::string m_unavailable;  // the latest reason, reported or not
     std::int64_t m_userId = 0;  // 0: nobody logged in
     std::string m_userName;     // UTF-8, kept for the audit once that user is gone
     int m_userCount = -1;       // last count reported, -1: none yet

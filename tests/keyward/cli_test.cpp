@@ -289,6 +289,54 @@ TEST_F(CliTest, LockedDatabaseIsReportedAfterTheTimeout) {
     EXPECT_EQ(keyward({"users"}).exitCode, 0);
 }
 
+// A change on a store the user may read but not write fails naming why, and
+// changes nothing. As root the command runs as nobody, whom the modes bind.
+TEST_F(CliTest, AChangeOnAStoreItCannotWriteNamesTheReason) {
+    init();
+    const bool root = geteuid() == 0;
+    const std::string folder = (m_dir / "store").string();
+    chmod(m_dir.c_str(), 0755);
+    const std::vector<std::string> asReader = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                               "--clear-groups", KEYWARD_CLI};
+    const struct {
+        mode_t file, folder;
+        std::vector<std::string> args;
+        std::string why;
+    } cases[] = {
+        {root ? 0644u : 0444u,
+         0777,
+         {"itemadd", "edit", "x"},
+         "cannot write " + m_dbPath + ": Permission denied"},
+        {0666,
+         root ? 0755u : 0555u,
+         {"userdel", "root"},
+         "cannot create the journal of " + m_dbPath + " in " + folder + ": Permission denied"},
+    };
+    for (const auto& c : cases) {
+        chmod(m_dbPath.c_str(), c.file);
+        chmod(folder.c_str(), c.folder);
+        std::vector<std::string> args = c.args;
+        if (root) args.insert(args.begin(), asReader.begin() + 1, asReader.end());
+        expectFailure(run(root ? asReader[0] : KEYWARD_CLI, args), 1,
+                      "database unavailable: " + c.why);
+    }
+    chmod(folder.c_str(), 0700);
+    chmod(m_dbPath.c_str(), 0600);
+    EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
+    EXPECT_EQ(limitNames(), std::vector<std::string>{"sys_limit"});
+
+    // A file system mounted read-only, in a mount namespace of its own.
+    const auto r = run("/usr/bin/unshare",
+                       {"-rm", "sh", "-c",
+                        "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" || exit 77; "
+                        "exec \"$1\" userdel root",
+                        folder, KEYWARD_CLI});
+    if (r.exitCode == 77) GTEST_SKIP() << "no mount namespace here: " << r.err;
+    expectFailure(r, 1,
+                  "database unavailable: cannot write " + m_dbPath + ": Read-only file system");
+    EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
+}
+
 TEST_F(CliTest, UsageAndHelp) {
     expectFailure(keyward({}), 2, "no command given; try 'keyward --help'");
     expectFailure(keyward({"frobnicate"}), 2, "unknown command frobnicate; try 'keyward --help'");

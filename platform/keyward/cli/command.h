@@ -89,9 +89,9 @@ Failure dbFailure(const DbError& e);
 inline const OptionSpec kFormatOption{"--format", true};
 Format formatArg(const Args& args);
 
-// The store as the admin command uses it: audit rows name the operating
-// system user who runs the command.
-std::unique_ptr<Store> adminStore();
+// The store as the admin command uses it, one for the run: audit rows name
+// the operating-system user who runs the command.
+Store* adminStore();
 // That user as the audit trail names them: "os:NAME".
 std::string operatingSystemActor();
 

@@ -108,6 +108,9 @@ TextArg textArg(const std::string& utf8, const TextRule& rule, const char* what)
 }
 
 Failure storeFailure(Status status) {
+    const std::string& why = adminStore()->unavailableReason();
+    if (status == Status::Unavailable && !why.empty())
+        return failed(std::string(describe(status)) + ": " + why);
     return failed(describe(status));
 }
 
@@ -136,9 +139,12 @@ std::string operatingSystemActor() {
     return "os:" + std::to_string(uid);
 }
 
-std::unique_ptr<Store> adminStore() {
-    auto store = std::make_unique<Store>();
-    store->actAsAdministrator(operatingSystemActor());
+Store* adminStore() {
+    static Store* const store = [] {
+        static Store s;
+        s.actAsAdministrator(operatingSystemActor());
+        return &s;
+    }();
     return store;
 }
 
