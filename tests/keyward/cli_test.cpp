@@ -171,6 +171,14 @@ TEST_F(CliTest, AuditListsAndFiltersByTime) {
     EXPECT_EQ(earlier.out, all.out);
     expectFailure(keyward({"audit", "--since", "yesterday"}), 2,
                   "bad time yesterday: use YYYY-MM-DD[THH:MM[:SS]] (UTC)");
+    // The right shape, but no such moment: refused, never read as a text bound.
+    for (const char* impossible : {"2026-13-01", "2026-00-10", "2026-02-30", "2026-02-29",
+                                   "2026-04-31", "2026-01-00", "2026-01-01T24:00",
+                                   "2026-01-01 23:60", "2026-01-01T00:00:60Z"})
+        expectFailure(keyward({"audit", "--since", impossible}), 2,
+                      std::string("bad time ") + impossible + ": no such date or time");
+    for (const char* possible : {"2024-02-29", "2000-02-29T23:59:59Z", "2026-12-31 00:00"})
+        EXPECT_EQ(keyward({"audit", "--since", possible}).exitCode, 0) << possible;
 }
 
 TEST_F(CliTest, CheckFindsBrokenInvariants) {
