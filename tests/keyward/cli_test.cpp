@@ -172,9 +172,9 @@ TEST_F(CliTest, AuditListsAndFiltersByTime) {
     expectFailure(keyward({"audit", "--since", "yesterday"}), 2,
                   "bad time yesterday: use YYYY-MM-DD[THH:MM[:SS]] (UTC)");
     // The right shape, but no such moment: refused, never read as a text bound.
-    for (const char* impossible : {"2026-13-01", "2026-00-10", "2026-02-30", "2026-02-29",
-                                   "2026-04-31", "2026-01-00", "2026-01-01T24:00",
-                                   "2026-01-01 23:60", "2026-01-01T00:00:60Z"})
+    for (const char* impossible :
+         {"2026-13-01", "2026-00-10", "2026-02-30", "2026-02-29", "2026-04-31", "2026-01-00",
+          "2026-01-01T24:00", "2026-01-01 23:60", "2026-01-01T00:00:60Z"})
         expectFailure(keyward({"audit", "--since", impossible}), 2,
                       std::string("bad time ") + impossible + ": no such date or time");
     for (const char* possible : {"2024-02-29", "2000-02-29T23:59:59Z", "2026-12-31 00:00"})
@@ -362,6 +362,13 @@ TEST_F(CliTest, UsageAndHelp) {
         EXPECT_EQ(help.err, "") << command;
         EXPECT_NE(overview.out.find(std::string("  ") + command + " "), std::string::npos)
             << command;
+    }
+    // help COMMAND (or --help COMMAND) is COMMAND --help; help alone the overview.
+    for (const char* way : {"help", "--help", "-h"}) {
+        EXPECT_EQ(ok({way}), overview.out) << way;
+        EXPECT_EQ(ok({way, "users"}), ok({"users", "--help"})) << way;
+        expectFailure(keyward({way, "nosuch"}), 2, "unknown command nosuch; try 'keyward --help'");
+        expectFailure(keyward({way, "users", "items"}), 2, "unexpected argument items");
     }
     EXPECT_FALSE(std::filesystem::exists(m_dbPath)) << "help and usage errors touch nothing";
 }
