@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark and prints each figure next to its anchor and their
-# ratio: listing users against a raw SQLite scan, the list control against a
+# ratio: listing users against a raw SQLite scan, a login and the listing
+# through the account service against the store in process, the list control against a
 # QTableWidget, FillUserList against the raw scan, del_limit at 100,000
 # users, start-up against an empty Qt dialog, memory with 1,000 against
 # 100,000 users, and the store on a server against raw libpq. Builds what it
@@ -13,7 +14,7 @@ build=${1:-build}
 [[ -f $build/CMakeCache.txt ]] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)" --target keyward_list_bench bench_listctrl \
   bench_filluserlist bench_empty_dialog bench_make_store bench_startup_timer rolvane \
-  keyward_server_bench keyward_cli
+  keyward_server_bench keyward_cli keywardd keyward_service_bench
 
 summary=$(mktemp)
 out=$(mktemp)
@@ -26,6 +27,7 @@ run() {
   echo
 }
 run "$build/bench/keyward/keyward_list_bench"
+run "$build/bench/keyward/keyward_service_bench"
 run "$build/bench/ui/bench_listctrl"
 run "$build/bench/program/bench_filluserlist"
 bash scripts/startup_bench.sh "$build" | tee -a "$summary"

@@ -7,11 +7,20 @@
 // CP936. Anything else makes the call fail; nothing is truncated or
 // replaced. A null pointer where text is expected fails too.
 //
-// The store keeps its SQLite database at $KEYWARD_DB, else where the
-// configuration's [store] location says (libsetbank: /etc/varnock/varnock.conf,
-// then the user's), else $XDG_DATA_HOME/varnock/keyward.db, else
-// ~/.local/share/varnock/keyward.db. A postgresql:// location puts it on a
-// PostgreSQL server shared by many stations, with the same rules.
+// Where /etc/varnock/varnock.conf names the system store ([store] location
+// = system), every call is a request to the account service (keywardd) on
+// its local socket; it knows the caller from the kernel, keeps the
+// logged-in user per connection and applies, behind the program's own
+// checks, the rules the program applies (levels below the logged-in user's
+// own, items they hold, sys_limit to maintain items, a last level-4 user
+// kept): a refused call returns ERR_DENIED (or ERR_LAST_ADMIN) and is
+// audited. $KEYWARD_DB and the user's configuration then change nothing.
+// Otherwise the personal store, opened in this process: its SQLite database
+// at $KEYWARD_DB, else where the configuration's [store] location says
+// (libsetbank: /etc/varnock/varnock.conf, then the user's), else
+// $XDG_DATA_HOME/varnock/keyward.db, else ~/.local/share/varnock/keyward.db.
+// A postgresql:// location puts it on a PostgreSQL server shared by many
+// stations, with the same rules.
 // Folders on that path may be symlinks, the file itself not. A file there
 // that is not a store is left untouched and every call fails with
 // ERR_UNAVAILABLE; why goes to the system log and once to standard error.
@@ -90,6 +99,8 @@ KEYWARD_CONST(ERR_USERS_EXIST, -11);     // users exist (the admin command's ini
 KEYWARD_CONST(ERR_HASH_FAILED, -12);     // password hashing failed
 KEYWARD_CONST(ERR_BUSY, -13);            // database locked beyond the busy timeout
 KEYWARD_CONST(ERR_UNAVAILABLE, -14);     // no usable store (missing, foreign, damaged file)
+KEYWARD_CONST(ERR_LAST_ADMIN, -15);      // would leave the store without a level-4 user
+KEYWARD_CONST(ERR_DENIED, -16);          // the account service's rules refuse the caller
 
 KEYWARD_CONST(KEYWARD_MAX_LIMITS, 32);  // one item per mask bit
 KEYWARD_CONST(KEYWARD_MAX_TEXT, 31);    // bytes of text in a 32-byte field
@@ -129,9 +140,11 @@ KEYWARD_API int setbank_stop(void);
 // Checks name and password. 0: the store remembers the user for this process
 // by identity (a rename is followed, a deleted user holds nothing, a failed
 // attempt keeps the previous user, keyward_stop forgets);
-// ERR_NO_SUCH_USER; ERR_BAD_PASSWORD; another ERR_ code: not done (bad
-// text, store unavailable). Every attempt is audited; for an unknown name
-// the audit records only that, never the typed text.
+// ERR_NO_SUCH_USER, also for a name longer than any account's (31 bytes);
+// ERR_BAD_PASSWORD, also for a password longer than any stored (255 bytes);
+// another ERR_ code: not done (bad text, store unavailable). Every attempt
+// is audited; for an unknown name the audit records only that, never the
+// typed text.
 KEYWARD_API int login(const char* name, const char* password);
 
 // The logged-in user's name, "" before a login or once that user is gone.

@@ -22,6 +22,8 @@ struct Row {
     std::optional<std::string> detail;
     std::string outcome;
     std::int64_t pid = 0;
+    std::optional<std::string> osUser;
+    std::optional<std::string> host;
 };
 
 // Length-prefixed, so no choice of texts can make two rows hash alike; a
@@ -34,7 +36,28 @@ void put(std::string& out, const std::optional<std::string>& field) {
     out += std::to_string(field->size()) + ":" + *field + ";";
 }
 
-std::string link(const std::string& previous, const Row& row) {
+// How links are made: keyed, or plain SHA-256 for a trail not yet keyed.
+struct Scheme {
+    std::optional<AuditKey> key;
+};
+
+constexpr const char* kKeyedMark = "hmac-sha256";
+
+bool markedKeyed(Connection& db) {
+    Statement st(db, "SELECT value FROM settings WHERE key = 'audit_chain'");
+    return st.step() && st.text(0) == kKeyedMark;
+}
+
+Scheme schemeOf(Connection& db) {
+    if (!markedKeyed(db)) return {};
+    auto key = db.auditKey(false);
+    if (!key)
+        throw DbError(Fault::Unavailable,
+                      "the audit trail of " + db.path() + " is keyed and its key is missing");
+    return {std::move(key)};
+}
+
+std::string link(const Scheme& scheme, const std::string& previous, const Row& row) {
     std::string data;
     put(data, previous);
     put(data, std::to_string(row.id));
@@ -45,16 +68,27 @@ std::string link(const std::string& previous, const Row& row) {
     put(data, row.detail);
     put(data, row.outcome);
     put(data, std::to_string(row.pid));
+    // Rows from before these fields link as they always did.
+    if (row.osUser || row.host) {
+        put(data, row.osUser);
+        put(data, row.host);
+    }
 
     // libgcrypt rather than OpenSSL: the desktop's own libraries load it
     // already, so the program's start pays for no further library.
     static const bool s_ready = gcry_check_version(GCRYPT_VERSION) != nullptr;
-    if (!s_ready) throw DbError(SQLITE_ERROR, "cannot hash the audit trail: libgcrypt too old");
-    unsigned char digest[32];
-    gcry_md_hash_buffer(GCRY_MD_SHA256, digest, data.data(), data.size());
+    if (!s_ready) throw DbError(Fault::Failed, "cannot hash the audit trail: libgcrypt too old");
+    gcry_md_hd_t md = nullptr;
+    if (gcry_md_open(&md, GCRY_MD_SHA256, scheme.key ? GCRY_MD_FLAG_HMAC : 0) != 0)
+        throw DbError(Fault::Failed, "cannot hash the audit trail");
+    std::unique_ptr<gcry_md_handle, decltype(&gcry_md_close)> owned(md, &gcry_md_close);
+    if (scheme.key && gcry_md_setkey(md, scheme.key->bytes.data(), scheme.key->bytes.size()) != 0)
+        throw DbError(Fault::Failed, "cannot key the audit trail's hash");
+    gcry_md_write(md, data.data(), data.size());
+    const unsigned char* digest = gcry_md_read(md, GCRY_MD_SHA256);
     std::string hex;
     char buf[3];
-    for (unsigned int i = 0; i < sizeof digest; ++i) {
+    for (unsigned int i = 0; i < 32; ++i) {
         std::snprintf(buf, sizeof buf, "%02x", digest[i]);
         hex += buf;
     }
@@ -75,96 +109,135 @@ std::string utcNow() {
     return buf;
 }
 
-constexpr const char* kRowColumns = "id, at, actor, action, target, detail, outcome, pid";
-
-Row readRow(const Statement& st) {
-    return {st.integer(0), st.text(1),    st.optText(2), st.text(3),
-            st.optText(4), st.optText(5), st.text(6),    st.integer(7)};
+// Older schemas do not record who asked; they read as if nobody was named.
+std::string rowColumns(Connection& db) {
+    return std::string("id, at, actor, action, target, detail, outcome, pid, ") +
+           (db.auditNamesCaller() ? "os_user, host" : "NULL, NULL");
 }
 
-std::string lastLink(Database& db) {
+Row readRow(const Statement& st) {
+    return {st.integer(0), st.text(1), st.optText(2), st.text(3),    st.optText(4),
+            st.optText(5), st.text(6), st.integer(7), st.optText(8), st.optText(9)};
+}
+
+std::string lastLink(Connection& db) {
     Statement st(db, "SELECT coalesce(hash, '') FROM audit ORDER BY id DESC LIMIT 1");
     return st.step() ? st.text(0) : std::string();
 }
 
 // The id the next row gets: none is ever reused, not even the id of a
 // removed last row, so removing rows at the end leaves a gap too.
-std::int64_t nextId(Database& db) {
-    return std::max(issuedAuditIds(db), queryInt(db, "SELECT coalesce(max(id), 0) FROM audit")) + 1;
+std::int64_t nextId(Connection& db) {
+    return std::max(db.issuedAuditIds(), queryInt(db, "SELECT coalesce(max(id), 0) FROM audit")) +
+           1;
 }
 
-}  // namespace
-
-// AUTOINCREMENT's sqlite_sequence; on a server the audit_issued row, as a
-// sequence would not roll back with its transaction.
-std::int64_t issuedAuditIds(Database& db) {
-    return queryInt(db, db.server() != nullptr ? "SELECT last FROM audit_issued"
-                                               : "SELECT ifnull(max(seq), 0) FROM sqlite_sequence "
-                                                 "WHERE name = 'audit'");
-}
-
-void appendAudit(Database& db, const AuditEntry& entry) {
-    Row row{nextId(db),   utcNow(),     entry.actor,   entry.action,
-            entry.target, entry.detail, entry.outcome, static_cast<std::int64_t>(getpid())};
-    const std::string hash = link(lastLink(db), row);
-    Statement st(db,
-                 "INSERT INTO audit(id, at, actor, action, target, detail, outcome, pid, hash) "
-                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    st.bind(1, row.id).bind(2, row.at);
-    if (row.actor) st.bind(3, *row.actor);
-    st.bind(4, row.action);
-    if (row.target) st.bind(5, *row.target);
-    if (row.detail) st.bind(6, *row.detail);
-    st.bind(7, row.outcome).bind(8, row.pid).bind(9, hash);
-    st.step();
-    if (db.server() != nullptr) {
-        Statement issued(db, "UPDATE audit_issued SET last = ?");
-        issued.bind(1, row.id);
-        issued.step();
-    }
-}
-
-void chainUnlinkedRows(Database& db) {
+// Links rows in id order under scheme; only those without a link when
+// onlyUnlinked.
+void relink(Connection& db, const Scheme& scheme, bool onlyUnlinked) {
     std::string previous;
-    Statement rows(db, std::string("SELECT ") + kRowColumns + ", hash FROM audit ORDER BY id");
+    Statement rows(db, "SELECT " + rowColumns(db) + ", hash FROM audit ORDER BY id");
     Statement update(db, "UPDATE audit SET hash = ? WHERE id = ?");
     while (rows.step()) {
-        if (auto stored = rows.optText(8)) {
+        if (auto stored = rows.optText(10); stored && onlyUnlinked) {
             previous = *stored;
             continue;
         }
         const Row row = readRow(rows);
-        previous = link(previous, row);
+        previous = link(scheme, previous, row);
         update.bind(1, previous).bind(2, row.id);
         update.step();
         update.reset();
     }
 }
 
-std::optional<ChainBreak> verifyChain(Database& db) {
+std::optional<ChainBreak> verifyWith(Connection& db, const Scheme& scheme) {
     std::string previous;
     std::int64_t expectedId = 1;
-    Statement rows(
-        db, std::string("SELECT ") + kRowColumns + ", coalesce(hash, '') FROM audit ORDER BY id");
+    Statement rows(db, "SELECT " + rowColumns(db) + ", coalesce(hash, '') FROM audit ORDER BY id");
     while (rows.step()) {
         const Row row = readRow(rows);
         if (row.id != expectedId)
             return ChainBreak{row.id, "row " + std::to_string(row.id) + ": row(s) " +
                                           std::to_string(expectedId) + ".." +
                                           std::to_string(row.id - 1) + " are missing"};
-        const std::string stored = rows.text(8);
-        if (link(previous, row) != stored)
+        const std::string stored = rows.text(10);
+        if (link(scheme, previous, row) != stored)
             return ChainBreak{row.id, "row " + std::to_string(row.id) +
                                           ": does not match its link (it or the row before it "
                                           "was changed or removed)"};
         previous = stored;
         ++expectedId;
     }
-    const auto issued = issuedAuditIds(db);
+    const auto issued = db.issuedAuditIds();
     if (issued >= expectedId)
         return ChainBreak{expectedId, "row(s) " + std::to_string(expectedId) + ".." +
                                           std::to_string(issued) + " at the end are missing"};
     return std::nullopt;
+}
+
+void insert(Connection& db, const Row& row, const std::string& hash) {
+    Statement st(db,
+                 "INSERT INTO audit(id, at, actor, action, target, detail, outcome, pid, "
+                 "os_user, host, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    st.bind(1, row.id).bind(2, row.at).bind(3, row.actor).bind(4, row.action);
+    st.bind(5, row.target).bind(6, row.detail).bind(7, row.outcome).bind(8, row.pid);
+    st.bind(9, row.osUser).bind(10, row.host).bind(11, hash);
+    st.step();
+    db.noteAuditId(row.id);
+}
+
+Row rowOf(std::int64_t id, const std::string& at, const AuditEntry& entry) {
+    return {id,           at,           entry.actor,   entry.action,
+            entry.target, entry.detail, entry.outcome, entry.pid,
+            entry.osUser, entry.host};
+}
+
+void append(Connection& db, const Scheme& scheme, const AuditEntry& entry) {
+    const Row row = rowOf(nextId(db), utcNow(), entry);
+    insert(db, row, link(scheme, lastLink(db), row));
+}
+
+}  // namespace
+
+void appendAudit(Connection& db, const AuditEntry& entry) {
+    append(db, schemeOf(db), entry);
+}
+
+void chainUnlinkedRows(Connection& db) {
+    relink(db, {}, true);
+}
+
+void keyTheChain(Connection& db) {
+    auto key = db.auditKey(true);
+    if (!key) return;
+    const auto rows = queryInt(db, "SELECT count(*) FROM audit");
+    const auto broken = rows > 0 ? verifyWith(db, {}) : std::nullopt;
+    const Scheme keyed{std::move(key)};
+    relink(db, keyed, false);
+    db.exec("INSERT INTO settings(key, value) VALUES ('audit_chain', 'hmac-sha256')");
+    if (rows == 0) return;
+    std::string detail = std::to_string(rows) + " row(s) linked under the store's key";
+    if (broken) detail += "; the trail was already broken at " + broken->reason;
+    append(db, keyed,
+           {std::nullopt, "audit_keyed", std::nullopt, detail, broken ? "broken" : "ok",
+            std::nullopt, static_cast<std::int64_t>(getpid()), std::nullopt});
+}
+
+CopiedTrail::CopiedTrail(Connection& db) : m_db(db), m_key(schemeOf(db).key) {}
+
+CopiedTrail::~CopiedTrail() {
+    if (m_key) explicit_bzero(m_key->bytes.data(), m_key->bytes.size());
+}
+
+void CopiedTrail::add(std::int64_t id, const std::string& at, const AuditEntry& entry) {
+    const Row row = rowOf(id, at, entry);
+    m_previous = link({m_key}, m_previous, row);
+    insert(m_db, row, m_previous);
+}
+
+std::optional<ChainBreak> verifyChain(Connection& db) {
+    return verifyWith(db, schemeOf(db));
 }
 
 }  // namespace keyward

@@ -1,13 +1,16 @@
-// The audit trail: append-only rows, each carrying a hash chained to the
-// row before it, so a row removed or changed behind the triggers' back is
-// found by verifyChain.
+// The audit trail: append-only rows, each carrying a link to the row before
+// it, so a row removed or changed behind the triggers' back is found by
+// verifyChain. A store's links are HMAC-SHA-256 under a key only the store's
+// owner can read (Connection::auditKey), so whoever edits the rows cannot
+// mend the links; older stores and a server's trail are linked by plain
+// SHA-256 until keyed.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "database.h"
+#include "connection.h"
 
 namespace keyward {
 
@@ -18,18 +21,40 @@ struct AuditEntry {
     std::optional<std::string> target;
     std::optional<std::string> detail;
     std::string outcome;
+    // Who asked: the operating-system user and process, and the station.
+    std::optional<std::string> osUser;
+    std::int64_t pid = 0;
+    std::optional<std::string> host;
 };
 
-// Appends entry with the current UTC time and this process's id, chained to
-// the last row. Must run inside a write transaction.
-void appendAudit(Database& db, const AuditEntry& entry);
+// Appends entry with the current UTC time, linked to the last row. Must run
+// inside a write transaction. Throws DbError when the store's key is missing.
+void appendAudit(Connection& db, const AuditEntry& entry);
 
-// Gives every row without a hash its link, in id order (rows written before
-// the trail was chained). Inside the migration's write transaction.
-void chainUnlinkedRows(Database& db);
+// Gives every row without a link its link, in id order (rows written before
+// the trail was linked). Inside the migration's write transaction.
+void chainUnlinkedRows(Connection& db);
 
-// The last audit id ever handed out, removed rows included.
-std::int64_t issuedAuditIds(Database& db);
+// Links the whole trail anew under the store's key (made now when missing)
+// and marks the store keyed; a trail that no longer held together before is
+// recorded in a row of its own, so keying launders nothing. Inside a write
+// transaction with the update trigger lifted. No key (a store in memory):
+// nothing happens.
+void keyTheChain(Connection& db);
+
+// Rows copied in from another store, in id order, each linked under this
+// store's own scheme as it comes. Inside the copy's write transaction.
+class CopiedTrail {
+public:
+    explicit CopiedTrail(Connection& db);
+    ~CopiedTrail();
+    void add(std::int64_t id, const std::string& at, const AuditEntry& row);
+
+private:
+    Connection& m_db;
+    std::optional<AuditKey> m_key;
+    std::string m_previous;
+};
 
 struct ChainBreak {
     std::int64_t id;     // the first row that does not fit
@@ -38,7 +63,8 @@ struct ChainBreak {
 
 // The first row whose link does not match, whose id leaves a gap, or the
 // trail's end when rows after the last one were removed; nullopt when the
-// whole trail holds together.
-std::optional<ChainBreak> verifyChain(Database& db);
+// whole trail holds together. Throws DbError when the key is needed and
+// cannot be read.
+std::optional<ChainBreak> verifyChain(Connection& db);
 
 }  // namespace keyward

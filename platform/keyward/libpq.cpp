@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "database.h"
+#include "connection.h"
 
 namespace keyward {
 
@@ -16,13 +16,13 @@ LibPq load() {
     // Never closed: connections may outlive any one caller.
     void* handle = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr)
-        throw DbError(SQLITE_CANTOPEN, std::string("a store on a server needs ") + kLibrary +
-                                           " (package libpq5): " + dlerror());
+        throw DbError(Fault::Unavailable, std::string("a store on a server needs ") + kLibrary +
+                                              " (package libpq5): " + dlerror());
     LibPq calls{};
 #define KEYWARD_LIBPQ_LOAD(name)                                               \
     calls.name = reinterpret_cast<decltype(calls.name)>(dlsym(handle, #name)); \
     if (calls.name == nullptr)                                                 \
-        throw DbError(SQLITE_CANTOPEN, std::string(kLibrary) + " lacks " #name);
+        throw DbError(Fault::Unavailable, std::string(kLibrary) + " lacks " #name);
     KEYWARD_LIBPQ_CALLS(KEYWARD_LIBPQ_LOAD)
 #undef KEYWARD_LIBPQ_LOAD
     return calls;

@@ -1,14 +1,15 @@
 #include "store.h"
 
+#include <fcntl.h>
 #include <syslog.h>
 #include <unistd.h>
 
-#include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
-#include "audit.h"
 #include "password.h"
 #include "paths.h"
 #include "trailbook.h"
@@ -16,44 +17,6 @@
 namespace keyward {
 
 namespace {
-
-constexpr std::uint32_t kAllItems = 0xFFFFFFFFu;
-// 系统权限, spelt as UTF-8 bytes so the text does not depend on this file's
-// compile options.
-constexpr const char* kSysLimitTitleUtf8 = "\xe7\xb3\xbb\xe7\xbb\x9f\xe6\x9d\x83\xe9\x99\x90";
-
-struct StatusInfo {
-    int code;
-    const char* outcome;
-    const char* text;
-};
-
-constexpr std::array<StatusInfo, static_cast<std::size_t>(Status::LastAdministrator) + 1>
-    kStatusInfo = {{
-        {KEYWARD_OK, "ok", "done"},
-        {ERR_NO_SUCH_USER, "no_such_user", "no such user"},
-        {ERR_BAD_PASSWORD, "bad_password", "wrong password"},
-        {ERR_NULL_ARGUMENT, "null_argument", "a text argument is missing"},
-        {ERR_INVALID_TEXT, "invalid_text", "not valid text (CP936 without control characters)"},
-        {ERR_TOO_LONG, "too_long", "text too long"},
-        {ERR_EMPTY_NAME, "empty_text", "empty name"},
-        {ERR_USER_EXISTS, "name_taken", "user exists"},
-        {ERR_BAD_LEVEL, "bad_level", "level must be 0 to 4"},
-        {ERR_NO_SUCH_ITEM, "no_such_item", "no such permission item"},
-        {ERR_ITEM_EXISTS, "item_exists", "permission item exists"},
-        {ERR_ITEMS_FULL, "items_full", "32 permission items exist already"},
-        {ERR_NOT_COUNTED, "not_counted", "the list was not counted first"},
-        {ERR_USERS_EXIST, "users_exist", "users exist already"},
-        {ERR_HASH_FAILED, "hash_failed", "password hashing failed"},
-        {ERR_BUSY, "busy", "database is locked"},
-        {ERR_UNAVAILABLE, "unavailable", "database unavailable"},
-        // Only the admin command meets this; no call of the interface returns it.
-        {-15, "last_administrator", "the store's last level-4 user"},
-    }};
-
-const StatusInfo& info(Status status) {
-    return kStatusInfo[static_cast<std::size_t>(status)];
-}
 
 Status fromFault(TextFault fault) {
     switch (fault) {
@@ -94,68 +57,23 @@ bool validLevel(int level) {
     return level >= 0 && level < KEYWARD_LEVEL_COUNT;
 }
 
-// KEYWARD_HASH_COST wins (tests, one-off tuning); then the database's
-// settings row "hash_cost" (fitted by `keyward init`); then the built-in cost.
-unsigned long loadHashCost(Database& d) {
-    if (const auto cost = hashCostFromEnvironment()) return *cost;
-    Statement st(d, "SELECT value FROM settings WHERE key = 'hash_cost'");
-    if (st.step())
-        if (const auto cost = parseHashCost(st.text(0))) return *cost;
-    return kDefaultHashCost;
+Status failureOf(const DbError& e) {
+    return e.busy() ? Status::Busy : Status::Unavailable;
 }
 
-// Two-call listing: a count call remembers what it reported; a fill call
-// writes exactly that many records, however the table changed meanwhile.
-struct ListQueries {
-    const char* count;
-    const char* rows;  // takes the number of rows wanted
-};
-constexpr ListQueries kUserList{"SELECT count(*) FROM users",
-                                "SELECT name, level, mask FROM users ORDER BY id LIMIT ?"};
-constexpr ListQueries kLimitList{"SELECT count(*) FROM limits",
-                                 "SELECT name, title FROM limits ORDER BY id LIMIT ?"};
-
-template <class Record, class FillRow>
-int listInto(Database& d, const ListQueries& queries, Record* buf, int& lastCount,
-             FillRow fillRow) {
-    if (buf == nullptr) {
-        lastCount = static_cast<int>(queryInt(d, queries.count));
-        return lastCount;
-    }
-    if (lastCount < 0) return toCode(Status::NotCounted);
-    std::memset(static_cast<void*>(buf), 0, sizeof(Record) * static_cast<std::size_t>(lastCount));
-    Statement st(d, queries.rows);
-    st.bind(1, lastCount);
-    for (int i = 0; i < lastCount && st.step(); ++i) fillRow(st, buf[i]);
-    return lastCount;
-}
-
-bool limitExists(Database& d, const TextArg& name) {
-    Statement st(d, "SELECT 1 FROM limits WHERE name = ?");
-    st.bind(1, name.utf8.str());
-    return st.step();
-}
-
-// True when the user called name (UTF-8) is the only one of level 4.
-bool lastAdministrator(Database& d, const std::string& name) {
-    Statement st(d,
-                 "SELECT 1 FROM users WHERE name = ? AND level = 4 "
-                 "AND (SELECT count(*) FROM users WHERE level = 4) = 1");
-    st.bind(1, name);
-    return st.step();
+// Every audited call goes to the system log too, after its outcome is final.
+void logEvent(const Change& change, const Caller& who, Status status) {
+    std::string text = std::string(change.action) + " " + change.target.value_or("-");
+    if (change.actor) text += " by " + *change.actor;
+    text += " (" + who.osUser + "@" + who.host + ")";
+    text += ": " + std::string(outcomeName(status));
+    if (!change.detail.empty()) text += " (" + change.detail + ")";
+    trailbook_log(status == Status::Ok ? LOG_NOTICE : LOG_WARNING, text.c_str());
 }
 
 }  // namespace
 
-int toCode(Status status) {
-    return info(status).code;
-}
-const char* outcomeName(Status status) {
-    return info(status).outcome;
-}
-const char* describe(Status status) {
-    return info(status).text;
-}
+Store::Store(StoreOptions options) : m_options(std::move(options)), m_caller(m_options.caller) {}
 
 Store::~Store() {
     close();
@@ -163,17 +81,29 @@ Store::~Store() {
 
 void Store::close() {
     // An inherited connection belongs to the parent process.
-    if (m_db && m_pid != getpid()) m_db->abandon();
-    m_db.reset();
+    if (m_backend && m_pid != getpid()) m_backend->abandon();
+    m_backend.reset();
 }
 
-Database& Store::db() {
-    if (m_db && m_pid != getpid()) close();
+const Caller& Store::caller() {
+    // Named when first needed: a start that writes nothing asks nobody.
+    if (!m_caller || (!m_options.caller && m_caller->pid != getpid())) m_caller = thisProcess();
+    return *m_caller;
+}
+
+Acting Store::acting() {
+    return {m_userId, m_userName, m_adminActor, m_options.enforceRules, caller()};
+}
+
+Backend& Store::backend() {
+    if (m_backend && m_pid != getpid()) close();
     // A server connection lost in an earlier call is made again.
-    if (m_db && m_db->broken()) m_db.reset();
-    if (!m_db) {
+    if (m_backend && m_backend->broken()) m_backend.reset();
+    if (!m_backend) {
         try {
-            m_db = std::make_unique<Database>(databasePath(), OpenMode::Create);
+            const std::string location =
+                m_options.location.empty() ? databasePath() : m_options.location;
+            m_backend = openBackend(location, m_options.mode);
         } catch (const DbError& e) {
             if (!e.busy()) unavailable(e.what());
             throw;
@@ -181,23 +111,33 @@ Database& Store::db() {
         m_pid = getpid();
         m_reported.clear();
     }
-    return *m_db;
+    return *m_backend;
 }
 
 // Said once per reason: a program retrying every call would flood the log.
 void Store::unavailable(const std::string& why) {
-    m_unavailable = why;
+    m_why = why;
     if (why == m_reported) return;
     m_reported = why;
     const std::string text = "account store unavailable: " + why;
     trailbook_log(LOG_ERR, text.c_str());
-    if (m_announce == Announce::AlsoStderr) std::fprintf(stderr, "keyward: %s\n", text.c_str());
+    if (m_options.announce == Announce::AlsoStderr)
+        std::fprintf(stderr, "keyward: %s\n", text.c_str());
+}
+
+std::string Store::location() {
+    std::lock_guard lock(m_mutex);
+    try {
+        return backend().location();
+    } catch (const DbError&) {
+        return m_options.location;
+    }
 }
 
 void Store::start() {
     std::lock_guard lock(m_mutex);
     try {
-        db();
+        backend();
     } catch (const std::exception&) {
         // A store that did not start shows through later results.
     }
@@ -212,116 +152,46 @@ void Store::stop() {
     m_limitCount = -1;
 }
 
-template <class Body>
-auto Store::read(Body body, decltype(body(std::declval<Database&>())) failed) {
+template <class Read, class Result>
+Result Store::read(Read body, Result failed) {
+    m_why.clear();
     try {
-        Database& d = db();
-        Transaction tx(d, Transaction::Kind::Read);
-        auto result = body(d);
-        tx.commit();
-        return result;
+        return body(backend());
     } catch (const DbError& e) {
-        if (!e.busy()) unavailable(e.what());
+        if (e.busy())
+            m_why = "database is locked";
+        else
+            unavailable(e.what());
         return failed;
     } catch (const std::exception&) {
         return failed;
     }
 }
 
-namespace {
-
-// Every audited call goes to the system log too, after its outcome is final.
-void logEvent(const AuditEntry& e) {
-    std::string text = e.action + " " + e.target.value_or("-");
-    if (e.actor) text += " by " + *e.actor;
-    text += ": " + e.outcome;
-    if (e.detail) text += " (" + *e.detail + ")";
-    trailbook_log(e.outcome == outcomeName(Status::Ok) ? LOG_NOTICE : LOG_WARNING, text.c_str());
-}
-
-// Thrown inside a write when what a password was checked against changed
-// after the check: the transaction is dropped and the check made again.
-struct Stale {};
-
-}  // namespace
-
-template <class Body>
-Status Store::write(Audit audit, Body body) {
-    AuditEntry entry{std::nullopt, audit.action, {}, {}, {}};
-    Status status = Status::Ok;
-    // A server may end a transaction that lost to a concurrent one; it runs
-    // again from the start, as it would have after the other one.
-    constexpr int kAttempts = 5;
-    for (int attempt = 1;; ++attempt) {
-        try {
-            Database& d = db();
-            Transaction tx(d, Transaction::Kind::Write);
-            // Before the body: a user who deletes themselves still acted.
-            entry.actor = actorName(d);
-            status = body(d, audit);
-            entry.target = audit.target;
-            if (!audit.detail.empty()) entry.detail = audit.detail;
-            entry.outcome = outcomeName(status);
-            appendAudit(d, entry);
-            tx.commit();
-        } catch (const DbError& e) {
-            if (e.retry() && attempt < kAttempts) continue;
-            status = e.busy() ? Status::Busy : Status::Unavailable;
-            if (!e.busy()) unavailable(e.what());
-        } catch (const std::exception&) {
-            status = Status::Unavailable;
-        }
-        break;
+template <class Write>
+Status Store::guarded(Change& change, bool typedName, Write write) {
+    m_why.clear();
+    Status status = Status::Unavailable;
+    const std::optional<std::string> typed = change.target;
+    try {
+        status = write(backend());
+    } catch (const Stale&) {
+        throw;
+    } catch (const DbError& e) {
+        status = failureOf(e);
+        m_why = e.busy() ? "database is locked" : e.what();
+        if (!e.busy()) unavailable(e.what());
+        // Not in the trail, so at least in the system log; a typed name that
+        // may be a password stays out of it.
+        if (!change.actor && m_userId != 0 && !m_userName.empty()) change.actor = m_userName;
+        change.target = typedName ? std::nullopt : typed;
+    } catch (const std::exception&) {
+        status = Status::Unavailable;
     }
-    if (status == Status::Busy || status == Status::Unavailable) {
-        // Not in the trail, so at least in the system log.
-        if (!entry.actor && !m_userName.empty()) entry.actor = m_userName;
-        if (!audit.typedName) entry.target = audit.target;
-        entry.outcome = outcomeName(status);
-    }
-    logEvent(entry);
+    // The logged-in user's name as the store last saw it.
+    if (m_userId != 0 && !m_adminActor && change.actor) m_userName = *change.actor;
+    logEvent(change, caller(), status);
     return status;
-}
-
-// The logged-in user's name while that user exists.
-std::optional<std::string> Store::liveName(Database& d) {
-    if (m_userId == 0) return std::nullopt;
-    Statement st(d, "SELECT name FROM users WHERE id = ?");
-    st.bind(1, m_userId);
-    if (!st.step()) return std::nullopt;
-    m_userName = st.text(0);
-    return m_userName;
-}
-
-// Who acts: the admin command's operating-system user; else the logged-in
-// user, by the last name known once they are gone.
-std::optional<std::string> Store::actorName(Database& d) {
-    if (m_adminActor) return m_adminActor;
-    if (auto name = liveName(d)) return name;
-    if (m_userId == 0 || m_userName.empty()) return std::nullopt;
-    return m_userName;
-}
-
-// The row id of user, or of the logged-in user for null.
-std::optional<std::int64_t> Store::userId(Database& d, const char* user) {
-    if (user == nullptr) {
-        if (m_userId == 0) return std::nullopt;
-        Statement st(d, "SELECT id FROM users WHERE id = ?");
-        st.bind(1, m_userId);
-        return st.step() ? std::optional(m_userId) : std::nullopt;
-    }
-    const TextArg name = fromCp936(user, kNameRule);
-    if (!name.ok()) return std::nullopt;
-    Statement st(d, "SELECT id FROM users WHERE name = ?");
-    st.bind(1, name.utf8.str());
-    return st.step() ? std::optional(st.integer(0)) : std::nullopt;
-}
-
-std::optional<Store::Credentials> Store::credentials(Database& d, const TextArg& name) {
-    Statement st(d, "SELECT id, hash FROM users WHERE name = ?");
-    st.bind(1, name.utf8.str());
-    if (!st.step()) return std::nullopt;
-    return Credentials{st.integer(0), st.text(1)};
 }
 
 // Hashing is slow, so it runs before the write lock is taken. The cost is
@@ -329,16 +199,20 @@ std::optional<Store::Credentials> Store::credentials(Database& d, const TextArg&
 std::optional<std::string> Store::hashFor(const TextArg& password, Status& status,
                                           unsigned long cost) {
     if (status != Status::Ok) return std::nullopt;
-    try {
-        Database& d = db();
-        if (cost == 0) {
-            Transaction tx(d, Transaction::Kind::Read);
-            cost = loadHashCost(d);
-            tx.commit();
+    if (cost == 0) {
+        // KEYWARD_HASH_COST wins (tests, one-off tuning); then the store's
+        // own setting (fitted by `keyward init`); then the built-in cost.
+        if (const auto fromEnvironment = hashCostFromEnvironment()) {
+            cost = *fromEnvironment;
+        } else {
+            try {
+                cost = backend().hashCost();
+            } catch (const DbError& e) {
+                status = failureOf(e);
+                return std::nullopt;
+            }
+            if (cost == 0) cost = kDefaultHashCost;
         }
-    } catch (const DbError& e) {
-        status = e.busy() ? Status::Busy : Status::Unavailable;
-        return std::nullopt;
     }
     auto hash = hashPassword(password.utf8.str(), cost);
     if (!hash) status = Status::HashFailed;
@@ -347,53 +221,83 @@ std::optional<std::string> Store::hashFor(const TextArg& password, Status& statu
 
 // Checks password against name's stored hash with no lock held (yescrypt
 // takes tens to hundreds of milliseconds, and other stations log in too),
-// then runs body(d, id) in a short write transaction that first confirms the
-// row is as it was checked; when it changed meanwhile, checks again.
-template <class Body>
-Status Store::verified(const Audit& audit, const TextArg& name, const TextArg& password,
-                       Body body) {
+// then has then(seen, verdict) write in a short transaction that first
+// confirms the row is as it was checked; when it changed meanwhile, checks
+// again. A password that cannot match (longer than any the store keeps) is
+// not hashed at all.
+template <class Then>
+Status Store::verified(Change& change, const TextArg& name, const TextArg& password, Then then) {
     constexpr int kAttempts = 8;
+    const Change asked = change;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        change = asked;
         std::optional<Credentials> seen;
         try {
-            Database& d = db();
-            Transaction tx(d, Transaction::Kind::Read);
-            seen = credentials(d, name);
-            tx.commit();
+            seen = backend().credentials(name.utf8.str());
         } catch (const DbError& e) {
-            return write(audit, [&](Database&, Audit&) {
-                return e.busy() ? Status::Busy : Status::Unavailable;
-            });
+            return guarded(change, true, [&](Backend&) -> Status { throw e; });
         }
         const Status verdict = !seen ? Status::NoSuchUser
-                               : verifyPassword(password.utf8.str(), seen->hash)
+                               : password.ok() && verifyPassword(password.utf8.str(), seen->hash)
                                    ? Status::Ok
                                    : Status::BadPassword;
+        // The typed name of an unknown user may be a password typed into the
+        // wrong field: it stays out of the trail.
+        if (verdict == Status::NoSuchUser) change.target.reset();
         try {
-            return write(audit, [&](Database& d, Audit& a) {
-                if (credentials(d, name) != seen) throw Stale{};
-                // The typed name of an unknown user may be a password typed
-                // into the wrong field: it stays out of the trail.
-                if (verdict == Status::NoSuchUser) a.target.reset();
-                return verdict == Status::Ok ? body(d, seen->id) : verdict;
-            });
+            return guarded(change, true, [&](Backend& b) { return then(b, seen, verdict); });
         } catch (const Stale&) {
         }
     }
-    return write(audit, [](Database&, Audit&) { return Status::Busy; });
+    return guarded(change, true,
+                   [&](Backend& b) { return b.record(acting(), change, Status::Busy); });
 }
+
+// The logged-in user's row while that user exists.
+std::optional<Account> Store::loggedIn() {
+    if (m_userId == 0) return std::nullopt;
+    auto self = backend().account(m_userId);
+    if (self) m_userName = self->name;
+    return self;
+}
+
+// The row id of user, or of the logged-in user for null.
+std::optional<std::int64_t> Store::userId(const char* user) {
+    if (user == nullptr) {
+        const auto self = loggedIn();
+        return self ? std::optional(self->id) : std::nullopt;
+    }
+    const TextArg name = fromCp936(user, kNameRule);
+    if (!name.ok()) return std::nullopt;
+    const auto account = backend().account(name.utf8.str());
+    return account ? std::optional(account->id) : std::nullopt;
+}
+
+// ---- the calls ----------------------------------------------------------------
 
 Status Store::login(const char* name, const char* password) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
-    const Audit audit{"login", target(n), {}, true};
-    if (const Status fault = firstFault(n, p); fault != Status::Ok)
-        return write(audit, [&](Database&, Audit&) { return fault; });
+    Change change{"login", target(n), {}, {}};
+    const auto record = [&](Status outcome) {
+        return guarded(change, true,
+                       [&](Backend& b) { return b.record(acting(), change, outcome); });
+    };
+    // No account has a name, nor a password, longer than the store keeps:
+    // such a login is answered as for any name or password that does not
+    // match.
+    if (n.fault == TextFault::TooLong && firstFault(p) != Status::NullArgument) {
+        change.target.reset();
+        return record(Status::NoSuchUser);
+    }
+    const Status fault = firstFault(n, p);
+    if (fault != Status::Ok && !(fault == Status::TooLong && p.fault == TextFault::TooLong))
+        return record(fault);
     std::int64_t id = 0;
-    const Status status = verified(audit, n, p, [&](Database&, std::int64_t userId) {
-        id = userId;
-        return Status::Ok;
+    const Status status = verified(change, n, p, [&](Backend& b, const auto& seen, Status verdict) {
+        if (seen) id = seen->id;
+        return b.login(acting(), change, n.utf8.str(), seen, verdict);
     });
     if (status == Status::Ok) {
         m_userId = id;
@@ -404,33 +308,29 @@ Status Store::login(const char* name, const char* password) {
 
 const char* Store::currentName() {
     std::lock_guard lock(m_mutex);
-    const auto name = read([&](Database& d) { return liveName(d); }, std::optional<std::string>());
-    if (!name)
-        std::memset(m_curName, 0, sizeof m_curName);
-    else
-        utf8ToField(*name, m_curName, sizeof m_curName);
+    const auto self = read([&](Backend&) { return loggedIn(); }, std::optional<Account>());
+    std::memset(m_curName, 0, sizeof m_curName);
+    if (self) utf8ToField(self->name, m_curName, sizeof m_curName);
     return m_curName;
 }
 
 Status Store::currentNameInto(char* buf) {
     if (buf == nullptr) return Status::NullArgument;
     std::lock_guard lock(m_mutex);
-    const auto name = read([&](Database& d) { return liveName(d); }, std::optional<std::string>());
+    const auto self = read([&](Backend&) { return loggedIn(); }, std::optional<Account>());
     std::memset(buf, 0, KEYWARD_MAX_TEXT + 1);
-    if (!name) return Status::NoSuchUser;
-    utf8ToField(*name, buf, KEYWARD_MAX_TEXT + 1);
+    if (!self) return Status::NoSuchUser;
+    utf8ToField(self->name, buf, KEYWARD_MAX_TEXT + 1);
     return buf[0] != '\0' ? Status::Ok : Status::InvalidText;
 }
 
 int Store::level(const char* user) {
     std::lock_guard lock(m_mutex);
     return read(
-        [&](Database& d) -> int {
-            const auto id = userId(d, user);
-            if (!id) return 0;
-            Statement st(d, "SELECT level FROM users WHERE id = ?");
-            st.bind(1, *id);
-            return st.step() ? static_cast<int>(st.integer(0)) : 0;
+        [&](Backend& b) -> int {
+            const auto id = userId(user);
+            const auto account = id ? b.account(*id) : std::nullopt;
+            return account ? static_cast<int>(account->level) : 0;
         },
         0);
 }
@@ -438,12 +338,10 @@ int Store::level(const char* user) {
 std::uint32_t Store::mask(const char* user) {
     std::lock_guard lock(m_mutex);
     return read(
-        [&](Database& d) -> std::uint32_t {
-            const auto id = userId(d, user);
-            if (!id) return 0;
-            Statement st(d, "SELECT mask FROM users WHERE id = ?");
-            st.bind(1, *id);
-            return st.step() ? static_cast<std::uint32_t>(st.integer(0)) : 0;
+        [&](Backend& b) -> std::uint32_t {
+            const auto id = userId(user);
+            const auto account = id ? b.account(*id) : std::nullopt;
+            return account ? account->mask : 0;
         },
         0u);
 }
@@ -453,30 +351,51 @@ bool Store::holds(const char* item, const char* user) {
     const TextArg name = fromCp936(item, kNameRule);
     if (!name.ok()) return false;
     return read(
-        [&](Database& d) {
-            const auto id = userId(d, user);
-            if (!id) return false;
-            Statement st(d,
-                         "SELECT u.mask, (SELECT count(*) FROM limits o WHERE o.id < l.id) "
-                         "FROM users u, limits l WHERE u.id = ? AND l.name = ?");
-            st.bind(1, *id).bind(2, name.utf8.str());
-            if (!st.step()) return false;
-            const auto mask = static_cast<std::uint32_t>(st.integer(0));
-            return ((mask >> st.integer(1)) & 1u) != 0;
+        [&](Backend& b) {
+            const auto id = userId(user);
+            return id && b.holds(*id, name.utf8.str());
         },
         false);
 }
 
+// Two-call listing: a count call remembers what it reported; a fill call
+// writes exactly that many records, however the list changed meanwhile.
 int Store::listUsers(UserRecord* buf) {
     std::lock_guard lock(m_mutex);
-    if (buf == nullptr) m_userCount = 0;  // a failed count must not license a later fill
+    if (buf == nullptr) {
+        m_userCount = 0;  // a failed count must not license a later fill
+        const int count =
+            read([](Backend& b) { return b.countUsers(); }, toCode(Status::Unavailable));
+        if (count >= 0) m_userCount = count;
+        return count;
+    }
+    if (m_userCount < 0) return toCode(Status::NotCounted);
+    std::memset(static_cast<void*>(buf), 0,
+                sizeof(UserRecord) * static_cast<std::size_t>(m_userCount));
     return read(
-        [&](Database& d) {
-            return listInto(d, kUserList, buf, m_userCount, [](Statement& st, UserRecord& rec) {
-                utf8ToField(st.text(0), rec.name, sizeof rec.name);
-                rec.level = static_cast<std::int32_t>(st.integer(1));
-                rec.mask = static_cast<std::uint32_t>(st.integer(2));
-            });
+        [&](Backend& b) {
+            b.listUsers(m_userCount, buf);
+            return m_userCount;
+        },
+        toCode(Status::Unavailable));
+}
+
+int Store::listLimits(LimitRecord* buf) {
+    std::lock_guard lock(m_mutex);
+    if (buf == nullptr) {
+        m_limitCount = 0;
+        const int count =
+            read([](Backend& b) { return b.countItems(); }, toCode(Status::Unavailable));
+        if (count >= 0) m_limitCount = count;
+        return count;
+    }
+    if (m_limitCount < 0) return toCode(Status::NotCounted);
+    std::memset(static_cast<void*>(buf), 0,
+                sizeof(LimitRecord) * static_cast<std::size_t>(m_limitCount));
+    return read(
+        [&](Backend& b) {
+            b.listItems(m_limitCount, buf);
+            return m_limitCount;
         },
         toCode(Status::Unavailable));
 }
@@ -488,18 +407,10 @@ Status Store::addUser(const char* name, const char* password, int level, std::ui
     Status status = firstFault(n, p);
     if (status == Status::Ok && !validLevel(level)) status = Status::BadLevel;
     const auto hash = hashFor(p, status);
-    return write({"user_add", target(n), levelAndMask(level, mask)}, [&](Database& d, Audit&) {
-        if (status != Status::Ok) return status;
-        Statement exists(d, "SELECT 1 FROM users WHERE name = ?");
-        exists.bind(1, n.utf8.str());
-        if (exists.step()) return Status::NameTaken;
-        Statement st(d, "INSERT INTO users(name, level, mask, hash) VALUES (?, ?, ?, ?)");
-        st.bind(1, n.utf8.str())
-            .bind(2, level)
-            .bind(3, static_cast<std::int64_t>(mask))
-            .bind(4, *hash);
-        st.step();
-        return Status::Ok;
+    Change change{"user_add", target(n), levelAndMask(level, mask), {}};
+    return guarded(change, false, [&](Backend& b) {
+        if (status != Status::Ok) return b.record(acting(), change, status);
+        return b.addUser(acting(), change, n.utf8.str(), *hash, level, mask);
     });
 }
 
@@ -512,37 +423,21 @@ Status Store::changeUser(const char* curName, const char* newName, int level, st
     std::string detail = levelAndMask(level, mask);
     if (next.ok() && cur.ok() && next.utf8.str() != cur.utf8.str())
         detail = "renamed to " + next.utf8.str() + ", " + detail;
-    return write({"user_change", target(cur), detail}, [&](Database& d, Audit&) {
-        if (status != Status::Ok) return status;
-        Statement find(d, "SELECT id FROM users WHERE name = ?");
-        find.bind(1, cur.utf8.str());
-        if (!find.step()) return Status::NoSuchUser;
-        const auto id = find.integer(0);
-        if (m_adminActor && level != 4 && lastAdministrator(d, cur.utf8.str()))
-            return Status::LastAdministrator;
-        Statement taken(d, "SELECT 1 FROM users WHERE name = ? AND id <> ?");
-        taken.bind(1, next.utf8.str()).bind(2, id);
-        if (taken.step()) return Status::NameTaken;
-        Statement st(d, "UPDATE users SET name = ?, level = ?, mask = ? WHERE id = ?");
-        st.bind(1, next.utf8.str())
-            .bind(2, level)
-            .bind(3, static_cast<std::int64_t>(mask))
-            .bind(4, id);
-        st.step();
-        return Status::Ok;
+    Change change{"user_change", target(cur), detail, {}};
+    return guarded(change, false, [&](Backend& b) {
+        if (status != Status::Ok) return b.record(acting(), change, status);
+        return b.changeUser(acting(), change, cur.utf8.str(), next.utf8.str(), level, mask);
     });
 }
 
 Status Store::deleteUser(const char* name) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
-    return write({"user_delete", target(n), {}}, [&](Database& d, Audit&) {
-        if (const Status fault = firstFault(n); fault != Status::Ok) return fault;
-        if (m_adminActor && lastAdministrator(d, n.utf8.str())) return Status::LastAdministrator;
-        Statement st(d, "DELETE FROM users WHERE name = ?");
-        st.bind(1, n.utf8.str());
-        st.step();
-        return d.changes() == 1 ? Status::Ok : Status::NoSuchUser;
+    Change change{"user_delete", target(n), {}, {}};
+    return guarded(change, false, [&](Backend& b) {
+        if (const Status fault = firstFault(n); fault != Status::Ok)
+            return b.record(acting(), change, fault);
+        return b.deleteUser(acting(), change, n.utf8.str());
     });
 }
 
@@ -551,15 +446,15 @@ Status Store::changePassword(const char* name, const char* oldPassword, const ch
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg oldPw = fromCp936(oldPassword, kPasswordRule);
     const TextArg newPw = fromCp936(newPassword, kPasswordRule);
-    const Audit audit{"password_change", target(n), {}};
+    Change change{"password_change", target(n), {}, {}};
     Status status = firstFault(n, oldPw, newPw);
     const auto hash = hashFor(newPw, status);
-    if (status != Status::Ok) return write(audit, [&](Database&, Audit&) { return status; });
-    return verified(audit, n, oldPw, [&](Database& d, std::int64_t id) {
-        Statement st(d, "UPDATE users SET hash = ? WHERE id = ?");
-        st.bind(1, *hash).bind(2, id);
-        st.step();
-        return Status::Ok;
+    if (status != Status::Ok)
+        return guarded(change, false,
+                       [&](Backend& b) { return b.record(acting(), change, status); });
+    return verified(change, n, oldPw, [&](Backend& b, const auto& seen, Status verdict) {
+        if (verdict != Status::Ok) return b.record(acting(), change, verdict);
+        return b.setHash(acting(), change, NewHash::Change, n.utf8.str(), *hash, seen);
     });
 }
 
@@ -569,26 +464,11 @@ Status Store::clearPassword(const char* name) {
     const TextArg empty = fromCp936("", kPasswordRule);
     Status status = firstFault(n);
     const auto hash = hashFor(empty, status);
-    return write({"password_clear", target(n), {}}, [&](Database& d, Audit&) {
-        if (status != Status::Ok) return status;
-        Statement st(d, "UPDATE users SET hash = ? WHERE name = ?");
-        st.bind(1, *hash).bind(2, n.utf8.str());
-        st.step();
-        return d.changes() == 1 ? Status::Ok : Status::NoSuchUser;
+    Change change{"password_clear", target(n), {}, {}};
+    return guarded(change, false, [&](Backend& b) {
+        if (status != Status::Ok) return b.record(acting(), change, status);
+        return b.setHash(acting(), change, NewHash::Clear, n.utf8.str(), *hash, std::nullopt);
     });
-}
-
-int Store::listLimits(LimitRecord* buf) {
-    std::lock_guard lock(m_mutex);
-    if (buf == nullptr) m_limitCount = 0;
-    return read(
-        [&](Database& d) {
-            return listInto(d, kLimitList, buf, m_limitCount, [](Statement& st, LimitRecord& rec) {
-                utf8ToField(st.text(0), rec.name, sizeof rec.name);
-                utf8ToField(st.text(1), rec.title, sizeof rec.title);
-            });
-        },
-        toCode(Status::Unavailable));
 }
 
 Status Store::limitTitle(const char* name, char* buf) {
@@ -597,13 +477,8 @@ Status Store::limitTitle(const char* name, char* buf) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     if (!n.ok()) return fromFault(n.fault);
-    const auto title = read(
-        [&](Database& d) -> std::optional<std::string> {
-            Statement st(d, "SELECT title FROM limits WHERE name = ?");
-            st.bind(1, n.utf8.str());
-            return st.step() ? std::optional(st.text(0)) : std::nullopt;
-        },
-        std::nullopt);
+    const auto title =
+        read([&](Backend& b) { return b.itemTitle(n.utf8.str()); }, std::optional<std::string>());
     if (!title) return Status::NoSuchItem;
     utf8ToField(*title, buf, KEYWARD_MAX_TEXT + 1);
     return Status::Ok;
@@ -613,53 +488,38 @@ int Store::addLimit(const char* name, const char* title) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg t = fromCp936(title, kTitleRule);
+    const Status fault = firstFault(n, t);
     // The program registers its item at every start: an item already there
     // is answered from a read, so an unchanged start writes nothing.
-    if (firstFault(n, t) == Status::Ok &&
-        read([&](Database& d) { return limitExists(d, n); }, false))
+    if (fault == Status::Ok &&
+        read([&](Backend& b) { return b.itemTitle(n.utf8.str()).has_value(); }, false))
         return toCode(Status::ItemExists);
     int position = -1;
-    const Status status = write(
-        {"item_add", target(n), t.ok() ? "title " + t.utf8.str() : ""}, [&](Database& d, Audit&) {
-            if (const Status fault = firstFault(n, t); fault != Status::Ok) return fault;
-            if (limitExists(d, n)) return Status::ItemExists;
-            position = static_cast<int>(queryInt(d, "SELECT count(*) FROM limits"));
-            if (position >= KEYWARD_MAX_LIMITS) return Status::ItemsFull;
-            Statement st(d, "INSERT INTO limits(name, title) VALUES (?, ?)");
-            st.bind(1, n.utf8.str()).bind(2, t.utf8.str());
-            st.step();
-            return Status::Ok;
-        });
+    Change change{"item_add", target(n), t.ok() ? "title " + t.utf8.str() : "", {}};
+    const Status status = guarded(change, false, [&](Backend& b) {
+        if (fault != Status::Ok) return b.record(acting(), change, fault);
+        return b.addItem(acting(), change, n.utf8.str(), t.utf8.str(), position);
+    });
     return status == Status::Ok ? position : toCode(status);
 }
 
 Status Store::deleteLimit(int pos) {
     std::lock_guard lock(m_mutex);
-    return write(
-        {"item_delete", std::nullopt, "position " + std::to_string(pos)},
-        [&](Database& d, Audit& audit) {
-            if (pos < 0 || pos >= KEYWARD_MAX_LIMITS) return Status::NoSuchItem;
-            Statement find(d, "SELECT id, name FROM limits ORDER BY id LIMIT 1 OFFSET ?");
-            find.bind(1, pos);
-            if (!find.step()) return Status::NoSuchItem;
-            audit.target = find.text(1);
-            Statement del(d, "DELETE FROM limits WHERE id = ?");
-            del.bind(1, find.integer(0));
-            del.step();
-            // Masks refer to items by position: drop bit pos and move the bits
-            // above it down, so no grant passes to the item that moves into
-            // its place. All-ones means every item, present and future. Only
-            // the mask is shifted: a server's literal 1 is 32 bits wide. A
-            // mask without bits at or above pos stays as it is and is not
-            // rewritten.
-            Statement shift(
-                d,
-                "UPDATE users SET mask = (mask - (mask >> ?1 << ?1)) | (mask >> ?1 + 1 << ?1) "
-                "WHERE mask <> 4294967295 AND (mask >> ?1) <> 0");
-            shift.bind(1, pos);
-            shift.step();
-            return Status::Ok;
-        });
+    Change change{"item_delete", std::nullopt, "position " + std::to_string(pos), {}};
+    return guarded(change, false, [&](Backend& b) { return b.deleteItem(acting(), change, pos); });
+}
+
+// ---- the admin command's calls ------------------------------------------------
+
+Status Store::actAsAdministrator() {
+    std::lock_guard lock(m_mutex);
+    const Caller& who = caller();
+    if (!who.mayAdminister)
+        return refuse("administer", "neither root nor a member of the admin group");
+    // "os:NAME", so that a store user of the same name is never taken for
+    // the person at the console.
+    m_adminActor = "os:" + who.osUser;
+    return Status::Ok;
 }
 
 Status Store::initialise(const char* adminName, const char* password, unsigned long hashCost) {
@@ -668,25 +528,10 @@ Status Store::initialise(const char* adminName, const char* password, unsigned l
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
     const auto hash = hashFor(p, status, hashCost);
-    return write({"init", target(n), levelAndMask(4, kAllItems)}, [&](Database& d, Audit&) {
-        if (status != Status::Ok) return status;
-        if (queryInt(d, "SELECT count(*) FROM users") > 0) return Status::UsersExist;
-        Statement item(d,
-                       "INSERT INTO limits(name, title) SELECT ?1, ?2 "
-                       "WHERE NOT EXISTS (SELECT 1 FROM limits WHERE name = ?1)");
-        item.bind(1, SYS_LIMIT_NAME).bind(2, kSysLimitTitleUtf8);
-        item.step();
-        Statement st(d, "INSERT INTO users(name, level, mask, hash) VALUES (?, 4, ?, ?)");
-        st.bind(1, n.utf8.str()).bind(2, static_cast<std::int64_t>(kAllItems)).bind(3, *hash);
-        st.step();
-        if (hashCost != 0) {
-            Statement cost(d,
-                           "INSERT INTO settings(key, value) VALUES ('hash_cost', ?) "
-                           "ON CONFLICT (key) DO UPDATE SET value = excluded.value");
-            cost.bind(1, std::to_string(hashCost));
-            cost.step();
-        }
-        return Status::Ok;
+    Change change{"init", target(n), levelAndMask(4, 0xFFFFFFFFu), {}};
+    return guarded(change, false, [&](Backend& b) {
+        if (status != Status::Ok) return b.record(acting(), change, status);
+        return b.initialise(acting(), change, n.utf8.str(), *hash, hashCost);
     });
 }
 
@@ -696,23 +541,106 @@ Status Store::setPassword(const char* name, const char* password) {
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
     const auto hash = hashFor(p, status);
-    return write({"password_set", target(n), {}}, [&](Database& d, Audit&) {
-        if (status != Status::Ok) return status;
-        Statement st(d, "UPDATE users SET hash = ? WHERE name = ?");
-        st.bind(1, *hash).bind(2, n.utf8.str());
-        st.step();
-        return d.changes() == 1 ? Status::Ok : Status::NoSuchUser;
+    Change change{"password_set", target(n), {}, {}};
+    return guarded(change, false, [&](Backend& b) {
+        if (status != Status::Ok) return b.record(acting(), change, status);
+        return b.setHash(acting(), change, NewHash::Set, n.utf8.str(), *hash, std::nullopt);
     });
 }
 
-void Store::actAsAdministrator(std::string actor) {
-    std::lock_guard lock(m_mutex);
-    m_adminActor = std::move(actor);
+// A refused admin call, in the trail like any other refusal.
+Status Store::refuse(const char* action, const std::string& why) {
+    Change change{action, std::nullopt, "refused: " + why, {}};
+    guarded(change, false, [&](Backend& b) { return b.record(acting(), change, Status::Denied); });
+    m_why = why;
+    return Status::Denied;
 }
 
-Store& theStore() {
-    static Store store(Announce::AlsoStderr);
-    return store;
+Status Store::failed(const DbError& e) {
+    m_why = e.busy() ? "database is locked" : e.what();
+    return failureOf(e);
+}
+
+Status Store::users(std::vector<UserRow>& out) {
+    std::lock_guard lock(m_mutex);
+    m_why.clear();
+    try {
+        out = backend().users();
+        return Status::Ok;
+    } catch (const DbError& e) {
+        return failed(e);
+    }
+}
+
+Status Store::items(std::vector<ItemRow>& out) {
+    std::lock_guard lock(m_mutex);
+    m_why.clear();
+    try {
+        out = backend().items();
+        return Status::Ok;
+    } catch (const DbError& e) {
+        return failed(e);
+    }
+}
+
+Status Store::audit(const std::string& since, std::vector<AuditRow>& out) {
+    std::lock_guard lock(m_mutex);
+    m_why.clear();
+    if (m_options.enforceRules && !m_adminActor)
+        return refuse("audit_read", "only administrators read the audit trail");
+    try {
+        out = backend().audit(since);
+        return Status::Ok;
+    } catch (const DbError& e) {
+        return failed(e);
+    }
+}
+
+Status Store::check(CheckReport& out) {
+    std::lock_guard lock(m_mutex);
+    m_why.clear();
+    if (m_options.enforceRules && !m_adminActor)
+        return refuse("check", "only administrators check the store");
+    try {
+        out = backend().check();
+        return Status::Ok;
+    } catch (const DbError& e) {
+        return failed(e);
+    }
+}
+
+Status Store::snapshot(const std::string& file) {
+    std::lock_guard lock(m_mutex);
+    m_why.clear();
+    if (m_options.enforceRules && !m_adminActor)
+        return refuse("backup", "only administrators copy the store");
+    try {
+        Backend& b = backend();
+        // The copy holds password hashes too: made here, 0600, never over
+        // an existing file, and removed again unless it is whole.
+        const int fd =
+            ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            throw DbError(
+                errno == EEXIST ? Fault::Failed : Fault::Unavailable,
+                (errno == EEXIST ? file + " exists"
+                                 : "cannot create " + file + ": " + std::strerror(errno)));
+        ::close(fd);
+        try {
+            b.snapshot(file);
+        } catch (...) {
+            for (const char* suffix : {"", "-journal", ".key"}) ::unlink((file + suffix).c_str());
+            throw;
+        }
+        return Status::Ok;
+    } catch (const DbError& e) {
+        return failed(e);
+    }
+}
+
+std::string Store::why() {
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_why, {});
 }
 
 }  // namespace keyward

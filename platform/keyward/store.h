@@ -1,4 +1,7 @@
-// The account store behind the C call interface: one per process.
+// The account store in this process, on one backend connection. The
+// program's personal store is one per process (theStore); the account
+// service keeps one per client connection, with the caller the kernel names
+// and the rules switched on.
 #pragma once
 
 #include <sys/types.h>
@@ -9,125 +12,105 @@
 #include <optional>
 #include <string>
 
-#include "audit.h"
-#include "database.h"
+#include "backend.h"
+#include "caller.h"
+#include "calls.h"
+#include "connection.h"
 #include "store/keyward.h"
 #include "text.h"
 
 namespace keyward {
 
-enum class Status {
-    Ok,
-    NoSuchUser,
-    BadPassword,
-    NullArgument,
-    InvalidText,
-    TooLong,
-    EmptyText,
-    NameTaken,
-    BadLevel,
-    NoSuchItem,
-    ItemExists,
-    ItemsFull,
-    NotCounted,
-    UsersExist,
-    HashFailed,
-    Busy,
-    Unavailable,
-    LastAdministrator,
-};
-
-// The call interface's result code, as named in store/keyward.h.
-int toCode(Status status);
-// The outcome as written into the audit trail.
-const char* outcomeName(Status status);
-// One line for people (the admin command's messages).
-const char* describe(Status status);
-
 // Whether a store that cannot start says so on standard error too (the
 // library does; the admin command reports failures itself).
 enum class Announce { SystemLogOnly, AlsoStderr };
 
-class Store {
+struct StoreOptions {
+    Announce announce = Announce::SystemLogOnly;
+    // The location, or empty for where the configuration says (paths.h).
+    std::string location;
+    // Create for the program and the service; the admin command never
+    // creates a store but through init, and reads without writing.
+    OpenMode mode = OpenMode::Create;
+    // The account service's second line behind the program's own checks:
+    // the logged-in user may create, change, delete or clear the password of
+    // users below their own level only (changing and clearing also as
+    // "qorvel"), grant only items they hold, and maintain items only holding
+    // "sys_limit"; nobody leaves the store without a level-4 user.
+    bool enforceRules = false;
+    // Who asks; unset: this process, as it names itself.
+    std::optional<Caller> caller;
+};
+
+class Store final : public Calls {
 public:
-    explicit Store(Announce announce = Announce::SystemLogOnly) : m_announce(announce) {}
-    Store(const Store&) = delete;
-    Store& operator=(const Store&) = delete;
-    ~Store();
+    explicit Store(StoreOptions options = {});
+    ~Store() override;
 
-    // All texts are CP936, as at the call interface.
-    void start();
-    void stop();
+    void start() override;
+    void stop() override;
 
-    Status login(const char* name, const char* password);
-    const char* currentName();
-    Status currentNameInto(char* buf);
-    int level(const char* user);
-    std::uint32_t mask(const char* user);
-    bool holds(const char* item, const char* user);
+    Status login(const char* name, const char* password) override;
+    const char* currentName() override;
+    Status currentNameInto(char* buf) override;
+    int level(const char* user) override;
+    std::uint32_t mask(const char* user) override;
+    bool holds(const char* item, const char* user) override;
 
-    int listUsers(UserRecord* buf);
-    Status addUser(const char* name, const char* password, int level, std::uint32_t mask);
-    Status changeUser(const char* curName, const char* newName, int level, std::uint32_t mask);
-    Status deleteUser(const char* name);
-    Status changePassword(const char* name, const char* oldPassword, const char* newPassword);
-    Status clearPassword(const char* name);
+    int listUsers(UserRecord* buf) override;
+    Status addUser(const char* name, const char* password, int level, std::uint32_t mask) override;
+    Status changeUser(const char* curName, const char* newName, int level,
+                      std::uint32_t mask) override;
+    Status deleteUser(const char* name) override;
+    Status changePassword(const char* name, const char* oldPassword,
+                          const char* newPassword) override;
+    Status clearPassword(const char* name) override;
 
-    int listLimits(LimitRecord* buf);
-    Status limitTitle(const char* name, char* buf);
-    // The new item's position, or the reason it was not added.
-    int addLimit(const char* name, const char* title);
-    Status deleteLimit(int pos);
+    int listLimits(LimitRecord* buf) override;
+    Status limitTitle(const char* name, char* buf) override;
+    int addLimit(const char* name, const char* title) override;
+    Status deleteLimit(int pos) override;
 
-    // For the admin command: the first administrator, level 4, every item,
-    // and "sys_limit" registered; refused once users exist. A hashCost other
-    // than 0 becomes the store's setting for every later password.
-    Status initialise(const char* adminName, const char* password, unsigned long hashCost = 0);
-    // A new password without the old one: the way back in.
-    Status setPassword(const char* name, const char* password);
-    // For the admin command, which acts without a login: audit rows name
-    // actor (UTF-8) as the acting user, and no change or deletion may leave
-    // the store without its last level-4 user.
-    void actAsAdministrator(std::string actor);
-    // Why the latest call that found the store unavailable did, "" before one.
-    const std::string& unavailableReason() const { return m_unavailable; }
+    Status actAsAdministrator() override;
+    Status initialise(const char* adminName, const char* password, unsigned long hashCost) override;
+    Status setPassword(const char* name, const char* password) override;
+    Status users(std::vector<UserRow>& out) override;
+    Status items(std::vector<ItemRow>& out) override;
+    Status audit(const std::string& since, std::vector<AuditRow>& out) override;
+    Status check(CheckReport& out) override;
+    Status snapshot(const std::string& file) override;
+    std::string why() override;
+
+    std::string location() override;
 
 private:
-    struct Audit {
-        const char* action;
-        std::optional<std::string> target;  // UTF-8
-        std::string detail;
-        bool typedName = false;  // target is what was typed at a login: kept out when unsure
-    };
-    // What a password is checked against: the user's row as last read.
-    struct Credentials {
-        std::int64_t id;
-        std::string hash;
-        bool operator==(const Credentials&) const = default;
-    };
-
-    Database& db();
+    Backend& backend();
     void close();
-    template <class Body>
-    Status write(Audit audit, Body body);
-    template <class Body>
-    auto read(Body body, decltype(body(std::declval<Database&>())) failed);
-    template <class Body>
-    Status verified(const Audit& audit, const TextArg& name, const TextArg& password, Body body);
-    std::optional<Credentials> credentials(Database& d, const TextArg& name);
-    std::optional<std::string> liveName(Database& d);
-    std::optional<std::string> actorName(Database& d);
-    std::optional<std::int64_t> userId(Database& d, const char* user);
+    const Caller& caller();
+    Acting acting();
+    // Runs a write of the backend, or reports why it could not run; either
+    // way the call goes to the system log.
+    template <class Write>
+    Status guarded(Change& change, bool typedName, Write write);
+    template <class Read, class Result>
+    Result read(Read body, Result failed);
+    template <class Then>
+    Status verified(Change& change, const TextArg& name, const TextArg& password, Then then);
     std::optional<std::string> hashFor(const TextArg& password, Status& status,
                                        unsigned long cost = 0);
+    std::optional<Account> loggedIn();
+    std::optional<std::int64_t> userId(const char* user);
     void unavailable(const std::string& why);
+    Status failed(const DbError& e);
+    Status refuse(const char* action, const std::string& why);
 
+    StoreOptions m_options;
     std::mutex m_mutex;
-    std::unique_ptr<Database> m_db;
+    std::unique_ptr<Backend> m_backend;
     pid_t m_pid = 0;
-    Announce m_announce;
+    std::optional<Caller> m_caller;
     std::string m_reported;     // the last reason the store could not start
-    std::string m_unavailable;  // the latest reason, reported or not
+    std::string m_why;          // why the last call failed
     std::int64_t m_userId = 0;  // 0: nobody logged in
     std::string m_userName;     // UTF-8, kept for the audit once that user is gone
     int m_userCount = -1;       // last count reported, -1: none yet
@@ -135,7 +118,5 @@ private:
     int m_limitCount = -1;
     char m_curName[32] = {};  // get_cur_user's answer; a fixed buffer so old pointers stay valid
 };
-
-Store& theStore();
 
 }  // namespace keyward

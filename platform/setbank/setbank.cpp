@@ -54,16 +54,42 @@ bool uriHasPassword(const std::string& uri) {
     return false;
 }
 
+// The value that names the system store: every program asks the account
+// service, which alone reads the store.
+constexpr const char* kSystemStore = "system";
+
+const char* refuseStoreUri(const std::string& value, mode_t mode) {
+    if (uriHasPassword(value) && (mode & S_IROTH) != 0)
+        return "a password in a file every user may read; keep it in a passfile "
+               "(~/.pgpass or PGPASSFILE) or a service file instead";
+    return nullptr;
+}
+
 const char* refuseLocation(const std::string& value, mode_t mode) {
     if (value.empty()) return "store location is empty";
-    if (isServerUri(value)) {
-        if (uriHasPassword(value) && (mode & S_IROTH) != 0)
-            return "a password in a file every user may read; keep it in a passfile "
-                   "(~/.pgpass or PGPASSFILE) or a service file instead";
-        return nullptr;
-    }
+    if (value == kSystemStore) return nullptr;
+    if (isServerUri(value)) return refuseStoreUri(value, mode);
     if (value[0] != '/')
-        return "store location must be an absolute file path or a postgresql:// URI";
+        return "store location must be \"system\", an absolute file path or a postgresql:// URI";
+    return nullptr;
+}
+
+// What the account service keeps: a file or a server.
+const char* refuseServiceStore(const std::string& value, mode_t mode) {
+    if (isServerUri(value)) return refuseStoreUri(value, mode);
+    if (value.empty() || value[0] != '/')
+        return "the service's store must be an absolute file path or a postgresql:// URI";
+    return nullptr;
+}
+
+const char* refuseSocket(const std::string& value, mode_t) {
+    if (value.empty() || value[0] != '/') return "the service's socket must be an absolute path";
+    return nullptr;
+}
+
+const char* refuseGroup(const std::string& value, mode_t) {
+    if (value.empty() || value.find_first_of(" :,\t") != std::string::npos)
+        return "not a group name";
     return nullptr;
 }
 
@@ -73,14 +99,17 @@ constexpr Known kKnown[] = {SETBANK_SETTINGS(SETBANK_KNOWN)};
 
 std::mutex g_mutex;
 Values g_values;
+std::map<Key, std::string> g_origins;  // the file each value came from
 std::string g_error;
 bool g_loaded = false;
 
-std::vector<std::string> files() {
-    const std::string system = xdg::environment("SETBANK_SYSTEM_FILE");  // tests point it elsewhere
-    const std::string config = xdg::baseFolder("XDG_CONFIG_HOME", ".config");
-    return {system.empty() ? "/etc/varnock/varnock.conf" : system,
-            config + "/varnock/varnock.conf"};
+constexpr const char* kSystemFile = "/etc/varnock/varnock.conf";
+
+// The system's file, then the user's. Tests name a system file of their own
+// (SETBANK_SYSTEM_FILE), except where the real one names the system store:
+// then it is final, as it is for every program on the machine.
+std::string userFile() {
+    return xdg::baseFolder("XDG_CONFIG_HOME", ".config") + "/varnock/varnock.conf";
 }
 
 // One file's parse: inih calls the reader once per line, so the handler
@@ -164,16 +193,45 @@ std::optional<std::string> readFile(const std::string& path, Values& values) {
     return std::nullopt;
 }
 
+bool namesSystemStore(const Values& values) {
+    const auto it = values.find({"store", "location"});
+    return it != values.end() && it->second == kSystemStore;
+}
+
+// Reads path into values and notes where each came from.
+std::optional<std::string> readInto(const std::string& path, Values& values,
+                                    std::map<Key, std::string>& origins) {
+    Values read;
+    if (auto error = readFile(path, read)) return error;
+    for (auto& [key, value] : read) {
+        values[key] = value;
+        origins[key] = path;
+    }
+    return std::nullopt;
+}
+
 int reloadLocked() {
     Values values;
-    for (const auto& path : files()) {
-        if (auto error = readFile(path, values)) {
-            g_error = *error;
-            g_loaded = true;
-            return -1;
+    std::map<Key, std::string> origins;
+    const auto fail = [&](const std::string& error) {
+        g_error = error;
+        g_loaded = true;
+        return -1;
+    };
+    if (auto error = readInto(kSystemFile, values, origins)) return fail(*error);
+    if (!namesSystemStore(values)) {
+        const std::string stand_in = xdg::environment("SETBANK_SYSTEM_FILE");
+        if (!stand_in.empty()) {
+            values.clear();
+            origins.clear();
+            if (auto error = readInto(stand_in, values, origins)) return fail(*error);
         }
+        // A user's file never overrides a system store, nor is it read then.
+        if (!namesSystemStore(values))
+            if (auto error = readInto(userFile(), values, origins)) return fail(*error);
     }
     g_values = std::move(values);
+    g_origins = std::move(origins);
     g_error.clear();
     g_loaded = true;
     return 0;
@@ -208,6 +266,16 @@ int setbank_reload(void) {
 int setbank_error(char* buf, std::size_t size) {
     std::lock_guard lock(g_mutex);
     return copyOut(g_error, buf, size);
+}
+
+int setbank_origin(const char* section, const char* key, char* buf, std::size_t size) {
+    if (section == nullptr || key == nullptr) return -1;
+    std::lock_guard lock(g_mutex);
+    if (!g_loaded) reloadLocked();
+    const auto it = g_origins.find({section, key});
+    if (it == g_origins.end()) return -1;
+    if (buf == nullptr || it->second.size() >= size) return -2;
+    return copyOut(it->second, buf, size);
 }
 
 int setbank_get(const char* section, const char* key, char* buf, std::size_t size) {

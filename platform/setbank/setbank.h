@@ -3,10 +3,11 @@
 //
 // Read from /etc/varnock/varnock.conf, then $XDG_CONFIG_HOME/varnock/
 // varnock.conf (else ~/.config/varnock/varnock.conf); a value in the later
-// file wins. INI syntax: [section], key = value, comment lines starting
-// with ';' or '#', and " ; comment" after a value. A file that is missing is no error; an unknown
-// section or key, a line that is none of these or longer than the parser
-// reads (about 200 bytes), or an unreadable file is.
+// file wins. When the system's file names the system store ([store]
+// location = system), it is final: the user's file is not read. INI syntax: [section], key = value,
+// comment lines starting with ';' or '#', and " ; comment" after a value. A file that is missing is
+// no error; an unknown section or key, a line that is none of these or longer than the parser reads
+// (about 200 bytes), or an unreadable file is.
 #pragma once
 
 #include <cstddef>
@@ -31,5 +32,9 @@ SETBANK_API int setbank_error(char* buf, std::size_t size);
 // when unset, or -2 when buf is too small. Reads the files once if no
 // reload happened yet.
 SETBANK_API int setbank_get(const char* section, const char* key, char* buf, std::size_t size);
+
+// The file that gave the value of key in section into buf, as setbank_get;
+// -1 when the key is unset.
+SETBANK_API int setbank_origin(const char* section, const char* key, char* buf, std::size_t size);
 
 }  // extern "C"

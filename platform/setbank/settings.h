@@ -3,4 +3,8 @@
 // dist/varnock.conf documents each one; a test holds the two together.
 #pragma once
 
-#define SETBANK_SETTINGS(SETBANK_SETTING) SETBANK_SETTING("store", "location", refuseLocation)
+#define SETBANK_SETTINGS(SETBANK_SETTING)                   \
+    SETBANK_SETTING("store", "location", refuseLocation)    \
+    SETBANK_SETTING("service", "store", refuseServiceStore) \
+    SETBANK_SETTING("service", "socket", refuseSocket)      \
+    SETBANK_SETTING("service", "admin_group", refuseGroup)

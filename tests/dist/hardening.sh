@@ -57,7 +57,8 @@ while IFS= read -r elf; do
     if $program; then
       entry=main
     else
-      entry=$(nm -D --defined-only "$elf" | awk '$2 == "T" { sub(/@.*/, "", $3); print $3; exit }')
+      exports=$(nm -D --defined-only "$elf")
+      entry=$(awk '$2 == "T" { sub(/@.*/, "", $3); print $3; exit }' <<<"$exports")
     fi
     [[ -z $entry ]] || lands "$elf" "$entry" || fail "$entry has no endbr64 (-fcf-protection)"
   fi

@@ -192,6 +192,8 @@ class Session:
             LC_ALL="C.UTF-8",
         )
         self.env = env
+        if self.args.service:
+            self._start_service()
 
         # A display number Xvfb picks itself, so parallel tests never clash.
         read_fd, write_fd = os.pipe()
@@ -291,6 +293,18 @@ class Session:
                 text = self.log(name).strip()
                 if text:
                     print(f"--- {name} (last lines)\n" + "\n".join(text.splitlines()[-15:]))
+
+    def _start_service(self):
+        """The store behind the account service instead: a configuration of
+        the session's own names the system store, and keywardd keeps it."""
+        socket_path = os.path.join(self.work, "run", "keyward.sock")
+        conf = os.path.join(self.work, "varnock.conf")
+        with open(conf, "w", encoding="utf-8") as f:
+            f.write(f"[store]\nlocation = system\n[service]\nsocket = {socket_path}\n")
+        self.env["SETBANK_SYSTEM_FILE"] = conf
+        self.env.pop("KEYWARD_DB", None)
+        self.spawn([self.args.service, "--socket", socket_path, "--store", self.db], "keywardd.log")
+        wait_until("the account service", lambda: os.path.exists(socket_path))
 
     # ---- the store ----------------------------------------------------------
     def keyward(self, *argv, input_text=None):
@@ -791,6 +805,7 @@ def main(scenarios):
     parser.add_argument("--rolvane", required=True)
     parser.add_argument("--keyward", required=True)
     parser.add_argument("--libkeyward", required=True)
+    parser.add_argument("--service", help="keywardd: the store through the account service")
     parser.add_argument("--artifacts", default=os.path.join(tempfile.gettempdir(), "rolvane-e2e"))
     parser.add_argument("--bus-launcher", default="/usr/libexec/at-spi-bus-launcher")
     parser.add_argument("--timeout", type=float, default=150, help="whole scenario, seconds")

@@ -173,7 +173,9 @@ TEST_P(BackendTest, AStoreMovesWholeAndItsCopyBacksUp) {
     for (const std::string& store : {m_location, (m_dir / "backup.db").string()}) {
         setenv("KEYWARD_DB", store.c_str(), 1);
         const auto check = keyward({"check"});
-        EXPECT_EQ(check.out, "ok: 10001 users, 5 items\n") << store << check.err;
+        EXPECT_EQ(check.out.substr(check.out.find('\n') + 1), "ok: 10001 users, 5 items\n")
+            << store << check.err;
+        EXPECT_EQ(check.out.rfind("store: ", 0), 0u) << check.out;
         if (store == m_location) {
             ASSERT_EQ(keyward({"backup", m_dir / "backup.db"}).exitCode, 0);
         }

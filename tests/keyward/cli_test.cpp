@@ -166,7 +166,7 @@ TEST_F(CliTest, AuditListsAndFiltersByTime) {
 
     const auto later = keyward({"audit", "--since", "2999-01-01"});
     EXPECT_EQ(later.exitCode, 0);
-    EXPECT_EQ(later.out, "time  actor  action  target  outcome  detail\n");
+    EXPECT_EQ(later.out, "time  actor  action  target  outcome  detail  asked by\n");
     const auto earlier = keyward({"audit", "--since", "2000-01-01 00:00"});
     EXPECT_EQ(earlier.out, all.out);
     expectFailure(keyward({"audit", "--since", "yesterday"}), 2,
@@ -185,7 +185,10 @@ TEST_F(CliTest, CheckFindsBrokenInvariants) {
     init();
     const auto good = keyward({"check"});
     EXPECT_EQ(good.exitCode, 0) << good.err;
-    EXPECT_EQ(good.out, "ok: 1 users, 1 items\n");
+    EXPECT_EQ(good.out, "store: " + m_dbPath + ", chosen by KEYWARD_DB\nok: 1 users, 1 items\n");
+    EXPECT_EQ(
+        good.err.rfind("keyward: warning: a personal store protects nothing from its owner", 0), 0u)
+        << good.err;
 
     auto db = openDirect(m_dbPath);
     ASSERT_EQ(exec(db.get(),
@@ -304,6 +307,8 @@ TEST_F(CliTest, AChangeOnAStoreItCannotWriteNamesTheReason) {
     const bool root = geteuid() == 0;
     const std::string folder = (m_dir / "store").string();
     chmod(m_dir.c_str(), 0755);
+    // A configuration folder of the test's, not root's, which nobody may not read.
+    setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
     const std::vector<std::string> asReader = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                                                "--clear-groups", KEYWARD_CLI};
     const struct {
@@ -322,14 +327,16 @@ TEST_F(CliTest, AChangeOnAStoreItCannotWriteNamesTheReason) {
     };
     for (const auto& c : cases) {
         chmod(m_dbPath.c_str(), c.file);
+        chmod((m_dbPath + ".key").c_str(), c.file);  // the audit trail's key beside it
         chmod(folder.c_str(), c.folder);
         std::vector<std::string> args = c.args;
         if (root) args.insert(args.begin(), asReader.begin() + 1, asReader.end());
-        expectFailure(run(root ? asReader[0] : KEYWARD_CLI, args), 1,
-                      "database unavailable: " + c.why);
+        expectFailure(run(root ? asReader[0] : KEYWARD_CLI, args), 1, c.why);
     }
+    unsetenv("XDG_CONFIG_HOME");
     chmod(folder.c_str(), 0700);
     chmod(m_dbPath.c_str(), 0600);
+    chmod((m_dbPath + ".key").c_str(), 0600);
     EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
     EXPECT_EQ(limitNames(), std::vector<std::string>{"sys_limit"});
 
@@ -340,8 +347,7 @@ TEST_F(CliTest, AChangeOnAStoreItCannotWriteNamesTheReason) {
                         "exec \"$1\" userdel root",
                         folder, KEYWARD_CLI});
     if (r.exitCode == 77) GTEST_SKIP() << "no mount namespace here: " << r.err;
-    expectFailure(r, 1,
-                  "database unavailable: cannot write " + m_dbPath + ": Read-only file system");
+    expectFailure(r, 1, "cannot write " + m_dbPath + ": Read-only file system");
     EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
 }
 
@@ -354,7 +360,7 @@ TEST_F(CliTest, UsageAndHelp) {
 
     const auto overview = keyward({"--help"});
     EXPECT_EQ(overview.exitCode, 0);
-    EXPECT_EQ(overview.out.rfind("usage: keyward COMMAND", 0), 0u);
+    EXPECT_EQ(overview.out.rfind("usage: keyward [--login NAME] COMMAND", 0), 0u);
     for (const char* command : {"init", "users", "items", "passwd", "audit", "check", "backup"}) {
         const auto help = keyward({command, "--help"});
         EXPECT_EQ(help.exitCode, 0) << command;
@@ -464,19 +470,25 @@ TEST_F(CliTest, FormatsForScriptsByteForByte) {
     // Audit: an absent actor or detail is an empty field in TSV and null in
     // JSON; times vary, so the rest of each line is compared.
     const std::string tsv = ok({"audit", "--format=tsv"});
-    EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1), "time\tactor\taction\ttarget\toutcome\tdetail\n");
-    EXPECT_NE(tsv.find(osActor() + "\tinit\troot\tok\tlevel 4, mask 0xffffffff\n"),
+    // Each row names who asked: the operating-system user, process and host.
+    const std::string asked = "\t" + osActor().substr(3) + "\t";
+    EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
+              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\n");
+    EXPECT_NE(tsv.find(osActor() + "\tinit\troot\tok\tlevel 4, mask 0xffffffff" + asked),
               std::string::npos)
         << tsv;
-    EXPECT_NE(tsv.find(utf8(u8"\t\titem_add\tedit\tok\ttitle 编辑\n")), std::string::npos) << tsv;
+    EXPECT_NE(tsv.find(utf8(u8"\t\titem_add\tedit\tok\ttitle 编辑") + asked), std::string::npos)
+        << tsv;
     const std::string json = ok({"audit", "--format=json"});
-    EXPECT_NE(json.find(",\"actor\":null,\"action\":\"user_add\",\"target\":\"a\\\"b\\\\c\","
-                        "\"outcome\":\"ok\",\"detail\":\"level 0, mask 0x00000000\"}"),
-              std::string::npos)
+    EXPECT_NE(
+        json.find(",\"actor\":null,\"action\":\"user_add\",\"target\":\"a\\\"b\\\\c\","
+                  "\"outcome\":\"ok\",\"detail\":\"level 0, mask 0x00000000\",\"os_user\":\"" +
+                  osActor().substr(3) + "\",\"pid\":" + std::to_string(getpid())),
+        std::string::npos)
         << json;
     EXPECT_EQ(ok({"audit", "--since=2999-01-01", "--format=json"}), "[]\n");
     EXPECT_EQ(ok({"audit", "--since=2999-01-01", "--format=tsv"}),
-              "time\tactor\taction\ttarget\toutcome\tdetail\n");
+              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\n");
 }
 
 TEST_F(CliTest, UseraddAsAdministratorsScriptIt) {

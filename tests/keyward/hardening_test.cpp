@@ -1,6 +1,7 @@
 // The store against contention, files that are not its own, symlinked
 // folders, tampering with the audit trail, and the system log.
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -295,7 +296,7 @@ TEST_F(HostileFileTest, AnUnmarkedStoreOfOurSchemaIsAdopted) {
     auto db = openDirect(m_dbPath);
     EXPECT_EQ(column(db.get(), "PRAGMA application_id"),
               std::vector<std::string>{std::to_string(0x4b575244)});
-    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"3"});
+    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"4"});
     EXPECT_EQ(column(db.get(), "SELECT count(*) FROM audit WHERE hash IS NULL"),
               std::vector<std::string>{"0"});
     const auto check = keyward({"check"});
@@ -385,14 +386,19 @@ TEST_F(SystemLogTest, LoginsAndChangesGoToAuthprivWithoutPasswords) {
 
     const auto lines = sink.lines();
     const std::string self = "varnock[" + std::to_string(getpid()) + "]: ";
+    // Who asked, as every line names them: user@host.
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const std::string who = " (" + std::string(getpwuid(getuid())->pw_name) + "@" + host + ")";
     // <84>: LOG_AUTHPRIV (10 << 3) with LOG_WARNING; <85>: with LOG_NOTICE.
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"<85>", "user_add alice: ok (level 2, mask 0x00000000)"},
-        {"<84>", "login alice: bad_password"},
-        {"<84>", "login -: no_such_user"},
-        {"<85>", "login alice: ok"},
-        {"<85>", "password_change alice by alice: ok"},
-        {"<85>", "user_change alice by alice: ok (renamed to alicia, level 3, mask 0x00000001)"},
+        {"<85>", "user_add alice" + who + ": ok (level 2, mask 0x00000000)"},
+        {"<84>", "login alice" + who + ": bad_password"},
+        {"<84>", "login -" + who + ": no_such_user"},
+        {"<85>", "login alice" + who + ": ok"},
+        {"<85>", "password_change alice by alice" + who + ": ok"},
+        {"<85>",
+         "user_change alice by alice" + who + ": ok (renamed to alicia, level 3, mask 0x00000001)"},
     };
     ASSERT_EQ(lines.size(), expected.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {

@@ -270,7 +270,13 @@ TEST_F(TextTest, NameLengthsCountCp936Bytes) {
     EXPECT_EQ(add_user(kName31.c_str(), "", 1, 0), KEYWARD_OK);
     EXPECT_EQ(add_user(kName32.c_str(), "", 1, 0), ERR_TOO_LONG);
     EXPECT_EQ(change_user(ascii31.c_str(), ascii32.c_str(), 1, 0), ERR_TOO_LONG);
-    EXPECT_EQ(login(ascii32.c_str(), ""), ERR_TOO_LONG);
+    // No account has a name longer than 31 bytes, nor a password longer than
+    // 255: a login with one is answered as for any that does not match.
+    const std::string password256(256, 'p');
+    EXPECT_EQ(login(ascii32.c_str(), ""), ERR_NO_SUCH_USER);
+    EXPECT_EQ(login(kName32.c_str(), password256.c_str()), ERR_NO_SUCH_USER);
+    EXPECT_EQ(login(ascii31.c_str(), password256.c_str()), ERR_BAD_PASSWORD);
+    EXPECT_EQ(login("ghost", password256.c_str()), ERR_NO_SUCH_USER);
 
     // A fresh listing gives the 31-byte names back byte for byte.
     keyward_stop();
@@ -602,18 +608,24 @@ TEST_F(AuditTest, EveryAttemptAndChangeIsRecorded) {
         EXPECT_EQ(all.at(0).find(secret), std::string::npos) << secret;
 }
 
-// Stores written by earlier builds must keep verifying: each link is
-// SHA-256 over the previous link and the row's fields, length-prefixed,
-// checked here against coreutils' sha256sum.
-TEST_F(AuditTest, EachLinkIsSha256OfThePreviousLinkAndTheRow) {
+// Each link is HMAC-SHA-256, under the key beside the store, over the
+// previous link and the row's fields, length-prefixed; checked here against
+// openssl's own HMAC, so the links stay what other tools can verify.
+TEST_F(AuditTest, EachLinkIsHmacSha256OfThePreviousLinkAndTheRowUnderTheStoresKey) {
     ASSERT_EQ(add_user("张三", "Secret-1", 4, 1), KEYWARD_OK);
     EXPECT_EQ(login("nobody", "pw"), ERR_NO_SUCH_USER);  // a row with NULL fields
     keyward_stop();
+    const std::string key = readBytes(m_dbPath + ".key");
+    ASSERT_EQ(key.size(), 65u) << "64 hex digits and a newline";
+    EXPECT_EQ(
+        std::filesystem::status(m_dbPath + ".key").permissions() & std::filesystem::perms::all,
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     auto db = openDirect(m_dbPath);
     const std::string field =
         "CASE WHEN %1 IS NULL THEN 'N;' ELSE length(CAST(%1 AS BLOB)) || ':' || %1 || ';' END";
     std::string row;
-    for (const char* name : {"id", "at", "actor", "action", "target", "detail", "outcome", "pid"})
+    for (const char* name :
+         {"id", "at", "actor", "action", "target", "detail", "outcome", "pid", "os_user", "host"})
         row += " || " + std::regex_replace(field, std::regex("%1"),
                                            std::string("CAST(") + name + " AS TEXT)");
     const auto data = column(db.get(),
@@ -623,10 +635,16 @@ TEST_F(AuditTest, EachLinkIsSha256OfThePreviousLinkAndTheRow) {
     const auto hashes = column(db.get(), "SELECT hash FROM audit ORDER BY id");
     ASSERT_EQ(data.size(), hashes.size());
     ASSERT_GE(hashes.size(), 2u);
+    EXPECT_EQ(column(db.get(), "SELECT count(*) FROM audit WHERE os_user IS NULL OR host IS NULL"),
+              std::vector<std::string>{"0"})
+        << "every row names who asked";
     for (std::size_t i = 0; i < data.size(); ++i) {
-        const auto sum = run("/usr/bin/sha256sum", {"-"}, data[i]);
-        ASSERT_EQ(sum.exitCode, 0) << sum.err;
-        EXPECT_EQ(hashes[i], sum.out.substr(0, 64)) << "row " << i + 1 << ": " << data[i];
+        const auto mac =
+            run("/usr/bin/openssl",
+                {"dgst", "-sha256", "-mac", "HMAC", "-macopt", "hexkey:" + key.substr(0, 64), "-r"},
+                data[i]);
+        ASSERT_EQ(mac.exitCode, 0) << mac.err;
+        EXPECT_EQ(hashes[i], mac.out.substr(0, 64)) << "row " << i + 1 << ": " << data[i];
     }
 }
 
@@ -690,7 +708,7 @@ TEST_F(DatabaseTest, FileFolderAndConnectionSettings) {
 
     auto db = openDirect(m_dbPath);
     EXPECT_EQ(column(db.get(), "PRAGMA journal_mode"), std::vector<std::string>{"delete"});
-    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"3"});
+    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"4"});
     EXPECT_EQ(column(db.get(), "PRAGMA application_id"),
               std::vector<std::string>{std::to_string(0x4b575244)});
 }

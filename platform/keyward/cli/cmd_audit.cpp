@@ -60,32 +60,27 @@ const char* AuditCommand::help() const {
 std::string AuditCommand::run(const Args& args) {
     const std::string since = args.has("--since") ? normaliseTime(*args.value("--since")) : "";
     const Format format = formatArg(args);
-    Database db = openExisting(OpenMode::ReadOnly);
-    try {
-        Transaction tx(db, Transaction::Kind::Read);
-        Table table({"time", "actor", "action", "target", "outcome", "detail"});
-        Records records({"time", "actor", "action", "target", "outcome", "detail"});
-        Statement st(db,
-                     "SELECT at, actor, action, target, outcome, detail "
-                     "FROM audit WHERE at >= ? ORDER BY id");
-        st.bind(1, since);
-        while (st.step()) {
-            auto field = [&](int column) -> Value {
-                if (auto text = st.optText(column)) return *text;
-                return nullptr;
-            };
-            auto shown = [&](int column, const char* absent) {
-                return st.optText(column).value_or(absent);
-            };
-            table.add(
-                {st.text(0), shown(1, "-"), st.text(2), shown(3, "-"), st.text(4), shown(5, "")});
-            records.add({field(0), field(1), field(2), field(3), field(4), field(5)});
-        }
-        tx.commit();
-        return render(format, table, records);
-    } catch (const DbError& e) {
-        throw dbFailure(e);
+    const auto calls = openStore(Access::Inspect);
+    std::vector<AuditRow> rows;
+    if (const Status status = calls->audit(since, rows); status != Status::Ok)
+        throw storeFailure(status, *calls);
+    Table table({"time", "actor", "action", "target", "outcome", "detail", "asked by"});
+    Records records(
+        {"time", "actor", "action", "target", "outcome", "detail", "os_user", "pid", "host"});
+    const auto field = [](const std::optional<std::string>& text) -> Value {
+        if (text) return *text;
+        return nullptr;
+    };
+    for (const auto& row : rows) {
+        // Who asked, as the kernel named them: user@host[pid].
+        std::string askedBy = row.osUser ? *row.osUser + "@" + row.host.value_or("") : "-";
+        if (row.osUser) askedBy += "[" + std::to_string(row.pid) + "]";
+        table.add({row.at, row.actor.value_or("-"), row.action, row.target.value_or("-"),
+                   row.outcome, row.detail.value_or(""), askedBy});
+        records.add({row.at, field(row.actor), row.action, field(row.target), row.outcome,
+                     field(row.detail), field(row.osUser), row.pid, field(row.host)});
     }
+    return render(format, table, records);
 }
 
 }  // namespace keyward::cli

@@ -13,15 +13,11 @@ const char* ItemaddCommand::help() const {
 std::string ItemaddCommand::run(const Args& args) {
     const TextArg name = nameArg(args.positional[0], "item name");
     const TextArg title = textArg(args.positional[1], kTitleRule, "item title");
-    openExisting();
-    const int bit = adminStore()->addLimit(name.cp936.c_str(), title.cp936.c_str());
+    const auto calls = openStore(Access::Administer);
+    const int bit = calls->addLimit(name.cp936.c_str(), title.cp936.c_str());
     if (bit == toCode(Status::ItemExists))
         throw failed("permission item exists: " + name.utf8.str());
-    if (bit < 0) {
-        for (const Status status : {Status::ItemsFull, Status::Busy, Status::Unavailable})
-            if (bit == toCode(status)) throw storeFailure(status);
-        throw failed("permission item not added");
-    }
+    if (bit < 0) throw storeFailure(fromCode(bit), *calls);
     return "added item " + name.utf8.str() + " at bit " + std::to_string(bit) + "\n";
 }
 
@@ -37,26 +33,20 @@ const char* ItemdelCommand::help() const {
 std::string ItemdelCommand::run(const Args& args) {
     const TextArg name = nameArg(args.positional[0], "item name");
     if (name.utf8.str() == SYS_LIMIT_NAME) throw failed("sys_limit cannot be deleted");
+    const auto calls = openStore(Access::Administer);
+    std::vector<ItemRow> items;
+    if (const Status status = calls->items(items); status != Status::Ok)
+        throw storeFailure(status, *calls);
     std::int64_t bit = -1;
-    std::int64_t count = 0;
-    {
-        Database db = openExisting();
-        try {
-            Transaction tx(db, Transaction::Kind::Read);
-            Statement st(db, "SELECT name FROM limits ORDER BY id");
-            for (; st.step(); ++count)
-                if (st.text(0) == name.utf8.str()) bit = count;
-            tx.commit();
-        } catch (const DbError& e) {
-            throw dbFailure(e);
-        }
-    }
+    const auto count = static_cast<std::int64_t>(items.size());
+    for (std::int64_t i = 0; i < count; ++i)
+        if (items[static_cast<std::size_t>(i)].name == name.utf8.str()) bit = i;
     if (bit < 0) throw failed("no such permission item: " + name.utf8.str());
     if (bit != count - 1)
         throw failed("only the last item can be deleted; " + name.utf8.str() + " is bit " +
                      std::to_string(bit) + " of " + std::to_string(count));
-    const Status status = adminStore()->deleteLimit(static_cast<int>(bit));
-    if (status != Status::Ok) throw storeFailure(status);
+    const Status status = calls->deleteLimit(static_cast<int>(bit));
+    if (status != Status::Ok) throw storeFailure(status, *calls);
     return "deleted item " + name.utf8.str() + " (bit " + std::to_string(bit) + ")\n";
 }
 

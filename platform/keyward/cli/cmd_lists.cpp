@@ -34,27 +34,24 @@ const char* UsersCommand::help() const {
 
 std::string UsersCommand::run(const Args& args) {
     const Format format = formatArg(args);
-    Database db = openExisting(OpenMode::ReadOnly);
-    try {
-        Transaction tx(db, Transaction::Kind::Read);
-        const auto items = queryInt(db, "SELECT count(*) FROM limits");
-        Table table({"#", "name", "level", "mask", "items"});
-        Records records({"name", "level", "mask", "items"});
-        Statement st(db, "SELECT name, level, mask FROM users ORDER BY id");
-        for (int row = 1; st.step(); ++row) {
-            const auto level = st.integer(1);
-            const auto mask = static_cast<std::uint32_t>(st.integer(2));
-            table.add({std::to_string(row), st.text(0),
-                       level >= 0 && level < KEYWARD_LEVEL_COUNT ? g_levelText[level]
-                                                                 : std::to_string(level),
-                       hex(mask), bitText(mask, items)});
-            records.add({st.text(0), level, std::int64_t{mask}, bitText(mask, items)});
-        }
-        tx.commit();
-        return render(format, table, records);
-    } catch (const DbError& e) {
-        throw dbFailure(e);
+    const auto calls = openStore(Access::Read);
+    std::vector<UserRow> users;
+    std::vector<ItemRow> items;
+    for (const Status status : {calls->users(users), calls->items(items)})
+        if (status != Status::Ok) throw storeFailure(status, *calls);
+    const auto itemCount = static_cast<std::int64_t>(items.size());
+    Table table({"#", "name", "level", "mask", "items"});
+    Records records({"name", "level", "mask", "items"});
+    int row = 1;
+    for (const auto& user : users) {
+        const auto level = user.level;
+        table.add(
+            {std::to_string(row++), user.name,
+             level >= 0 && level < KEYWARD_LEVEL_COUNT ? g_levelText[level] : std::to_string(level),
+             hex(user.mask), bitText(user.mask, itemCount)});
+        records.add({user.name, level, std::int64_t{user.mask}, bitText(user.mask, itemCount)});
     }
+    return render(format, table, records);
 }
 
 const char* ItemsCommand::help() const {
@@ -65,21 +62,18 @@ const char* ItemsCommand::help() const {
 
 std::string ItemsCommand::run(const Args& args) {
     const Format format = formatArg(args);
-    Database db = openExisting(OpenMode::ReadOnly);
-    try {
-        Transaction tx(db, Transaction::Kind::Read);
-        Table table({"bit", "name", "title"});
-        Records records({"bit", "name", "title"});
-        Statement st(db, "SELECT name, title FROM limits ORDER BY id");
-        for (std::int64_t bit = 0; st.step(); ++bit) {
-            table.add({std::to_string(bit), st.text(0), st.text(1)});
-            records.add({bit, st.text(0), st.text(1)});
-        }
-        tx.commit();
-        return render(format, table, records);
-    } catch (const DbError& e) {
-        throw dbFailure(e);
+    const auto calls = openStore(Access::Read);
+    std::vector<ItemRow> items;
+    if (const Status status = calls->items(items); status != Status::Ok)
+        throw storeFailure(status, *calls);
+    Table table({"bit", "name", "title"});
+    Records records({"bit", "name", "title"});
+    std::int64_t bit = 0;
+    for (const auto& item : items) {
+        table.add({std::to_string(bit), item.name, item.title});
+        records.add({bit++, item.name, item.title});
     }
+    return render(format, table, records);
 }
 
 }  // namespace keyward::cli

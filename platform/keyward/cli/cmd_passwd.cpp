@@ -15,11 +15,11 @@ const char* PasswdCommand::help() const {
 
 std::string PasswdCommand::run(const Args& args) {
     const TextArg name = nameArg(args.positional[0], "user name");
-    openExisting();  // never create a database just to fail on its user
+    const auto calls = openStore(Access::Administer);
     const SecretString password = newPassword(args.has("--password-stdin"));
-    const Status status = adminStore()->setPassword(name.cp936.c_str(), password.c_str());
+    const Status status = calls->setPassword(name.cp936.c_str(), password.c_str());
     if (status == Status::NoSuchUser) throw failed("no such user: " + name.utf8.str());
-    if (status != Status::Ok) throw storeFailure(status);
+    if (status != Status::Ok) throw storeFailure(status, *calls);
     return "password set for " + name.utf8.str() + "\n";
 }
 

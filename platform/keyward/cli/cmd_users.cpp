@@ -15,16 +15,18 @@ int levelArg(const std::string& text) {
 }
 
 // Comma-separated item names into a mask, by their positions in the list.
-std::uint32_t itemsMask(Database& db, const std::string& list) {
-    std::vector<std::string> items;
-    Statement st(db, "SELECT name FROM limits ORDER BY id");
-    while (st.step()) items.push_back(st.text(0));
+std::uint32_t itemsMask(Calls& calls, const std::string& list) {
+    std::vector<ItemRow> items;
+    if (const Status status = calls.items(items); status != Status::Ok)
+        throw storeFailure(status, calls);
     std::uint32_t mask = 0;
     if (list.empty()) return mask;
     for (std::size_t start = 0;;) {
         const std::size_t end = std::min(list.find(',', start), list.size());
         const TextArg name = nameArg(list.substr(start, end - start), "item name");
-        const auto it = std::find(items.begin(), items.end(), name.utf8.str());
+        const auto it = std::find_if(items.begin(), items.end(), [&](const ItemRow& item) {
+            return item.name == name.utf8.str();
+        });
         if (it == items.end()) throw failed("no such permission item: " + name.utf8.str());
         mask |= 1u << (it - items.begin());
         if (end == list.size()) return mask;
@@ -32,16 +34,13 @@ std::uint32_t itemsMask(Database& db, const std::string& list) {
     }
 }
 
-struct Account {
-    int level;
-    std::uint32_t mask;
-};
-
-std::optional<Account> findUser(Database& db, const TextArg& name) {
-    Statement st(db, "SELECT level, mask FROM users WHERE name = ?");
-    st.bind(1, name.utf8.str());
-    if (!st.step()) return std::nullopt;
-    return Account{static_cast<int>(st.integer(0)), static_cast<std::uint32_t>(st.integer(1))};
+std::optional<UserRow> findUser(Calls& calls, const TextArg& name) {
+    std::vector<UserRow> users;
+    if (const Status status = calls.users(users); status != Status::Ok)
+        throw storeFailure(status, calls);
+    for (auto& user : users)
+        if (user.name == name.utf8.str()) return std::move(user);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -61,23 +60,14 @@ std::string UseraddCommand::run(const Args& args) {
     const TextArg name = nameArg(args.positional[0], "user name");
     if (!args.has(kLevelOption.name)) throw usageError("option --level is required");
     const int level = levelArg(*args.value(kLevelOption.name));
-    std::uint32_t mask = 0;
-    {
-        Database db = openExisting();
-        try {
-            Transaction tx(db, Transaction::Kind::Read);
-            // Refused before the password is asked for; the store checks again.
-            if (findUser(db, name)) throw failed("user exists: " + name.utf8.str());
-            mask = itemsMask(db, args.value(kItemsOption.name).value_or(""));
-            tx.commit();
-        } catch (const DbError& e) {
-            throw dbFailure(e);
-        }
-    }
+    const auto calls = openStore(Access::Administer);
+    // Refused before the password is asked for; the store checks again.
+    if (findUser(*calls, name)) throw failed("user exists: " + name.utf8.str());
+    const std::uint32_t mask = itemsMask(*calls, args.value(kItemsOption.name).value_or(""));
     const SecretString password = newPassword(args.has(kPasswordStdinOption.name));
-    const Status status = adminStore()->addUser(name.cp936.c_str(), password.c_str(), level, mask);
+    const Status status = calls->addUser(name.cp936.c_str(), password.c_str(), level, mask);
     if (status == Status::NameTaken) throw failed("user exists: " + name.utf8.str());
-    if (status != Status::Ok) throw storeFailure(status);
+    if (status != Status::Ok) throw storeFailure(status, *calls);
     return "added user " + name.utf8.str() + "\n";
 }
 
@@ -99,24 +89,15 @@ std::string UsermodCommand::run(const Args& args) {
         throw usageError("nothing to change; give --rename, --level or --items");
     const TextArg newName =
         nameArg(args.value("--rename").value_or(args.positional[0]), "new name");
-    std::optional<Account> account;
-    {
-        Database db = openExisting();
-        try {
-            Transaction tx(db, Transaction::Kind::Read);
-            account = findUser(db, name);
-            if (account && args.has(kItemsOption.name))
-                account->mask = itemsMask(db, *args.value(kItemsOption.name));
-            tx.commit();
-        } catch (const DbError& e) {
-            throw dbFailure(e);
-        }
-    }
+    const auto calls = openStore(Access::Administer);
+    auto account = findUser(*calls, name);
     if (!account) throw failed("no such user: " + name.utf8.str());
+    if (args.has(kItemsOption.name))
+        account->mask = itemsMask(*calls, *args.value(kItemsOption.name));
     if (args.has(kLevelOption.name)) account->level = levelArg(*args.value(kLevelOption.name));
 
-    const Status status = adminStore()->changeUser(name.cp936.c_str(), newName.cp936.c_str(),
-                                                   account->level, account->mask);
+    const Status status = calls->changeUser(name.cp936.c_str(), newName.cp936.c_str(),
+                                            static_cast<int>(account->level), account->mask);
     switch (status) {
         case Status::Ok:
             return "changed user " + name.utf8.str() + "\n";
@@ -126,8 +107,12 @@ std::string UsermodCommand::run(const Args& args) {
             throw failed("user exists: " + newName.utf8.str());
         case Status::LastAdministrator:
             throw failed(name.utf8.str() + " is the last level-4 user and cannot be demoted");
+        case Status::Denied:
+            throw failed(
+                "not allowed: " + name.utf8.str() +
+                " or the level given is not below your own, or an item is not yours to grant");
         default:
-            throw storeFailure(status);
+            throw storeFailure(status, *calls);
     }
 }
 
@@ -139,8 +124,8 @@ const char* UserdelCommand::help() const {
 
 std::string UserdelCommand::run(const Args& args) {
     const TextArg name = nameArg(args.positional[0], "user name");
-    openExisting();  // never create a database just to fail on its user
-    const Status status = adminStore()->deleteUser(name.cp936.c_str());
+    const auto calls = openStore(Access::Administer);
+    const Status status = calls->deleteUser(name.cp936.c_str());
     switch (status) {
         case Status::Ok:
             return "deleted user " + name.utf8.str() + "\n";
@@ -148,8 +133,10 @@ std::string UserdelCommand::run(const Args& args) {
             throw failed("no such user: " + name.utf8.str());
         case Status::LastAdministrator:
             throw failed(name.utf8.str() + " is the last level-4 user and cannot be deleted");
+        case Status::Denied:
+            throw failed("not allowed: " + name.utf8.str() + "'s level is not below your own");
         default:
-            throw storeFailure(status);
+            throw storeFailure(status, *calls);
     }
 }
 

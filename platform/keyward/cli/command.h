@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "database.h"
-#include "store.h"
+#include "calls.h"
+#include "connection.h"
+#include "paths.h"
 #include "table.h"
 #include "text.h"
 
@@ -75,24 +76,40 @@ public:
 std::vector<std::unique_ptr<Command>> allCommands();
 
 // Shared helpers of the commands.
-// The store as it is; commands that only read pass OpenMode::ReadOnly.
-Database openExisting(OpenMode mode = OpenMode::Existing);
+
+// What a command does with the store: reads what every user may read;
+// reads what only administrators may (the audit trail, the checks); reads or
+// changes as an administrator (or as the user given to --login); or creates
+// it (init).
+enum class Access { Read, Inspect, Administer, Create };
+
+// The store as the configuration chooses it, opened for access: in process
+// (a personal store; never created but by Create, opened read-only to read
+// or inspect) or through the account service. Administer acts as the
+// operating-system user, which the service allows root and its admin group,
+// or logs in as the --login user first. Throws a Failure.
+// A location given names a personal store there instead of the configured.
+std::unique_ptr<Calls> openStore(Access access,
+                                 const std::optional<std::string>& location = std::nullopt);
+// The configuration's choice; a bad configuration is a Failure.
+StoreChoice configuredStore();
+// The store user --login names, or empty: commands log in as them.
+void setLoginUser(const std::string& name);
 // Text typed in UTF-8, checked as the store will check it; what names it in
 // the failure.
 TextArg textArg(const std::string& utf8, const TextRule& rule, const char* what);
 inline TextArg nameArg(const std::string& utf8, const char* what) {
     return textArg(utf8, kNameRule, what);
 }
+// A failed call of calls: its reason when it gave one, else the status's.
+Failure storeFailure(Status status, Calls& calls);
 Failure storeFailure(Status status);
 Failure dbFailure(const DbError& e);
 
 inline const OptionSpec kFormatOption{"--format", true};
 Format formatArg(const Args& args);
 
-// The store as the admin command uses it, one for the run: audit rows name
-// the operating-system user who runs the command.
-Store* adminStore();
-// That user as the audit trail names them: "os:NAME".
+// The operating-system user as the audit trail names them: "os:NAME".
 std::string operatingSystemActor();
 
 // "keyward 2.0"

@@ -22,7 +22,8 @@ inline const OptionSpec kLevelOption{"--level", true, 'l'};
 inline const OptionSpec kItemsOption{"--items", true, 'i'};
 
 KEYWARD_COMMAND(InitCommand, "init", "create the database and its first administrator", 0,
-                {"--admin", true, 'a'}, kPasswordStdinOption, {"--store", true})
+                {"--admin", true, 'a'}, kPasswordStdinOption, {"--store", true},
+                {"--system", false})
 KEYWARD_COMMAND(UsersCommand, "users", "list the users", 0, kFormatOption)
 KEYWARD_COMMAND(ItemsCommand, "items", "list the permission items", 0, kFormatOption)
 KEYWARD_COMMAND(UseraddCommand, "useradd", "add a user", 1, kLevelOption, kItemsOption,

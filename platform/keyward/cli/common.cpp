@@ -1,13 +1,20 @@
 #include <getopt.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "caller.h"
+#include "client.h"
 #include "command.h"
-#include "paths.h"
+#include "terminal.h"
 
 namespace keyward::cli {
+
+namespace {
+
+std::string g_loginUser;
+
+}  // namespace
 
 std::optional<std::string> Args::value(const std::string& option) const {
     const auto it = options.find(option);
@@ -81,12 +88,46 @@ Args parseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpe
     return args;
 }
 
-Database openExisting(OpenMode mode) {
+StoreChoice configuredStore() {
     try {
-        return Database(databasePath(), mode);
+        return storeChoice();
     } catch (const DbError& e) {
-        throw dbFailure(e);
+        throw failed(e.what());
     }
+}
+
+void setLoginUser(const std::string& name) {
+    g_loginUser = name;
+}
+
+std::unique_ptr<Calls> openStore(Access access, const std::optional<std::string>& location) {
+    const StoreChoice choice =
+        location ? StoreChoice{StoreChoice::Kind::Personal, *location, {}, "--store"}
+                 : configuredStore();
+    const bool reads = access == Access::Read || access == Access::Inspect;
+    const OpenMode mode = access == Access::Create ? OpenMode::Create
+                          : reads                  ? OpenMode::ReadOnly
+                                                   : OpenMode::Existing;
+    auto calls = callsFor(choice, mode, Announce::SystemLogOnly);
+    // Reading a personal store takes only the right to read its file.
+    const bool personal = choice.kind == StoreChoice::Kind::Personal;
+    if (access == Access::Read || (access == Access::Inspect && personal)) return calls;
+    if (!g_loginUser.empty()) {
+        const TextArg user = nameArg(g_loginUser, "user name");
+        const SecretString password = loginPassword(g_loginUser);
+        const Status status = calls->login(user.cp936.c_str(), password.c_str());
+        if (status == Status::NoSuchUser || status == Status::BadPassword)
+            throw failed("login as " + g_loginUser + " refused: wrong user name or password");
+        if (status != Status::Ok) throw storeFailure(status, *calls);
+        return calls;
+    }
+    const Status status = calls->actAsAdministrator();
+    if (status == Status::Denied)
+        throw failed(operatingSystemActor().substr(3) +
+                     " may not administer the system store; run as root or as a member of "
+                     "the admin group, or give --login NAME");
+    if (status != Status::Ok) throw storeFailure(status, *calls);
+    return calls;
 }
 
 TextArg textArg(const std::string& utf8, const TextRule& rule, const char* what) {
@@ -107,10 +148,12 @@ TextArg textArg(const std::string& utf8, const TextRule& rule, const char* what)
     throw failed(std::string(what) + " is not valid text (CP936, no control characters)");
 }
 
+Failure storeFailure(Status status, Calls& calls) {
+    const std::string why = calls.why();
+    return failed(why.empty() ? describe(status) : why);
+}
+
 Failure storeFailure(Status status) {
-    const std::string& why = adminStore()->unavailableReason();
-    if (status == Status::Unavailable && !why.empty())
-        return failed(std::string(describe(status)) + ": " + why);
     return failed(describe(status));
 }
 
@@ -130,22 +173,7 @@ Format formatArg(const Args& args) {
 // "os:NAME" for the real user id, so that a store user of the same name is
 // never taken for the person at the console.
 std::string operatingSystemActor() {
-    const uid_t uid = getuid();
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd* found = nullptr;
-    if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr)
-        return std::string("os:") + found->pw_name;
-    return "os:" + std::to_string(uid);
-}
-
-Store* adminStore() {
-    static Store* const store = [] {
-        static Store s;
-        s.actAsAdministrator(operatingSystemActor());
-        return &s;
-    }();
-    return store;
+    return "os:" + userName(getuid());
 }
 
 std::string versionText() {

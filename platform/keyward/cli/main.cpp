@@ -29,10 +29,14 @@ namespace {
 
 std::string overview() {
     std::string text =
-        "usage: keyward COMMAND [OPTIONS] [ARGUMENTS]\n"
+        "usage: keyward [--login NAME] COMMAND [OPTIONS] [ARGUMENTS]\n"
         "       keyward --help | --version\n"
         "\n"
-        "Administers the account store at $KEYWARD_DB, else the configuration's\n"
+        "Administers the account store. Where /etc/varnock/varnock.conf names the\n"
+        "system store (location = system), that is the account service's, for root\n"
+        "and the admin group, or for the store user --login NAME names (its password\n"
+        "is asked, or read from standard input's first line), within that user's\n"
+        "rights. Otherwise the personal store at $KEYWARD_DB, else the configuration's\n"
         "[store] location (/etc/varnock/varnock.conf, then the user's), else\n"
         "$XDG_DATA_HOME/varnock/keyward.db, else ~/.local/share/varnock/keyward.db.\n"
         "A location is a file or a postgresql:// URI.\n"
@@ -66,7 +70,22 @@ int help(const std::vector<std::string>& argv) {
     return print(argv.size() == 1 ? overview() : findCommand(argv[1])->help());
 }
 
-int run(const std::vector<std::string>& argv) {
+int run(std::vector<std::string> argv) {
+    // --login NAME (or --login=NAME) before the command: act as that store user.
+    if (!argv.empty() && argv[0].rfind("--login", 0) == 0) {
+        std::string name;
+        if (argv[0] == "--login" && argv.size() > 1) {
+            name = argv[1];
+            argv.erase(argv.begin(), argv.begin() + 2);
+        } else if (argv[0].rfind("--login=", 0) == 0) {
+            name = argv[0].substr(8);
+            argv.erase(argv.begin());
+        } else {
+            throw usageError("option --login needs a user name");
+        }
+        if (name.empty()) throw usageError("option --login needs a user name");
+        setLoginUser(name);
+    }
     if (argv.empty()) throw usageError("no command given; try 'keyward --help'");
     const std::string& first = argv[0];
     if (first == kHelpOption.name || first == "-h" || first == "help") return help(argv);

@@ -129,6 +129,19 @@ SecretString promptNewPassword() {
     return first;
 }
 
+SecretString loginPassword(const std::string& name) {
+    SecretString utf8;
+    if (isatty(STDIN_FILENO) != 0) {
+        NoEcho quiet;
+        utf8 = prompt(("Password for " + name + ": ").c_str());
+    } else {
+        utf8 = readPasswordLine();
+    }
+    TextArg pw = fromUtf8(utf8.str(), kPasswordRule);
+    if (!pw.ok()) throw failed("password is not valid text (CP936)");
+    return std::move(pw.cp936);
+}
+
 SecretString newPassword(bool fromStdin) {
     SecretString utf8 = fromStdin ? readPasswordLine() : promptNewPassword();
     TextArg pw = fromUtf8(utf8.str(), kPasswordRule);

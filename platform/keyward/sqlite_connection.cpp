@@ -1,6 +1,7 @@
-#include "database.h"
+#include "sqlite_connection.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +11,6 @@
 #include <cstring>
 
 #include "audit.h"
-#include "server.h"
 
 namespace keyward {
 
@@ -23,7 +23,7 @@ CREATE TRIGGER audit_no_update BEFORE UPDATE ON audit
 
 struct Migration {
     const char* sql;
-    void (*after)(Database& db);  // work SQL alone cannot do, or nullptr
+    void (*after)(SqliteConnection& db);  // work SQL alone cannot do, or nullptr
 };
 
 // Migration k brings the schema from version k to k + 1. Every step's text
@@ -72,7 +72,7 @@ CREATE TABLE settings(
 DROP TRIGGER audit_no_update;
 ALTER TABLE audit ADD COLUMN hash TEXT;        -- link to the row before, see audit.cpp
 )sql",
-     [](Database& db) {
+     [](SqliteConnection& db) {
          chainUnlinkedRows(db);
          db.exec(kAuditNoUpdate);
      }},
@@ -82,9 +82,20 @@ ALTER TABLE audit ADD COLUMN hash TEXT;        -- link to the row before, see au
 CREATE INDEX users_listing ON users(id, name, level, mask);
 )sql",
      nullptr},
+    // Who asked and from which station; and the chain keyed from here on, so
+    // that whoever can edit the file cannot mend a link (audit.cpp).
+    {R"sql(
+DROP TRIGGER audit_no_update;
+ALTER TABLE audit ADD COLUMN os_user TEXT;     -- the operating-system user who asked
+ALTER TABLE audit ADD COLUMN host TEXT;        -- the station's host name
+)sql",
+     [](SqliteConnection& db) {
+         keyTheChain(db);
+         db.exec(kAuditNoUpdate);
+     }},
 }};
 
-void migrate(Database& db, std::int64_t from) {
+void migrate(SqliteConnection& db, std::int64_t from) {
     for (auto v = from; v < kSchemaVersion; ++v) {
         const Migration& step = kMigrations[static_cast<std::size_t>(v)];
         db.exec(step.sql);
@@ -94,7 +105,7 @@ void migrate(Database& db, std::int64_t from) {
 }
 
 // What a schema is made of, comparable between two databases.
-std::string schemaOf(Database& db) {
+std::string schemaOf(Connection& db) {
     Statement st(db,
                  "SELECT type || ' ' || name || ' ' || tbl_name || ' ' || ifnull(sql, '') "
                  "FROM sqlite_master ORDER BY type, name");
@@ -107,7 +118,7 @@ std::string schemaOf(Database& db) {
 std::string referenceSchema(std::int64_t version);
 
 [[noreturn]] void notOurs(const std::string& path) {
-    throw DbError(SQLITE_NOTADB, "not a keyward database: " + path);
+    throw DbError(Fault::NotAStore, "not a keyward database: " + path);
 }
 
 // Creates the missing folders of path's parent, each 0700.
@@ -119,7 +130,7 @@ void makeParentFolders(const std::string& path) {
     if (stat(folder.c_str(), &st) == 0) return;
     makeParentFolders(folder);
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        throw DbError(SQLITE_CANTOPEN,
+        throw DbError(Fault::Unavailable,
                       "cannot create folder " + folder + ": " + std::strerror(errno));
 }
 
@@ -136,8 +147,8 @@ std::string resolveFolders(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> real(realpath(folder.c_str(), nullptr), &std::free);
     if (!real) {
         if (errno == ENOENT || errno == ENOTDIR)
-            throw DbError(SQLITE_CANTOPEN, "no database at " + path);
-        throw DbError(SQLITE_CANTOPEN, "cannot open " + path + ": " + std::strerror(errno));
+            throw DbError(Fault::Unavailable, "no database at " + path);
+        throw DbError(Fault::Unavailable, "cannot open " + path + ": " + std::strerror(errno));
     }
     const std::string base = real.get();
     return (base == "/" ? "" : base) + "/" + name;
@@ -156,13 +167,14 @@ FileKind inspect(const std::string& real, const std::string& path) {
     struct stat st {};
     if (lstat(real.c_str(), &st) != 0) {
         if (errno == ENOENT) return FileKind::Missing;
-        throw DbError(SQLITE_CANTOPEN, "cannot open " + path + ": " + std::strerror(errno));
+        throw DbError(Fault::Unavailable, "cannot open " + path + ": " + std::strerror(errno));
     }
     if (S_ISLNK(st.st_mode))
-        throw DbError(SQLITE_CANTOPEN, path + " is a symbolic link; refusing to follow it");
+        throw DbError(Fault::Unavailable, path + " is a symbolic link; refusing to follow it");
     if (!S_ISREG(st.st_mode)) notOurs(path);
     const int fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) throw DbError(SQLITE_CANTOPEN, "cannot open " + path + ": " + std::strerror(errno));
+    if (fd < 0)
+        throw DbError(Fault::Unavailable, "cannot open " + path + ": " + std::strerror(errno));
     unsigned char header[100];
     ssize_t got = 0;
     while (got < static_cast<ssize_t>(sizeof header)) {
@@ -185,7 +197,7 @@ FileKind inspect(const std::string& real, const std::string& path) {
 // A file the store may make its own: nothing in it yet, or exactly one of
 // our schemas from before stores were marked. Returns the version to migrate
 // from, or nullopt for another program's database.
-std::optional<std::int64_t> adoptable(Database& db) {
+std::optional<std::int64_t> adoptable(Connection& db) {
     const auto version = queryInt(db, "PRAGMA user_version");
     const auto objects = queryInt(db, "SELECT count(*) FROM sqlite_master");
     if (objects == 0 && version == 0) return 0;
@@ -195,8 +207,8 @@ std::optional<std::int64_t> adoptable(Database& db) {
 }
 
 std::string referenceSchema(std::int64_t version) {
-    Database ref(":memory:", OpenMode::Create);
-    Transaction tx(ref, Transaction::Kind::Write);
+    SqliteConnection ref(":memory:", OpenMode::Create);
+    Transaction tx(ref, TxKind::Write);
     // The store's own set-up, cut short at the version wanted.
     for (std::int64_t v = 0; v < version; ++v) {
         const Migration& step = kMigrations[static_cast<std::size_t>(v)];
@@ -208,13 +220,8 @@ std::string referenceSchema(std::int64_t version) {
 
 }  // namespace
 
-Database::Database(const std::string& path, OpenMode mode) : m_path(path) {
-    if (isServerLocation(path)) {
-        m_readOnly = mode == OpenMode::ReadOnly;
-        m_server = std::make_unique<ServerConnection>(path, mode);
-        m_path = m_server->name();
-        return;
-    }
+SqliteConnection::SqliteConnection(const std::string& path, OpenMode mode) {
+    m_path = path;
     if (path == ":memory:") {
         sqlite3* raw = nullptr;
         const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
@@ -228,12 +235,13 @@ Database::Database(const std::string& path, OpenMode mode) : m_path(path) {
     FileKind kind = inspect(real, path);
     bool created = false;
     if (kind == FileKind::Missing) {
-        if (mode != OpenMode::Create) throw DbError(SQLITE_CANTOPEN, "no database at " + path);
+        if (mode != OpenMode::Create) throw DbError(Fault::Unavailable, "no database at " + path);
         // The file holds password hashes: 0600 from the start, never the umask's.
         const int fd =
             ::open(real.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0)
-            throw DbError(SQLITE_CANTOPEN, "cannot create " + path + ": " + std::strerror(errno));
+            throw DbError(Fault::Unavailable,
+                          "cannot create " + path + ": " + std::strerror(errno));
         ::close(fd);
         created = true;
         kind = FileKind::Empty;
@@ -244,6 +252,7 @@ Database::Database(const std::string& path, OpenMode mode) : m_path(path) {
         if (!created) return;
         ::unlink(real.c_str());
         ::unlink((real + "-journal").c_str());
+        ::unlink(auditKeyFile(real).c_str());
     };
     try {
         if (kind == FileKind::Foreign) notOurs(path);
@@ -251,11 +260,12 @@ Database::Database(const std::string& path, OpenMode mode) : m_path(path) {
         if (kind == FileKind::Unmarked) {
             // Looked at through a read-only connection first, so another
             // program's file is never written.
-            Database probe(real, path, OpenMode::ReadOnly);
-            Transaction tx(probe, Transaction::Kind::Read);
+            SqliteConnection probe(real, path, OpenMode::ReadOnly);
+            Transaction tx(probe, TxKind::Read);
             const auto from = adoptable(probe);
             if (!from || (*from == 0 && mode != OpenMode::Create)) notOurs(path);
         }
+        m_real = real;
         open(real, mode);
         if (mode == OpenMode::ReadOnly && kind == FileKind::Ours) recoverForReading(real);
         setUp(mode);
@@ -263,57 +273,55 @@ Database::Database(const std::string& path, OpenMode mode) : m_path(path) {
         discard();
         // SQLite's own words ("unable to open database file") name no file.
         if (std::string_view(e.what()).find(path) != std::string_view::npos) throw;
-        throw DbError(e.code(), path + ": " + e.what());
+        throw DbError(e.fault(), path + ": " + e.what());
     } catch (...) {
         discard();
         throw;
     }
 }
 
-Database::Database(const std::string& real, const std::string& path, OpenMode mode) : m_path(path) {
+SqliteConnection::SqliteConnection(const std::string& real, const std::string& path,
+                                   OpenMode mode) {
+    m_path = path;
     open(real, mode);
 }
 
-Database::~Database() = default;
+SqliteConnection::~SqliteConnection() = default;
 
-void Database::abandon() {
+void SqliteConnection::abandon() {
     (void)m_db.release();
-    if (m_server) m_server->abandon();
 }
 
-bool Database::broken() const {
-    return m_server && m_server->broken();
-}
-
-std::int64_t Database::changes() const {
-    return m_server ? m_server->changes() : sqlite3_changes64(m_db.get());
+std::int64_t SqliteConnection::changes() const {
+    return sqlite3_changes64(m_db.get());
 }
 
 // A writer that died mid-transaction leaves a journal that the next reader
 // must roll back, and a read-only connection cannot: our own store is
 // recovered here through a brief writable one, as any writer would.
-void Database::recoverForReading(const std::string& real) {
+void SqliteConnection::recoverForReading(const std::string& real) {
     try {
         queryInt(*this, "PRAGMA user_version");
         return;
-    } catch (const DbError& e) {
-        if (e.code() != SQLITE_READONLY_ROLLBACK) throw;
+    } catch (const DbError&) {
+        if (sqlite3_extended_errcode(m_db.get()) != SQLITE_READONLY_ROLLBACK) throw;
     }
     m_db.reset();
     try {
-        Database writer(real, m_path, OpenMode::Existing);
-        Transaction tx(writer, Transaction::Kind::Read);
+        SqliteConnection writer(real, m_path, OpenMode::Existing);
+        Transaction tx(writer, TxKind::Read);
         queryInt(writer, "PRAGMA user_version");
         tx.commit();
     } catch (const DbError& e) {
-        if ((e.code() & 0xff) != SQLITE_READONLY) throw;
-        throw DbError(e.code(), "the last write to " + m_path +
-                                    " was interrupted; it needs write access once to recover");
+        if (e.fault() != Fault::ReadOnly) throw;
+        throw DbError(Fault::ReadOnly,
+                      "the last write to " + m_path +
+                          " was interrupted; it needs write access once to recover");
     }
     open(real, OpenMode::ReadOnly);
 }
 
-void Database::open(const std::string& real, OpenMode mode) {
+void SqliteConnection::open(const std::string& real, OpenMode mode) {
     m_readOnly = mode == OpenMode::ReadOnly;
     // The store serialises every call on its own mutex and no connection is
     // shared beyond it: SQLite's locking around each step and column read only
@@ -327,19 +335,37 @@ void Database::open(const std::string& real, OpenMode mode) {
     configure();
 }
 
-void Database::fail(int rc) const {
+void SqliteConnection::fail(int rc) const {
     std::string msg = m_db ? sqlite3_errmsg(m_db.get()) : sqlite3_errstr(rc);
     // SQLite's words ("attempt to write a readonly database") do not say
     // why; the system's do.
     const int primary = rc & 0xff;
     if (!m_readOnly && (primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN))
         if (std::string why = writeRefusal(); !why.empty()) msg = why;
-    throw DbError(rc, msg);
+    switch (primary) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            throw DbError(Fault::Busy, msg);
+        case SQLITE_READONLY:
+            throw DbError(Fault::ReadOnly, msg);
+        case SQLITE_CONSTRAINT:
+            throw DbError(Fault::Constraint, msg);
+        case SQLITE_CANTOPEN:
+        case SQLITE_IOERR:
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+        case SQLITE_FULL:
+        case SQLITE_PERM:
+        case SQLITE_NOMEM:
+            throw DbError(Fault::Unavailable, msg);
+        default:
+            throw DbError(Fault::Failed, msg);
+    }
 }
 
 // Why this process may not write the file, or create the journal beside it
 // that every write needs; "" when it may.
-std::string Database::writeRefusal() const {
+std::string SqliteConnection::writeRefusal() const {
     if (faccessat(AT_FDCWD, m_path.c_str(), W_OK, AT_EACCESS) != 0)
         return "cannot write " + m_path + ": " + std::strerror(errno);
     const auto slash = m_path.rfind('/');
@@ -352,13 +378,12 @@ std::string Database::writeRefusal() const {
     return {};
 }
 
-void Database::exec(const char* sql) {
-    if (m_server) return m_server->exec(sql);
+void SqliteConnection::exec(const char* sql) {
     const int rc = sqlite3_exec(m_db.get(), sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) fail(rc);
 }
 
-void Database::configure() {
+void SqliteConnection::configure() {
     sqlite3_extended_result_codes(m_db.get(), 1);
     sqlite3_busy_timeout(m_db.get(), kBusyTimeoutMs);
     sqlite3_db_config(m_db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
@@ -381,7 +406,7 @@ void Database::configure() {
         "PRAGMA secure_delete=ON;");
 }
 
-void Database::setUp(OpenMode mode) {
+void SqliteConnection::setUp(OpenMode mode) {
     const auto current = [this] {
         return queryInt(*this, "PRAGMA application_id") == kApplicationId &&
                queryInt(*this, "PRAGMA user_version") == kSchemaVersion;
@@ -396,7 +421,7 @@ void Database::setUp(OpenMode mode) {
     // Checked outside a write lock first: an up-to-date store, the usual
     // case, then costs no write transaction.
     if (current()) return tighten();
-    Transaction tx(*this, Transaction::Kind::Write);
+    Transaction tx(*this, TxKind::Write);
     // Judged again under the lock: another process may have set it up meanwhile.
     std::int64_t from = 0;
     if (queryInt(*this, "PRAGMA application_id") == kApplicationId) {
@@ -413,14 +438,14 @@ void Database::setUp(OpenMode mode) {
     tighten();
 }
 
-DbError Database::newerSchema(std::int64_t version) const {
-    return DbError(SQLITE_ERROR,
+DbError SqliteConnection::newerSchema(std::int64_t version) const {
+    return DbError(Fault::Failed,
                    "database schema " + std::to_string(version) + " is newer than this program");
 }
 
 // Once the file is known to be a store it is kept private, whatever mode an
 // earlier copy or restore gave it.
-void Database::tighten() {
+void SqliteConnection::tighten() {
     const char* name = sqlite3_db_filename(m_db.get(), "main");
     if (name == nullptr || name[0] == '\0') return;
     const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -431,108 +456,241 @@ void Database::tighten() {
     ::close(fd);
 }
 
-Statement::Statement(Database& db, std::string_view sql) : m_db(db) {
-    if (db.server() != nullptr) {
-        m_server = std::make_unique<ServerStatement>(*db.server(), sql);
-        return;
-    }
-    const int rc =
-        sqlite3_prepare_v2(db.handle(), sql.data(), static_cast<int>(sql.size()), &m_stmt, nullptr);
-    if (rc != SQLITE_OK) db.fail(rc);
-}
-
-Statement::~Statement() {
-    sqlite3_finalize(m_stmt);
-}
-
-Statement& Statement::bind(int index, std::int64_t value) {
-    if (m_server) {
-        m_server->bind(index, std::to_string(value));
-        return *this;
-    }
-    const int rc = sqlite3_bind_int64(m_stmt, index, value);
-    if (rc != SQLITE_OK) m_db.fail(rc);
-    return *this;
-}
-
-Statement& Statement::bind(int index, std::string_view text) {
-    if (m_server) {
-        m_server->bind(index, std::string(text));
-        return *this;
-    }
-    const int rc = sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()),
-                                     SQLITE_TRANSIENT);
-    if (rc != SQLITE_OK) m_db.fail(rc);
-    return *this;
-}
-
-bool Statement::step() {
-    if (m_server) return m_server->step();
-    const int rc = sqlite3_step(m_stmt);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    m_db.fail(rc);
-}
-
-void Statement::reset() {
-    if (m_server) return m_server->reset();
-    sqlite3_reset(m_stmt);
-    sqlite3_clear_bindings(m_stmt);
-}
-
-std::int64_t Statement::integer(int column) const {
-    if (m_server) return m_server->integer(column);
-    return sqlite3_column_int64(m_stmt, column);
-}
-
-std::string Statement::text(int column) const {
-    if (m_server) return m_server->text(column);
-    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-    return p != nullptr
-               ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, column)))
-               : std::string();
-}
-
-std::optional<std::string> Statement::optText(int column) const {
-    if (m_server) {
-        if (m_server->isNull(column)) return std::nullopt;
-        return m_server->text(column);
-    }
-    if (sqlite3_column_type(m_stmt, column) == SQLITE_NULL) return std::nullopt;
-    return text(column);
-}
-
-Transaction::Transaction(Database& db, Kind kind) : m_db(db) {
-    if (db.server() != nullptr)
-        db.server()->begin(kind);
-    else if (kind == Kind::Write)
+void SqliteConnection::begin(TxKind kind) {
+    if (kind == TxKind::Write)
         // SQLite's default cache again: a change of many rows spilling out
         // of a small one would sync the journal again and again.
-        db.exec("PRAGMA cache_size=-2000; BEGIN IMMEDIATE");
+        exec("PRAGMA cache_size=-2000; BEGIN IMMEDIATE");
     else
-        db.exec("BEGIN");
+        exec("BEGIN");
 }
 
-Transaction::~Transaction() {
-    if (!m_open) return;
-    if (m_db.server() != nullptr)
-        m_db.server()->rollback();
-    else
-        sqlite3_exec(m_db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-}
-
-void Transaction::commit() {
-    if (m_db.server() != nullptr) {
-        m_open = false;  // a failed COMMIT on a server ends the transaction too
-        return m_db.server()->commit();
+void SqliteConnection::commit() {
+    try {
+        exec("COMMIT");
+    } catch (...) {
+        // A COMMIT that failed (busy, I/O) leaves the transaction open.
+        rollback();
+        throw;
     }
-    m_db.exec("COMMIT");
-    m_open = false;
 }
 
-std::int64_t queryInt(Database& db, std::string_view sql) {
-    Statement st(db, sql);
-    return st.step() ? st.integer(0) : 0;
+void SqliteConnection::rollback() noexcept {
+    if (sqlite3_get_autocommit(m_db.get()) == 0)
+        sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+std::int64_t SqliteConnection::schemaVersion() {
+    return queryInt(*this, "PRAGMA user_version");
+}
+
+// AUTOINCREMENT's sqlite_sequence keeps the last id handed out, removed rows
+// included.
+std::int64_t SqliteConnection::issuedAuditIds() {
+    return queryInt(*this, "SELECT ifnull(max(seq), 0) FROM sqlite_sequence WHERE name = 'audit'");
+}
+
+void SqliteConnection::continueIds(std::int64_t issuedAudit) {
+    Statement st(*this, "UPDATE sqlite_sequence SET seq = ?1 WHERE name = 'audit' AND seq < ?1");
+    st.bind(1, issuedAudit).step();
+}
+
+std::vector<std::string> SqliteConnection::integrityProblems() {
+    std::vector<std::string> problems;
+    Statement st(*this, "PRAGMA integrity_check");
+    while (st.step())
+        if (st.text(0) != "ok") problems.push_back("integrity: " + st.text(0));
+    Statement fk(*this, "PRAGMA foreign_key_check");
+    if (fk.step()) problems.push_back("integrity: foreign key violation in table " + fk.text(0));
+    if (queryInt(*this,
+                 "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
+                 "('audit_no_update', 'audit_no_delete')") != 2)
+        problems.push_back("the audit trail is no longer append-only");
+    return problems;
+}
+
+namespace {
+
+std::string toHex(const unsigned char* bytes, std::size_t n) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (std::size_t i = 0; i < n; ++i) {
+        hex += kDigits[bytes[i] >> 4];
+        hex += kDigits[bytes[i] & 15];
+    }
+    return hex;
+}
+
+std::optional<std::string> fromHex(std::string_view hex) {
+    if (hex.size() % 2 != 0) return std::nullopt;
+    std::string bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        int value = 0;
+        for (const char c : hex.substr(i, 2)) {
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                     : -1;
+            if (digit < 0) return std::nullopt;
+            value = value * 16 + digit;
+        }
+        bytes += static_cast<char>(value);
+    }
+    return bytes;
+}
+
+constexpr std::size_t kKeyBytes = 32;
+
+// Writes a fresh key to path, never over an existing file; false when another
+// process made it first.
+bool writeNewKey(const std::string& path) {
+    unsigned char key[kKeyBytes];
+    if (getrandom(key, sizeof key, 0) != static_cast<ssize_t>(sizeof key))
+        throw DbError(Fault::Unavailable,
+                      "cannot make an audit key: " + std::string(std::strerror(errno)));
+    const std::string text = toHex(key, sizeof key) + "\n";
+    explicit_bzero(key, sizeof key);
+    const std::string partial = path + ".new";
+    const int fd =
+        ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        throw DbError(Fault::Unavailable, "cannot create " + partial + ": " + std::strerror(errno));
+    const bool written =
+        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+        ::fsync(fd) == 0;
+    ::close(fd);
+    // link() never replaces: of two processes making a key, one key wins.
+    const bool linked = written && ::link(partial.c_str(), path.c_str()) == 0;
+    const int linkErrno = errno;
+    ::unlink(partial.c_str());
+    if (!written) throw DbError(Fault::Unavailable, "cannot write " + partial);
+    if (!linked && linkErrno != EEXIST)
+        throw DbError(Fault::Unavailable,
+                      "cannot create " + path + ": " + std::strerror(linkErrno));
+    return linked;
+}
+
+}  // namespace
+
+std::string auditKeyFile(const std::string& real) {
+    return real + ".key";
+}
+
+std::optional<AuditKey> SqliteConnection::auditKey(bool create) {
+    if (m_real.empty()) return std::nullopt;  // in memory: nothing to protect
+    if (m_key) return m_key;
+    const std::string path = auditKeyFile(m_real);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) {
+            if (errno != ENOENT)
+                throw DbError(Fault::Unavailable,
+                              "cannot read the audit key " + path + ": " + std::strerror(errno));
+            if (!create || m_readOnly) return std::nullopt;
+            writeNewKey(path);
+            continue;
+        }
+        char buf[2 * kKeyBytes + 2] = {};
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        ::close(fd);
+        std::string_view text(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+        if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+        auto bytes = fromHex(text);
+        explicit_bzero(buf, sizeof buf);
+        if (!bytes || bytes->size() != kKeyBytes)
+            throw DbError(Fault::Unavailable, "the audit key " + path + " is damaged");
+        m_key = AuditKey{std::move(*bytes)};
+        return m_key;
+    }
+    throw DbError(Fault::Unavailable, "cannot make the audit key " + path);
+}
+
+void SqliteConnection::backupInto(const std::string& file) {
+    sqlite3* raw = nullptr;
+    const int rc =
+        sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
+    std::unique_ptr<sqlite3, Closer> dest(raw);
+    if (rc != SQLITE_OK)
+        throw DbError(Fault::Unavailable, "cannot open " + file + ": " + sqlite3_errstr(rc));
+    sqlite3_busy_timeout(dest.get(), kBusyTimeoutMs);
+    sqlite3_backup* backup = sqlite3_backup_init(dest.get(), "main", m_db.get(), "main");
+    if (backup == nullptr)
+        throw DbError(Fault::Failed, std::string("backup failed: ") + sqlite3_errmsg(dest.get()));
+    // The source's busy handler covers waiting for its read lock; a copy
+    // that is still busy after it has run is reported as locked.
+    const int step = sqlite3_backup_step(backup, -1);
+    const int done = sqlite3_backup_finish(backup);
+    if (step == SQLITE_BUSY || step == SQLITE_LOCKED)
+        throw DbError(Fault::Busy, "database is locked");
+    if (step != SQLITE_DONE || done != SQLITE_OK)
+        throw DbError(Fault::Failed, std::string("backup failed: ") + sqlite3_errmsg(dest.get()));
+    dest.reset();
+    // The copy's links are the store's: it takes the key along.
+    if (const auto key = auditKey(false)) {
+        const std::string path = auditKeyFile(file);
+        const std::string text =
+            toHex(reinterpret_cast<const unsigned char*>(key->bytes.data()), key->bytes.size()) +
+            "\n";
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        const bool written =
+            fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+            ::fsync(fd) == 0;
+        if (fd >= 0) ::close(fd);
+        if (!written)
+            throw DbError(Fault::Unavailable, "cannot write " + path + ": " + std::strerror(errno));
+    }
+}
+
+namespace {
+
+class SqliteStatement final : public StatementImpl {
+public:
+    SqliteStatement(const SqliteConnection& db, std::string_view sql) : m_db(db) {
+        const int rc = sqlite3_prepare_v2(db.handle(), sql.data(), static_cast<int>(sql.size()),
+                                          &m_stmt, nullptr);
+        if (rc != SQLITE_OK) db.fail(rc);
+    }
+    ~SqliteStatement() override { sqlite3_finalize(m_stmt); }
+
+    void bind(int index, std::int64_t value) override {
+        const int rc = sqlite3_bind_int64(m_stmt, index, value);
+        if (rc != SQLITE_OK) m_db.fail(rc);
+    }
+    void bind(int index, std::string_view text) override {
+        const int rc = sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()),
+                                         SQLITE_TRANSIENT);
+        if (rc != SQLITE_OK) m_db.fail(rc);
+    }
+    bool step() override {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
+        m_db.fail(rc);
+    }
+    void reset() override {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
+    bool isNull(int column) const override {
+        return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+    }
+    std::int64_t integer(int column) const override { return sqlite3_column_int64(m_stmt, column); }
+    std::string text(int column) const override {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+        return p != nullptr
+                   ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, column)))
+                   : std::string();
+    }
+
+private:
+    const SqliteConnection& m_db;
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<StatementImpl> SqliteConnection::prepare(std::string_view sql) {
+    return std::make_unique<SqliteStatement>(*this, sql);
 }
 
 }  // namespace keyward

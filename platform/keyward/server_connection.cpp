@@ -1,7 +1,13 @@
-#include "server.h"
+#include "server_connection.h"
+
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+
+#include "caller.h"
+#include "copy.h"
+#include "sqlite_connection.h"
 
 namespace keyward {
 
@@ -75,6 +81,16 @@ GRANT SELECT ON settings, keyward_schema TO keyward_station;
 GRANT USAGE ON SEQUENCE users_id_seq, limits_id_seq TO keyward_station;
 )sql";
 
+// Step k brings the server schema from version k to k + 1 (step 0 is the
+// whole first schema above).
+constexpr const char* kServerSteps[kServerSchemaVersion] = {
+    kSchema,
+    // Who asked and from which station.
+    R"sql(
+ALTER TABLE audit ADD COLUMN os_user TEXT, ADD COLUMN host TEXT;
+)sql",
+};
+
 // The key of the writers' lock: the store's application id.
 constexpr const char* kLock = "SELECT pg_advisory_lock(1264013892)";
 constexpr const char* kUnlock = "SELECT pg_advisory_unlock(1264013892)";
@@ -106,10 +122,6 @@ using Owned = std::unique_ptr<PGresult, void (*)(PGresult*)>;
 
 }  // namespace
 
-bool isServerLocation(std::string_view location) {
-    return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
-}
-
 std::string serverSql(std::string_view sql, int& count) {
     std::string out;
     count = 0;
@@ -138,8 +150,8 @@ std::string serverSql(std::string_view sql, int& count) {
     return out;
 }
 
-ServerConnection::ServerConnection(const std::string& uri, OpenMode mode)
-    : m_uri(uri), m_name(withoutPassword(uri)) {
+ServerConnection::ServerConnection(const std::string& uri, OpenMode mode) : m_uri(uri) {
+    m_path = withoutPassword(uri);
     m_readOnly = mode == OpenMode::ReadOnly;
     connect();
     setUp(mode);
@@ -155,10 +167,10 @@ void ServerConnection::connect() {
                           "dbname",          "client_encoding",  nullptr};
     const char* values[] = {"2", "3000", "keyward", m_uri.c_str(), "UTF8", nullptr};
     m_conn.reset(libpq().PQconnectdbParams(keys, values, 1));
-    if (!m_conn) throw DbError(SQLITE_NOMEM, "out of memory");
+    if (!m_conn) throw DbError(Fault::Unavailable, "out of memory");
     if (libpq().PQstatus(m_conn.get()) != CONNECTION_OK)
-        throw DbError(SQLITE_CANTOPEN, m_name + ": cannot connect: " +
-                                           trimmed(libpq().PQerrorMessage(m_conn.get())));
+        throw DbError(Fault::Unavailable, m_path + ": cannot connect: " +
+                                              trimmed(libpq().PQerrorMessage(m_conn.get())));
     configure();
 }
 
@@ -182,13 +194,16 @@ void ServerConnection::fail(const PGresult* res) const {
     if (what.empty()) what = trimmed(libpq().PQerrorMessage(m_conn.get()));
     if (what.rfind("ERROR:  ", 0) == 0) what.erase(0, 8);
     if (broken() || code.rfind("08", 0) == 0 || code.empty())
-        throw DbError(SQLITE_CANTOPEN, m_name + ": " + (what.empty() ? "connection lost" : what));
+        throw DbError(Fault::Unavailable,
+                      m_path + ": " + (what.empty() ? "connection lost" : what));
     // A serialisation failure or deadlock: the whole transaction may run again.
-    if (code == "40001" || code == "40P01") throw DbError(SQLITE_BUSY, what, true);
+    if (code == "40001" || code == "40P01") throw DbError(Fault::Retry, what);
     // The statement or lock timeout: the server is as busy as a locked file.
-    if (code == "57014" || code == "55P03") throw DbError(SQLITE_BUSY, what);
-    if (code.rfind("23", 0) == 0) throw DbError(SQLITE_CONSTRAINT, what);
-    throw DbError(SQLITE_ERROR, what);
+    if (code == "57014" || code == "55P03") throw DbError(Fault::Busy, what);
+    if (code.rfind("23", 0) == 0) throw DbError(Fault::Constraint, what);
+    // Not allowed to write: a read-only transaction, a standby, or no right.
+    if (code == "25006" || code == "42501") throw DbError(Fault::ReadOnly, m_path + ": " + what);
+    throw DbError(Fault::Failed, what);
 }
 
 void ServerConnection::exec(const char* sql) {
@@ -215,10 +230,10 @@ PGresult* ServerConnection::run(const std::string& sql,
 // snapshot already holds every earlier writer's change: writes run one
 // after another, as BEGIN IMMEDIATE makes them on SQLite, and SERIALIZABLE
 // still guards against anyone writing without the lock (a serialisation
-// failure then reports retry()). Reads see one snapshot throughout.
-void ServerConnection::begin(Transaction::Kind kind) {
+// failure then reports retry). Reads see one snapshot throughout.
+void ServerConnection::begin(TxKind kind) {
     const auto attempt = [&] {
-        if (kind == Transaction::Kind::Write) {
+        if (kind == TxKind::Write) {
             exec(kLock);
             m_locked = true;
             exec("BEGIN ISOLATION LEVEL SERIALIZABLE");
@@ -240,8 +255,8 @@ void ServerConnection::begin(Transaction::Kind kind) {
     m_locked = false;
     libpq().PQreset(m_conn.get());
     if (broken())
-        throw DbError(SQLITE_CANTOPEN, m_name + ": cannot connect: " +
-                                           trimmed(libpq().PQerrorMessage(m_conn.get())));
+        throw DbError(Fault::Unavailable, m_path + ": cannot connect: " +
+                                              trimmed(libpq().PQerrorMessage(m_conn.get())));
     configure();
     attempt();
 }
@@ -256,12 +271,12 @@ void ServerConnection::commit() {
     unlock();
 }
 
-void ServerConnection::rollback() {
+void ServerConnection::rollback() noexcept {
     if (!broken()) Owned(libpq().PQexec(m_conn.get(), "ROLLBACK"), libpq().PQclear);
     unlock();
 }
 
-void ServerConnection::unlock() {
+void ServerConnection::unlock() noexcept {
     if (!m_locked) return;
     m_locked = false;
     if (!broken()) Owned(libpq().PQexec(m_conn.get(), kUnlock), libpq().PQclear);
@@ -275,77 +290,140 @@ std::int64_t ServerConnection::schemaVersion() {
 }
 
 void ServerConnection::setUp(OpenMode mode) {
-    auto version = schemaVersion();
-    if (version == 0) {
-        if (mode != OpenMode::Create) throw DbError(SQLITE_NOTADB, "no keyward store at " + m_name);
-        begin(Transaction::Kind::Write);
-        try {
-            // Judged again under the lock: another station may have made it.
-            if (schemaVersion() == 0) {
-                exec(kSchema);
-                exec(("INSERT INTO keyward_schema VALUES (" + std::to_string(kServerSchemaVersion) +
-                      ")")
-                         .c_str());
-            }
-            commit();
-        } catch (...) {
-            rollback();
-            throw;
-        }
-        version = schemaVersion();
-    }
+    const auto version = schemaVersion();
     if (version > kServerSchemaVersion)
-        throw DbError(SQLITE_ERROR,
+        throw DbError(Fault::Failed,
                       "database schema " + std::to_string(version) + " is newer than this program");
-}
-
-ServerStatement::ServerStatement(ServerConnection& conn, std::string_view sql) : m_conn(conn) {
-    int count = 0;
-    m_sql = serverSql(sql, count);
-    m_params.resize(static_cast<std::size_t>(count));
-}
-
-void ServerStatement::bind(int index, std::optional<std::string> value) {
-    if (index < 1) throw DbError(SQLITE_RANGE, "parameter index out of range");
-    if (static_cast<std::size_t>(index) > m_params.size())
-        m_params.resize(static_cast<std::size_t>(index));
-    m_params[static_cast<std::size_t>(index - 1)] = std::move(value);
-}
-
-bool ServerStatement::step() {
-    if (!m_result) {
-        m_result.reset(m_conn.run(m_sql, m_params));
-        m_row = 0;
-    } else {
-        ++m_row;
+    if (version == kServerSchemaVersion) return;
+    if (version == 0 && mode != OpenMode::Create)
+        throw DbError(Fault::NotAStore, "no keyward store at " + m_path);
+    if (mode == OpenMode::ReadOnly) return;  // an older schema is read as it is
+    begin(TxKind::Write);
+    try {
+        // Judged again under the lock: another station may have done it.
+        for (auto v = schemaVersion(); v < kServerSchemaVersion; ++v) {
+            exec(kServerSteps[v]);
+            exec(("DELETE FROM keyward_schema; INSERT INTO keyward_schema VALUES (" +
+                  std::to_string(v + 1) + ")")
+                     .c_str());
+        }
+        commit();
+    } catch (const DbError& e) {
+        rollback();
+        if (e.fault() != Fault::ReadOnly) throw;
+        throw DbError(Fault::Unavailable,
+                      m_path + ": the store has schema " + std::to_string(version) + " of " +
+                          std::to_string(kServerSchemaVersion) +
+                          "; its owner brings it up to date with any keyward command (" + e.what() +
+                          ")");
     }
-    return m_row < libpq().PQntuples(m_result.get());
 }
 
-void ServerStatement::reset() {
-    m_result.reset();
-    m_row = -1;
-    for (auto& p : m_params) p.reset();
+std::int64_t ServerConnection::issuedAuditIds() {
+    return queryInt(*this, "SELECT last FROM audit_issued");
 }
 
-bool ServerStatement::isNull(int column) const {
-    return m_result == nullptr || m_row < 0 || m_row >= libpq().PQntuples(m_result.get()) ||
-           libpq().PQgetisnull(m_result.get(), m_row, column) != 0;
+// A sequence would not roll back with its transaction; the row does.
+void ServerConnection::noteAuditId(std::int64_t id) {
+    Statement issued(*this, "UPDATE audit_issued SET last = ?");
+    issued.bind(1, id).step();
 }
 
-std::string ServerStatement::text(int column) const {
-    if (isNull(column)) return {};
-    return std::string(
-        libpq().PQgetvalue(m_result.get(), m_row, column),
-        static_cast<std::size_t>(libpq().PQgetlength(m_result.get(), m_row, column)));
+void ServerConnection::continueIds(std::int64_t issuedAudit) {
+    exec(
+        "SELECT setval('users_id_seq', coalesce((SELECT max(id) FROM users), 0) + 1, false);"
+        "SELECT setval('limits_id_seq', coalesce((SELECT max(id) FROM limits), 0) + 1, false)");
+    noteAuditId(issuedAudit);
 }
 
-std::int64_t ServerStatement::integer(int column) const {
-    if (isNull(column)) return 0;
-    const char* v = libpq().PQgetvalue(m_result.get(), m_row, column);
-    // A boolean answers as t or f.
-    if (v[0] == 't' && v[1] == '\0') return 1;
-    return std::atoll(v);
+// The server keeps its own integrity; what is the store's business is that
+// the trail stays append-only, by its triggers and by the stations' rights.
+std::vector<std::string> ServerConnection::integrityProblems() {
+    const bool appendOnly =
+        queryInt(*this,
+                 "SELECT count(*) FROM pg_trigger WHERE tgrelid = 'audit'::regclass AND "
+                 "tgname IN ('audit_no_update', 'audit_no_delete', 'audit_no_truncate')") == 3 &&
+        queryInt(*this,
+                 "SELECT count(*) FROM unnest(ARRAY['UPDATE', 'DELETE', 'TRUNCATE']) p "
+                 "WHERE has_table_privilege('keyward_station', 'audit', p)") == 0;
+    if (appendOnly) return {};
+    return {"the audit trail is no longer append-only"};
+}
+
+void ServerConnection::backupInto(const std::string& file) {
+    SqliteConnection copy(file, OpenMode::Create);
+    copyStore(*this, copy, "os:" + userName(getuid()));
+    verifyCopy(*this, copy);
+}
+
+namespace {
+
+class ServerStatement final : public StatementImpl {
+public:
+    ServerStatement(ServerConnection& conn, std::string_view sql) : m_conn(conn) {
+        int count = 0;
+        m_sql = serverSql(sql, count);
+        m_params.resize(static_cast<std::size_t>(count));
+    }
+
+    void bind(int index, std::int64_t value) override { set(index, std::to_string(value)); }
+    void bind(int index, std::string_view text) override { set(index, std::string(text)); }
+
+    bool step() override {
+        if (!m_result) {
+            m_result.reset(m_conn.run(m_sql, m_params));
+            m_row = 0;
+        } else {
+            ++m_row;
+        }
+        return m_row < libpq().PQntuples(m_result.get());
+    }
+
+    void reset() override {
+        m_result.reset();
+        m_row = -1;
+        for (auto& p : m_params) p.reset();
+    }
+
+    bool isNull(int column) const override {
+        return m_result == nullptr || m_row < 0 || m_row >= libpq().PQntuples(m_result.get()) ||
+               libpq().PQgetisnull(m_result.get(), m_row, column) != 0;
+    }
+
+    std::string text(int column) const override {
+        if (isNull(column)) return {};
+        return std::string(
+            libpq().PQgetvalue(m_result.get(), m_row, column),
+            static_cast<std::size_t>(libpq().PQgetlength(m_result.get(), m_row, column)));
+    }
+
+    std::int64_t integer(int column) const override {
+        if (isNull(column)) return 0;
+        const char* v = libpq().PQgetvalue(m_result.get(), m_row, column);
+        // A boolean answers as t or f.
+        if (v[0] == 't' && v[1] == '\0') return 1;
+        return std::atoll(v);
+    }
+
+private:
+    void set(int index, std::string value) {
+        if (index < 1) throw DbError(Fault::Failed, "parameter index out of range");
+        if (static_cast<std::size_t>(index) > m_params.size())
+            m_params.resize(static_cast<std::size_t>(index));
+        m_params[static_cast<std::size_t>(index - 1)] = std::move(value);
+    }
+
+    ServerConnection& m_conn;
+    std::string m_sql;
+    std::vector<std::optional<std::string>> m_params;
+    std::unique_ptr<PGresult, void (*)(PGresult*)> m_result{nullptr, libpq().PQclear};
+    int m_row = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<StatementImpl> ServerConnection::prepare(std::string_view sql) {
+    return std::make_unique<ServerStatement>(*this, sql);
 }
 
 }  // namespace keyward

@@ -1,0 +1,102 @@
+// keywardd: the account service. Owns the system store; every program of
+// the platform asks it through libkeyward.
+#include <getopt.h>
+#include <grp.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "connection.h"
+#include "paths.h"
+#include "service.h"
+#include "setbank.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: keywardd [--socket PATH] [--store LOCATION] [--admin-group GROUP]\n"
+    "       keywardd --help | --version\n"
+    "\n"
+    "The account service of the platform: keeps the system store and answers\n"
+    "the programs that use it on a local socket, knowing each caller from the\n"
+    "kernel. Runs in the foreground until SIGTERM.\n"
+    "\n"
+    "  --socket PATH        listen here (default: the socket systemd passes,\n"
+    "                       else [service] socket, else /run/varnock/keyward.sock)\n"
+    "  --store LOCATION     the store: a file or a postgresql:// URI (default:\n"
+    "                       [service] store, else /var/lib/varnock/keyward.db)\n"
+    "  --admin-group GROUP  whose members administer without a login, as root\n"
+    "                       does (default: [service] admin_group, else varnock-admin)\n"
+    "\n"
+    "Settings come from /etc/varnock/varnock.conf. See keywardd(8).\n";
+
+std::optional<gid_t> groupId(const std::string& name) {
+    std::vector<char> buf(16384);
+    group gr{};
+    group* found = nullptr;
+    if (getgrnam_r(name.c_str(), &gr, buf.data(), buf.size(), &found) == 0 && found != nullptr)
+        return found->gr_gid;
+    if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos)
+        return static_cast<gid_t>(std::stoul(name));
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string socket;
+    std::string store;
+    std::string adminGroup;
+    bool socketGiven = false;
+    const option longs[] = {{"socket", required_argument, nullptr, 's'},
+                            {"store", required_argument, nullptr, 'd'},
+                            {"admin-group", required_argument, nullptr, 'g'},
+                            {"help", no_argument, nullptr, 'h'},
+                            {"version", no_argument, nullptr, 'V'},
+                            {}};
+    for (int c; (c = getopt_long(argc, argv, "", longs, nullptr)) != -1;) {
+        switch (c) {
+            case 's':
+                socket = optarg;
+                socketGiven = true;
+                break;
+            case 'd':
+                store = optarg;
+                break;
+            case 'g':
+                adminGroup = optarg;
+                break;
+            case 'h':
+                std::fputs(kUsage, stdout);
+                return 0;
+            case 'V':
+                std::puts("keywardd " KEYWARD_VERSION);
+                return 0;
+            default:
+                std::fputs(kUsage, stderr);
+                return 2;
+        }
+    }
+    if (optind != argc) {
+        std::fprintf(stderr, "keywardd: unexpected argument %s\n", argv[optind]);
+        return 2;
+    }
+    if (setbank_reload() != 0) {
+        char why[1024];
+        setbank_error(why, sizeof why);
+        std::fprintf(stderr, "keywardd: bad configuration: %s\n", why);
+        return 1;
+    }
+    using keyward::serviceSetting;
+    keyward::service::Options options;
+    if (!socketGiven && std::getenv("LISTEN_FDS") == nullptr)
+        socket = serviceSetting("socket", keyward::kDefaultSocket);
+    options.socket = socket;
+    options.store = store.empty() ? serviceSetting("store", keyward::kDefaultServiceStore) : store;
+    if (adminGroup.empty()) adminGroup = serviceSetting("admin_group", keyward::kDefaultAdminGroup);
+    options.adminGroup = groupId(adminGroup);
+    return keyward::service::run(options);
+}

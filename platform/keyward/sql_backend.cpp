@@ -1,0 +1,492 @@
+#include "sql_backend.h"
+
+#include <cstring>
+
+#include "audit.h"
+#include "password.h"
+#include "store/keyward.h"
+#include "text.h"
+
+namespace keyward {
+
+namespace {
+
+constexpr std::uint32_t kAllItems = 0xFFFFFFFFu;
+// 系统权限, spelt as UTF-8 bytes so the text does not depend on this file's
+// compile options.
+constexpr const char* kSysLimitTitleUtf8 = "\xe7\xb3\xbb\xe7\xbb\x9f\xe6\x9d\x83\xe9\x99\x90";
+
+std::optional<Account> accountWhere(Connection& d, const char* where, auto key) {
+    Statement st(d, std::string("SELECT id, name, level, mask FROM users WHERE ") + where);
+    st.bind(1, key);
+    if (!st.step()) return std::nullopt;
+    return Account{st.integer(0), st.text(1), st.integer(2),
+                   static_cast<std::uint32_t>(st.integer(3))};
+}
+
+// True when the user called name is the only one of level 4.
+bool lastAdministrator(Connection& d, const std::string& name) {
+    Statement st(d,
+                 "SELECT 1 FROM users WHERE name = ? AND level = 4 "
+                 "AND (SELECT count(*) FROM users WHERE level = 4) = 1");
+    st.bind(1, name);
+    return st.step();
+}
+
+std::optional<Credentials> credentialsOf(Connection& d, const std::string& name) {
+    Statement st(d, "SELECT id, hash FROM users WHERE name = ?");
+    st.bind(1, name);
+    if (!st.step()) return std::nullopt;
+    return Credentials{st.integer(0), st.text(1)};
+}
+
+bool itemExists(Connection& d, const std::string& name) {
+    Statement st(d, "SELECT 1 FROM limits WHERE name = ?");
+    st.bind(1, name);
+    return st.step();
+}
+
+bool userHolds(Connection& d, std::int64_t userId, const std::string& item) {
+    Statement st(d,
+                 "SELECT u.mask, (SELECT count(*) FROM limits o WHERE o.id < l.id) "
+                 "FROM users u, limits l WHERE u.id = ? AND l.name = ?");
+    st.bind(1, userId).bind(2, item);
+    if (!st.step()) return false;
+    return ((static_cast<std::uint32_t>(st.integer(0)) >> st.integer(1)) & 1u) != 0;
+}
+
+Status refuse(Change& change, const std::string& why) {
+    change.detail += (change.detail.empty() ? "" : "; ") + std::string("refused: ") + why;
+    return Status::Denied;
+}
+
+bool ruled(const Acting& who) {
+    return who.enforceRules && !who.admin;
+}
+
+bool guardsLastAdministrator(const Acting& who) {
+    return who.enforceRules || who.admin;
+}
+
+// Every text must go back to CP936 within the field the call interface has.
+void checkTexts(Connection& db, const char* sql, const char* what, bool mayBeEmpty,
+                std::vector<std::string>& problems) {
+    Statement st(db, sql);
+    while (st.step()) {
+        const std::string text = st.text(0);
+        const TextArg arg = fromUtf8(text, mayBeEmpty ? kTitleRule : kNameRule);
+        if (arg.fault == TextFault::TooLong)
+            problems.push_back(std::string(what) + " longer than 31 bytes: " + text);
+        else if (!arg.ok())
+            problems.push_back(std::string(what) + " not valid text: " + text);
+    }
+}
+
+void checkInvariants(Connection& db, std::vector<std::string>& problems) {
+    const auto expected = db.currentSchemaVersion();
+    const auto version = db.schemaVersion();
+    if (version != expected)
+        problems.push_back("schema version " + std::to_string(version) + ", expected " +
+                           std::to_string(expected));
+    if (const auto n = queryInt(db, "SELECT count(*) FROM limits"); n > KEYWARD_MAX_LIMITS)
+        problems.push_back(std::to_string(n) + " permission items, at most 32");
+    if (queryInt(db, "SELECT count(*) - count(DISTINCT name) FROM users") != 0)
+        problems.push_back("user names not unique");
+    if (queryInt(db, "SELECT count(*) - count(DISTINCT name) FROM limits") != 0)
+        problems.push_back("item names not unique");
+    if (const auto n = queryInt(db, "SELECT count(*) FROM users WHERE level NOT BETWEEN 0 AND 4");
+        n != 0)
+        problems.push_back(std::to_string(n) + " user(s) with a level outside 0..4");
+    if (const auto n =
+            queryInt(db, "SELECT count(*) FROM users WHERE mask NOT BETWEEN 0 AND 4294967295");
+        n != 0)
+        problems.push_back(std::to_string(n) + " user(s) with a mask outside 32 bits");
+    // A store not yet upgraded (read-only here) may have no chain to check.
+    if (version >= db.firstChainedVersion()) {
+        try {
+            if (const auto broken = verifyChain(db))
+                problems.push_back("audit trail broken at " + broken->reason);
+        } catch (const DbError& e) {
+            problems.push_back(std::string("audit trail not verified: ") + e.what());
+        }
+    }
+    checkTexts(db, "SELECT name FROM users", "user name", false, problems);
+    checkTexts(db, "SELECT name FROM limits", "item name", false, problems);
+    checkTexts(db, "SELECT title FROM limits", "item title", true, problems);
+}
+
+}  // namespace
+
+std::unique_ptr<Backend> openBackend(const std::string& location, OpenMode mode) {
+    return std::make_unique<SqlBackend>(openConnection(location, mode));
+}
+
+// ---- transactions -------------------------------------------------------------
+
+template <class Body>
+auto SqlBackend::read(Body body) {
+    Transaction tx(*m_db, TxKind::Read);
+    auto result = body();
+    tx.commit();
+    return result;
+}
+
+// The body's outcome and its audit row in one transaction. A server may end
+// a transaction that lost to a concurrent one; it runs again from the start,
+// as it would have after the other one.
+template <class Body>
+Status SqlBackend::write(const Acting& who, Change& change, Body body) {
+    const Change asked = change;
+    constexpr int kAttempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        change = asked;
+        try {
+            Transaction tx(*m_db, TxKind::Write);
+            // Before the body: a user who deletes themselves still acted.
+            change.actor = actorName(who);
+            const Status status = body();
+            appendAudit(*m_db,
+                        {change.actor, change.action, change.target,
+                         change.detail.empty() ? std::nullopt : std::optional(change.detail),
+                         outcomeName(status), who.caller.osUser, who.caller.pid, who.caller.host});
+            tx.commit();
+            return status;
+        } catch (const DbError& e) {
+            if (!e.retry() || attempt >= kAttempts) throw;
+        }
+    }
+}
+
+// Who acts: the admin command's operating-system user; else the logged-in
+// user, by the last name known once they are gone.
+std::optional<std::string> SqlBackend::actorName(const Acting& who) {
+    if (who.admin) return who.admin;
+    if (who.userId == 0) return std::nullopt;
+    if (auto live = accountWhere(*m_db, "id = ?", who.userId)) return live->name;
+    if (who.userName.empty()) return std::nullopt;
+    return who.userName;
+}
+
+// ---- the rules ------------------------------------------------------------------
+
+// May the logged-in user add, change, delete or clear the password of a user
+// of targetLevel? Levels compare unsigned, as the program compares them.
+Status SqlBackend::mayManage(const Acting& who, std::uint32_t targetLevel, bool qorvelMay,
+                             Change& change) {
+    if (!ruled(who)) return Status::Ok;
+    const auto self = who.userId != 0 ? accountWhere(*m_db, "id = ?", who.userId) : std::nullopt;
+    if (!self) return refuse(change, "nobody logged in");
+    const auto ownLevel = static_cast<std::uint32_t>(self->level);
+    if (targetLevel < ownLevel) return Status::Ok;
+    if (qorvelMay && self->name == QORVEL_USER) return Status::Ok;
+    return refuse(change, "level " + std::to_string(targetLevel) + " not below own level " +
+                              std::to_string(ownLevel));
+}
+
+// Items the logged-in user does not hold keep their bits; bits past the
+// item list carry no item and pass.
+Status SqlBackend::mayGrant(const Acting& who, std::uint32_t oldMask, std::uint32_t newMask,
+                            Change& change) {
+    if (!ruled(who)) return Status::Ok;
+    const auto self = accountWhere(*m_db, "id = ?", who.userId);
+    const std::uint32_t held = self ? self->mask : 0;
+    const auto items = queryInt(*m_db, "SELECT count(*) FROM limits");
+    for (std::int64_t i = 0; i < items && i < KEYWARD_MAX_LIMITS; ++i) {
+        const std::uint32_t bit = 1u << i;
+        if ((held & bit) != 0 || (oldMask & bit) == (newMask & bit)) continue;
+        return refuse(change, "item " + std::to_string(i) + " not held");
+    }
+    return Status::Ok;
+}
+
+Status SqlBackend::mayMaintainItems(const Acting& who, Change& change) {
+    if (!ruled(who) || (who.userId != 0 && userHolds(*m_db, who.userId, SYS_LIMIT_NAME)))
+        return Status::Ok;
+    return refuse(change, "sys_limit not held");
+}
+
+// ---- reads ------------------------------------------------------------------------
+
+std::optional<Credentials> SqlBackend::credentials(const std::string& name) {
+    return read([&] { return credentialsOf(*m_db, name); });
+}
+
+std::optional<Account> SqlBackend::account(std::int64_t id) {
+    return read([&] { return accountWhere(*m_db, "id = ?", id); });
+}
+
+std::optional<Account> SqlBackend::account(const std::string& name) {
+    return read([&] { return accountWhere(*m_db, "name = ?", name); });
+}
+
+bool SqlBackend::holds(std::int64_t userId, const std::string& item) {
+    return read([&] { return userHolds(*m_db, userId, item); });
+}
+
+int SqlBackend::countUsers() {
+    return read([&] { return static_cast<int>(queryInt(*m_db, "SELECT count(*) FROM users")); });
+}
+
+void SqlBackend::listUsers(int count, UserRecord* out) {
+    read([&] {
+        Statement st(*m_db, "SELECT name, level, mask FROM users ORDER BY id LIMIT ?");
+        st.bind(1, count);
+        for (int i = 0; i < count && st.step(); ++i) {
+            utf8ToField(st.text(0), out[i].name, sizeof out[i].name);
+            out[i].level = static_cast<std::int32_t>(st.integer(1));
+            out[i].mask = static_cast<std::uint32_t>(st.integer(2));
+        }
+        return 0;
+    });
+}
+
+int SqlBackend::countItems() {
+    return read([&] { return static_cast<int>(queryInt(*m_db, "SELECT count(*) FROM limits")); });
+}
+
+void SqlBackend::listItems(int count, LimitRecord* out) {
+    read([&] {
+        Statement st(*m_db, "SELECT name, title FROM limits ORDER BY id LIMIT ?");
+        st.bind(1, count);
+        for (int i = 0; i < count && st.step(); ++i) {
+            utf8ToField(st.text(0), out[i].name, sizeof out[i].name);
+            utf8ToField(st.text(1), out[i].title, sizeof out[i].title);
+        }
+        return 0;
+    });
+}
+
+std::optional<std::string> SqlBackend::itemTitle(const std::string& name) {
+    return read([&]() -> std::optional<std::string> {
+        Statement st(*m_db, "SELECT title FROM limits WHERE name = ?");
+        st.bind(1, name);
+        return st.step() ? std::optional(st.text(0)) : std::nullopt;
+    });
+}
+
+unsigned long SqlBackend::hashCost() {
+    return read([&]() -> unsigned long {
+        Statement st(*m_db, "SELECT value FROM settings WHERE key = 'hash_cost'");
+        if (st.step())
+            if (const auto cost = parseHashCost(st.text(0))) return *cost;
+        return 0;
+    });
+}
+
+std::vector<UserRow> SqlBackend::users() {
+    return read([&] {
+        std::vector<UserRow> out;
+        Statement st(*m_db, "SELECT name, level, mask FROM users ORDER BY id");
+        while (st.step())
+            out.push_back({st.text(0), st.integer(1), static_cast<std::uint32_t>(st.integer(2))});
+        return out;
+    });
+}
+
+std::vector<ItemRow> SqlBackend::items() {
+    return read([&] {
+        std::vector<ItemRow> out;
+        Statement st(*m_db, "SELECT name, title FROM limits ORDER BY id");
+        while (st.step()) out.push_back({st.text(0), st.text(1)});
+        return out;
+    });
+}
+
+std::vector<AuditRow> SqlBackend::audit(const std::string& since) {
+    return read([&] {
+        std::vector<AuditRow> out;
+        const std::string asked = m_db->auditNamesCaller() ? "os_user, host" : "NULL, NULL";
+        Statement st(*m_db, "SELECT at, actor, action, target, detail, outcome, pid, " + asked +
+                                " FROM audit WHERE at >= ? ORDER BY id");
+        st.bind(1, since);
+        while (st.step())
+            out.push_back({st.text(0), st.optText(1), st.text(2), st.optText(3), st.optText(4),
+                           st.text(5), st.optText(7), st.integer(6), st.optText(8)});
+        return out;
+    });
+}
+
+CheckReport SqlBackend::check() {
+    return read([&] {
+        CheckReport out;
+        out.location = m_db->path();
+        out.problems = m_db->integrityProblems();
+        checkInvariants(*m_db, out.problems);
+        out.users = queryInt(*m_db, "SELECT count(*) FROM users");
+        out.items = queryInt(*m_db, "SELECT count(*) FROM limits");
+        return out;
+    });
+}
+
+void SqlBackend::snapshot(const std::string& file) {
+    m_db->backupInto(file);
+}
+
+// ---- writes -------------------------------------------------------------------------
+
+Status SqlBackend::record(const Acting& who, Change& change, Status outcome) {
+    return write(who, change, [&] { return outcome; });
+}
+
+Status SqlBackend::login(const Acting& who, Change& change, const std::string& name,
+                         const std::optional<Credentials>& seen, Status verdict) {
+    return write(who, change, [&] {
+        if (credentialsOf(*m_db, name) != seen) throw Stale{};
+        return verdict;
+    });
+}
+
+Status SqlBackend::addUser(const Acting& who, Change& change, const std::string& name,
+                           const std::string& hash, int level, std::uint32_t mask) {
+    return write(who, change, [&] {
+        if (const Status rule = mayManage(who, static_cast<std::uint32_t>(level), false, change);
+            rule != Status::Ok)
+            return rule;
+        if (const Status rule = mayGrant(who, 0, mask, change); rule != Status::Ok) return rule;
+        if (accountWhere(*m_db, "name = ?", name)) return Status::NameTaken;
+        Statement st(*m_db, "INSERT INTO users(name, level, mask, hash) VALUES (?, ?, ?, ?)");
+        st.bind(1, name).bind(2, level).bind(3, static_cast<std::int64_t>(mask)).bind(4, hash);
+        st.step();
+        return Status::Ok;
+    });
+}
+
+Status SqlBackend::changeUser(const Acting& who, Change& change, const std::string& current,
+                              const std::string& next, int level, std::uint32_t mask) {
+    return write(who, change, [&] {
+        const auto target = accountWhere(*m_db, "name = ?", current);
+        if (!target) return Status::NoSuchUser;
+        // The user edited, and the level given, both below the own level.
+        if (const Status rule =
+                mayManage(who, static_cast<std::uint32_t>(target->level), true, change);
+            rule != Status::Ok)
+            return rule;
+        if (const Status rule = mayManage(who, static_cast<std::uint32_t>(level), false, change);
+            rule != Status::Ok)
+            return rule;
+        if (const Status rule = mayGrant(who, target->mask, mask, change); rule != Status::Ok)
+            return rule;
+        if (guardsLastAdministrator(who) && level != 4 && lastAdministrator(*m_db, current))
+            return Status::LastAdministrator;
+        Statement taken(*m_db, "SELECT 1 FROM users WHERE name = ? AND id <> ?");
+        taken.bind(1, next).bind(2, target->id);
+        if (taken.step()) return Status::NameTaken;
+        Statement st(*m_db, "UPDATE users SET name = ?, level = ?, mask = ? WHERE id = ?");
+        st.bind(1, next)
+            .bind(2, level)
+            .bind(3, static_cast<std::int64_t>(mask))
+            .bind(4, target->id);
+        st.step();
+        return Status::Ok;
+    });
+}
+
+Status SqlBackend::deleteUser(const Acting& who, Change& change, const std::string& name) {
+    return write(who, change, [&] {
+        const auto target = accountWhere(*m_db, "name = ?", name);
+        if (!target) return Status::NoSuchUser;
+        if (const Status rule =
+                mayManage(who, static_cast<std::uint32_t>(target->level), false, change);
+            rule != Status::Ok)
+            return rule;
+        if (guardsLastAdministrator(who) && lastAdministrator(*m_db, name))
+            return Status::LastAdministrator;
+        Statement st(*m_db, "DELETE FROM users WHERE id = ?");
+        st.bind(1, target->id);
+        st.step();
+        return Status::Ok;
+    });
+}
+
+Status SqlBackend::setHash(const Acting& who, Change& change, NewHash kind, const std::string& name,
+                           const std::string& hash, const std::optional<Credentials>& seen) {
+    return write(who, change, [&] {
+        const auto target = accountWhere(*m_db, "name = ?", name);
+        if (kind == NewHash::Change) {
+            if (credentialsOf(*m_db, name) != seen) throw Stale{};
+            // The old password proves enough; the service still wants a login.
+            if (ruled(who) && !(who.userId != 0 && accountWhere(*m_db, "id = ?", who.userId)))
+                return refuse(change, "nobody logged in");
+        }
+        if (!target) return Status::NoSuchUser;
+        if (kind != NewHash::Change)
+            if (const Status rule =
+                    mayManage(who, static_cast<std::uint32_t>(target->level), true, change);
+                rule != Status::Ok)
+                return rule;
+        Statement st(*m_db, "UPDATE users SET hash = ? WHERE id = ?");
+        st.bind(1, hash).bind(2, target->id);
+        st.step();
+        return Status::Ok;
+    });
+}
+
+Status SqlBackend::addItem(const Acting& who, Change& change, const std::string& name,
+                           const std::string& title, int& position) {
+    return write(who, change, [&] {
+        if (const Status rule = mayMaintainItems(who, change); rule != Status::Ok) return rule;
+        if (itemExists(*m_db, name)) return Status::ItemExists;
+        position = static_cast<int>(queryInt(*m_db, "SELECT count(*) FROM limits"));
+        if (position >= KEYWARD_MAX_LIMITS) return Status::ItemsFull;
+        Statement st(*m_db, "INSERT INTO limits(name, title) VALUES (?, ?)");
+        st.bind(1, name).bind(2, title);
+        st.step();
+        return Status::Ok;
+    });
+}
+
+Status SqlBackend::deleteItem(const Acting& who, Change& change, int pos) {
+    return write(who, change, [&] {
+        if (const Status rule = mayMaintainItems(who, change); rule != Status::Ok) return rule;
+        if (pos < 0 || pos >= KEYWARD_MAX_LIMITS) return Status::NoSuchItem;
+        Statement find(*m_db, "SELECT id, name FROM limits ORDER BY id LIMIT 1 OFFSET ?");
+        find.bind(1, pos);
+        if (!find.step()) return Status::NoSuchItem;
+        change.target = find.text(1);
+        // The item that lets its holders maintain the list stays, as the
+        // program keeps it.
+        if (ruled(who) && *change.target == SYS_LIMIT_NAME)
+            return refuse(change, "sys_limit is never deleted");
+        Statement del(*m_db, "DELETE FROM limits WHERE id = ?");
+        del.bind(1, find.integer(0));
+        del.step();
+        // Masks refer to items by position: drop bit pos and move the bits
+        // above it down, so no grant passes to the item that moves into its
+        // place. All-ones means every item, present and future. Only the
+        // mask is shifted: a server's literal 1 is 32 bits wide. A mask
+        // without bits at or above pos stays as it is and is not rewritten.
+        Statement shift(
+            *m_db,
+            "UPDATE users SET mask = (mask - (mask >> ?1 << ?1)) | (mask >> ?1 + 1 << ?1) "
+            "WHERE mask <> 4294967295 AND (mask >> ?1) <> 0");
+        shift.bind(1, pos);
+        shift.step();
+        return Status::Ok;
+    });
+}
+
+Status SqlBackend::initialise(const Acting& who, Change& change, const std::string& name,
+                              const std::string& hash, unsigned long cost) {
+    return write(who, change, [&] {
+        if (ruled(who)) return refuse(change, "not an administrator");
+        if (queryInt(*m_db, "SELECT count(*) FROM users") > 0) return Status::UsersExist;
+        Statement item(*m_db,
+                       "INSERT INTO limits(name, title) SELECT ?1, ?2 "
+                       "WHERE NOT EXISTS (SELECT 1 FROM limits WHERE name = ?1)");
+        item.bind(1, SYS_LIMIT_NAME).bind(2, kSysLimitTitleUtf8);
+        item.step();
+        Statement st(*m_db, "INSERT INTO users(name, level, mask, hash) VALUES (?, 4, ?, ?)");
+        st.bind(1, name).bind(2, static_cast<std::int64_t>(kAllItems)).bind(3, hash);
+        st.step();
+        if (cost != 0) {
+            Statement setting(*m_db,
+                              "INSERT INTO settings(key, value) VALUES ('hash_cost', ?) "
+                              "ON CONFLICT (key) DO UPDATE SET value = excluded.value");
+            setting.bind(1, std::to_string(cost));
+            setting.step();
+        }
+        return Status::Ok;
+    });
+}
+
+}  // namespace keyward

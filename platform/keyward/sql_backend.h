@@ -1,0 +1,68 @@
+// The store's calls as SQL on one connection, the rules checked here: the
+// backend of an SQLite file, and of a server whose tables the caller may
+// use directly (its owner).
+#pragma once
+
+#include <memory>
+
+#include "backend.h"
+#include "connection.h"
+
+namespace keyward {
+
+class SqlBackend final : public Backend {
+public:
+    explicit SqlBackend(std::unique_ptr<Connection> db) : m_db(std::move(db)) {}
+
+    std::string location() override { return m_db->path(); }
+    bool broken() override { return m_db->broken(); }
+    void abandon() override { m_db->abandon(); }
+
+    std::optional<Credentials> credentials(const std::string& name) override;
+    std::optional<Account> account(std::int64_t id) override;
+    std::optional<Account> account(const std::string& name) override;
+    bool holds(std::int64_t userId, const std::string& item) override;
+    int countUsers() override;
+    void listUsers(int count, UserRecord* out) override;
+    int countItems() override;
+    void listItems(int count, LimitRecord* out) override;
+    std::optional<std::string> itemTitle(const std::string& name) override;
+    unsigned long hashCost() override;
+    std::vector<UserRow> users() override;
+    std::vector<ItemRow> items() override;
+    std::vector<AuditRow> audit(const std::string& since) override;
+    CheckReport check() override;
+    void snapshot(const std::string& file) override;
+
+    Status record(const Acting& who, Change& change, Status outcome) override;
+    Status login(const Acting& who, Change& change, const std::string& name,
+                 const std::optional<Credentials>& seen, Status verdict) override;
+    Status addUser(const Acting& who, Change& change, const std::string& name,
+                   const std::string& hash, int level, std::uint32_t mask) override;
+    Status changeUser(const Acting& who, Change& change, const std::string& current,
+                      const std::string& next, int level, std::uint32_t mask) override;
+    Status deleteUser(const Acting& who, Change& change, const std::string& name) override;
+    Status setHash(const Acting& who, Change& change, NewHash kind, const std::string& name,
+                   const std::string& hash, const std::optional<Credentials>& seen) override;
+    Status addItem(const Acting& who, Change& change, const std::string& name,
+                   const std::string& title, int& position) override;
+    Status deleteItem(const Acting& who, Change& change, int position) override;
+    Status initialise(const Acting& who, Change& change, const std::string& name,
+                      const std::string& hash, unsigned long cost) override;
+
+private:
+    template <class Body>
+    auto read(Body body);
+    template <class Body>
+    Status write(const Acting& who, Change& change, Body body);
+    std::optional<std::string> actorName(const Acting& who);
+    // The rules, read in the write's own transaction.
+    Status mayManage(const Acting& who, std::uint32_t targetLevel, bool qorvelMay, Change& change);
+    Status mayGrant(const Acting& who, std::uint32_t oldMask, std::uint32_t newMask,
+                    Change& change);
+    Status mayMaintainItems(const Acting& who, Change& change);
+
+    std::unique_ptr<Connection> m_db;
+};
+
+}  // namespace keyward
