@@ -336,8 +336,13 @@ void SqliteConnection::open(const std::string& real, OpenMode mode) {
 }
 
 void SqliteConnection::fail(int rc) const {
-    const std::string msg = m_db ? sqlite3_errmsg(m_db.get()) : sqlite3_errstr(rc);
-    switch (rc & 0xff) {
+    std::string msg = m_db ? sqlite3_errmsg(m_db.get()) : sqlite3_errstr(rc);
+    // SQLite's words ("attempt to write a readonly database") do not say
+    // why; the system's do.
+    const int primary = rc & 0xff;
+    if (!m_readOnly && (primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN))
+        if (std::string why = writeRefusal(); !why.empty()) msg = why;
+    switch (primary) {
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
             throw DbError(Fault::Busy, msg);
@@ -356,6 +361,21 @@ void SqliteConnection::fail(int rc) const {
         default:
             throw DbError(Fault::Failed, msg);
     }
+}
+
+// Why this process may not write the file, or create the journal beside it
+// that every write needs; "" when it may.
+std::string SqliteConnection::writeRefusal() const {
+    if (faccessat(AT_FDCWD, m_path.c_str(), W_OK, AT_EACCESS) != 0)
+        return "cannot write " + m_path + ": " + std::strerror(errno);
+    const auto slash = m_path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : m_path.substr(0, slash);
+    if (faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0)
+        return "cannot create the journal of " + m_path + " in " + folder + ": " +
+               std::strerror(errno);
+    return {};
 }
 
 void SqliteConnection::exec(const char* sql) {

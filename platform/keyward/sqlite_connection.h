@@ -59,6 +59,7 @@ private:
     SqliteConnection(const std::string& real, const std::string& path, OpenMode mode);
     void open(const std::string& real, OpenMode mode);
     void recoverForReading(const std::string& real);
+    std::string writeRefusal() const;
     void configure();
     void setUp(OpenMode mode);
     void tighten();

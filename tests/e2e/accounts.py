@@ -36,6 +36,7 @@ from harness import (  # noqa: E402
 )
 
 ROOT_PW = "Root-pw1"
+DESKTOP_ENTRY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../dist/org.varnock.rolvane.desktop")
 FAILED = "登录失败"
 WARNING = "警告"
 NOTICE = "提示"
@@ -124,6 +125,16 @@ def scenario_login(s):
     p = s.start()
     p.window(LOGIN_TITLE, timeout=20)
     s.screenshot("login")
+    # Docks find the desktop entry, and its icon, by the window's class.
+    with open(DESKTOP_ENTRY, encoding="utf-8") as f:
+        wm_class = [line.split("=", 1)[1].strip() for line in f if line.startswith("StartupWMClass=")]
+    check_equal(len(wm_class), 1, "StartupWMClass lines in the desktop entry")
+    window = s.xdotool("search", "--name", f"^{LOGIN_TITLE}$").split()[0]
+    check_equal(
+        s.run(["xprop", "-id", window, "WM_CLASS"]).strip(),
+        f'WM_CLASS(STRING) = "rolvane", "{wm_class[0]}"',
+        "the login window's class",
+    )
     # The list is read before anyone logs in.
     check_equal(p.rows(), listed_rows(s), "the list behind the login window")
     check_equal(p.rows()[0][:3], ("01", "root", "Level_4"), "root's row")

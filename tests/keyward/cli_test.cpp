@@ -171,6 +171,14 @@ TEST_F(CliTest, AuditListsAndFiltersByTime) {
     EXPECT_EQ(earlier.out, all.out);
     expectFailure(keyward({"audit", "--since", "yesterday"}), 2,
                   "bad time yesterday: use YYYY-MM-DD[THH:MM[:SS]] (UTC)");
+    // The right shape, but no such moment: refused, never read as a text bound.
+    for (const char* impossible :
+         {"2026-13-01", "2026-00-10", "2026-02-30", "2026-02-29", "2026-04-31", "2026-01-00",
+          "2026-01-01T24:00", "2026-01-01 23:60", "2026-01-01T00:00:60Z"})
+        expectFailure(keyward({"audit", "--since", impossible}), 2,
+                      std::string("bad time ") + impossible + ": no such date or time");
+    for (const char* possible : {"2024-02-29", "2000-02-29T23:59:59Z", "2026-12-31 00:00"})
+        EXPECT_EQ(keyward({"audit", "--since", possible}).exitCode, 0) << possible;
 }
 
 TEST_F(CliTest, CheckFindsBrokenInvariants) {
@@ -292,6 +300,57 @@ TEST_F(CliTest, LockedDatabaseIsReportedAfterTheTimeout) {
     EXPECT_EQ(keyward({"users"}).exitCode, 0);
 }
 
+// A change on a store the user may read but not write fails naming why, and
+// changes nothing. As root the command runs as nobody, whom the modes bind.
+TEST_F(CliTest, AChangeOnAStoreItCannotWriteNamesTheReason) {
+    init();
+    const bool root = geteuid() == 0;
+    const std::string folder = (m_dir / "store").string();
+    chmod(m_dir.c_str(), 0755);
+    // A configuration folder of the test's, not root's, which nobody may not read.
+    setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
+    const std::vector<std::string> asReader = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                               "--clear-groups", KEYWARD_CLI};
+    const struct {
+        mode_t file, folder;
+        std::vector<std::string> args;
+        std::string why;
+    } cases[] = {
+        {root ? 0644u : 0444u,
+         0777,
+         {"itemadd", "edit", "x"},
+         "cannot write " + m_dbPath + ": Permission denied"},
+        {0666,
+         root ? 0755u : 0555u,
+         {"userdel", "root"},
+         "cannot create the journal of " + m_dbPath + " in " + folder + ": Permission denied"},
+    };
+    for (const auto& c : cases) {
+        chmod(m_dbPath.c_str(), c.file);
+        chmod((m_dbPath + ".key").c_str(), c.file);  // the audit trail's key beside it
+        chmod(folder.c_str(), c.folder);
+        std::vector<std::string> args = c.args;
+        if (root) args.insert(args.begin(), asReader.begin() + 1, asReader.end());
+        expectFailure(run(root ? asReader[0] : KEYWARD_CLI, args), 1, c.why);
+    }
+    unsetenv("XDG_CONFIG_HOME");
+    chmod(folder.c_str(), 0700);
+    chmod(m_dbPath.c_str(), 0600);
+    chmod((m_dbPath + ".key").c_str(), 0600);
+    EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
+    EXPECT_EQ(limitNames(), std::vector<std::string>{"sys_limit"});
+
+    // A file system mounted read-only, in a mount namespace of its own.
+    const auto r = run("/usr/bin/unshare",
+                       {"-rm", "sh", "-c",
+                        "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" || exit 77; "
+                        "exec \"$1\" userdel root",
+                        folder, KEYWARD_CLI});
+    if (r.exitCode == 77) GTEST_SKIP() << "no mount namespace here: " << r.err;
+    expectFailure(r, 1, "cannot write " + m_dbPath + ": Read-only file system");
+    EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
+}
+
 TEST_F(CliTest, UsageAndHelp) {
     expectFailure(keyward({}), 2, "no command given; try 'keyward --help'");
     expectFailure(keyward({"frobnicate"}), 2, "unknown command frobnicate; try 'keyward --help'");
@@ -309,6 +368,13 @@ TEST_F(CliTest, UsageAndHelp) {
         EXPECT_EQ(help.err, "") << command;
         EXPECT_NE(overview.out.find(std::string("  ") + command + " "), std::string::npos)
             << command;
+    }
+    // help COMMAND (or --help COMMAND) is COMMAND --help; help alone the overview.
+    for (const char* way : {"help", "--help", "-h"}) {
+        EXPECT_EQ(ok({way}), overview.out) << way;
+        EXPECT_EQ(ok({way, "users"}), ok({"users", "--help"})) << way;
+        expectFailure(keyward({way, "nosuch"}), 2, "unknown command nosuch; try 'keyward --help'");
+        expectFailure(keyward({way, "users", "items"}), 2, "unexpected argument items");
     }
     EXPECT_FALSE(std::filesystem::exists(m_dbPath)) << "help and usage errors touch nothing";
 }

@@ -267,7 +267,8 @@ TEST_F(HostileFileTest, AnImmutableStoreIsReadButNeverWritten) {
     const int added = add_user("bob", "", 1, 0);
     const int loggedIn = login("alice", "");
     keyward_stop();
-    (void)system(("chattr -i " + m_dbPath).c_str());
+    // Else the test's folder could not be removed.
+    EXPECT_EQ(system(("chattr -i " + m_dbPath).c_str()), 0);
 
     EXPECT_EQ(users.exitCode, 0) << users.err;
     EXPECT_NE(users.out.find("alice"), std::string::npos);

@@ -1,4 +1,5 @@
 #include <cctype>
+#include <chrono>
 
 #include "command.h"
 #include "commands.h"
@@ -7,6 +8,23 @@
 namespace keyward::cli {
 
 namespace {
+
+int number(const std::string& t, std::size_t at, std::size_t digits) {
+    return std::stoi(t.substr(at, digits));
+}
+
+// Whether the digits in a YYYY-MM-DD[THH:MM[:SS]] shape name a moment that
+// exists: no 13th month, no 30 February, no 24:00.
+bool exists(const std::string& t) {
+    using namespace std::chrono;
+    const year_month_day date{year{number(t, 0, 4)}, month{static_cast<unsigned>(number(t, 5, 2))},
+                              day{static_cast<unsigned>(number(t, 8, 2))}};
+    if (!date.ok()) return false;
+    const int limits[] = {23, 59, 59};
+    for (std::size_t i = 0; 11 + 3 * i < t.size(); ++i)
+        if (number(t, 11 + 3 * i, 2) > limits[i]) return false;
+    return true;
+}
 
 // Accepts YYYY-MM-DD, optionally followed by 'T' or ' ' and HH:MM[:SS] and
 // a 'Z'; returns the form stored times compare with as text.
@@ -21,7 +39,9 @@ std::string normaliseTime(const std::string& text) {
         for (std::size_t i = 0; i < shape.size(); ++i)
             fits = fits && (shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(t[i])) != 0
                                             : shape[i] == t[i]);
-        if (fits) return t;
+        if (!fits) continue;
+        if (!exists(t)) throw usageError("bad time " + text + ": no such date or time");
+        return t;
     }
     throw usageError("bad time " + text + ": use YYYY-MM-DD[THH:MM[:SS]] (UTC)");
 }

@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "chinese_family.h"
 #include "cp936.h"
@@ -132,6 +135,28 @@ bool needsDisplayVariable(int argc, char** argv) {
     return true;
 }
 
+// scripts/run.sh of the source tree when this program runs from its build
+// tree (a folder above it holds CMakeCache.txt, which names the source),
+// else empty: only a checkout has the script.
+std::string sourceTreeRunScript() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    for (fs::path dir = exe.parent_path(); dir != dir.root_path(); dir = dir.parent_path()) {
+        std::ifstream cache(dir / "CMakeCache.txt");
+        if (!cache) continue;
+        static const std::string kSource = "CMAKE_HOME_DIRECTORY:INTERNAL=";
+        for (std::string line; std::getline(cache, line);) {
+            if (line.rfind(kSource, 0) != 0) continue;
+            const fs::path script = fs::path(line.substr(kSource.size())) / "scripts" / "run.sh";
+            return fs::is_regular_file(script, error) ? script.string() : std::string();
+        }
+        return {};
+    }
+    return {};
+}
+
 const char* g_programName = "program";
 QtMessageHandler g_previousHandler = nullptr;
 QList<std::pair<QtMsgType, QString>>* g_heldMessages = nullptr;
@@ -153,12 +178,18 @@ QList<std::pair<QtMsgType, QString>>* g_heldMessages = nullptr;
     for (const auto& message : held)
         if (const auto match = missing.match(message.second); match.hasMatch())
             where = "Qt's platform plugin \"" + match.captured(1).toLocal8Bit() +
-                    "\" is not installed (for Wayland, scripts/setup.sh installs qt6-wayland)";
+                    "\" is not installed (for Wayland, the package qt6-wayland)";
+    // From a checkout, the script that serves the window without a desktop.
+    const std::string script = sourceTreeRunScript();
+    const std::string otherwise = script.empty()
+                                      ? "start it from one (from another machine: ssh -X)"
+                                      : "start it with " + script +
+                                            ", which serves the window over VNC when "
+                                            "there is none";
     std::fprintf(stderr,
                  "%s: %s; set DISPLAY (X11) or WAYLAND_DISPLAY (Wayland) to a running "
-                 "desktop, or start it with scripts/run.sh, which serves the window over "
-                 "VNC when there is none\n",
-                 g_programName, where.constData());
+                 "desktop, or %s\n",
+                 g_programName, where.constData(), otherwise.c_str());
     std::fflush(stderr);
     std::_Exit(1);
 }
@@ -185,6 +216,9 @@ int AfxWinMain(int argc, char** argv) {
         needsDisplayVariable(argc, argv))
         noDisplay();
 
+    // Docks and task bars find the desktop entry, and so the icon, by the
+    // Wayland app id; on X11 by WM_CLASS, which the entry names.
+    QGuiApplication::setDesktopFileName(QStringLiteral(UI_DESKTOP_FILE_NAME));
     static int s_argc = argc;
     QList<std::pair<QtMsgType, QString>> held;
     g_heldMessages = &held;
