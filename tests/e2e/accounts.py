@@ -129,7 +129,7 @@ def scenario_login(s):
     with open(DESKTOP_ENTRY, encoding="utf-8") as f:
         wm_class = [line.split("=", 1)[1].strip() for line in f if line.startswith("StartupWMClass=")]
     check_equal(len(wm_class), 1, "StartupWMClass lines in the desktop entry")
-    window = s.xdotool("search", "--name", f"^{LOGIN_TITLE}$").split()[0]
+    window = s.xdotool("search", "--name", f"^{T(LOGIN_TITLE)}$").split()[0]
     check_equal(
         s.run(["xprop", "-id", window, "WM_CLASS"]).strip(),
         f'WM_CLASS(STRING) = "rolvane", "{wm_class[0]}"',
