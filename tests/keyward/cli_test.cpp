@@ -407,7 +407,7 @@ TEST_F(CliTest, FormatsForScriptsByteForByte) {
     // Each row names who asked: the operating-system user, process and host.
     const std::string asked = "\t" + osActor().substr(3) + "\t";
     EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
-              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\n");
+              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\taddress\n");
     EXPECT_NE(tsv.find(osActor() + "\tinit\troot\tok\tlevel 4, mask 0xffffffff" + asked),
               std::string::npos)
         << tsv;
@@ -422,7 +422,7 @@ TEST_F(CliTest, FormatsForScriptsByteForByte) {
         << json;
     EXPECT_EQ(ok({"audit", "--since=2999-01-01", "--format=json"}), "[]\n");
     EXPECT_EQ(ok({"audit", "--since=2999-01-01", "--format=tsv"}),
-              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\n");
+              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\taddress\n");
 }
 
 TEST_F(CliTest, UseraddAsAdministratorsScriptIt) {
