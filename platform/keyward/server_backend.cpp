@@ -1,5 +1,7 @@
 #include "server_backend.h"
 
+#include <charconv>
+
 #include "password.h"
 #include "text.h"
 
@@ -31,6 +33,51 @@ const char* kindName(NewHash kind) {
             return "set";
     }
     return "";
+}
+
+// The user list as keyward_users sends it: "LENGTH:NAME;LEVEL;MASK;" for
+// each user in list order.
+class UserList {
+public:
+    explicit UserList(std::string text) : m_text(std::move(text)) {}
+
+    // The next user; false at the end. Throws DbError for a malformed list.
+    bool next(std::string_view& name, std::int64_t& level, std::int64_t& mask) {
+        if (m_at == m_text.size()) return false;
+        const auto length = static_cast<std::size_t>(number(':'));
+        if (length > m_text.size() - m_at) malformed();
+        name = std::string_view(m_text).substr(m_at, length);
+        m_at += length;
+        if (m_text[m_at++] != ';') malformed();
+        level = number(';');
+        mask = number(';');
+        return true;
+    }
+
+private:
+    std::int64_t number(char end) {
+        std::int64_t value = 0;
+        const char* first = m_text.data() + m_at;
+        const char* last = m_text.data() + m_text.size();
+        const auto [stop, error] = std::from_chars(first, last, value);
+        if (error != std::errc() || stop == last || *stop != end) malformed();
+        m_at = static_cast<std::size_t>(stop - m_text.data()) + 1;
+        return value;
+    }
+    [[noreturn]] static void malformed() {
+        throw DbError(Fault::Failed, "the server's user list is malformed");
+    }
+
+    std::string m_text;
+    std::size_t m_at = 0;
+};
+
+// The first limit users (nullopt: all).
+UserList userList(Connection& db, const std::optional<std::string>& limit) {
+    Statement st(db, "SELECT keyward_users(?)");
+    st.bind(1, limit);
+    st.step();
+    return UserList(st.text(0));
 }
 
 }  // namespace
@@ -126,12 +173,13 @@ int ServerBackend::countUsers() {
 
 void ServerBackend::listUsers(int count, UserRecord* out) {
     read([&] {
-        Statement st(*m_db, "SELECT name, level, mask FROM keyward_users(?)");
-        st.bind(1, count);
-        for (int i = 0; i < count && st.step(); ++i) {
-            utf8ToField(st.text(0), out[i].name, sizeof out[i].name);
-            out[i].level = static_cast<std::int32_t>(st.integer(1));
-            out[i].mask = static_cast<std::uint32_t>(st.integer(2));
+        UserList list = userList(*m_db, number(count));
+        std::string_view name;
+        std::int64_t level = 0, mask = 0;
+        for (int i = 0; i < count && list.next(name, level, mask); ++i) {
+            utf8ToField(name, out[i].name, sizeof out[i].name);
+            out[i].level = static_cast<std::int32_t>(level);
+            out[i].mask = static_cast<std::uint32_t>(mask);
         }
         return 0;
     });
@@ -174,10 +222,11 @@ unsigned long ServerBackend::hashCost() {
 
 std::vector<UserRow> ServerBackend::userRows(const Value& limit) {
     std::vector<UserRow> out;
-    Statement st(*m_db, "SELECT name, level, mask FROM keyward_users(?)");
-    st.bind(1, limit);
-    while (st.step())
-        out.push_back({st.text(0), st.integer(1), static_cast<std::uint32_t>(st.integer(2))});
+    UserList list = userList(*m_db, limit);
+    std::string_view name;
+    std::int64_t level = 0, mask = 0;
+    while (list.next(name, level, mask))
+        out.push_back({std::string(name), level, static_cast<std::uint32_t>(mask)});
     return out;
 }
 

@@ -116,34 +116,37 @@ CREATE TYPE keyward_outcome AS (
 
 -- ---- the audit trail --------------------------------------------------------
 
--- One field of a link's input: length-prefixed, NULL apart from ''.
-CREATE FUNCTION keyward_put(p_field TEXT) RETURNS TEXT LANGUAGE sql IMMUTABLE
-AS $$ SELECT CASE WHEN p_field IS NULL THEN 'N;'
-                  ELSE octet_length(p_field) || ':' || p_field || ';' END $$;
+-- The helpers up to the reads below run only inside the stations'
+-- functions, on their search_path: none runs as the owner by itself, and
+-- nobody may call one.
 
--- The link of row a after previous, as audit.cpp makes it; p_key NULL:
--- plain SHA-256, for a trail not keyed.
+-- The link of row a after previous, as audit.cpp makes it: each field
+-- length-prefixed, NULL apart from ''. p_key NULL: plain SHA-256, for a
+-- trail not keyed.
 CREATE FUNCTION keyward_link(p_previous TEXT, a audit, p_key BYTEA) RETURNS TEXT
-LANGUAGE plpgsql IMMUTABLE SET search_path FROM CURRENT AS $$
+LANGUAGE plpgsql IMMUTABLE AS $$
 DECLARE
-    data TEXT := keyward_put(p_previous) || keyward_put(a.id::text) || keyward_put(a.at)
-        || keyward_put(a.actor) || keyward_put(a.action) || keyward_put(a.target)
-        || keyward_put(a.detail) || keyward_put(a.outcome) || keyward_put(a.pid::text);
+    fields TEXT[] := ARRAY[p_previous, a.id::TEXT, a.at, a.actor, a.action, a.target, a.detail,
+                           a.outcome, a.pid::TEXT];
+    field TEXT;
+    data TEXT := '';
 BEGIN
     IF a.os_user IS NOT NULL OR a.host IS NOT NULL OR a.address IS NOT NULL THEN
-        data := data || keyward_put(a.os_user) || keyward_put(a.host);
+        fields := fields || ARRAY[a.os_user, a.host];
     END IF;
     IF a.address IS NOT NULL THEN
-        data := data || keyward_put(a.address);
+        fields := fields || a.address;
     END IF;
+    FOREACH field IN ARRAY fields LOOP
+        data := data || coalesce(octet_length(field) || ':' || field || ';', 'N;');
+    END LOOP;
     IF p_key IS NULL THEN
         RETURN encode(sha256(convert_to(data, 'UTF8')), 'hex');
     END IF;
     RETURN encode(hmac(convert_to(data, 'UTF8'), p_key, 'sha256'), 'hex');
 END $$;
 
-CREATE FUNCTION keyward_key() RETURNS BYTEA LANGUAGE plpgsql STABLE
-SET search_path FROM CURRENT AS $$
+CREATE FUNCTION keyward_key() RETURNS BYTEA LANGUAGE plpgsql STABLE AS $$
 DECLARE
     k BYTEA;
 BEGIN
@@ -160,7 +163,7 @@ END $$;
 
 -- Writes c's audit row with outcome and answers the call.
 CREATE FUNCTION keyward_done(c keyward_call, p_outcome TEXT, p_position INTEGER DEFAULT NULL)
-RETURNS keyward_outcome LANGUAGE plpgsql SET search_path FROM CURRENT AS $$
+RETURNS keyward_outcome LANGUAGE plpgsql AS $$
 DECLARE
     r audit;
 BEGIN
@@ -186,7 +189,7 @@ BEGIN
 END $$;
 
 CREATE FUNCTION keyward_refuse(c keyward_call, p_why TEXT) RETURNS keyward_outcome
-LANGUAGE plpgsql SET search_path FROM CURRENT AS $$
+LANGUAGE plpgsql AS $$
 BEGIN
     c.detail := coalesce(nullif(c.detail, '') || '; ', '') || 'refused: ' || p_why;
     RETURN keyward_done(c, 'denied');
@@ -194,30 +197,36 @@ END $$;
 
 -- Acting without a login: the admin command's "os:NAME"; else the
 -- logged-in user, by the last name known once they are gone.
-CREATE FUNCTION keyward_actor(c keyward_call) RETURNS TEXT LANGUAGE sql STABLE
-SET search_path FROM CURRENT
-AS $$ SELECT CASE WHEN c.admin IS NOT NULL THEN c.admin
-                  WHEN coalesce(c.user_id, 0) = 0 THEN NULL
-                  ELSE coalesce((SELECT name FROM users WHERE id = c.user_id),
-                                nullif(c.user_name, '')) END $$;
+CREATE FUNCTION keyward_actor(c keyward_call) RETURNS TEXT LANGUAGE plpgsql STABLE AS $$
+BEGIN
+    IF c.admin IS NOT NULL OR coalesce(c.user_id, 0) = 0 THEN
+        RETURN c.admin;
+    END IF;
+    RETURN coalesce((SELECT name FROM users WHERE id = c.user_id), nullif(c.user_name, ''));
+END $$;
 
 -- ---- arguments and rules ---------------------------------------------------------
 
 -- Why a name or title is refused, as the store refuses it: CP936 of at
 -- most 31 bytes without control characters.
 CREATE FUNCTION keyward_text_fault(p_text TEXT, p_may_be_empty BOOLEAN) RETURNS TEXT
-LANGUAGE plpgsql IMMUTABLE SET search_path FROM CURRENT AS $$
+LANGUAGE plpgsql IMMUTABLE AS $$
 DECLARE
     bytes INTEGER;
 BEGIN
     IF p_text IS NULL THEN
         RETURN 'null_argument';
     END IF;
-    BEGIN
-        bytes := octet_length(convert_to(p_text, 'GBK'));
-    EXCEPTION WHEN untranslatable_character OR character_not_in_repertoire THEN
-        RETURN 'invalid_text';
-    END;
+    bytes := octet_length(p_text);
+    -- ASCII is the same bytes in CP936; only other text is converted, in a
+    -- block of its own that a character CP936 lacks may end.
+    IF bytes <> length(p_text) THEN
+        BEGIN
+            bytes := octet_length(convert_to(p_text, 'GBK'));
+        EXCEPTION WHEN untranslatable_character OR character_not_in_repertoire THEN
+            RETURN 'invalid_text';
+        END;
+    END IF;
     IF bytes = 0 AND NOT p_may_be_empty THEN
         RETURN 'empty_text';
     END IF;
@@ -243,15 +252,17 @@ AS $$ SELECT coalesce(c.enforce, false) AND c.admin IS NULL $$;
 CREATE FUNCTION keyward_guards_last(c keyward_call) RETURNS BOOLEAN LANGUAGE sql IMMUTABLE
 AS $$ SELECT coalesce(c.enforce, false) OR c.admin IS NOT NULL $$;
 
-CREATE FUNCTION keyward_last_administrator(p_name TEXT) RETURNS BOOLEAN LANGUAGE sql STABLE
-SET search_path FROM CURRENT
-AS $$ SELECT EXISTS (SELECT FROM users WHERE name = p_name AND level = 4)
-             AND (SELECT count(*) FROM users WHERE level = 4) = 1 $$;
+CREATE FUNCTION keyward_last_administrator(p_name TEXT) RETURNS BOOLEAN
+LANGUAGE plpgsql STABLE AS $$
+BEGIN
+    RETURN EXISTS (SELECT FROM users WHERE name = p_name AND level = 4)
+           AND (SELECT count(*) FROM users WHERE level = 4) = 1;
+END $$;
 
 -- May the logged-in user add, change, delete or clear the password of a
 -- user of p_level? NULL when so, else why not.
 CREATE FUNCTION keyward_may_manage(c keyward_call, p_level BIGINT, p_qorvel_may BOOLEAN)
-RETURNS TEXT LANGUAGE plpgsql STABLE SET search_path FROM CURRENT AS $$
+RETURNS TEXT LANGUAGE plpgsql STABLE AS $$
 DECLARE
     self users;
 BEGIN
@@ -271,7 +282,7 @@ END $$;
 -- Items the logged-in user does not hold keep their bits; bits past the
 -- item list carry no item and pass.
 CREATE FUNCTION keyward_may_grant(c keyward_call, p_old BIGINT, p_new BIGINT) RETURNS TEXT
-LANGUAGE plpgsql STABLE SET search_path FROM CURRENT AS $$
+LANGUAGE plpgsql STABLE AS $$
 DECLARE
     held BIGINT;
     bit BIGINT;
@@ -289,72 +300,113 @@ BEGIN
     RETURN NULL;
 END $$;
 
--- Whether user p_user holds the item p_item: its bit is its place in the list.
+-- Whether user p_user holds the item p_item: its bit is its place in the
+-- list. A station's function, made here for the helper after it.
 CREATE FUNCTION keyward_holds(p_user BIGINT, p_item TEXT) RETURNS BOOLEAN
-LANGUAGE sql STABLE SECURITY DEFINER SET search_path FROM CURRENT
-AS $$ SELECT coalesce((SELECT (u.mask >> (SELECT count(*) FROM limits o
-                                          WHERE o.id < l.id)::INTEGER) & 1 = 1
-                       FROM users u, limits l WHERE u.id = p_user AND l.name = p_item),
-                      false) $$;
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN coalesce((SELECT (u.mask >> (SELECT count(*) FROM limits o
+                                        WHERE o.id < l.id)::INTEGER) & 1 = 1
+                     FROM users u, limits l WHERE u.id = p_user AND l.name = p_item),
+                    false);
+END $$;
 
-CREATE FUNCTION keyward_may_maintain_items(c keyward_call) RETURNS TEXT LANGUAGE sql STABLE
-SET search_path FROM CURRENT
-AS $$ SELECT CASE WHEN keyward_ruled(c)
-                       AND NOT (coalesce(c.user_id, 0) <> 0
-                                AND keyward_holds(c.user_id, 'sys_limit'))
-                  THEN 'sys_limit not held' END $$;
+CREATE FUNCTION keyward_may_maintain_items(c keyward_call) RETURNS TEXT
+LANGUAGE plpgsql STABLE AS $$
+BEGIN
+    IF keyward_ruled(c)
+       AND NOT (coalesce(c.user_id, 0) <> 0 AND keyward_holds(c.user_id, 'sys_limit')) THEN
+        RETURN 'sys_limit not held';
+    END IF;
+    RETURN NULL;
+END $$;
 
 -- ---- reads -----------------------------------------------------------------------------
+-- In PL/pgSQL, whose plans last the session; an SQL function's would be
+-- made anew at every call.
 
-CREATE FUNCTION keyward_version() RETURNS BIGINT LANGUAGE sql STABLE SECURITY DEFINER
-SET search_path FROM CURRENT AS $$ SELECT max(version) FROM keyward_schema $$;
+CREATE FUNCTION keyward_version() RETURNS BIGINT
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN (SELECT max(version) FROM keyward_schema);
+END $$;
 
 -- One user's hash at a time, for the login that checks a password.
 CREATE FUNCTION keyward_credentials(p_name TEXT) RETURNS TABLE(id BIGINT, hash TEXT)
-LANGUAGE sql STABLE SECURITY DEFINER SET search_path FROM CURRENT
-AS $$ SELECT u.id, u.hash FROM users u WHERE u.name = p_name $$;
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN QUERY SELECT u.id, u.hash FROM users u WHERE u.name = p_name;
+END $$;
 
 CREATE FUNCTION keyward_account_by_id(p_id BIGINT)
 RETURNS TABLE(id BIGINT, name TEXT, level BIGINT, mask BIGINT)
-LANGUAGE sql STABLE SECURITY DEFINER SET search_path FROM CURRENT
-AS $$ SELECT u.id, u.name, u.level, u.mask FROM users u WHERE u.id = p_id $$;
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN QUERY SELECT u.id, u.name, u.level::BIGINT, u.mask FROM users u WHERE u.id = p_id;
+END $$;
 
 CREATE FUNCTION keyward_account_by_name(p_name TEXT)
 RETURNS TABLE(id BIGINT, name TEXT, level BIGINT, mask BIGINT)
-LANGUAGE sql STABLE SECURITY DEFINER SET search_path FROM CURRENT
-AS $$ SELECT u.id, u.name, u.level, u.mask FROM users u WHERE u.name = p_name $$;
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN QUERY SELECT u.id, u.name, u.level::BIGINT, u.mask FROM users u
+                 WHERE u.name = p_name;
+END $$;
 
-CREATE FUNCTION keyward_user_count() RETURNS BIGINT LANGUAGE sql STABLE SECURITY DEFINER
-SET search_path FROM CURRENT AS $$ SELECT count(*) FROM users $$;
+CREATE FUNCTION keyward_user_count() RETURNS BIGINT
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN (SELECT count(*) FROM users);
+END $$;
 
--- The first p_limit users in list order (NULL: all), without their hashes.
-CREATE FUNCTION keyward_users(p_limit BIGINT)
-RETURNS TABLE(name TEXT, level BIGINT, mask BIGINT)
-LANGUAGE sql STABLE SECURITY DEFINER SET search_path FROM CURRENT
-AS $$ SELECT u.name, u.level, u.mask FROM users u ORDER BY u.id LIMIT p_limit $$;
+-- The first p_limit users in list order (NULL: all), without their hashes,
+-- as one text: "LENGTH:NAME;LEVEL;MASK;" for each. A row per user would
+-- pass through a tuplestore here and cost the station about twice the
+-- listing's time; one value travels as fast as the rows read directly.
+-- The subquery's order is the aggregate's: nothing runs in parallel above
+-- its LIMIT.
+CREATE FUNCTION keyward_users(p_limit BIGINT) RETURNS TEXT
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN coalesce((SELECT string_agg(octet_length(u.name) || ':' || u.name || ';' || u.level
+                                       || ';' || u.mask || ';', '')
+                     FROM (SELECT name, level, mask FROM users ORDER BY id LIMIT p_limit) u),
+                    '');
+END $$;
 
-CREATE FUNCTION keyward_item_count() RETURNS BIGINT LANGUAGE sql STABLE SECURITY DEFINER
-SET search_path FROM CURRENT AS $$ SELECT count(*) FROM limits $$;
+CREATE FUNCTION keyward_item_count() RETURNS BIGINT
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN (SELECT count(*) FROM limits);
+END $$;
 
 CREATE FUNCTION keyward_items(p_limit BIGINT) RETURNS TABLE(name TEXT, title TEXT)
-LANGUAGE sql STABLE SECURITY DEFINER SET search_path FROM CURRENT
-AS $$ SELECT l.name, l.title FROM limits l ORDER BY l.id LIMIT p_limit $$;
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN QUERY SELECT l.name, l.title FROM limits l ORDER BY l.id LIMIT p_limit;
+END $$;
 
 CREATE FUNCTION keyward_item_title(p_name TEXT) RETURNS TEXT
-LANGUAGE sql STABLE SECURITY DEFINER SET search_path FROM CURRENT
-AS $$ SELECT title FROM limits WHERE name = p_name $$;
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN (SELECT l.title FROM limits l WHERE l.name = p_name);
+END $$;
 
 CREATE FUNCTION keyward_hash_cost() RETURNS TEXT
-LANGUAGE sql STABLE SECURITY DEFINER SET search_path FROM CURRENT
-AS $$ SELECT value FROM settings WHERE key = 'hash_cost' $$;
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN (SELECT s.value FROM settings s WHERE s.key = 'hash_cost');
+END $$;
 
 CREATE FUNCTION keyward_audit(p_since TEXT)
 RETURNS TABLE(at TEXT, actor TEXT, action TEXT, target TEXT, detail TEXT, outcome TEXT,
               pid BIGINT, os_user TEXT, host TEXT, address TEXT)
-LANGUAGE sql STABLE SECURITY DEFINER SET search_path FROM CURRENT
-AS $$ SELECT a.at, a.actor, a.action, a.target, a.detail, a.outcome, a.pid, a.os_user,
-             a.host, a.address
-      FROM audit a WHERE a.at >= p_since ORDER BY a.id $$;
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN QUERY SELECT a.at, a.actor, a.action, a.target, a.detail, a.outcome, a.pid,
+                        a.os_user, a.host, a.address
+                 FROM audit a WHERE a.at >= p_since ORDER BY a.id;
+END $$;
 
 -- The first row that does not verify, as audit.cpp's verifyChain names it;
 -- no row when the whole trail holds together.

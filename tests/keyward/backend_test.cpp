@@ -78,9 +78,13 @@ TEST_P(BackendTest, CallsKeepTheirRules) {
         {"item exists", [] { return add_limit("a", ""); }, ERR_ITEM_EXISTS},
     });
     EXPECT_EQ(userNames(), (std::vector<std::string>{"robert"}));
-    // The names come back as the very bytes given.
+    // The names come back as the very bytes given, the list's own
+    // separators among them.
     ASSERT_EQ(add_user("李四", "", 0, 0), KEYWARD_OK);
     EXPECT_EQ(userNames().back(), "李四");
+    ASSERT_EQ(add_user("x;9:y;", "", 3, 0x80000001), KEYWARD_OK);
+    EXPECT_EQ(userNames().back(), "x;9:y;");
+    EXPECT_EQ(get_user_limit("x;9:y;"), 0x80000001u);
     char title[KEYWARD_MAX_TEXT + 1];
     ASSERT_EQ(get_limit_info("a", title), KEYWARD_OK);
     EXPECT_STREQ(title, "项目");
