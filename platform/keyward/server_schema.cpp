@@ -148,13 +148,15 @@ END $$;
 
 CREATE FUNCTION keyward_key() RETURNS BYTEA LANGUAGE plpgsql STABLE AS $$
 DECLARE
+    keyed BOOLEAN;
     k BYTEA;
 BEGIN
-    IF NOT EXISTS (SELECT FROM settings s WHERE s.key = 'audit_chain'
-                   AND s.value = 'hmac-sha256') THEN
+    SELECT (SELECT s.value = 'hmac-sha256' FROM settings s WHERE s.key = 'audit_chain'),
+           (SELECT ak.key FROM audit_key ak LIMIT 1)
+        INTO keyed, k;
+    IF NOT coalesce(keyed, false) THEN
         RETURN NULL;
     END IF;
-    k := (SELECT ak.key FROM audit_key ak LIMIT 1);
     IF k IS NULL THEN
         RAISE EXCEPTION 'the audit trail is keyed and its key is missing';
     END IF;
@@ -166,10 +168,12 @@ CREATE FUNCTION keyward_done(c keyward_call, p_outcome TEXT, p_position INTEGER 
 RETURNS keyward_outcome LANGUAGE plpgsql AS $$
 DECLARE
     r audit;
+    previous audit;
 BEGIN
+    SELECT * INTO previous FROM audit ORDER BY id DESC LIMIT 1;
     -- No id is ever handed out twice, not even a removed last row's.
-    r.id := greatest((SELECT last FROM audit_issued),
-                     (SELECT coalesce(max(id), 0) FROM audit)) + 1;
+    UPDATE audit_issued SET last = greatest(last, coalesce(previous.id, 0)) + 1
+        RETURNING last INTO r.id;
     r.at := to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS.MS"Z"');
     r.actor := c.actor;
     r.action := c.action;
@@ -181,10 +185,8 @@ BEGIN
     r.host := c.host;
     -- No address: the server's own socket.
     r.address := coalesce(host(inet_client_addr()), 'local');
-    r.hash := keyward_link(coalesce((SELECT hash FROM audit ORDER BY id DESC LIMIT 1), ''),
-                           r, keyward_key());
+    r.hash := keyward_link(coalesce(previous.hash, ''), r, keyward_key());
     INSERT INTO audit SELECT (r).*;
-    UPDATE audit_issued SET last = r.id;
     RETURN ROW(p_outcome, c.actor, c.target, coalesce(c.detail, ''), p_position)::keyward_outcome;
 END $$;
 
