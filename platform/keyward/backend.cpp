@@ -38,6 +38,19 @@ std::unique_ptr<Backend> openBackend(const std::string& location, OpenMode mode)
     return std::make_unique<SqlBackend>(openConnection(location, mode));
 }
 
+void fillUser(UserRecord& out, std::string_view name, std::int64_t level, std::int64_t mask) {
+    utf8ToField(name, out.name, sizeof out.name);
+    out.level = static_cast<std::int32_t>(level);
+    out.mask = static_cast<std::uint32_t>(mask);
+}
+
+void fillItems(Statement& st, int count, LimitRecord* out) {
+    for (int i = 0; i < count && st.step(); ++i) {
+        utf8ToField(st.text(0), out[i].name, sizeof out[i].name);
+        utf8ToField(st.text(1), out[i].title, sizeof out[i].title);
+    }
+}
+
 void checkRows(const std::vector<UserRow>& users, const std::vector<ItemRow>& items,
                std::vector<std::string>& problems) {
     if (items.size() > KEYWARD_MAX_LIMITS)

@@ -176,11 +176,8 @@ void ServerBackend::listUsers(int count, UserRecord* out) {
         UserList list = userList(*m_db, number(count));
         std::string_view name;
         std::int64_t level = 0, mask = 0;
-        for (int i = 0; i < count && list.next(name, level, mask); ++i) {
-            utf8ToField(name, out[i].name, sizeof out[i].name);
-            out[i].level = static_cast<std::int32_t>(level);
-            out[i].mask = static_cast<std::uint32_t>(mask);
-        }
+        for (int i = 0; i < count && list.next(name, level, mask); ++i)
+            fillUser(out[i], name, level, mask);
         return 0;
     });
 }
@@ -193,10 +190,7 @@ void ServerBackend::listItems(int count, LimitRecord* out) {
     read([&] {
         Statement st(*m_db, "SELECT name, title FROM keyward_items(?)");
         st.bind(1, count);
-        for (int i = 0; i < count && st.step(); ++i) {
-            utf8ToField(st.text(0), out[i].name, sizeof out[i].name);
-            utf8ToField(st.text(1), out[i].title, sizeof out[i].title);
-        }
+        fillItems(st, count, out);
         return 0;
     });
 }

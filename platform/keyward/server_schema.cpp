@@ -197,14 +197,19 @@ BEGIN
     RETURN keyward_done(c, 'denied');
 END $$;
 
--- Acting without a login: the admin command's "os:NAME"; else the
--- logged-in user, by the last name known once they are gone.
-CREATE FUNCTION keyward_actor(c keyward_call) RETURNS TEXT LANGUAGE plpgsql STABLE AS $$
+-- The call with its actor: the admin command's "os:NAME" when acting
+-- without a login; else the logged-in user, by the last name known once
+-- they are gone. Taken before the change: a user who deletes themselves
+-- still acted.
+CREATE FUNCTION keyward_acting(c keyward_call) RETURNS keyward_call LANGUAGE plpgsql STABLE AS $$
 BEGIN
     IF c.admin IS NOT NULL OR coalesce(c.user_id, 0) = 0 THEN
-        RETURN c.admin;
+        c.actor := c.admin;
+    ELSE
+        c.actor := coalesce((SELECT name FROM users WHERE id = c.user_id),
+                            nullif(c.user_name, ''));
     END IF;
-    RETURN coalesce((SELECT name FROM users WHERE id = c.user_id), nullif(c.user_name, ''));
+    RETURN c;
 END $$;
 
 -- ---- arguments and rules ---------------------------------------------------------
@@ -240,6 +245,9 @@ BEGIN
     END IF;
     RETURN NULL;
 END $$;
+
+CREATE FUNCTION keyward_level_fault(p_level INTEGER) RETURNS TEXT LANGUAGE sql IMMUTABLE
+AS $$ SELECT CASE WHEN p_level IS NULL OR p_level NOT BETWEEN 0 AND 4 THEN 'bad_level' END $$;
 
 CREATE FUNCTION keyward_hash_fault(p_hash TEXT) RETURNS TEXT LANGUAGE sql IMMUTABLE
 AS $$ SELECT CASE WHEN p_hash IS NULL THEN 'null_argument'
@@ -447,9 +455,8 @@ END $$;
 CREATE FUNCTION keyward_record(p_call keyward_call, p_outcome TEXT) RETURNS keyward_outcome
 LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
 DECLARE
-    c keyward_call := p_call;
+    c keyward_call := keyward_acting(p_call);
 BEGIN
-    c.actor := keyward_actor(c);
     RETURN keyward_done(c, p_outcome);
 END $$;
 
@@ -459,7 +466,7 @@ CREATE FUNCTION keyward_login(p_call keyward_call, p_name TEXT, p_seen_id BIGINT
                               p_seen_hash TEXT, p_verdict TEXT) RETURNS keyward_outcome
 LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
 DECLARE
-    c keyward_call := p_call;
+    c keyward_call := keyward_acting(p_call);
     now_id BIGINT;
     now_hash TEXT;
 BEGIN
@@ -467,7 +474,6 @@ BEGIN
     IF now_id IS DISTINCT FROM p_seen_id OR now_hash IS DISTINCT FROM p_seen_hash THEN
         RETURN ROW('stale', NULL, NULL, NULL, NULL)::keyward_outcome;
     END IF;
-    c.actor := keyward_actor(c);
     RETURN keyward_done(c, p_verdict);
 END $$;
 
@@ -475,16 +481,13 @@ CREATE FUNCTION keyward_add_user(p_call keyward_call, p_name TEXT, p_hash TEXT,
                                  p_level INTEGER, p_mask BIGINT) RETURNS keyward_outcome
 LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
 DECLARE
-    c keyward_call := p_call;
-    fault TEXT := coalesce(keyward_text_fault(p_name, false), keyward_hash_fault(p_hash));
+    c keyward_call := keyward_acting(p_call);
+    fault TEXT := coalesce(keyward_text_fault(p_name, false), keyward_hash_fault(p_hash),
+                           keyward_level_fault(p_level));
     why TEXT;
 BEGIN
-    c.actor := keyward_actor(c);
     IF fault IS NOT NULL THEN
         RETURN keyward_done(c, fault);
-    END IF;
-    IF p_level IS NULL OR p_level NOT BETWEEN 0 AND 4 THEN
-        RETURN keyward_done(c, 'bad_level');
     END IF;
     why := coalesce(keyward_may_manage(c, p_level, false), keyward_may_grant(c, 0, p_mask));
     IF why IS NOT NULL THEN
@@ -501,18 +504,14 @@ CREATE FUNCTION keyward_change_user(p_call keyward_call, p_current TEXT, p_next 
                                     p_level INTEGER, p_mask BIGINT) RETURNS keyward_outcome
 LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
 DECLARE
-    c keyward_call := p_call;
+    c keyward_call := keyward_acting(p_call);
     fault TEXT := coalesce(keyward_text_fault(p_current, false),
-                           keyward_text_fault(p_next, false));
+                           keyward_text_fault(p_next, false), keyward_level_fault(p_level));
     target users;
     why TEXT;
 BEGIN
-    c.actor := keyward_actor(c);
     IF fault IS NOT NULL THEN
         RETURN keyward_done(c, fault);
-    END IF;
-    IF p_level IS NULL OR p_level NOT BETWEEN 0 AND 4 THEN
-        RETURN keyward_done(c, 'bad_level');
     END IF;
     SELECT * INTO target FROM users WHERE name = p_current;
     IF NOT FOUND THEN
@@ -538,12 +537,11 @@ END $$;
 CREATE FUNCTION keyward_delete_user(p_call keyward_call, p_name TEXT) RETURNS keyward_outcome
 LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
 DECLARE
-    c keyward_call := p_call;
+    c keyward_call := keyward_acting(p_call);
     fault TEXT := keyward_text_fault(p_name, false);
     target users;
     why TEXT;
 BEGIN
-    c.actor := keyward_actor(c);
     IF fault IS NOT NULL THEN
         RETURN keyward_done(c, fault);
     END IF;
@@ -569,7 +567,7 @@ CREATE FUNCTION keyward_set_hash(p_call keyward_call, p_kind TEXT, p_name TEXT, 
                                  p_seen_id BIGINT, p_seen_hash TEXT) RETURNS keyward_outcome
 LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
 DECLARE
-    c keyward_call := p_call;
+    c keyward_call := keyward_acting(p_call);
     fault TEXT := coalesce(keyward_text_fault(p_name, false), keyward_hash_fault(p_hash));
     target users;
     why TEXT;
@@ -582,7 +580,6 @@ BEGIN
                               OR target.hash IS DISTINCT FROM p_seen_hash) THEN
         RETURN ROW('stale', NULL, NULL, NULL, NULL)::keyward_outcome;
     END IF;
-    c.actor := keyward_actor(c);
     IF fault IS NOT NULL THEN
         RETURN keyward_done(c, fault);
     END IF;
@@ -607,12 +604,11 @@ END $$;
 CREATE FUNCTION keyward_add_item(p_call keyward_call, p_name TEXT, p_title TEXT)
 RETURNS keyward_outcome LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
 DECLARE
-    c keyward_call := p_call;
+    c keyward_call := keyward_acting(p_call);
     fault TEXT := coalesce(keyward_text_fault(p_name, false), keyward_text_fault(p_title, true));
     why TEXT;
     place INTEGER;
 BEGIN
-    c.actor := keyward_actor(c);
     IF fault IS NOT NULL THEN
         RETURN keyward_done(c, fault);
     END IF;
@@ -634,11 +630,10 @@ END $$;
 CREATE FUNCTION keyward_delete_item(p_call keyward_call, p_position INTEGER)
 RETURNS keyward_outcome LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
 DECLARE
-    c keyward_call := p_call;
+    c keyward_call := keyward_acting(p_call);
     why TEXT;
     item limits;
 BEGIN
-    c.actor := keyward_actor(c);
     why := keyward_may_maintain_items(c);
     IF why IS NOT NULL THEN
         RETURN keyward_refuse(c, why);
@@ -672,10 +667,9 @@ CREATE FUNCTION keyward_initialise(p_call keyward_call, p_name TEXT, p_hash TEXT
                                    p_cost BIGINT) RETURNS keyward_outcome
 LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
 DECLARE
-    c keyward_call := p_call;
+    c keyward_call := keyward_acting(p_call);
     fault TEXT := coalesce(keyward_text_fault(p_name, false), keyward_hash_fault(p_hash));
 BEGIN
-    c.actor := keyward_actor(c);
     IF keyward_ruled(c) THEN
         RETURN keyward_refuse(c, 'not an administrator');
     END IF;

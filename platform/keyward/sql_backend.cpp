@@ -206,11 +206,8 @@ void SqlBackend::listUsers(int count, UserRecord* out) {
     read([&] {
         Statement st(*m_db, "SELECT name, level, mask FROM users ORDER BY id LIMIT ?");
         st.bind(1, count);
-        for (int i = 0; i < count && st.step(); ++i) {
-            utf8ToField(st.text(0), out[i].name, sizeof out[i].name);
-            out[i].level = static_cast<std::int32_t>(st.integer(1));
-            out[i].mask = static_cast<std::uint32_t>(st.integer(2));
-        }
+        for (int i = 0; i < count && st.step(); ++i)
+            fillUser(out[i], st.text(0), st.integer(1), st.integer(2));
         return 0;
     });
 }
@@ -223,10 +220,7 @@ void SqlBackend::listItems(int count, LimitRecord* out) {
     read([&] {
         Statement st(*m_db, "SELECT name, title FROM limits ORDER BY id LIMIT ?");
         st.bind(1, count);
-        for (int i = 0; i < count && st.step(); ++i) {
-            utf8ToField(st.text(0), out[i].name, sizeof out[i].name);
-            utf8ToField(st.text(1), out[i].title, sizeof out[i].title);
-        }
+        fillItems(st, count, out);
         return 0;
     });
 }
