@@ -9,6 +9,9 @@
     X(PQclear)                 \
     X(PQcmdTuples)             \
     X(PQconnectdbParams)       \
+    X(PQconninfo)              \
+    X(PQconninfoFree)          \
+    X(PQconninfoParse)         \
     X(PQerrorMessage)          \
     X(PQexec)                  \
     X(PQexecParams)            \

@@ -15,7 +15,8 @@
 
 namespace keyward::wire {
 
-inline constexpr std::uint32_t kVersion = 1;
+// 2: audit rows carry the address a server saw; a check carries warnings.
+inline constexpr std::uint32_t kVersion = 2;
 // Requests carry a few short texts; replies may carry a whole store.
 inline constexpr std::size_t kMaxRequest = 64 * 1024;
 inline constexpr std::size_t kMaxReply = std::size_t{1} << 30;

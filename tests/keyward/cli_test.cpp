@@ -426,9 +426,31 @@ TEST_F(CliTest, UsageErrorsNameTheProblem) {
         {{"itemadd", "edit"}, "expected 2 argument(s)"},
         {{"userdel", "a", "b"}, "unexpected argument b"},
         {{"items", "--", "--format=json"}, "unexpected argument --format=json"},
+        {{"migrate"}, "option --to or --upgrade is required"},
+        {{"migrate", "--upgrade", "--to", "x.db"}, "--upgrade and --to are two different tasks"},
+        {{"migrate", "--to", "x.db", "--store", "y.db"}, "--store goes with --upgrade"},
     };
     for (const auto& c : cases) expectFailure(keyward(c.args, "pw\n"), 2, c.message);
     EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
+}
+
+// A store of the schema before is brought up to date by --upgrade, at its
+// configured place or at --store, once, its trail still verifying.
+TEST_F(CliTest, MigrateUpgradeBringsAStoreUpToDate) {
+    init();
+    const std::string other = (m_dir / "other.db").string();
+    ASSERT_EQ(keyward({"migrate", "--to", other}).exitCode, 0);
+    for (const auto& [args, shown] :
+         {std::pair{std::vector<std::string>{"migrate", "--upgrade"}, m_dbPath},
+          std::pair{std::vector<std::string>{"migrate", "--upgrade", "--store", other}, other}}) {
+        ASSERT_EQ(execOn(shown, "ALTER TABLE audit DROP COLUMN address; PRAGMA user_version = 4"),
+                  SQLITE_OK);
+        EXPECT_EQ(ok(args), "upgraded " + shown + " from schema 4 to 5\n");
+        EXPECT_EQ(ok(args), shown + " is up to date (schema 5)\n");
+    }
+    EXPECT_EQ(keyward({"check"}).exitCode, 0);
+    expectFailure(keyward({"migrate", "--upgrade", "--store", (m_dir / "none.db").string()}), 1,
+                  "no database at " + (m_dir / "none.db").string());
 }
 
 TEST_F(CliTest, FormatsForScriptsByteForByte) {
@@ -473,7 +495,7 @@ TEST_F(CliTest, FormatsForScriptsByteForByte) {
     // Each row names who asked: the operating-system user, process and host.
     const std::string asked = "\t" + osActor().substr(3) + "\t";
     EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
-              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\n");
+              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\taddress\n");
     EXPECT_NE(tsv.find(osActor() + "\tinit\troot\tok\tlevel 4, mask 0xffffffff" + asked),
               std::string::npos)
         << tsv;
@@ -488,7 +510,7 @@ TEST_F(CliTest, FormatsForScriptsByteForByte) {
         << json;
     EXPECT_EQ(ok({"audit", "--since=2999-01-01", "--format=json"}), "[]\n");
     EXPECT_EQ(ok({"audit", "--since=2999-01-01", "--format=tsv"}),
-              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\n");
+              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\taddress\n");
 }
 
 TEST_F(CliTest, UseraddAsAdministratorsScriptIt) {

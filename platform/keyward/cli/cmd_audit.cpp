@@ -53,8 +53,10 @@ const char* AuditCommand::help() const {
            "\n"
            "Shows the audit trail, oldest first: UTC time, acting user (- for none,\n"
            "os:NAME for the operating-system user who ran keyward), action, target,\n"
-           "outcome and detail. TIME is UTC, YYYY-MM-DD with an optional THH:MM or\n"
-           "THH:MM:SS.\n";
+           "outcome, detail, and who asked: the operating-system user, process and\n"
+           "host, and on a server store the address the server saw the station at\n"
+           "(local for its own socket). TIME is UTC, YYYY-MM-DD with an optional\n"
+           "THH:MM or THH:MM:SS.\n";
 }
 
 std::string AuditCommand::run(const Args& args) {
@@ -65,20 +67,23 @@ std::string AuditCommand::run(const Args& args) {
     if (const Status status = calls->audit(since, rows); status != Status::Ok)
         throw storeFailure(status, *calls);
     Table table({"time", "actor", "action", "target", "outcome", "detail", "asked by"});
-    Records records(
-        {"time", "actor", "action", "target", "outcome", "detail", "os_user", "pid", "host"});
+    Records records({"time", "actor", "action", "target", "outcome", "detail", "os_user", "pid",
+                     "host", "address"});
     const auto field = [](const std::optional<std::string>& text) -> Value {
         if (text) return *text;
         return nullptr;
     };
     for (const auto& row : rows) {
-        // Who asked, as the kernel named them: user@host[pid].
+        // Who asked, as the kernel named them: user@host[pid], and where a
+        // server saw them: from ADDRESS.
         std::string askedBy = row.osUser ? *row.osUser + "@" + row.host.value_or("") : "-";
         if (row.osUser) askedBy += "[" + std::to_string(row.pid) + "]";
+        if (row.address) askedBy += " from " + *row.address;
         table.add({row.at, row.actor.value_or("-"), row.action, row.target.value_or("-"),
                    row.outcome, row.detail.value_or(""), askedBy});
         records.add({row.at, field(row.actor), row.action, field(row.target), row.outcome,
-                     field(row.detail), field(row.osUser), row.pid, field(row.host)});
+                     field(row.detail), field(row.osUser), row.pid, field(row.host),
+                     field(row.address)});
     }
     return render(format, table, records);
 }
