@@ -93,6 +93,38 @@ const char* refuseGroup(const std::string& value, mode_t) {
     return nullptr;
 }
 
+// A whole number from Low to High, written plainly (no sign, no leading
+// zero, no blanks): what the account policy counts.
+template <long Low, long High>
+const char* refuseNumber(const std::string& value, mode_t) {
+    static const std::string why =
+        "must be a whole number from " + std::to_string(Low) + " to " + std::to_string(High);
+    if (value.empty() || value.size() > 9 ||
+        value.find_first_not_of("0123456789") != std::string::npos ||
+        (value.size() > 1 && value[0] == '0'))
+        return why.c_str();
+    const long n = std::stol(value);
+    return n < Low || n > High ? why.c_str() : nullptr;
+}
+
+// Failures that lock an account: 0 for none.
+constexpr auto refuseCount = refuseNumber<0, 1000>;
+// Up to a week.
+constexpr auto refuseSeconds = refuseNumber<1, 604800>;
+// Up to ten years.
+constexpr auto refuseDays = refuseNumber<0, 3650>;
+// Up to a day.
+constexpr auto refuseMinutes = refuseNumber<0, 1440>;
+// The program takes passwords of at most 15 bytes: a longer minimum would
+// leave it none to give.
+constexpr auto refuseMinLength = refuseNumber<0, 15>;
+// Lower case, upper case, digits, everything else.
+constexpr auto refuseClasses = refuseNumber<0, 4>;
+
+const char* refuseYesNo(const std::string& value, mode_t) {
+    return value == "yes" || value == "no" ? nullptr : "must be yes or no";
+}
+
 #define SETBANK_KNOWN(section, key, refuse) {section, key, refuse},
 constexpr Known kKnown[] = {SETBANK_SETTINGS(SETBANK_KNOWN)};
 #undef SETBANK_KNOWN
