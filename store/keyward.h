@@ -80,8 +80,8 @@ KEYWARD_LAYOUT(offsetof(LimitRecord, name) == 0);
 KEYWARD_LAYOUT(offsetof(LimitRecord, title) == 32);
 
 // Result codes. Success is 0; every failure is negative and changes no
-// account (the attempt is audited). The program tells only the first two
-// failures apart.
+// account (the attempt is audited), but that a failed login counts toward a
+// lockout where the policy asks for one.
 KEYWARD_CONST(KEYWARD_OK, 0);            // done
 KEYWARD_CONST(ERR_NO_SUCH_USER, -986);   // no user of that name (also from calls changing one)
 KEYWARD_CONST(ERR_BAD_PASSWORD, -1094);  // the password does not match
@@ -101,6 +101,15 @@ KEYWARD_CONST(ERR_BUSY, -13);            // database locked beyond the busy time
 KEYWARD_CONST(ERR_UNAVAILABLE, -14);     // no usable store (missing, foreign, damaged file)
 KEYWARD_CONST(ERR_LAST_ADMIN, -15);      // would leave the store without a level-4 user
 KEYWARD_CONST(ERR_DENIED, -16);          // the account service's rules refuse the caller
+// The plant's account policy ([policy] of the configuration); with its
+// defaults no call returns these, but a locked account's ERR_ACCOUNT_LOCKED.
+KEYWARD_CONST(ERR_ACCOUNT_LOCKED, -17);    // locked by an administrator, or after failed logins
+KEYWARD_CONST(ERR_PASSWORD_EXPIRED, -18);  // the password is older than the policy allows
+KEYWARD_CONST(ERR_PASSWORD_POLICY, -19);   // a new password breaks the policy's rules
+KEYWARD_CONST(ERR_MUST_CHANGE_PWD, -20);   // right password, to be changed before anything else
+
+// get_pwd_days_left for a password that does not expire.
+KEYWARD_CONST(KEYWARD_NO_EXPIRY, 0x7FFFFFFF);
 
 KEYWARD_CONST(KEYWARD_MAX_LIMITS, 32);  // one item per mask bit
 KEYWARD_CONST(KEYWARD_MAX_TEXT, 31);    // bytes of text in a 32-byte field
@@ -206,6 +215,34 @@ KEYWARD_API int add_limit(const char* name, const char* title);
 // that takes the position; an all-ones mask ("every item") stays all-ones.
 // 0 = removed.
 KEYWARD_API int del_limit(int pos);
+
+// ---- the account policy (KEYWARD_1.1) -------------------------------------
+// The plant's account policy is [policy] of the configuration (see
+// /etc/varnock/varnock.conf); through the account service, the service's.
+// Its defaults change nothing above. Where a plant turns them on: a login
+// of a locked account returns ERR_ACCOUNT_LOCKED whatever the password (an
+// administrator's lock, or deny failed logins within fail_interval, which
+// change_pwd's wrong old passwords count toward too); a password older than
+// max_age_days gives ERR_PASSWORD_EXPIRED; add_user and change_pwd refuse a
+// new password shorter than min_length bytes or of fewer than min_classes
+// of lower case, upper case, digits and the rest with ERR_PASSWORD_POLICY
+// (clear_pwd still clears); and with must_change_initial a password its
+// user did not set through change_pwd (a new user's, a cleared one, one an
+// administrator set) logs in with ERR_MUST_CHANGE_PWD: the store remembers
+// the user as for 0, and refuses every change with that code but change_pwd
+// of the user's own password, which ends it.
+
+// The value in force of the [policy] setting called name ("min_length",
+// "idle_lock_minutes", ...; yes/no settings give 1/0), 0 or more; a
+// negative code for a null or unknown name (ERR_NO_SUCH_ITEM) or a store
+// that cannot be reached.
+KEYWARD_API int get_policy(const char* name);
+
+// Whole days before the password of user (null: the logged-in user)
+// expires: 0 on its last day and once expired, KEYWARD_NO_EXPIRY when it
+// never does (max_age_days is 0); a negative code for no such user (or
+// nobody logged in) or a store that cannot be reached.
+KEYWARD_API int get_pwd_days_left(const char* user);
 
 #ifdef __cplusplus
 }  // extern "C"

@@ -26,6 +26,10 @@ enum class Status {
     Unavailable,
     LastAdministrator,
     Denied,
+    AccountLocked,
+    PasswordExpired,
+    PasswordRefused,
+    MustChangePassword,
 };
 
 // The call interface's result code, as named in store/keyward.h.
