@@ -122,6 +122,9 @@ public:
     // host), and for the address a server saw them at.
     virtual bool auditNamesCaller() = 0;
     virtual bool auditNamesAddress() = 0;
+    // Whether this store's users carry the account policy's state (failed
+    // logins, locks, when the password was set).
+    virtual bool keepsLoginState() = 0;
     // The key of the audit chain, made when create and none exists yet;
     // nullopt for a store whose chain is not keyed by this connection.
     // Throws DbError when a key should be there and cannot be read.

@@ -25,7 +25,10 @@ struct StoreTable {
 // audit links are not copied: the copy links its trail under its own key.
 // Settings that describe the copy itself (its audit keying) stay its own.
 constexpr std::array<StoreTable, 4> kTables = {{
-    {"users", "id, name, level, mask, hash", 5, "id", ""},
+    {"users",
+     "id, name, level, mask, hash, locked, fail_count, fail_first, locked_until, lock_count, "
+     "pwd_set, must_change",
+     12, "id", ""},
     {"limits", "id, name, title", 3, "id", ""},
     {"settings", "key, value", 2, "key", " WHERE key <> 'audit_chain'"},
     {"audit", "id, at, actor, action, target, detail, outcome, pid, os_user, host, address", 11,
@@ -35,8 +38,13 @@ constexpr std::array<StoreTable, 4> kTables = {{
 using Row = std::vector<std::optional<std::string>>;
 
 std::string selectAll(Connection& db, const StoreTable& t, const std::string& where) {
-    // A source from before the trail named who asked reads without it.
-    const std::string columns = t.name == std::string("audit") ? auditColumns(db) : t.columns;
+    // A source from before the trail named who asked reads without it; one
+    // from before the account policy without its state (a password set at
+    // an unknown time, 0, does not expire).
+    std::string columns = t.columns;
+    if (t.name == std::string("audit")) columns = auditColumns(db);
+    if (t.name == std::string("users") && !db.keepsLoginState())
+        columns = "id, name, level, mask, hash, 0, 0, 0, 0, 0, 0, 0";
     return "SELECT " + columns + " FROM " + t.name + where + " ORDER BY " + t.order;
 }
 

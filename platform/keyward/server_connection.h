@@ -42,6 +42,7 @@ public:
     std::int64_t firstChainedVersion() const override { return 1; }
     bool auditNamesCaller() override { return schemaVersion() >= 2; }
     bool auditNamesAddress() override { return schemaVersion() >= 3; }
+    bool keepsLoginState() override { return schemaVersion() >= 4; }
     // The key the store's functions link the trail with, for its owner's
     // tools (copies, upgrades); a station may not read it.
     std::optional<AuditKey> auditKey(bool create) override;

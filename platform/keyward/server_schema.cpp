@@ -709,6 +709,288 @@ END $$;
 ALTER TABLE audit DISABLE TRIGGER audit_no_update;
 )sql";
 
+// The account policy: its state kept with each account (Unix seconds by
+// the server's clock), and the functions that apply the station's policy
+// to it, as SqlBackend applies it to a file. A password already there
+// counts as set now; a new one, but the one its user changes, must be
+// changed at its user's next login where the policy asks for that. An
+// administrator's lock also puts the hash behind a marker ('!').
+constexpr const char* kPolicy = R"sql(
+ALTER TABLE users ADD COLUMN locked INTEGER NOT NULL DEFAULT 0,     -- by an administrator
+    ADD COLUMN fail_count BIGINT NOT NULL DEFAULT 0,                 -- failed logins counted
+    ADD COLUMN fail_first BIGINT NOT NULL DEFAULT 0,                 -- the first of them
+    ADD COLUMN locked_until BIGINT NOT NULL DEFAULT 0,               -- locked out until then
+    ADD COLUMN lock_count BIGINT NOT NULL DEFAULT 0,                 -- locks in a row
+    ADD COLUMN pwd_set BIGINT NOT NULL DEFAULT extract(epoch FROM now())::BIGINT,
+    ADD COLUMN must_change INTEGER NOT NULL DEFAULT 0;               -- set by someone else
+ALTER TABLE users ALTER COLUMN must_change SET DEFAULT 1;
+
+DO $$
+DECLARE
+    store TEXT := (SELECT relnamespace::regnamespace::text FROM pg_class
+                   WHERE oid = 'users'::regclass);
+    crypto TEXT := (SELECT extnamespace::regnamespace::text FROM pg_extension
+                    WHERE extname = 'pgcrypto');
+BEGIN
+    PERFORM set_config('search_path',
+        store || CASE WHEN crypto = store THEN '' ELSE ', ' || crypto END || ', pg_temp', true);
+END $$;
+
+-- The station's policy, as libkeyward's Policy has it.
+CREATE TYPE keyward_policy AS (
+    deny INTEGER, fail_interval INTEGER, unlock_time INTEGER, max_unlock_time INTEGER,
+    lock_last_admin INTEGER, max_age_days INTEGER, must_change_initial INTEGER);
+
+CREATE FUNCTION keyward_now() RETURNS BIGINT LANGUAGE sql STABLE
+AS $$ SELECT extract(epoch FROM now())::BIGINT $$;
+
+CREATE FUNCTION keyward_note(c keyward_call, p_what TEXT) RETURNS keyward_call
+LANGUAGE plpgsql IMMUTABLE AS $$
+BEGIN
+    c.detail := coalesce(nullif(c.detail, '') || '; ', '') || p_what;
+    RETURN c;
+END $$;
+
+-- Locked now: by an administrator, or locked out.
+CREATE FUNCTION keyward_locked(u users) RETURNS BOOLEAN LANGUAGE sql STABLE
+AS $$ SELECT u.locked <> 0 OR u.locked_until > keyward_now() $$;
+
+-- User p_id is of level 4 and no other level-4 user could log in.
+CREATE FUNCTION keyward_last_usable_admin(p_id BIGINT) RETURNS BOOLEAN
+LANGUAGE plpgsql STABLE AS $$
+BEGIN
+    RETURN EXISTS (SELECT FROM users WHERE id = p_id AND level = 4)
+           AND NOT EXISTS (SELECT FROM users u WHERE u.level = 4 AND u.id <> p_id
+                           AND u.locked = 0 AND u.locked_until <= keyward_now());
+END $$;
+
+-- A wrong password under a policy with a lockout: p.deny of them within
+-- p.fail_interval lock the account, each lock in a row twice as long as
+-- the one before; the last level-4 user who could log in never beyond
+-- p.unlock_time, or not at all. The call with what was done noted.
+CREATE FUNCTION keyward_count_failure(c keyward_call, u users, p keyward_policy)
+RETURNS keyward_call LANGUAGE plpgsql AS $$
+DECLARE
+    now_s BIGINT := keyward_now();
+    again BOOLEAN := u.fail_count <> 0 AND now_s - u.fail_first <= p.fail_interval;
+    n BIGINT := CASE WHEN again THEN u.fail_count + 1 ELSE 1 END;
+    last BOOLEAN;
+    seconds BIGINT;
+BEGIN
+    IF coalesce(p.deny, 0) <= 0 THEN
+        RETURN c;
+    END IF;
+    last := n >= p.deny AND keyward_last_usable_admin(u.id);
+    IF n >= p.deny AND (NOT last OR p.lock_last_admin <> 0) THEN
+        seconds := CASE WHEN last THEN p.unlock_time
+                        ELSE least(greatest(p.unlock_time, p.max_unlock_time),
+                                   p.unlock_time::BIGINT << least(u.lock_count, 40)::INTEGER)
+                   END;
+        UPDATE users SET fail_count = 0, fail_first = 0, locked_until = now_s + seconds,
+                         lock_count = lock_count + 1 WHERE id = u.id;
+        RETURN keyward_note(c, format('locked for %s s after %s failed attempts', seconds, n));
+    END IF;
+    IF n >= p.deny THEN
+        c := keyward_note(c, format('not locked: the last level-4 user who can log in '
+                                    '(%s failed attempts)', n));
+    END IF;
+    UPDATE users SET fail_count = n, fail_first = CASE WHEN again THEN u.fail_first ELSE now_s END
+        WHERE id = u.id;
+    RETURN c;
+END $$;
+
+-- What the policy keeps of one user's account, and the server's clock.
+CREATE FUNCTION keyward_login_state(p_name TEXT)
+RETURNS TABLE(fail_count BIGINT, fail_first BIGINT, locked_until BIGINT, lock_count BIGINT,
+              pwd_set BIGINT, must_change BIGINT, locked BIGINT, clock BIGINT)
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path FROM CURRENT AS $$
+BEGIN
+    RETURN QUERY SELECT u.fail_count, u.fail_first, u.locked_until, u.lock_count, u.pwd_set,
+                        u.must_change::BIGINT, u.locked::BIGINT,
+                        keyward_now()
+                 FROM users u WHERE u.name = p_name;
+END $$;
+
+-- A password check's verdict (a login's with p_login, else a change's old
+-- password) while p_name's row is as the station checked it (else
+-- 'stale', and nothing written), under the station's policy: a locked
+-- account is refused whatever the password; a wrong one counts toward a
+-- lockout; the right one clears the count, and may still not log in.
+DROP FUNCTION keyward_login(keyward_call, TEXT, BIGINT, TEXT, TEXT);
+CREATE FUNCTION keyward_login(p_call keyward_call, p_name TEXT, p_seen_id BIGINT,
+                              p_seen_hash TEXT, p_verdict TEXT, p_login BOOLEAN,
+                              p_policy keyward_policy) RETURNS keyward_outcome
+LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
+DECLARE
+    c keyward_call := keyward_acting(p_call);
+    u users;
+BEGIN
+    SELECT * INTO u FROM users WHERE name = p_name;
+    IF u.id IS DISTINCT FROM p_seen_id OR u.hash IS DISTINCT FROM p_seen_hash THEN
+        RETURN ROW('stale', NULL, NULL, NULL, NULL)::keyward_outcome;
+    END IF;
+    IF u.id IS NULL THEN
+        RETURN keyward_done(c, p_verdict);
+    END IF;
+    IF keyward_locked(u) THEN
+        RETURN keyward_done(c, 'account_locked');
+    END IF;
+    IF p_verdict = 'bad_password' THEN
+        c := keyward_count_failure(c, u, p_policy);
+    END IF;
+    IF p_verdict <> 'ok' THEN
+        RETURN keyward_done(c, p_verdict);
+    END IF;
+    IF u.fail_count <> 0 OR u.lock_count <> 0 THEN
+        UPDATE users SET fail_count = 0, fail_first = 0, lock_count = 0 WHERE id = u.id;
+    END IF;
+    IF p_login AND p_policy.max_age_days > 0 AND u.pwd_set <> 0
+       AND u.pwd_set + p_policy.max_age_days * 86400::BIGINT <= keyward_now() THEN
+        RETURN keyward_done(c, 'password_expired');
+    END IF;
+    IF p_login AND p_policy.must_change_initial <> 0 AND u.must_change <> 0 THEN
+        RETURN keyward_done(c, 'must_change_password');
+    END IF;
+    RETURN keyward_done(c, 'ok');
+END $$;
+
+-- A new hash for p_name. 'change': the old password was checked against
+-- the row seen, which must still be p_name's ('stale' otherwise), and the
+-- account is not locked; it proves the password, which needs no change at
+-- the next login. 'clear' and 'set': by someone who may manage p_name, the
+-- account kept locked where an administrator locked it, and the password
+-- changed at its user's next login.
+CREATE OR REPLACE FUNCTION keyward_set_hash(p_call keyward_call, p_kind TEXT, p_name TEXT,
+                                            p_hash TEXT, p_seen_id BIGINT, p_seen_hash TEXT)
+RETURNS keyward_outcome
+LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
+DECLARE
+    c keyward_call := keyward_acting(p_call);
+    fault TEXT := coalesce(keyward_text_fault(p_name, false), keyward_hash_fault(p_hash));
+    own BOOLEAN := p_kind = 'change';
+    target users;
+    why TEXT;
+BEGIN
+    IF p_kind NOT IN ('change', 'clear', 'set') THEN
+        RAISE EXCEPTION 'no such kind of password change: %', p_kind;
+    END IF;
+    SELECT * INTO target FROM users WHERE name = p_name;
+    IF own AND (target.id IS DISTINCT FROM p_seen_id
+                OR target.hash IS DISTINCT FROM p_seen_hash) THEN
+        RETURN ROW('stale', NULL, NULL, NULL, NULL)::keyward_outcome;
+    END IF;
+    IF fault IS NOT NULL THEN
+        RETURN keyward_done(c, fault);
+    END IF;
+    -- The old password proves enough; the service still wants a login.
+    IF own AND keyward_ruled(c) AND NOT EXISTS (SELECT FROM users WHERE id = c.user_id) THEN
+        RETURN keyward_refuse(c, 'nobody logged in');
+    END IF;
+    IF target.id IS NULL THEN
+        RETURN keyward_done(c, 'no_such_user');
+    END IF;
+    IF NOT own THEN
+        why := keyward_may_manage(c, target.level, true);
+        IF why IS NOT NULL THEN
+            RETURN keyward_refuse(c, why);
+        END IF;
+    END IF;
+    IF own AND keyward_locked(target) THEN
+        RETURN keyward_done(c, 'account_locked');
+    END IF;
+    UPDATE users
+        SET hash = CASE WHEN NOT own AND target.locked <> 0 THEN '!' ELSE '' END || p_hash,
+            pwd_set = keyward_now(), must_change = CASE WHEN own THEN 0 ELSE 1 END,
+            fail_count = CASE WHEN own THEN 0 ELSE fail_count END,
+            fail_first = CASE WHEN own THEN 0 ELSE fail_first END,
+            lock_count = CASE WHEN own THEN 0 ELSE lock_count END
+        WHERE id = target.id;
+    RETURN keyward_done(c, 'ok');
+END $$;
+
+-- Locks p_name's account behind the hash's marker (p_lock), or lets it in
+-- again (the marker and any lockout gone). The last level-4 user who could
+-- log in is never locked.
+CREATE FUNCTION keyward_set_locked(p_call keyward_call, p_name TEXT, p_lock BOOLEAN)
+RETURNS keyward_outcome LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
+DECLARE
+    c keyward_call := keyward_acting(p_call);
+    fault TEXT := keyward_text_fault(p_name, false);
+    target users;
+    why TEXT;
+BEGIN
+    IF fault IS NOT NULL THEN
+        RETURN keyward_done(c, fault);
+    END IF;
+    SELECT * INTO target FROM users WHERE name = p_name;
+    IF NOT FOUND THEN
+        RETURN keyward_done(c, 'no_such_user');
+    END IF;
+    why := keyward_may_manage(c, target.level, true);
+    IF why IS NOT NULL THEN
+        RETURN keyward_refuse(c, why);
+    END IF;
+    IF (p_lock AND target.locked <> 0) OR (NOT p_lock AND NOT keyward_locked(target)) THEN
+        RETURN keyward_done(keyward_note(c, CASE WHEN p_lock THEN 'already locked'
+                                                 ELSE 'not locked' END), 'ok');
+    END IF;
+    IF p_lock AND keyward_last_usable_admin(target.id) THEN
+        RETURN keyward_done(c, 'last_administrator');
+    END IF;
+    IF p_lock THEN
+        UPDATE users SET locked = 1, hash = '!' || hash WHERE id = target.id;
+    ELSE
+        UPDATE users SET locked = 0, hash = CASE WHEN locked <> 0 THEN substr(hash, 2) ELSE hash END,
+                         locked_until = 0, fail_count = 0, fail_first = 0, lock_count = 0
+            WHERE id = target.id;
+    END IF;
+    RETURN keyward_done(c, 'ok');
+END $$;
+
+-- Clears p_name's count of failed logins and any lockout.
+CREATE FUNCTION keyward_reset_failures(p_call keyward_call, p_name TEXT)
+RETURNS keyward_outcome LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
+DECLARE
+    c keyward_call := keyward_acting(p_call);
+    fault TEXT := keyward_text_fault(p_name, false);
+    target users;
+    why TEXT;
+BEGIN
+    IF fault IS NOT NULL THEN
+        RETURN keyward_done(c, fault);
+    END IF;
+    SELECT * INTO target FROM users WHERE name = p_name;
+    IF NOT FOUND THEN
+        RETURN keyward_done(c, 'no_such_user');
+    END IF;
+    why := keyward_may_manage(c, target.level, true);
+    IF why IS NOT NULL THEN
+        RETURN keyward_refuse(c, why);
+    END IF;
+    c := keyward_note(c, format('%s failed attempt(s) cleared', target.fail_count)
+                         || CASE WHEN target.locked_until > keyward_now()
+                                 THEN ', lockout lifted' ELSE '' END);
+    UPDATE users SET fail_count = 0, fail_first = 0, locked_until = 0, lock_count = 0
+        WHERE id = target.id;
+    RETURN keyward_done(c, 'ok');
+END $$;
+
+DO $$
+DECLARE
+    f RECORD;
+BEGIN
+    FOR f IN SELECT p.oid::regprocedure AS name, p.prosecdef FROM pg_proc p
+             WHERE p.pronamespace = (SELECT relnamespace FROM pg_class
+                                     WHERE oid = 'users'::regclass)
+               AND p.proname LIKE 'keyward\_%' AND p.prokind = 'f' LOOP
+        EXECUTE format('REVOKE ALL ON FUNCTION %s FROM PUBLIC', f.name);
+        IF f.prosecdef THEN
+            EXECUTE format('GRANT EXECUTE ON FUNCTION %s TO keyward_station', f.name);
+        END IF;
+    END LOOP;
+END $$;
+)sql";
+
 struct Step {
     const char* sql;
     void (*after)(Connection& db);  // work SQL alone cannot do, or nullptr
@@ -730,6 +1012,7 @@ ALTER TABLE audit ADD COLUMN os_user TEXT, ADD COLUMN host TEXT;
          keyTheChain(db);
          db.exec("ALTER TABLE audit ENABLE TRIGGER audit_no_update");
      }},
+    {kPolicy, nullptr},
 };
 
 // The functions a station runs, one per store call (server_backend.cpp).
@@ -738,7 +1021,8 @@ constexpr const char* kStationFunctions =
     "keyward_holds,keyward_user_count,keyward_users,keyward_item_count,keyward_items,"
     "keyward_item_title,keyward_hash_cost,keyward_audit,keyward_verify_chain,keyward_record,"
     "keyward_login,keyward_add_user,keyward_change_user,keyward_delete_user,keyward_set_hash,"
-    "keyward_add_item,keyward_delete_item,keyward_initialise}";
+    "keyward_add_item,keyward_delete_item,keyward_initialise,keyward_login_state,"
+    "keyward_set_locked,keyward_reset_failures}";
 
 // Rights on the store's tables and sequences: keyward_station's as the
 // server judges them (through PUBLIC and every role it belongs to), and

@@ -17,7 +17,7 @@ namespace keyward {
 
 // The server schema's version (table keyward_schema), counted apart from the
 // SQLite file's: each engine's schema moves on with steps of its own.
-inline constexpr int kServerSchemaVersion = 3;
+inline constexpr int kServerSchemaVersion = 4;
 
 // The SQL of step k, which brings the schema from version k to k + 1 (step 0
 // makes the first schema). Tests make older stores with it.

@@ -99,6 +99,23 @@ ALTER TABLE audit ADD COLUMN host TEXT;        -- the station's host name
 ALTER TABLE audit ADD COLUMN address TEXT;     -- the station's address as a server saw it
 )sql",
      nullptr},
+    // The account policy's state, kept with the account so that it holds
+    // for every process using the store (times in Unix seconds). A password
+    // already there counts as set now. An administrator's lock also puts
+    // the hash behind a marker ('!'), so that nothing takes it for a
+    // password; a marker alone (a hash edited by hand) is a hash that never
+    // matches.
+    {R"sql(
+ALTER TABLE users ADD COLUMN locked INTEGER NOT NULL DEFAULT 0;       -- by an administrator
+ALTER TABLE users ADD COLUMN fail_count INTEGER NOT NULL DEFAULT 0;   -- failed logins counted
+ALTER TABLE users ADD COLUMN fail_first INTEGER NOT NULL DEFAULT 0;   -- the first of them
+ALTER TABLE users ADD COLUMN locked_until INTEGER NOT NULL DEFAULT 0; -- locked out until then
+ALTER TABLE users ADD COLUMN lock_count INTEGER NOT NULL DEFAULT 0;   -- locks in a row
+ALTER TABLE users ADD COLUMN pwd_set INTEGER NOT NULL DEFAULT 0;      -- when the password was set
+ALTER TABLE users ADD COLUMN must_change INTEGER NOT NULL DEFAULT 0;  -- set by someone else
+UPDATE users SET pwd_set = CAST(strftime('%s', 'now') AS INTEGER);
+)sql",
+     nullptr},
 }};
 
 void migrate(SqliteConnection& db, std::int64_t from) {

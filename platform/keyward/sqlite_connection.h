@@ -8,7 +8,7 @@
 namespace keyward {
 
 // The schema this code writes and reads (PRAGMA user_version).
-inline constexpr int kSchemaVersion = 5;
+inline constexpr int kSchemaVersion = 6;
 
 // PRAGMA application_id of every store ("KWRD"): a file without it is not
 // ours and is never written.
@@ -43,6 +43,7 @@ public:
     std::int64_t firstChainedVersion() const override { return 2; }
     bool auditNamesCaller() override { return schemaVersion() >= 4; }
     bool auditNamesAddress() override { return schemaVersion() >= 5; }
+    bool keepsLoginState() override { return schemaVersion() >= 6; }
     std::optional<AuditKey> auditKey(bool create) override;
     void backupInto(const std::string& file) override;
 

@@ -443,10 +443,15 @@ TEST_F(CliTest, MigrateUpgradeBringsAStoreUpToDate) {
     for (const auto& [args, shown] :
          {std::pair{std::vector<std::string>{"migrate", "--upgrade"}, m_dbPath},
           std::pair{std::vector<std::string>{"migrate", "--upgrade", "--store", other}, other}}) {
-        ASSERT_EQ(execOn(shown, "ALTER TABLE audit DROP COLUMN address; PRAGMA user_version = 4"),
+        ASSERT_EQ(execOn(shown,
+                         "ALTER TABLE users DROP COLUMN locked; ALTER TABLE users DROP COLUMN "
+                         "fail_count; ALTER TABLE users DROP COLUMN fail_first; ALTER TABLE users "
+                         "DROP COLUMN locked_until; ALTER TABLE users DROP COLUMN lock_count; "
+                         "ALTER TABLE users DROP COLUMN pwd_set; ALTER TABLE users DROP COLUMN "
+                         "must_change; PRAGMA user_version = 5"),
                   SQLITE_OK);
-        EXPECT_EQ(ok(args), "upgraded " + shown + " from schema 4 to 5\n");
-        EXPECT_EQ(ok(args), shown + " is up to date (schema 5)\n");
+        EXPECT_EQ(ok(args), "upgraded " + shown + " from schema 5 to 6\n");
+        EXPECT_EQ(ok(args), shown + " is up to date (schema 6)\n");
     }
     EXPECT_EQ(keyward({"check"}).exitCode, 0);
     expectFailure(keyward({"migrate", "--upgrade", "--store", (m_dir / "none.db").string()}), 1,

@@ -296,7 +296,7 @@ TEST_F(HostileFileTest, AnUnmarkedStoreOfOurSchemaIsAdopted) {
     auto db = openDirect(m_dbPath);
     EXPECT_EQ(column(db.get(), "PRAGMA application_id"),
               std::vector<std::string>{std::to_string(0x4b575244)});
-    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"5"});
+    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"6"});
     EXPECT_EQ(column(db.get(), "SELECT count(*) FROM audit WHERE hash IS NULL"),
               std::vector<std::string>{"0"});
     const auto check = keyward({"check"});
