@@ -161,4 +161,12 @@ int del_limit(int pos) {
     return guarded([&] { return toCode(theCalls().deleteLimit(pos)); }, kFailed);
 }
 
+int get_policy(const char* name) {
+    return guarded([&] { return theCalls().policy(name); }, kFailed);
+}
+
+int get_pwd_days_left(const char* user) {
+    return guarded([&] { return theCalls().passwordDaysLeft(user); }, kFailed);
+}
+
 }  // extern "C"

@@ -51,6 +51,14 @@ void fillItems(Statement& st, int count, LimitRecord* out) {
     }
 }
 
+void noteRefusedEntry(Change& change, const std::vector<Change>& rows, std::size_t i) {
+    change.target = rows[i].target;
+    std::string what = "entry " + std::to_string(i + 1) + " of " + std::to_string(rows.size()) +
+                       " refused, none done";
+    if (!rows[i].detail.empty()) what += ": " + rows[i].detail;
+    change.detail += (change.detail.empty() ? "" : "; ") + what;
+}
+
 void checkRows(const std::vector<UserRow>& users, const std::vector<ItemRow>& items,
                std::vector<std::string>& problems) {
     if (items.size() > KEYWARD_MAX_LIMITS)

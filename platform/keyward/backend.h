@@ -16,6 +16,7 @@
 #include "caller.h"
 #include "calls.h"
 #include "connection.h"
+#include "policy.h"
 #include "status.h"
 
 namespace keyward {
@@ -64,6 +65,23 @@ struct Stale {};
 
 enum class NewHash { Change, Clear, Set };
 
+// Whose password was checked: a login's, or the old one of a change.
+enum class Check { Login, OldPassword };
+
+// A user in a batch of new ones; the password already hashed.
+struct NewAccount {
+    std::string name;
+    std::string hash;
+    int level;
+    std::uint32_t mask;
+};
+
+// A user's new password in a batch, hashed.
+struct NewPassword {
+    std::string name;
+    std::string hash;
+};
+
 class Backend {
 public:
     virtual ~Backend() = default;
@@ -91,6 +109,9 @@ public:
     virtual std::vector<UserRow> users() = 0;
     virtual std::vector<ItemRow> items() = 0;
     virtual std::vector<AuditRow> audit(const std::string& since) = 0;
+    // What the account policy keeps of name's account; nullopt for no such
+    // user.
+    virtual std::optional<LoginState> loginState(const std::string& name) = 0;
     virtual CheckReport check() = 0;
     // A consistent copy into file, an empty file made by the caller.
     virtual void snapshot(const std::string& file) = 0;
@@ -98,9 +119,14 @@ public:
     // ---- writes ----
     // Only the audit row: a call refused before the store was asked.
     virtual Status record(const Acting& who, Change& change, Status outcome) = 0;
-    // A login's verdict, while name's row is as seen (throws Stale).
-    virtual Status login(const Acting& who, Change& change, const std::string& name,
-                         const std::optional<Credentials>& seen, Status verdict) = 0;
+    // A password check's verdict (a login's, or a change's old password),
+    // while name's row is as seen (throws Stale), under the policy: a locked
+    // account is refused whatever the password; a wrong one counts toward a
+    // lockout, which it may start; the right one clears the count, and may
+    // still not log in, expired or due for a change.
+    virtual Status verdict(const Acting& who, Change& change, Check check, const std::string& name,
+                           const std::optional<Credentials>& seen, Status verdict,
+                           const Policy& policy) = 0;
     virtual Status addUser(const Acting& who, Change& change, const std::string& name,
                            const std::string& hash, int level, std::uint32_t mask) = 0;
     virtual Status changeUser(const Acting& who, Change& change, const std::string& current,
@@ -111,6 +137,20 @@ public:
     // by someone who may manage name.
     virtual Status setHash(const Acting& who, Change& change, NewHash kind, const std::string& name,
                            const std::string& hash, const std::optional<Credentials>& seen) = 0;
+    // Every user of users, or none: rows[i] is users[i]'s audit row; the
+    // first refused is failedAt, recorded in change alone.
+    virtual Status addUsers(const Acting& who, Change& change, std::vector<Change>& rows,
+                            const std::vector<NewAccount>& users, std::size_t& failedAt) = 0;
+    // Set's new hashes for every entry, or none, as addUsers.
+    virtual Status setHashes(const Acting& who, Change& change, std::vector<Change>& rows,
+                             const std::vector<NewPassword>& entries, std::size_t& failedAt) = 0;
+    // Locks name's account behind its hash's marker ('!', its hash kept),
+    // or lets it in again (the marker and any lockout gone). Never locks
+    // the last level-4 user who could log in.
+    virtual Status setLocked(const Acting& who, Change& change, const std::string& name,
+                             bool lock) = 0;
+    // Clears name's count of failed logins and any lockout.
+    virtual Status resetFailures(const Acting& who, Change& change, const std::string& name) = 0;
     // position: where the new item went.
     virtual Status addItem(const Acting& who, Change& change, const std::string& name,
                            const std::string& title, int& position) = 0;
@@ -124,6 +164,33 @@ public:
 // calls run as SQL here (SqlBackend); a server's in its own functions
 // (ServerBackend).
 std::unique_ptr<Backend> openBackend(const std::string& location, OpenMode mode);
+
+// Runs write(i, rows[i]) for every row of a batch in one write
+// transaction; the first that does not answer Ok takes every write before
+// it back with it, and refused(i, its status) then answers.
+template <class Write, class Refused>
+Status allOrNothing(Connection& db, std::vector<Change>& rows, Write write, Refused refused) {
+    struct Failed {
+        std::size_t at;
+        Status status;
+    };
+    const std::vector<Change> asked = rows;
+    try {
+        return inTransaction(db, TxKind::Write, [&] {
+            rows = asked;
+            for (std::size_t i = 0; i < rows.size(); ++i)
+                if (const Status status = write(i, rows[i]); status != Status::Ok)
+                    throw Failed{i, status};
+            return Status::Ok;
+        });
+    } catch (const Failed& f) {
+        return refused(f.at, f.status);
+    }
+}
+
+// A batch's refusal into its own record: which entry, why, and that none
+// was done.
+void noteRefusedEntry(Change& change, const std::vector<Change>& rows, std::size_t i);
 
 // The call interface's records from rows as stored: one user's, and the
 // first count items from st's rows (name, title).

@@ -11,6 +11,7 @@
 
 #include "status.h"
 #include "store/keyward.h"
+#include "text.h"
 
 namespace keyward {
 
@@ -46,6 +47,34 @@ struct CheckReport {
     std::vector<std::string> warnings;  // what is sound but unwise, such as a readable credential
     std::int64_t users = 0;
     std::int64_t items = 0;
+    std::string policy;  // the account policy in force where not its default, "" for none
+};
+
+// What the account policy keeps of one user, in Unix seconds (0: none),
+// with the store's clock as it read them.
+struct LoginState {
+    std::int64_t failures = 0;      // failed logins counted toward a lockout
+    std::int64_t firstFailure = 0;  // the first of them
+    std::int64_t lockedUntil = 0;   // locked out until then
+    std::int64_t locks = 0;         // locks in a row, each twice as long as the one before
+    std::int64_t passwordSet = 0;   // when the password was set (0: not known)
+    bool mustChange = false;        // set by someone else, changed at the next login
+    bool locked = false;            // locked by an administrator
+    std::int64_t now = 0;
+};
+
+// One user of a bulk enrolment; texts CP936, as the C calls take them.
+struct UserEntry {
+    std::string name;
+    SecretString password;
+    int level = 0;
+    std::uint32_t mask = 0;
+};
+
+// One user's new password of a bulk change; CP936.
+struct PasswordEntry {
+    std::string name;
+    SecretString password;
 };
 
 class Calls {
@@ -77,6 +106,12 @@ public:
     // The new item's position, or the reason's code.
     virtual int addLimit(const char* name, const char* title) = 0;
     virtual Status deleteLimit(int pos) = 0;
+    // The value of the account policy's setting name in force for this
+    // store, or ERR_NO_SUCH_ITEM's code for a name that is none.
+    virtual int policy(const char* name) = 0;
+    // Whole days before user's password (null: the logged-in user's)
+    // expires, KEYWARD_NO_EXPIRY for never, or a failure's code.
+    virtual int passwordDaysLeft(const char* user) = 0;
 
     // ---- the admin command's ----
     // Acts without a login from now on, audited as the operating-system user;
@@ -94,6 +129,19 @@ public:
     // Rows at or after since (UTC text, "" for all), oldest first.
     virtual Status audit(const std::string& since, std::vector<AuditRow>& out) = 0;
     virtual Status check(CheckReport& out) = 0;
+    // Locks name's account (its password kept behind a marker) or lets it
+    // in again, a lockout after failed logins included. The last level-4
+    // user who could log in is never locked (ERR_LAST_ADMIN).
+    virtual Status setLocked(const char* name, bool lock) = 0;
+    // What the policy keeps of name's account; with reset, clears its
+    // failed logins and any lockout first.
+    virtual Status loginState(const char* name, bool reset, LoginState& out) = 0;
+    // Every user of users, or none at all (one transaction); when one is
+    // refused, failedAt is its index and the status why.
+    virtual Status addUsers(const std::vector<UserEntry>& users, std::size_t& failedAt) = 0;
+    // Every entry's new password (as setPassword), or none at all.
+    virtual Status setPasswords(const std::vector<PasswordEntry>& entries,
+                                std::size_t& failedAt) = 0;
     // A consistent copy of the whole store into the new SQLite file file
     // (its audit key beside it), while others go on using the store.
     virtual Status snapshot(const std::string& file) = 0;

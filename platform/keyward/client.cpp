@@ -21,8 +21,6 @@ using wire::Op;
 using wire::Reader;
 using wire::Writer;
 
-// Long enough for a login's hashing and a store's busy timeout behind it.
-constexpr std::chrono::seconds kReplyTimeout{20};
 constexpr std::chrono::milliseconds kSendTimeout{5000};
 
 Writer request(Op op) {
@@ -101,7 +99,9 @@ bool ServiceClient::connect() {
     return true;
 }
 
-std::optional<std::string> ServiceClient::call(const Writer& req) {
+// timeout: long enough for a login's hashing and a store's busy timeout
+// behind it.
+std::optional<std::string> ServiceClient::call(const Writer& req, std::chrono::seconds timeout) {
     if (m_fd < 0 || m_pid != getpid()) {
         // Hello goes out on a connection just made; anything else makes one.
         if (static_cast<Op>(req.payload()[0]) == Op::Hello || !connect()) return std::nullopt;
@@ -109,7 +109,7 @@ std::optional<std::string> ServiceClient::call(const Writer& req) {
     std::string reply;
     try {
         if (wire::sendFrame(m_fd, req.payload(), std::chrono::steady_clock::now() + kSendTimeout) &&
-            wire::receiveFrame(m_fd, wire::kMaxReply, reply, kReplyTimeout, kReplyTimeout))
+            wire::receiveFrame(m_fd, wire::kMaxReply, reply, timeout, timeout))
             return reply;
         unavailable(m_socket + ": no answer");
     } catch (const wire::ProtocolError& e) {
@@ -331,6 +331,20 @@ Status ServiceClient::deleteLimit(int pos) {
     return fromCode(code(w));
 }
 
+int ServiceClient::policy(const char* name) {
+    std::lock_guard lock(m_mutex);
+    Writer w = request(Op::Policy);
+    w.text(name);
+    return code(w);
+}
+
+int ServiceClient::passwordDaysLeft(const char* user) {
+    std::lock_guard lock(m_mutex);
+    Writer w = request(Op::PasswordDaysLeft);
+    w.text(user);
+    return code(w);
+}
+
 Status ServiceClient::actAsAdministrator() {
     std::lock_guard lock(m_mutex);
     return fromCode(code(request(Op::ActAsAdministrator)));
@@ -429,7 +443,68 @@ Status ServiceClient::check(CheckReport& out) {
         for (auto n = r.u32(); n > 0; --n) out.warnings.push_back(r.text().value_or(""));
         out.users = r.i64();
         out.items = r.i64();
+        out.policy = r.text().value_or("");
     });
+}
+
+Status ServiceClient::setLocked(const char* name, bool lock) {
+    std::lock_guard guard(m_mutex);
+    Writer w = request(Op::SetLocked);
+    w.text(name).u8(lock ? 1 : 0);
+    return admin(w, [](Reader&) {});
+}
+
+Status ServiceClient::loginState(const char* name, bool reset, LoginState& out) {
+    std::lock_guard lock(m_mutex);
+    Writer w = request(Op::LoginState);
+    w.text(name).u8(reset ? 1 : 0);
+    return admin(w, [&](Reader& r) {
+        out.failures = r.i64();
+        out.firstFailure = r.i64();
+        out.lockedUntil = r.i64();
+        out.locks = r.i64();
+        out.passwordSet = r.i64();
+        out.mustChange = r.u8() != 0;
+        out.locked = r.u8() != 0;
+        out.now = r.i64();
+    });
+}
+
+Status ServiceClient::batch(const Writer& req, std::size_t entries, std::size_t& failedAt) {
+    m_why.clear();
+    const auto reply = call(req, std::chrono::seconds(20 + entries));
+    if (!reply) {
+        m_why = m_reported;
+        return Status::Unavailable;
+    }
+    try {
+        Reader r(*reply);
+        const Status status = fromCode(r.i32());
+        m_why = r.text().value_or("");
+        failedAt = r.u32();
+        return status;
+    } catch (const wire::ProtocolError& e) {
+        disconnect();
+        m_why = e.what();
+        return Status::Unavailable;
+    }
+}
+
+Status ServiceClient::addUsers(const std::vector<UserEntry>& users, std::size_t& failedAt) {
+    std::lock_guard lock(m_mutex);
+    Writer w = request(Op::AddUsers);
+    w.u32(static_cast<std::uint32_t>(users.size()));
+    for (const UserEntry& u : users) w.text(u.name).text(u.password.str()).i32(u.level).u32(u.mask);
+    return batch(w, users.size(), failedAt);
+}
+
+Status ServiceClient::setPasswords(const std::vector<PasswordEntry>& entries,
+                                   std::size_t& failedAt) {
+    std::lock_guard lock(m_mutex);
+    Writer w = request(Op::SetPasswords);
+    w.u32(static_cast<std::uint32_t>(entries.size()));
+    for (const PasswordEntry& e : entries) w.text(e.name).text(e.password.str());
+    return batch(w, entries.size(), failedAt);
 }
 
 Status ServiceClient::snapshot(const std::string& file) {

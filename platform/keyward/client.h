@@ -47,6 +47,8 @@ public:
     Status limitTitle(const char* name, char* buf) override;
     int addLimit(const char* name, const char* title) override;
     Status deleteLimit(int pos) override;
+    int policy(const char* name) override;
+    int passwordDaysLeft(const char* user) override;
 
     Status actAsAdministrator() override;
     Status initialise(const char* adminName, const char* password, unsigned long hashCost) override;
@@ -55,6 +57,10 @@ public:
     Status items(std::vector<ItemRow>& out) override;
     Status audit(const std::string& since, std::vector<AuditRow>& out) override;
     Status check(CheckReport& out) override;
+    Status setLocked(const char* name, bool lock) override;
+    Status loginState(const char* name, bool reset, LoginState& out) override;
+    Status addUsers(const std::vector<UserEntry>& users, std::size_t& failedAt) override;
+    Status setPasswords(const std::vector<PasswordEntry>& entries, std::size_t& failedAt) override;
     Status snapshot(const std::string& file) override;
     std::string why() override;
     std::string location() override;
@@ -63,7 +69,8 @@ private:
     // Sends request and returns the reply's payload; nullopt when the
     // service cannot be reached or breaks the protocol (the connection is
     // then dropped, and why said once).
-    std::optional<std::string> call(const wire::Writer& request);
+    std::optional<std::string> call(const wire::Writer& request,
+                                    std::chrono::seconds timeout = std::chrono::seconds(20));
     // A reply's result code; Unavailable's when there was none.
     int code(const wire::Writer& request);
     bool connect();
@@ -71,6 +78,9 @@ private:
     void unavailable(const std::string& why);
     template <class Read>
     Status admin(const wire::Writer& request, Read read);
+    // A bulk change: its code and why, and the entry refused; the reply
+    // waits for every entry's hashing.
+    Status batch(const wire::Writer& request, std::size_t entries, std::size_t& failedAt);
 
     std::mutex m_mutex;
     Announce m_announce;

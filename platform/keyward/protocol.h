@@ -16,9 +16,12 @@
 namespace keyward::wire {
 
 // 2: audit rows carry the address a server saw; a check carries warnings.
-inline constexpr std::uint32_t kVersion = 2;
-// Requests carry a few short texts; replies may carry a whole store.
-inline constexpr std::size_t kMaxRequest = 64 * 1024;
+// 3: the account policy: its settings, locks, failed logins, bulk changes;
+// a check carries the policy in force.
+inline constexpr std::uint32_t kVersion = 3;
+// Requests carry a few short texts, or a bulk enrolment's thousands of
+// users; replies may carry a whole store.
+inline constexpr std::size_t kMaxRequest = 16 * 1024 * 1024;
 inline constexpr std::size_t kMaxReply = std::size_t{1} << 30;
 
 enum class Op : std::uint8_t {
@@ -48,7 +51,13 @@ enum class Op : std::uint8_t {
     Audit,
     Check,
     Snapshot,
-    Last = Snapshot,
+    Policy,
+    PasswordDaysLeft,
+    SetLocked,
+    LoginState,
+    AddUsers,
+    SetPasswords,
+    Last = SetPasswords,
 };
 
 // A frame that breaks the protocol: the connection is dropped.

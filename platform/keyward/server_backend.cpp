@@ -102,32 +102,50 @@ auto ServerBackend::read(Body body) {
 Status ServerBackend::write(const Acting& who, Change& change, const char* function,
                             const std::vector<Value>& args, int* position) {
     requireFunctions();
+    const Change asked = change;
+    return inTransaction(*m_db, TxKind::Write, [&] {
+        change = asked;
+        return call(who, change, function, args, position);
+    });
+}
+
+Status ServerBackend::call(const Acting& who, Change& change, const char* function,
+                           const std::vector<Value>& args, int* position) {
     std::string sql = std::string("SELECT outcome, actor, target, detail, item_position FROM ") +
                       function +
                       "(ROW(?::BIGINT, ?::TEXT, ?::TEXT, ?::BOOLEAN, ?::TEXT, ?::BIGINT, ?::TEXT, "
                       "?::TEXT, ?::TEXT, ?::TEXT, NULL)::keyward_call";
     for (std::size_t i = 0; i < args.size(); ++i) sql += ", ?";
     sql += ")";
-    const Change asked = change;
-    return inTransaction(*m_db, TxKind::Write, [&] {
-        change = asked;
-        Statement st(*m_db, sql);
-        st.bind(1, who.userId).bind(2, who.userName).bind(3, who.admin);
-        st.bind(4, who.enforceRules ? 1 : 0).bind(5, who.caller.osUser).bind(6, who.caller.pid);
-        st.bind(7, who.caller.host).bind(8, change.action).bind(9, change.target);
-        st.bind(10, change.detail);
-        for (std::size_t i = 0; i < args.size(); ++i) st.bind(static_cast<int>(i) + 11, args[i]);
-        st.step();
-        const std::string outcome = st.text(0);
-        if (outcome == "stale") throw Stale{};
-        const auto status = fromOutcome(outcome);
-        if (!status) throw DbError(Fault::Failed, std::string(function) + " answered " + outcome);
-        change.actor = st.optText(1);
-        change.target = st.optText(2);
-        change.detail = st.text(3);
-        if (position != nullptr && st.optText(4)) *position = static_cast<int>(st.integer(4));
-        return *status;
-    });
+    Statement st(*m_db, sql);
+    st.bind(1, who.userId).bind(2, who.userName).bind(3, who.admin);
+    st.bind(4, who.enforceRules ? 1 : 0).bind(5, who.caller.osUser).bind(6, who.caller.pid);
+    st.bind(7, who.caller.host).bind(8, change.action).bind(9, change.target);
+    st.bind(10, change.detail);
+    for (std::size_t i = 0; i < args.size(); ++i) st.bind(static_cast<int>(i) + 11, args[i]);
+    st.step();
+    const std::string outcome = st.text(0);
+    if (outcome == "stale") throw Stale{};
+    const auto status = fromOutcome(outcome);
+    if (!status) throw DbError(Fault::Failed, std::string(function) + " answered " + outcome);
+    change.actor = st.optText(1);
+    change.target = st.optText(2);
+    change.detail = st.text(3);
+    if (position != nullptr && st.optText(4)) *position = static_cast<int>(st.integer(4));
+    return *status;
+}
+
+template <class Args>
+Status ServerBackend::batch(const Acting& who, Change& change, std::vector<Change>& rows,
+                            std::size_t& failedAt, const char* function, Args args) {
+    requireFunctions();
+    return allOrNothing(
+        *m_db, rows, [&](std::size_t i, Change& row) { return call(who, row, function, args(i)); },
+        [&](std::size_t i, Status status) {
+            failedAt = i;
+            noteRefusedEntry(change, rows, i);
+            return record(who, change, status);
+        });
 }
 
 // ---- reads ------------------------------------------------------------------------
@@ -254,6 +272,18 @@ std::vector<AuditRow> ServerBackend::audit(const std::string& since) {
     });
 }
 
+std::optional<LoginState> ServerBackend::loginState(const std::string& name) {
+    return read([&]() -> std::optional<LoginState> {
+        Statement st(*m_db,
+                     "SELECT fail_count, fail_first, locked_until, lock_count, pwd_set, "
+                     "must_change, locked, clock FROM keyward_login_state(?)");
+        st.bind(1, name);
+        if (!st.step()) return std::nullopt;
+        return LoginState{st.integer(0), st.integer(1),      st.integer(2),      st.integer(3),
+                          st.integer(4), st.integer(5) != 0, st.integer(6) != 0, st.integer(7)};
+    });
+}
+
 CheckReport ServerBackend::check() {
     CheckReport out;
     out.location = m_db->path();
@@ -305,10 +335,18 @@ Status ServerBackend::record(const Acting& who, Change& change, Status outcome) 
     return write(who, change, "keyward_record", {outcomeName(outcome)});
 }
 
-Status ServerBackend::login(const Acting& who, Change& change, const std::string& name,
-                            const std::optional<Credentials>& seen, Status verdict) {
+Status ServerBackend::verdict(const Acting& who, Change& change, Check check,
+                              const std::string& name, const std::optional<Credentials>& seen,
+                              Status verdict, const Policy& policy) {
+    // The policy as the server's composite type reads it from text.
+    const std::string terms =
+        "(" + std::to_string(policy.deny) + "," + std::to_string(policy.failInterval) + "," +
+        std::to_string(policy.unlockTime) + "," + std::to_string(policy.maxUnlockTime) + "," +
+        std::to_string(policy.lockLastAdmin) + "," + std::to_string(policy.maxAgeDays) + "," +
+        std::to_string(policy.mustChangeInitial) + ")";
     return write(who, change, "keyward_login",
-                 {name, idOf(seen), hashOf(seen), outcomeName(verdict)});
+                 {name, idOf(seen), hashOf(seen), outcomeName(verdict),
+                  check == Check::Login ? "true" : "false", terms});
 }
 
 Status ServerBackend::addUser(const Acting& who, Change& change, const std::string& name,
@@ -330,6 +368,31 @@ Status ServerBackend::setHash(const Acting& who, Change& change, NewHash kind,
                               const std::optional<Credentials>& seen) {
     return write(who, change, "keyward_set_hash",
                  {kindName(kind), name, hash, idOf(seen), hashOf(seen)});
+}
+
+Status ServerBackend::addUsers(const Acting& who, Change& change, std::vector<Change>& rows,
+                               const std::vector<NewAccount>& users, std::size_t& failedAt) {
+    return batch(who, change, rows, failedAt, "keyward_add_user", [&](std::size_t i) {
+        const NewAccount& u = users[i];
+        return std::vector<Value>{u.name, u.hash, number(u.level), number(u.mask)};
+    });
+}
+
+Status ServerBackend::setHashes(const Acting& who, Change& change, std::vector<Change>& rows,
+                                const std::vector<NewPassword>& entries, std::size_t& failedAt) {
+    return batch(who, change, rows, failedAt, "keyward_set_hash", [&](std::size_t i) {
+        return std::vector<Value>{kindName(NewHash::Set), entries[i].name, entries[i].hash,
+                                  std::nullopt, std::nullopt};
+    });
+}
+
+Status ServerBackend::setLocked(const Acting& who, Change& change, const std::string& name,
+                                bool lock) {
+    return write(who, change, "keyward_set_locked", {name, lock ? "true" : "false"});
+}
+
+Status ServerBackend::resetFailures(const Acting& who, Change& change, const std::string& name) {
+    return write(who, change, "keyward_reset_failures", {name});
 }
 
 Status ServerBackend::addItem(const Acting& who, Change& change, const std::string& name,

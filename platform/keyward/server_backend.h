@@ -37,12 +37,14 @@ public:
     std::vector<UserRow> users() override;
     std::vector<ItemRow> items() override;
     std::vector<AuditRow> audit(const std::string& since) override;
+    std::optional<LoginState> loginState(const std::string& name) override;
     CheckReport check() override;
     void snapshot(const std::string& file) override;
 
     Status record(const Acting& who, Change& change, Status outcome) override;
-    Status login(const Acting& who, Change& change, const std::string& name,
-                 const std::optional<Credentials>& seen, Status verdict) override;
+    Status verdict(const Acting& who, Change& change, Check check, const std::string& name,
+                   const std::optional<Credentials>& seen, Status verdict,
+                   const Policy& policy) override;
     Status addUser(const Acting& who, Change& change, const std::string& name,
                    const std::string& hash, int level, std::uint32_t mask) override;
     Status changeUser(const Acting& who, Change& change, const std::string& current,
@@ -50,6 +52,13 @@ public:
     Status deleteUser(const Acting& who, Change& change, const std::string& name) override;
     Status setHash(const Acting& who, Change& change, NewHash kind, const std::string& name,
                    const std::string& hash, const std::optional<Credentials>& seen) override;
+    Status addUsers(const Acting& who, Change& change, std::vector<Change>& rows,
+                    const std::vector<NewAccount>& users, std::size_t& failedAt) override;
+    Status setHashes(const Acting& who, Change& change, std::vector<Change>& rows,
+                     const std::vector<NewPassword>& entries, std::size_t& failedAt) override;
+    Status setLocked(const Acting& who, Change& change, const std::string& name,
+                     bool lock) override;
+    Status resetFailures(const Acting& who, Change& change, const std::string& name) override;
     Status addItem(const Acting& who, Change& change, const std::string& name,
                    const std::string& title, int& position) override;
     Status deleteItem(const Acting& who, Change& change, int position) override;
@@ -66,6 +75,13 @@ private:
     // takes over what its audit row said; position: an added item's place.
     Status write(const Acting& who, Change& change, const char* function,
                  const std::vector<Value>& args, int* position = nullptr);
+    // The same inside a transaction already open.
+    Status call(const Acting& who, Change& change, const char* function,
+                const std::vector<Value>& args, int* position = nullptr);
+    // A batch of calls of function, args(i) each, all or none.
+    template <class Args>
+    Status batch(const Acting& who, Change& change, std::vector<Change>& rows,
+                 std::size_t& failedAt, const char* function, Args args);
     std::optional<Account> accountBy(const char* function, const Value& key);
     std::vector<UserRow> userRows(const Value& limit);
     std::vector<ItemRow> itemRows(const Value& limit);

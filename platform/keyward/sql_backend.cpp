@@ -1,6 +1,7 @@
 #include "sql_backend.h"
 
 #include <cstring>
+#include <ctime>
 
 #include "audit.h"
 #include "password.h"
@@ -40,6 +41,46 @@ std::optional<Credentials> credentialsOf(Connection& d, const std::string& name)
     return Credentials{st.integer(0), st.text(1)};
 }
 
+// A user's row with what the account policy keeps of it, by this
+// machine's clock.
+struct Stored {
+    Account account;
+    LoginState state;
+};
+
+std::optional<Stored> storedWhere(Connection& d, const char* where, auto key) {
+    Statement st(d,
+                 std::string("SELECT id, name, level, mask, locked, fail_count, fail_first, "
+                             "locked_until, lock_count, pwd_set, must_change FROM users WHERE ") +
+                     where);
+    st.bind(1, key);
+    if (!st.step()) return std::nullopt;
+    return Stored{
+        {st.integer(0), st.text(1), st.integer(2), static_cast<std::uint32_t>(st.integer(3))},
+        {st.integer(5), st.integer(6), st.integer(7), st.integer(8), st.integer(9),
+         st.integer(10) != 0, st.integer(4) != 0, std::time(nullptr)}};
+}
+
+// True when user id is of level 4 and no other level-4 user could log in:
+// each is locked or locked out.
+bool lastUsableAdministrator(Connection& d, std::int64_t id, std::int64_t now) {
+    Statement st(d,
+                 "SELECT 1 FROM users WHERE id = ?1 AND level = 4 AND NOT EXISTS (SELECT 1 FROM "
+                 "users WHERE level = 4 AND id <> ?1 AND locked = 0 AND locked_until <= ?2)");
+    st.bind(1, id).bind(2, now);
+    return st.step();
+}
+
+// A password proven right: the failures counted before no longer count.
+void clearFailures(Connection& d, std::int64_t id) {
+    Statement st(d, "UPDATE users SET fail_count = 0, fail_first = 0, lock_count = 0 WHERE id = ?");
+    st.bind(1, id).step();
+}
+
+void note(Change& change, const std::string& what) {
+    change.detail += (change.detail.empty() ? "" : "; ") + what;
+}
+
 bool itemExists(Connection& d, const std::string& name) {
     Statement st(d, "SELECT 1 FROM limits WHERE name = ?");
     st.bind(1, name);
@@ -56,7 +97,7 @@ bool userHolds(Connection& d, std::int64_t userId, const std::string& item) {
 }
 
 Status refuse(Change& change, const std::string& why) {
-    change.detail += (change.detail.empty() ? "" : "; ") + std::string("refused: ") + why;
+    note(change, "refused: " + why);
     return Status::Denied;
 }
 
@@ -121,15 +162,33 @@ Status SqlBackend::write(const Acting& who, Change& change, Body body) {
     const Change asked = change;
     return inTransaction(*m_db, TxKind::Write, [&] {
         change = asked;
-        // Before the body: a user who deletes themselves still acted.
-        change.actor = actorName(who);
-        const Status status = body();
-        appendAudit(*m_db, {change.actor, change.action, change.target,
-                            change.detail.empty() ? std::nullopt : std::optional(change.detail),
-                            outcomeName(status), who.caller.osUser, who.caller.pid, who.caller.host,
-                            std::nullopt});
-        return status;
+        return audited(who, change, body);
     });
+}
+
+template <class Body>
+Status SqlBackend::audited(const Acting& who, Change& change, Body body) {
+    // Before the body: a user who deletes themselves still acted.
+    change.actor = actorName(who);
+    const Status status = body();
+    appendAudit(*m_db, {change.actor, change.action, change.target,
+                        change.detail.empty() ? std::nullopt : std::optional(change.detail),
+                        outcomeName(status), who.caller.osUser, who.caller.pid, who.caller.host,
+                        std::nullopt});
+    return status;
+}
+
+template <class Body>
+Status SqlBackend::batch(const Acting& who, Change& change, std::vector<Change>& rows,
+                         std::size_t& failedAt, Body body) {
+    return allOrNothing(
+        *m_db, rows,
+        [&](std::size_t i, Change& row) { return audited(who, row, [&] { return body(i, row); }); },
+        [&](std::size_t i, Status status) {
+            failedAt = i;
+            noteRefusedEntry(change, rows, i);
+            return record(who, change, status);
+        });
 }
 
 // Who acts: the admin command's operating-system user; else the logged-in
@@ -250,6 +309,14 @@ std::vector<ItemRow> SqlBackend::items() {
     return read([&] { return itemRows(*m_db); });
 }
 
+std::optional<LoginState> SqlBackend::loginState(const std::string& name) {
+    return read([&]() -> std::optional<LoginState> {
+        const auto user = storedWhere(*m_db, "name = ?", name);
+        if (!user) return std::nullopt;
+        return user->state;
+    });
+}
+
 std::vector<AuditRow> SqlBackend::audit(const std::string& since) {
     return read([&] {
         std::vector<AuditRow> out;
@@ -286,26 +353,88 @@ Status SqlBackend::record(const Acting& who, Change& change, Status outcome) {
     return write(who, change, [&] { return outcome; });
 }
 
-Status SqlBackend::login(const Acting& who, Change& change, const std::string& name,
-                         const std::optional<Credentials>& seen, Status verdict) {
+Status SqlBackend::verdict(const Acting& who, Change& change, Check check, const std::string& name,
+                           const std::optional<Credentials>& seen, Status verdict,
+                           const Policy& policy) {
     return write(who, change, [&] {
         if (credentialsOf(*m_db, name) != seen) throw Stale{};
-        return verdict;
+        if (!seen) return verdict;
+        const auto user = storedWhere(*m_db, "id = ?", seen->id);
+        if (isLocked(user->state)) return Status::AccountLocked;
+        if (verdict == Status::BadPassword)
+            countFailure(change, user->account, user->state, policy);
+        if (verdict != Status::Ok) return verdict;
+        if (user->state.failures != 0 || user->state.locks != 0) clearFailures(*m_db, seen->id);
+        if (check == Check::Login && passwordExpired(policy, user->state))
+            return Status::PasswordExpired;
+        if (check == Check::Login && policy.mustChangeInitial != 0 && user->state.mustChange)
+            return Status::MustChangePassword;
+        return Status::Ok;
     });
+}
+
+// A wrong password under a policy with a lockout: deny of them within
+// failInterval lock the account, each lock in a row twice as long as the
+// one before; the last level-4 user who could log in never beyond
+// unlockTime, or not at all.
+void SqlBackend::countFailure(Change& change, const Account& user, const LoginState& state,
+                              const Policy& policy) {
+    if (policy.deny <= 0) return;
+    const bool again = state.failures != 0 && state.now - state.firstFailure <= policy.failInterval;
+    const std::int64_t count = again ? state.failures + 1 : 1;
+    const std::int64_t first = again ? state.firstFailure : state.now;
+    const bool last = count >= policy.deny && lastUsableAdministrator(*m_db, user.id, state.now);
+    if (count >= policy.deny && (!last || policy.lockLastAdmin != 0)) {
+        const long long seconds = last ? policy.unlockTime : lockSeconds(policy, state.locks);
+        Statement st(*m_db,
+                     "UPDATE users SET fail_count = 0, fail_first = 0, locked_until = ?, "
+                     "lock_count = lock_count + 1 WHERE id = ?");
+        st.bind(1, state.now + seconds).bind(2, user.id).step();
+        note(change, "locked for " + std::to_string(seconds) + " s after " + std::to_string(count) +
+                         " failed attempts");
+        return;
+    }
+    if (count >= policy.deny)
+        note(change, "not locked: the last level-4 user who can log in (" + std::to_string(count) +
+                         " failed attempts)");
+    Statement st(*m_db, "UPDATE users SET fail_count = ?, fail_first = ? WHERE id = ?");
+    st.bind(1, count).bind(2, first).bind(3, user.id).step();
+}
+
+Status SqlBackend::insertUser(const Acting& who, Change& change, const std::string& name,
+                              const std::string& hash, int level, std::uint32_t mask) {
+    if (const Status rule = mayManage(who, static_cast<std::uint32_t>(level), false, change);
+        rule != Status::Ok)
+        return rule;
+    if (const Status rule = mayGrant(who, 0, mask, change); rule != Status::Ok) return rule;
+    if (accountWhere(*m_db, "name = ?", name)) return Status::NameTaken;
+    // Its user did not choose the password.
+    Statement st(*m_db,
+                 "INSERT INTO users(name, level, mask, hash, pwd_set, must_change) "
+                 "VALUES (?, ?, ?, ?, ?, 1)");
+    st.bind(1, name).bind(2, level).bind(3, static_cast<std::int64_t>(mask)).bind(4, hash);
+    st.bind(5, static_cast<std::int64_t>(std::time(nullptr)));
+    st.step();
+    return Status::Ok;
 }
 
 Status SqlBackend::addUser(const Acting& who, Change& change, const std::string& name,
                            const std::string& hash, int level, std::uint32_t mask) {
-    return write(who, change, [&] {
-        if (const Status rule = mayManage(who, static_cast<std::uint32_t>(level), false, change);
-            rule != Status::Ok)
-            return rule;
-        if (const Status rule = mayGrant(who, 0, mask, change); rule != Status::Ok) return rule;
-        if (accountWhere(*m_db, "name = ?", name)) return Status::NameTaken;
-        Statement st(*m_db, "INSERT INTO users(name, level, mask, hash) VALUES (?, ?, ?, ?)");
-        st.bind(1, name).bind(2, level).bind(3, static_cast<std::int64_t>(mask)).bind(4, hash);
-        st.step();
-        return Status::Ok;
+    return write(who, change, [&] { return insertUser(who, change, name, hash, level, mask); });
+}
+
+Status SqlBackend::addUsers(const Acting& who, Change& change, std::vector<Change>& rows,
+                            const std::vector<NewAccount>& users, std::size_t& failedAt) {
+    return batch(who, change, rows, failedAt, [&](std::size_t i, Change& row) {
+        const NewAccount& u = users[i];
+        return insertUser(who, row, u.name, u.hash, u.level, u.mask);
+    });
+}
+
+Status SqlBackend::setHashes(const Acting& who, Change& change, std::vector<Change>& rows,
+                             const std::vector<NewPassword>& entries, std::size_t& failedAt) {
+    return batch(who, change, rows, failedAt, [&](std::size_t i, Change& row) {
+        return newHash(who, row, NewHash::Set, entries[i].name, entries[i].hash, std::nullopt);
     });
 }
 
@@ -356,25 +485,80 @@ Status SqlBackend::deleteUser(const Acting& who, Change& change, const std::stri
     });
 }
 
+// A change keeps an account locked by an administrator locked (its new
+// hash behind the marker); by its user, it proves the password and needs
+// no change at the next login, set by anyone else it does.
+Status SqlBackend::newHash(const Acting& who, Change& change, NewHash kind, const std::string& name,
+                           const std::string& hash, const std::optional<Credentials>& seen) {
+    const auto target = storedWhere(*m_db, "name = ?", name);
+    const bool own = kind == NewHash::Change;
+    if (own) {
+        if (credentialsOf(*m_db, name) != seen) throw Stale{};
+        // The old password proves enough; the service still wants a login.
+        if (ruled(who) && !(who.userId != 0 && accountWhere(*m_db, "id = ?", who.userId)))
+            return refuse(change, "nobody logged in");
+    }
+    if (!target) return Status::NoSuchUser;
+    if (!own)
+        if (const Status rule =
+                mayManage(who, static_cast<std::uint32_t>(target->account.level), true, change);
+            rule != Status::Ok)
+            return rule;
+    if (own && isLocked(target->state)) return Status::AccountLocked;
+    Statement st(*m_db, "UPDATE users SET hash = ?, pwd_set = ?, must_change = ? WHERE id = ?");
+    st.bind(1, (target->state.locked && !own ? "!" : "") + hash);
+    st.bind(2, target->state.now).bind(3, own ? 0 : 1).bind(4, target->account.id);
+    st.step();
+    if (own) clearFailures(*m_db, target->account.id);
+    return Status::Ok;
+}
+
 Status SqlBackend::setHash(const Acting& who, Change& change, NewHash kind, const std::string& name,
                            const std::string& hash, const std::optional<Credentials>& seen) {
+    return write(who, change, [&] { return newHash(who, change, kind, name, hash, seen); });
+}
+
+Status SqlBackend::setLocked(const Acting& who, Change& change, const std::string& name,
+                             bool lock) {
     return write(who, change, [&] {
-        const auto target = accountWhere(*m_db, "name = ?", name);
-        if (kind == NewHash::Change) {
-            if (credentialsOf(*m_db, name) != seen) throw Stale{};
-            // The old password proves enough; the service still wants a login.
-            if (ruled(who) && !(who.userId != 0 && accountWhere(*m_db, "id = ?", who.userId)))
-                return refuse(change, "nobody logged in");
-        }
+        const auto target = storedWhere(*m_db, "name = ?", name);
         if (!target) return Status::NoSuchUser;
-        if (kind != NewHash::Change)
-            if (const Status rule =
-                    mayManage(who, static_cast<std::uint32_t>(target->level), true, change);
-                rule != Status::Ok)
-                return rule;
-        Statement st(*m_db, "UPDATE users SET hash = ? WHERE id = ?");
-        st.bind(1, hash).bind(2, target->id);
-        st.step();
+        if (const Status rule =
+                mayManage(who, static_cast<std::uint32_t>(target->account.level), true, change);
+            rule != Status::Ok)
+            return rule;
+        const LoginState& state = target->state;
+        if (lock ? state.locked : !isLocked(state)) {
+            note(change, lock ? "already locked" : "not locked");
+            return Status::Ok;
+        }
+        if (lock && lastUsableAdministrator(*m_db, target->account.id, state.now))
+            return Status::LastAdministrator;
+        Statement st(*m_db,
+                     lock ? "UPDATE users SET locked = 1, hash = '!' || hash WHERE id = ?"
+                          : "UPDATE users SET locked = 0, hash = CASE WHEN locked <> 0 THEN "
+                            "substr(hash, 2) ELSE hash END, locked_until = 0, fail_count = 0, "
+                            "fail_first = 0, lock_count = 0 WHERE id = ?");
+        st.bind(1, target->account.id).step();
+        return Status::Ok;
+    });
+}
+
+Status SqlBackend::resetFailures(const Acting& who, Change& change, const std::string& name) {
+    return write(who, change, [&] {
+        const auto target = storedWhere(*m_db, "name = ?", name);
+        if (!target) return Status::NoSuchUser;
+        if (const Status rule =
+                mayManage(who, static_cast<std::uint32_t>(target->account.level), true, change);
+            rule != Status::Ok)
+            return rule;
+        const LoginState& state = target->state;
+        note(change, std::to_string(state.failures) + " failed attempt(s) cleared" +
+                         (state.lockedUntil > state.now ? ", lockout lifted" : ""));
+        Statement st(*m_db,
+                     "UPDATE users SET fail_count = 0, fail_first = 0, locked_until = 0, "
+                     "lock_count = 0 WHERE id = ?");
+        st.bind(1, target->account.id).step();
         return Status::Ok;
     });
 }
@@ -433,8 +617,11 @@ Status SqlBackend::initialise(const Acting& who, Change& change, const std::stri
                        "WHERE NOT EXISTS (SELECT 1 FROM limits WHERE name = ?1)");
         item.bind(1, SYS_LIMIT_NAME).bind(2, kSysLimitTitleUtf8);
         item.step();
-        Statement st(*m_db, "INSERT INTO users(name, level, mask, hash) VALUES (?, 4, ?, ?)");
+        Statement st(*m_db,
+                     "INSERT INTO users(name, level, mask, hash, pwd_set, must_change) "
+                     "VALUES (?, 4, ?, ?, ?, 1)");
         st.bind(1, name).bind(2, static_cast<std::int64_t>(kAllItems)).bind(3, hash);
+        st.bind(4, static_cast<std::int64_t>(std::time(nullptr)));
         st.step();
         if (cost != 0) {
             Statement setting(*m_db,

@@ -31,12 +31,14 @@ public:
     std::vector<UserRow> users() override;
     std::vector<ItemRow> items() override;
     std::vector<AuditRow> audit(const std::string& since) override;
+    std::optional<LoginState> loginState(const std::string& name) override;
     CheckReport check() override;
     void snapshot(const std::string& file) override;
 
     Status record(const Acting& who, Change& change, Status outcome) override;
-    Status login(const Acting& who, Change& change, const std::string& name,
-                 const std::optional<Credentials>& seen, Status verdict) override;
+    Status verdict(const Acting& who, Change& change, Check check, const std::string& name,
+                   const std::optional<Credentials>& seen, Status verdict,
+                   const Policy& policy) override;
     Status addUser(const Acting& who, Change& change, const std::string& name,
                    const std::string& hash, int level, std::uint32_t mask) override;
     Status changeUser(const Acting& who, Change& change, const std::string& current,
@@ -44,6 +46,13 @@ public:
     Status deleteUser(const Acting& who, Change& change, const std::string& name) override;
     Status setHash(const Acting& who, Change& change, NewHash kind, const std::string& name,
                    const std::string& hash, const std::optional<Credentials>& seen) override;
+    Status addUsers(const Acting& who, Change& change, std::vector<Change>& rows,
+                    const std::vector<NewAccount>& users, std::size_t& failedAt) override;
+    Status setHashes(const Acting& who, Change& change, std::vector<Change>& rows,
+                     const std::vector<NewPassword>& entries, std::size_t& failedAt) override;
+    Status setLocked(const Acting& who, Change& change, const std::string& name,
+                     bool lock) override;
+    Status resetFailures(const Acting& who, Change& change, const std::string& name) override;
     Status addItem(const Acting& who, Change& change, const std::string& name,
                    const std::string& title, int& position) override;
     Status deleteItem(const Acting& who, Change& change, int position) override;
@@ -55,6 +64,20 @@ private:
     auto read(Body body);
     template <class Body>
     Status write(const Acting& who, Change& change, Body body);
+    // A write's body with its audit row, inside a transaction already open.
+    template <class Body>
+    Status audited(const Acting& who, Change& change, Body body);
+    // A batch's writes, all or none; the refusal alone in the trail.
+    template <class Body>
+    Status batch(const Acting& who, Change& change, std::vector<Change>& rows,
+                 std::size_t& failedAt, Body body);
+    // The bodies of the writes that batches share.
+    Status insertUser(const Acting& who, Change& change, const std::string& name,
+                      const std::string& hash, int level, std::uint32_t mask);
+    Status newHash(const Acting& who, Change& change, NewHash kind, const std::string& name,
+                   const std::string& hash, const std::optional<Credentials>& seen);
+    void countFailure(Change& change, const Account& user, const LoginState& state,
+                      const Policy& policy);
     std::optional<std::string> actorName(const Acting& who);
     // The rules, read in the write's own transaction.
     Status mayManage(const Acting& who, std::uint32_t targetLevel, bool qorvelMay, Change& change);

@@ -104,6 +104,7 @@ Backend& Store::backend() {
             const std::string location =
                 m_options.location.empty() ? databasePath() : m_options.location;
             m_backend = openBackend(location, m_options.mode);
+            if (!m_policy) m_policy = m_options.policy ? *m_options.policy : configuredPolicy();
         } catch (const DbError& e) {
             if (!e.busy()) unavailable(e.what());
             throw;
@@ -146,8 +147,10 @@ void Store::start() {
 void Store::stop() {
     std::lock_guard lock(m_mutex);
     close();
+    m_policy.reset();
     m_userId = 0;
     m_userName.clear();
+    m_mustChange = false;
     m_userCount = -1;
     m_limitCount = -1;
 }
@@ -217,6 +220,33 @@ std::optional<std::string> Store::hashFor(const TextArg& password, Status& statu
     auto hash = hashPassword(password.utf8.str(), cost);
     if (!hash) status = Status::HashFailed;
     return hash;
+}
+
+const Policy& Store::policyInForce() {
+    static const Policy kDefaults;
+    if (!m_policy) {
+        try {
+            backend();
+        } catch (const DbError&) {
+            // The call that needs the store says why.
+        }
+    }
+    return m_policy ? *m_policy : kDefaults;
+}
+
+void Store::keepRules(const TextArg& password, Status& status, Change& change) {
+    if (status != Status::Ok || !password.ok()) return;
+    const auto why = passwordFault(policyInForce(), password.cp936.str());
+    if (!why) return;
+    status = Status::PasswordRefused;
+    change.detail += (change.detail.empty() ? "" : "; ") + ("refused: " + *why);
+}
+
+Status Store::restricted(Change& change) {
+    if (!m_mustChange || m_adminActor) return Status::Ok;
+    change.detail += (change.detail.empty() ? "" : "; ") +
+                     std::string("refused: the password must be changed first");
+    return Status::MustChangePassword;
 }
 
 // Checks password against name's stored hash with no lock held (yescrypt
@@ -297,11 +327,14 @@ Status Store::login(const char* name, const char* password) {
     std::int64_t id = 0;
     const Status status = verified(change, n, p, [&](Backend& b, const auto& seen, Status verdict) {
         if (seen) id = seen->id;
-        return b.login(acting(), change, n.utf8.str(), seen, verdict);
+        return b.verdict(acting(), change, Check::Login, n.utf8.str(), seen, verdict,
+                         policyInForce());
     });
-    if (status == Status::Ok) {
+    // A password due for a change logs in to change it, and for nothing else.
+    if (status == Status::Ok || status == Status::MustChangePassword) {
         m_userId = id;
         m_userName = n.utf8.str();
+        m_mustChange = status == Status::MustChangePassword;
     }
     return status;
 }
@@ -404,10 +437,12 @@ Status Store::addUser(const char* name, const char* password, int level, std::ui
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
+    Change change{"user_add", target(n), levelAndMask(level, mask), {}};
     Status status = firstFault(n, p);
     if (status == Status::Ok && !validLevel(level)) status = Status::BadLevel;
+    if (status == Status::Ok) status = restricted(change);
+    keepRules(p, status, change);
     const auto hash = hashFor(p, status);
-    Change change{"user_add", target(n), levelAndMask(level, mask), {}};
     return guarded(change, false, [&](Backend& b) {
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.addUser(acting(), change, n.utf8.str(), *hash, level, mask);
@@ -424,6 +459,7 @@ Status Store::changeUser(const char* curName, const char* newName, int level, st
     if (next.ok() && cur.ok() && next.utf8.str() != cur.utf8.str())
         detail = "renamed to " + next.utf8.str() + ", " + detail;
     Change change{"user_change", target(cur), detail, {}};
+    if (status == Status::Ok) status = restricted(change);
     return guarded(change, false, [&](Backend& b) {
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.changeUser(acting(), change, cur.utf8.str(), next.utf8.str(), level, mask);
@@ -434,9 +470,10 @@ Status Store::deleteUser(const char* name) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     Change change{"user_delete", target(n), {}, {}};
+    Status status = firstFault(n);
+    if (status == Status::Ok) status = restricted(change);
     return guarded(change, false, [&](Backend& b) {
-        if (const Status fault = firstFault(n); fault != Status::Ok)
-            return b.record(acting(), change, fault);
+        if (status != Status::Ok) return b.record(acting(), change, status);
         return b.deleteUser(acting(), change, n.utf8.str());
     });
 }
@@ -448,23 +485,33 @@ Status Store::changePassword(const char* name, const char* oldPassword, const ch
     const TextArg newPw = fromCp936(newPassword, kPasswordRule);
     Change change{"password_change", target(n), {}, {}};
     Status status = firstFault(n, oldPw, newPw);
+    // Its own password is what a login due for a change may change.
+    if (status == Status::Ok && m_mustChange && n.utf8.str() != m_userName)
+        status = restricted(change);
+    keepRules(newPw, status, change);
     const auto hash = hashFor(newPw, status);
     if (status != Status::Ok)
         return guarded(change, false,
                        [&](Backend& b) { return b.record(acting(), change, status); });
-    return verified(change, n, oldPw, [&](Backend& b, const auto& seen, Status verdict) {
-        if (verdict != Status::Ok) return b.record(acting(), change, verdict);
+    // A wrong old password counts toward a lockout as a login's does.
+    status = verified(change, n, oldPw, [&](Backend& b, const auto& seen, Status verdict) {
+        if (verdict != Status::Ok)
+            return b.verdict(acting(), change, Check::OldPassword, n.utf8.str(), seen, verdict,
+                             policyInForce());
         return b.setHash(acting(), change, NewHash::Change, n.utf8.str(), *hash, seen);
     });
+    if (status == Status::Ok && n.utf8.str() == m_userName) m_mustChange = false;
+    return status;
 }
 
 Status Store::clearPassword(const char* name) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg empty = fromCp936("", kPasswordRule);
-    Status status = firstFault(n);
-    const auto hash = hashFor(empty, status);
     Change change{"password_clear", target(n), {}, {}};
+    Status status = firstFault(n);
+    if (status == Status::Ok) status = restricted(change);
+    const auto hash = hashFor(empty, status);
     return guarded(change, false, [&](Backend& b) {
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.setHash(acting(), change, NewHash::Clear, n.utf8.str(), *hash, std::nullopt);
@@ -496,8 +543,9 @@ int Store::addLimit(const char* name, const char* title) {
         return toCode(Status::ItemExists);
     int position = -1;
     Change change{"item_add", target(n), t.ok() ? "title " + t.utf8.str() : "", {}};
+    const Status refusal = fault != Status::Ok ? fault : restricted(change);
     const Status status = guarded(change, false, [&](Backend& b) {
-        if (fault != Status::Ok) return b.record(acting(), change, fault);
+        if (refusal != Status::Ok) return b.record(acting(), change, refusal);
         return b.addItem(acting(), change, n.utf8.str(), t.utf8.str(), position);
     });
     return status == Status::Ok ? position : toCode(status);
@@ -506,7 +554,39 @@ int Store::addLimit(const char* name, const char* title) {
 Status Store::deleteLimit(int pos) {
     std::lock_guard lock(m_mutex);
     Change change{"item_delete", std::nullopt, "position " + std::to_string(pos), {}};
-    return guarded(change, false, [&](Backend& b) { return b.deleteItem(acting(), change, pos); });
+    const Status refusal = restricted(change);
+    return guarded(change, false, [&](Backend& b) {
+        if (refusal != Status::Ok) return b.record(acting(), change, refusal);
+        return b.deleteItem(acting(), change, pos);
+    });
+}
+
+int Store::policy(const char* name) {
+    if (name == nullptr) return toCode(Status::NullArgument);
+    std::lock_guard lock(m_mutex);
+    const auto value = policyValue(policyInForce(), name);
+    return value ? *value : toCode(Status::NoSuchItem);
+}
+
+int Store::passwordDaysLeft(const char* user) {
+    std::lock_guard lock(m_mutex);
+    return read(
+        [&](Backend& b) -> int {
+            std::string name;
+            if (user == nullptr) {
+                const auto self = loggedIn();
+                if (!self) return toCode(Status::NoSuchUser);
+                name = self->name;
+            } else {
+                const TextArg n = fromCp936(user, kNameRule);
+                if (!n.ok()) return toCode(fromFault(n.fault));
+                name = n.utf8.str();
+            }
+            const auto state = b.loginState(name);
+            if (!state) return toCode(Status::NoSuchUser);
+            return daysBeforeExpiry(policyInForce(), *state);
+        },
+        toCode(Status::Unavailable));
 }
 
 // ---- the admin command's calls ------------------------------------------------
@@ -526,9 +606,10 @@ Status Store::initialise(const char* adminName, const char* password, unsigned l
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(adminName, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
-    Status status = firstFault(n, p);
-    const auto hash = hashFor(p, status, hashCost);
     Change change{"init", target(n), levelAndMask(4, 0xFFFFFFFFu), {}};
+    Status status = firstFault(n, p);
+    keepRules(p, status, change);
+    const auto hash = hashFor(p, status, hashCost);
     return guarded(change, false, [&](Backend& b) {
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.initialise(acting(), change, n.utf8.str(), *hash, hashCost);
@@ -539,9 +620,11 @@ Status Store::setPassword(const char* name, const char* password) {
     std::lock_guard lock(m_mutex);
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
-    Status status = firstFault(n, p);
-    const auto hash = hashFor(p, status);
     Change change{"password_set", target(n), {}, {}};
+    Status status = firstFault(n, p);
+    if (status == Status::Ok) status = restricted(change);
+    keepRules(p, status, change);
+    const auto hash = hashFor(p, status);
     return guarded(change, false, [&](Backend& b) {
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.setHash(acting(), change, NewHash::Set, n.utf8.str(), *hash, std::nullopt);
@@ -603,6 +686,7 @@ Status Store::check(CheckReport& out) {
         return refuse("check", "only administrators check the store");
     try {
         out = backend().check();
+        out.policy = describePolicy(policyInForce());
         return Status::Ok;
     } catch (const DbError& e) {
         return failed(e);
@@ -638,6 +722,114 @@ Status Store::snapshot(const std::string& file) {
     } catch (const DbError& e) {
         return failed(e);
     }
+}
+
+Status Store::setLocked(const char* name, bool lock) {
+    std::lock_guard guard(m_mutex);
+    const TextArg n = fromCp936(name, kNameRule);
+    Change change{lock ? "user_lock" : "user_unlock", target(n), {}, {}};
+    Status status = firstFault(n);
+    if (status == Status::Ok) status = restricted(change);
+    return guarded(change, false, [&](Backend& b) {
+        if (status != Status::Ok) return b.record(acting(), change, status);
+        return b.setLocked(acting(), change, n.utf8.str(), lock);
+    });
+}
+
+Status Store::loginState(const char* name, bool reset, LoginState& out) {
+    std::lock_guard lock(m_mutex);
+    const TextArg n = fromCp936(name, kNameRule);
+    if (reset) {
+        Change change{"failures_reset", target(n), {}, {}};
+        Status status = firstFault(n);
+        if (status == Status::Ok) status = restricted(change);
+        status = guarded(change, false, [&](Backend& b) {
+            if (status != Status::Ok) return b.record(acting(), change, status);
+            return b.resetFailures(acting(), change, n.utf8.str());
+        });
+        if (status != Status::Ok) return status;
+    }
+    m_why.clear();
+    if (!n.ok()) return fromFault(n.fault);
+    try {
+        const auto state = backend().loginState(n.utf8.str());
+        if (!state) return Status::NoSuchUser;
+        out = *state;
+        return Status::Ok;
+    } catch (const DbError& e) {
+        return failed(e);
+    }
+}
+
+Status Store::refuseEntry(Change& change, const std::vector<Change>& rows, std::size_t i,
+                          Status status, std::size_t& failedAt) {
+    failedAt = i;
+    noteRefusedEntry(change, rows, i);
+    return guarded(change, false, [&](Backend& b) { return b.record(acting(), change, status); });
+}
+
+// Every entry is checked before any is hashed, so that a refusal costs no
+// hashing; the hashes are made before the write, which holds the lock.
+Status Store::addUsers(const std::vector<UserEntry>& users, std::size_t& failedAt) {
+    std::lock_guard lock(m_mutex);
+    Change change{"users_add", std::nullopt, std::to_string(users.size()) + " user(s)", {}};
+    std::vector<Change> rows;
+    std::vector<TextArg> passwords;
+    std::vector<NewAccount> accounts;
+    for (std::size_t i = 0; i < users.size(); ++i) {
+        const UserEntry& u = users[i];
+        const TextArg n = fromCp936(u.name.c_str(), kNameRule);
+        passwords.push_back(fromCp936(u.password.c_str(), kPasswordRule));
+        rows.push_back({"user_add", target(n), levelAndMask(u.level, u.mask), {}});
+        Status status = firstFault(n, passwords.back());
+        if (status == Status::Ok && !validLevel(u.level)) status = Status::BadLevel;
+        if (status == Status::Ok) status = restricted(rows.back());
+        keepRules(passwords.back(), status, rows.back());
+        if (status != Status::Ok) return refuseEntry(change, rows, i, status, failedAt);
+        accounts.push_back({n.utf8.str(), {}, u.level, u.mask});
+    }
+    for (std::size_t i = 0; i < users.size(); ++i) {
+        Status status = Status::Ok;
+        const auto hash = hashFor(passwords[i], status);
+        if (!hash) return refuseEntry(change, rows, i, status, failedAt);
+        accounts[i].hash = *hash;
+    }
+    const Status status = guarded(change, false, [&](Backend& b) {
+        return b.addUsers(acting(), change, rows, accounts, failedAt);
+    });
+    if (status == Status::Ok)
+        for (const Change& row : rows) logEvent(row, caller(), status);
+    return status;
+}
+
+Status Store::setPasswords(const std::vector<PasswordEntry>& entries, std::size_t& failedAt) {
+    std::lock_guard lock(m_mutex);
+    Change change{"passwords_set", std::nullopt, std::to_string(entries.size()) + " user(s)", {}};
+    std::vector<Change> rows;
+    std::vector<TextArg> passwords;
+    std::vector<NewPassword> hashes;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const TextArg n = fromCp936(entries[i].name.c_str(), kNameRule);
+        passwords.push_back(fromCp936(entries[i].password.c_str(), kPasswordRule));
+        rows.push_back({"password_set", target(n), {}, {}});
+        Status status = firstFault(n, passwords.back());
+        if (status == Status::Ok) status = restricted(rows.back());
+        keepRules(passwords.back(), status, rows.back());
+        if (status != Status::Ok) return refuseEntry(change, rows, i, status, failedAt);
+        hashes.push_back({n.utf8.str(), {}});
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        Status status = Status::Ok;
+        const auto hash = hashFor(passwords[i], status);
+        if (!hash) return refuseEntry(change, rows, i, status, failedAt);
+        hashes[i].hash = *hash;
+    }
+    const Status status = guarded(change, false, [&](Backend& b) {
+        return b.setHashes(acting(), change, rows, hashes, failedAt);
+    });
+    if (status == Status::Ok)
+        for (const Change& row : rows) logEvent(row, caller(), status);
+    return status;
 }
 
 std::string Store::why() {

@@ -16,6 +16,7 @@
 #include "caller.h"
 #include "calls.h"
 #include "connection.h"
+#include "policy.h"
 #include "store/keyward.h"
 #include "text.h"
 
@@ -40,6 +41,9 @@ struct StoreOptions {
     bool enforceRules = false;
     // Who asks; unset: this process, as it names itself.
     std::optional<Caller> caller;
+    // The account policy; unset: as the configuration says when the store
+    // opens.
+    std::optional<Policy> policy;
 };
 
 class Store final : public Calls {
@@ -70,6 +74,8 @@ public:
     Status limitTitle(const char* name, char* buf) override;
     int addLimit(const char* name, const char* title) override;
     Status deleteLimit(int pos) override;
+    int policy(const char* name) override;
+    int passwordDaysLeft(const char* user) override;
 
     Status actAsAdministrator() override;
     Status initialise(const char* adminName, const char* password, unsigned long hashCost) override;
@@ -78,6 +84,10 @@ public:
     Status items(std::vector<ItemRow>& out) override;
     Status audit(const std::string& since, std::vector<AuditRow>& out) override;
     Status check(CheckReport& out) override;
+    Status setLocked(const char* name, bool lock) override;
+    Status loginState(const char* name, bool reset, LoginState& out) override;
+    Status addUsers(const std::vector<UserEntry>& users, std::size_t& failedAt) override;
+    Status setPasswords(const std::vector<PasswordEntry>& entries, std::size_t& failedAt) override;
     Status snapshot(const std::string& file) override;
     std::string why() override;
 
@@ -98,6 +108,18 @@ private:
     Status verified(Change& change, const TextArg& name, const TextArg& password, Then then);
     std::optional<std::string> hashFor(const TextArg& password, Status& status,
                                        unsigned long cost = 0);
+    // The policy in force: the options', else the configuration's as the
+    // store opened (the defaults while it cannot open).
+    const Policy& policyInForce();
+    // A new password the policy's rules refuse: the status becomes why,
+    // and the change says so.
+    void keepRules(const TextArg& password, Status& status, Change& change);
+    // A login that must change its password first may do nothing else:
+    // the refusal, or Ok.
+    Status restricted(Change& change);
+    // A batch's refusal of entry i before the store was asked.
+    Status refuseEntry(Change& change, const std::vector<Change>& rows, std::size_t i,
+                       Status status, std::size_t& failedAt);
     std::optional<Account> loggedIn();
     std::optional<std::int64_t> userId(const char* user);
     void unavailable(const std::string& why);
@@ -115,6 +137,8 @@ private:
     std::string m_userName;     // UTF-8, kept for the audit once that user is gone
     int m_userCount = -1;       // last count reported, -1: none yet
     std::optional<std::string> m_adminActor;
+    std::optional<Policy> m_policy;
+    bool m_mustChange = false;  // the logged-in user must change the password first
     int m_limitCount = -1;
     char m_curName[32] = {};  // get_cur_user's answer; a fixed buffer so old pointers stay valid
 };

@@ -120,5 +120,7 @@ int main(int argc, char** argv) {
     options.store = store.empty() ? serviceSetting("store", keyward::kDefaultServiceStore) : store;
     if (adminGroup.empty()) adminGroup = serviceSetting("admin_group", keyward::kDefaultAdminGroup);
     options.adminGroup = groupId(adminGroup);
+    // The file was read well above: its [policy] is the policy in force.
+    options.policy = keyward::configuredPolicy();
     return keyward::service::run(options);
 }

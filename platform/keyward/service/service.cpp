@@ -90,9 +90,9 @@ std::optional<Caller> peerOf(int fd, const std::optional<gid_t>& adminGroup,
     return Caller{cred.uid, userName(cred.uid), cred.pid, host, admin};
 }
 
-void serve(int fd, Caller caller, const std::string& store, Clients& clients) {
+void serve(int fd, Caller caller, const Options& options, Clients& clients) {
     try {
-        Session session(store, caller);
+        Session session(options.store, caller, options.policy);
         std::string request;
         for (;;) {
             // Idle between requests as long as the client likes: a program
@@ -187,10 +187,12 @@ int run(const Options& options) {
     // that cannot open now is reported by every call until it can.
     const std::string host = hostName();
     {
-        Store setUp({Announce::AlsoStderr, options.store, OpenMode::Create, true, thisProcess()});
+        Store setUp({Announce::AlsoStderr, options.store, OpenMode::Create, true, thisProcess(),
+                     options.policy});
         setUp.start();
     }
-    log(LOG_NOTICE, "serving " + options.store);
+    const std::string policy = describePolicy(options.policy);
+    log(LOG_NOTICE, "serving " + options.store + (policy.empty() ? "" : " under policy " + policy));
 
     Clients clients;
     for (;;) {
@@ -210,7 +212,7 @@ int run(const Options& options) {
             ::close(fd);
             continue;
         }
-        std::thread(serve, fd, *caller, options.store, std::ref(clients)).detach();
+        std::thread(serve, fd, *caller, std::cref(options), std::ref(clients)).detach();
     }
 
     ::close(listener);

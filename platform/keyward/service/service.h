@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "policy.h"
+
 namespace keyward::service {
 
 struct Options {
@@ -18,6 +20,8 @@ struct Options {
     std::string store;
     // Members act as administrators without a login, as root does.
     std::optional<gid_t> adminGroup;
+    // The account policy, as /etc/varnock/varnock.conf says at the start.
+    Policy policy;
     std::size_t maxClients = 128;
 };
 

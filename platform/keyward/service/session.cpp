@@ -22,6 +22,11 @@ const char* arg(const std::optional<std::string>& text) {
     return text ? text->c_str() : nullptr;
 }
 
+// A password into a buffer wiped when it goes (absent: empty).
+void secret(Reader& r, SecretString& into) {
+    if (auto text = r.text()) into.str() = std::move(*text);
+}
+
 std::string fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -29,8 +34,8 @@ std::string fileBytes(const std::string& path) {
 
 }  // namespace
 
-Session::Session(const std::string& location, const Caller& caller)
-    : m_store({Announce::SystemLogOnly, location, OpenMode::Create, true, caller}) {}
+Session::Session(const std::string& location, const Caller& caller, const Policy& policy)
+    : m_store({Announce::SystemLogOnly, location, OpenMode::Create, true, caller, policy}) {}
 
 void Session::answer(const std::string& request, Writer& reply) {
     Reader r(request);
@@ -240,7 +245,74 @@ void Session::answer(const std::string& request, Writer& reply) {
             for (const auto& p : report.problems) reply.text(p);
             reply.u32(static_cast<std::uint32_t>(report.warnings.size()));
             for (const auto& w : report.warnings) reply.text(w);
-            reply.i64(report.users).i64(report.items);
+            reply.i64(report.users).i64(report.items).text(report.policy);
+            return;
+        }
+        case Op::Policy: {
+            auto name = r.text();
+            r.end();
+            reply.i32(m_store.policy(arg(name)));
+            return;
+        }
+        case Op::PasswordDaysLeft: {
+            auto user = r.text();
+            r.end();
+            reply.i32(m_store.passwordDaysLeft(arg(user)));
+            return;
+        }
+        case Op::SetLocked: {
+            auto name = r.text();
+            const bool lock = r.u8() != 0;
+            r.end();
+            const Status status = m_store.setLocked(arg(name), lock);
+            reply.i32(toCode(status)).text(m_store.why());
+            return;
+        }
+        case Op::LoginState: {
+            auto name = r.text();
+            const bool reset = r.u8() != 0;
+            r.end();
+            LoginState state;
+            const Status status = m_store.loginState(arg(name), reset, state);
+            reply.i32(toCode(status)).text(m_store.why());
+            if (status == Status::Ok)
+                reply.i64(state.failures)
+                    .i64(state.firstFailure)
+                    .i64(state.lockedUntil)
+                    .i64(state.locks)
+                    .i64(state.passwordSet)
+                    .u8(state.mustChange ? 1 : 0)
+                    .u8(state.locked ? 1 : 0)
+                    .i64(state.now);
+            return;
+        }
+        case Op::AddUsers: {
+            // As many as the frame holds: the count is the client's word.
+            std::vector<UserEntry> users;
+            for (auto n = r.u32(); n > 0; --n) {
+                UserEntry& u = users.emplace_back();
+                u.name = r.text().value_or("");
+                secret(r, u.password);
+                u.level = r.i32();
+                u.mask = r.u32();
+            }
+            r.end();
+            std::size_t failedAt = 0;
+            const Status status = m_store.addUsers(users, failedAt);
+            reply.i32(toCode(status)).text(m_store.why()).u32(static_cast<std::uint32_t>(failedAt));
+            return;
+        }
+        case Op::SetPasswords: {
+            std::vector<PasswordEntry> entries;
+            for (auto n = r.u32(); n > 0; --n) {
+                PasswordEntry& e = entries.emplace_back();
+                e.name = r.text().value_or("");
+                secret(r, e.password);
+            }
+            r.end();
+            std::size_t failedAt = 0;
+            const Status status = m_store.setPasswords(entries, failedAt);
+            reply.i32(toCode(status)).text(m_store.why()).u32(static_cast<std::uint32_t>(failedAt));
             return;
         }
         case Op::Snapshot:

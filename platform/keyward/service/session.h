@@ -12,7 +12,7 @@ namespace keyward::service {
 
 class Session {
 public:
-    Session(const std::string& location, const Caller& caller);
+    Session(const std::string& location, const Caller& caller, const Policy& policy);
 
     // The reply to one request's payload. Throws wire::ProtocolError for a
     // request that breaks the protocol: the connection is then dropped.
