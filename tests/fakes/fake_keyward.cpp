@@ -90,7 +90,9 @@ int keyward_stop(void) {
 
 int login(const char* name, const char* password) {
     log("login(" + text(name) + "," + text(password) + ")");
-    if (script().loginResult == 0) script().curUser = text(name);
+    // A password due for a change logs in, to change it.
+    if (script().loginResult == 0 || script().loginResult == ERR_MUST_CHANGE_PWD)
+        script().curUser = text(name);
     return script().loginResult;
 }
 
@@ -188,6 +190,17 @@ int add_limit(const char* name, const char* title) {
         if (std::strncmp(it.name, name, sizeof(it.name)) == 0) return -1;
     items.push_back(item(name, title));
     return int(items.size()) - 1;
+}
+
+int get_policy(const char* name) {
+    log("get_policy(" + text(name) + ")");
+    const auto it = script().policy.find(text(name));
+    return it == script().policy.end() ? 0 : it->second;
+}
+
+int get_pwd_days_left(const char* user) {
+    log("get_pwd_days_left(" + text(user) + ")");
+    return script().daysLeft;
 }
 
 int del_limit(int pos) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,10 @@ struct Script {
     int delUserResult = 0;
     int changePwdResult = 0;
     int clearPwdResult = 0;
+    // The account policy's settings by name (an absent one is 0: off), and
+    // the days before the logged-in user's password expires.
+    std::map<std::string, int> policy;
+    int daysLeft = KEYWARD_NO_EXPIRY;
 };
 
 Script& script();
