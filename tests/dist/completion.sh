@@ -44,7 +44,12 @@ expect "json|table|tsv" keyward audit --format ""
 expect "0|1|2|3|4" keyward useradd x --level ""
 expect "sys_limit,edit" keyward useradd x --items sys_limit,e
 expect "edit" keyward itemdel e
-expect "--help|--items|--level|--rename|--version" keyward usermod root --
+expect "--help|--items|--level|--lock|--rename|--unlock|--version" keyward usermod root --
+expect "--help|--reset|--version" keyward faillock --
+expect "op\\ one" keyward faillock --reset op
+expect "faillock" keyward fa
+expect "check|chpasswd" keyward ch
+expect "--format|--help|--version" keyward lastlog --
 expect "help" keyward hel
 expect "useradd|userdel|usermod|users" keyward help use
 # Names with a space, or anything else the shell would read, come back quoted.

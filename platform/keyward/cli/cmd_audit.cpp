@@ -74,13 +74,8 @@ std::string AuditCommand::run(const Args& args) {
         return nullptr;
     };
     for (const auto& row : rows) {
-        // Who asked, as the kernel named them: user@host[pid], and where a
-        // server saw them: from ADDRESS.
-        std::string askedBy = row.osUser ? *row.osUser + "@" + row.host.value_or("") : "-";
-        if (row.osUser) askedBy += "[" + std::to_string(row.pid) + "]";
-        if (row.address) askedBy += " from " + *row.address;
         table.add({row.at, row.actor.value_or("-"), row.action, row.target.value_or("-"),
-                   row.outcome, row.detail.value_or(""), askedBy});
+                   row.outcome, row.detail.value_or(""), askedBy(row)});
         records.add({row.at, field(row.actor), row.action, field(row.target), row.outcome,
                      field(row.detail), field(row.osUser), row.pid, field(row.host),
                      field(row.address)});

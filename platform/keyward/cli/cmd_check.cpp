@@ -11,10 +11,14 @@ namespace keyward::cli {
 namespace {
 
 // What a personal store leaves open, said beside its checks.
-std::vector<std::string> personalWarnings(const StoreChoice& choice) {
+std::vector<std::string> personalWarnings(const StoreChoice& choice, const CheckReport& report) {
     std::vector<std::string> warnings = {
         "warning: a personal store protects nothing from its owner, who may edit the file "
         "and its audit key; a plant's stations use the system store (keyward init --system)"};
+    if (!report.policy.empty())
+        warnings.push_back(
+            "warning: the account policy of a personal store is its owner's to change, in "
+            "[policy] of their own configuration");
     if (isServerLocation(choice.location)) return warnings;
     struct stat st {};
     if (stat(auditKeyFile(choice.location).c_str(), &st) == 0 && (st.st_mode & 0077) != 0)
@@ -42,7 +46,9 @@ const char* CheckCommand::help() const {
            "password is where others may read it: in the location, or in a passfile\n"
            "or service file with rights for group or others. A personal store is\n"
            "opened read-only; the system store is checked by the account service,\n"
-           "for root and the admin group.\n";
+           "for root and the admin group. The account policy in force ([policy] of\n"
+           "the configuration, the service's for the system store) is shown where\n"
+           "it differs from the defaults.\n";
 }
 
 std::string CheckCommand::run(const Args&) {
@@ -66,8 +72,10 @@ std::string CheckCommand::run(const Args&) {
     else
         out += report.location + ", chosen by " + choice.why + "\n";
     if (choice.kind == StoreChoice::Kind::Personal)
-        for (const auto& warning : personalWarnings(choice))
+        for (const auto& warning : personalWarnings(choice, report))
             std::fprintf(stderr, "keyward: %s\n", warning.c_str());
+    // The policy in force where a plant turned it on; the defaults say nothing.
+    if (!report.policy.empty()) out += "policy: " + report.policy + "\n";
     return out + "ok: " + std::to_string(report.users) + " users, " + std::to_string(report.items) +
            " items\n";
 }

@@ -111,6 +111,23 @@ Failure dbFailure(const DbError& e);
 inline const OptionSpec kFormatOption{"--format", true};
 Format formatArg(const Args& args);
 
+// A level as typed, 0 to 4; else a usage Failure.
+int levelArg(const std::string& text);
+// Comma-separated item names ("" for none) into a mask, by their positions
+// in items; a name that is none is a Failure.
+std::uint32_t itemsMask(const std::vector<ItemRow>& items, const std::string& list);
+
+// A new password the account policy's rules refused, with the rules in
+// force.
+Failure passwordRefused(Calls& calls);
+
+// Who asked for an audited call, as the kernel named them: user@host[pid],
+// and where a server saw them: from ADDRESS; "-" for nobody named.
+std::string askedBy(const AuditRow& row);
+
+// Seconds since 1970 as UTC text, "YYYY-MM-DDTHH:MM:SSZ".
+std::string utcText(std::int64_t seconds);
+
 // The operating-system user as the audit trail names them: "os:NAME".
 std::string operatingSystemActor();
 

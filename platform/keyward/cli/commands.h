@@ -28,10 +28,17 @@ KEYWARD_COMMAND(UsersCommand, "users", "list the users", 0, kFormatOption)
 KEYWARD_COMMAND(ItemsCommand, "items", "list the permission items", 0, kFormatOption)
 KEYWARD_COMMAND(UseraddCommand, "useradd", "add a user", 1, kLevelOption, kItemsOption,
                 kPasswordStdinOption)
-KEYWARD_COMMAND(UsermodCommand, "usermod", "rename a user or change their level or items", 1,
-                {"--rename", true}, kLevelOption, kItemsOption)
+KEYWARD_COMMAND(UsermodCommand, "usermod",
+                "rename a user, change their level or items, or lock or unlock them", 1,
+                {"--rename", true}, kLevelOption, kItemsOption, {"--lock", false},
+                {"--unlock", false})
 KEYWARD_COMMAND(UserdelCommand, "userdel", "delete a user", 1)
 KEYWARD_COMMAND(PasswdCommand, "passwd", "set a user's password", 1, kPasswordStdinOption)
+KEYWARD_COMMAND(FaillockCommand, "faillock", "show or clear a user's failed logins", 1,
+                {"--reset", false})
+KEYWARD_COMMAND(LastlogCommand, "lastlog", "show each user's last logins", 0, kFormatOption)
+KEYWARD_COMMAND(NewusersCommand, "newusers", "add the users of a file, all or none", 1)
+KEYWARD_COMMAND(ChpasswdCommand, "chpasswd", "set the passwords read from standard input", 0)
 KEYWARD_COMMAND(ItemaddCommand, "itemadd", "append a permission item", 2)
 KEYWARD_COMMAND(ItemdelCommand, "itemdel", "delete the last permission item", 1)
 KEYWARD_COMMAND(AuditCommand, "audit", "show the audit trail", 0, {"--since", true}, kFormatOption)

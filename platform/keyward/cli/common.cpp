@@ -1,7 +1,9 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <ctime>
 
 #include "caller.h"
 #include "client.h"
@@ -158,6 +160,51 @@ Failure storeFailure(Status status, Calls& calls) {
 
 Failure storeFailure(Status status) {
     return failed(describe(status));
+}
+
+int levelArg(const std::string& text) {
+    if (text.size() == 1 && text[0] >= '0' && text[0] < '0' + KEYWARD_LEVEL_COUNT)
+        return text[0] - '0';
+    throw usageError("bad level " + text + "; use 0 to 4");
+}
+
+std::uint32_t itemsMask(const std::vector<ItemRow>& items, const std::string& list) {
+    std::uint32_t mask = 0;
+    if (list.empty()) return mask;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = std::min(list.find(',', start), list.size());
+        const TextArg name = nameArg(list.substr(start, end - start), "item name");
+        const auto it = std::find_if(items.begin(), items.end(), [&](const ItemRow& item) {
+            return item.name == name.utf8.str();
+        });
+        if (it == items.end()) throw failed("no such permission item: " + name.utf8.str());
+        mask |= 1u << (it - items.begin());
+        if (end == list.size()) return mask;
+        start = end + 1;
+    }
+}
+
+Failure passwordRefused(Calls& calls) {
+    return failed("password refused by the account policy: at least " +
+                  std::to_string(calls.policy("min_length")) + " bytes, of at least " +
+                  std::to_string(calls.policy("min_classes")) +
+                  " of the classes lower case, upper case, digits and others");
+}
+
+std::string askedBy(const AuditRow& row) {
+    std::string text = row.osUser ? *row.osUser + "@" + row.host.value_or("") : "-";
+    if (row.osUser) text += "[" + std::to_string(row.pid) + "]";
+    if (row.address) text += " from " + *row.address;
+    return text;
+}
+
+std::string utcText(std::int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
 }
 
 Failure dbFailure(const DbError& e) {

@@ -16,6 +16,10 @@ std::vector<std::unique_ptr<Command>> allCommands() {
     commands.push_back(std::make_unique<UsermodCommand>());
     commands.push_back(std::make_unique<UserdelCommand>());
     commands.push_back(std::make_unique<PasswdCommand>());
+    commands.push_back(std::make_unique<FaillockCommand>());
+    commands.push_back(std::make_unique<LastlogCommand>());
+    commands.push_back(std::make_unique<NewusersCommand>());
+    commands.push_back(std::make_unique<ChpasswdCommand>());
     commands.push_back(std::make_unique<ItemaddCommand>());
     commands.push_back(std::make_unique<ItemdelCommand>());
     commands.push_back(std::make_unique<AuditCommand>());
