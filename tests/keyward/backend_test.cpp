@@ -272,6 +272,98 @@ TEST_P(BackendTest, TheServicesRulesHoldAndNameTheStationOnEitherEngine) {
         EXPECT_NE(audit.out.find(row), std::string::npos) << row << audit.out;
 }
 
+// Two stations of one store, each with its account service's policy: the
+// failed logins count toward one lockout whichever station saw them, and
+// each row names its station.
+TEST_P(BackendTest, FailedLoginsCountAcrossTheStationsOfOneStore) {
+    ASSERT_EQ(add_user("root", "pw", 4, 0xFFFFFFFF), KEYWARD_OK);
+    ASSERT_EQ(add_user("op", "pw", 1, 0), KEYWARD_OK);
+    keyward_stop();
+    const auto station = [&](const char* osUser, const char* host) {
+        keyward::StoreOptions options;
+        options.location = m_location;
+        options.enforceRules = true;
+        options.caller = keyward::Caller{1000, osUser, 4242, host, true};
+        options.policy = keyward::Policy{};
+        options.policy->deny = 3;
+        return std::make_unique<keyward::Store>(options);
+    };
+    const auto a = station("alice", "station-a");
+    const auto b = station("bob", "station-b");
+    using keyward::Status;
+    EXPECT_EQ(a->login("op", "x"), Status::BadPassword);
+    EXPECT_EQ(b->login("op", "y"), Status::BadPassword);
+    EXPECT_EQ(a->login("op", "z"), Status::BadPassword);
+    EXPECT_EQ(b->login("op", "pw"), Status::AccountLocked);
+    EXPECT_EQ(a->login("op", "pw"), Status::AccountLocked);
+    keyward::LoginState state;
+    ASSERT_EQ(b->loginState("op", false, state), Status::Ok);
+    EXPECT_EQ(state.locks, 1);
+    EXPECT_GT(state.lockedUntil, state.now);
+    // Clearing takes one who may manage op.
+    EXPECT_EQ(b->loginState("op", true, state), Status::Denied);
+    ASSERT_EQ(b->actAsAdministrator(), Status::Ok);
+    ASSERT_EQ(b->loginState("op", true, state), Status::Ok);
+    EXPECT_EQ(state.lockedUntil, 0);
+    EXPECT_EQ(a->login("op", "pw"), Status::Ok);
+    const auto audit = keyward({"audit", "--format=tsv"});
+    const std::string address = server() ? "local" : "";
+    for (const std::string& row :
+         {"\t\tlogin\top\tbad_password\t\tbob\t4242\tstation-b\t" + address + "\n",
+          "\t\tlogin\top\tbad_password\tlocked for 600 s after 3 failed attempts\talice\t4242\t"
+          "station-a\t" +
+              address + "\n",
+          "\t\tlogin\top\taccount_locked\t\tbob\t4242\tstation-b\t" + address + "\n",
+          "\tos:bob\tfailures_reset\top\tok\t0 failed attempt(s) cleared, lockout lifted\tbob\t"
+          "4242\tstation-b\t" +
+              address + "\n"})
+        EXPECT_NE(audit.out.find(row), std::string::npos) << row << audit.out;
+}
+
+// A bulk enrolment and a bulk change of passwords, all or none on either
+// engine, under the rules a station's service applies.
+TEST_P(BackendTest, BulkChangesAreAllOrNoneOnEitherEngine) {
+    ASSERT_EQ(add_user("root", "pw", 4, 0xFFFFFFFF), KEYWARD_OK);
+    ASSERT_EQ(add_user("op2", "pw", 2, 0), KEYWARD_OK);
+    keyward_stop();
+    keyward::StoreOptions options;
+    options.location = m_location;
+    options.enforceRules = true;
+    keyward::Store store(options);
+    using keyward::Status;
+    const auto entry = [](const char* name, int level) {
+        keyward::UserEntry u;
+        u.name = name;
+        u.password.str() = "pw";
+        u.level = level;
+        return u;
+    };
+    std::vector<keyward::UserEntry> users;
+    users.push_back(entry("a", 1));
+    users.push_back(entry("b", 0));
+    users.push_back(entry("c", 2));  // the own level: not op2's to add
+    ASSERT_EQ(store.login("op2", "pw"), Status::Ok);
+    std::size_t failedAt = 99;
+    EXPECT_EQ(store.addUsers(users, failedAt), Status::Denied);
+    EXPECT_EQ(failedAt, 2u);
+    EXPECT_EQ(userNames(), (std::vector<std::string>{"root", "op2"}));
+    users.pop_back();
+    EXPECT_EQ(store.addUsers(users, failedAt), Status::Ok);
+    EXPECT_EQ(userNames(), (std::vector<std::string>{"root", "op2", "a", "b"}));
+
+    std::vector<keyward::PasswordEntry> passwords(2);
+    passwords[0].name = "a";
+    passwords[0].password.str() = "new-a";
+    passwords[1].name = "root";  // above op2
+    passwords[1].password.str() = "new-root";
+    EXPECT_EQ(store.setPasswords(passwords, failedAt), Status::Denied);
+    EXPECT_EQ(failedAt, 1u);
+    EXPECT_EQ(login("a", "pw"), KEYWARD_OK) << "a's password stayed";
+    passwords.pop_back();
+    EXPECT_EQ(store.setPasswords(passwords, failedAt), Status::Ok);
+    EXPECT_EQ(login("a", "new-a"), KEYWARD_OK);
+}
+
 std::string engineName(const ::testing::TestParamInfo<Engine>& info) {
     return info.param == Engine::File ? "File" : "Server";
 }

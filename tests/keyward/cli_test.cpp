@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "support.h"
 
 using namespace kwtest;
@@ -631,4 +634,116 @@ TEST_F(CliTest, ItemsAreAppendedAndOnlyTheLastDeleted) {
               (std::vector<std::string>{
                   osActor() + " item_add edit ok", osActor() + " item_add view ok",
                   osActor() + " item_delete view ok", osActor() + " item_delete edit ok"}));
+}
+
+// A file whose 50th line is bad adds nobody and names line 50, whether the
+// line itself is malformed or the store refuses it.
+TEST_F(CliTest, NewusersAddsEveryLineOrNoneNamingTheFirstBadOne) {
+    init();
+    ASSERT_GE(add_limit("edit", "编辑"), 0);
+    const std::string file = (m_dir / "users.tsv").string();
+    std::string good;
+    for (int i = 0; i < 49; ++i) {
+        const std::string n = std::to_string(i);
+        good += "u" + n + "\t" + std::to_string(i % 4) + "\tedit\tpw" + n + "\n";
+    }
+    struct Case {
+        const char* line;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"u49\t9\t\tpw", "bad level 9; use 0 to 4"},
+        {"u49\t1\tnone\tpw", "no such permission item: none"},
+        {"u49 1 pw", "expected four fields separated by tabs: name, level, items, password"},
+        {"root\t1\t\tpw", "user exists: root"},
+        {"u0\t1\t\tpw", "user exists: u0"},  // an earlier line's, in the same transaction
+    };
+    for (const Case& c : cases) {
+        std::ofstream(file) << good << c.line << "\n";
+        expectFailure(keyward({"newusers", file}), 1, "line 50: " + c.message + "; none done");
+        EXPECT_EQ(userNames(), std::vector<std::string>{"root"}) << c.line;
+    }
+    EXPECT_EQ(auditRows(m_dbPath, "action = 'users_add'"),
+              (std::vector<std::string>{osActor() + " users_add root name_taken",
+                                        osActor() + " users_add u0 name_taken"}));
+
+    // Empty lines are skipped and CRLF ends a line as LF does.
+    std::ofstream(file) << good << "\r\n\nu49\t4\tsys_limit,edit\ttab\tin it\r\n";
+    EXPECT_EQ(ok({"newusers", file}), "added 50 users\n");
+    EXPECT_EQ(userNames().size(), 51u);
+    EXPECT_EQ(login("u7", "pw7"), KEYWARD_OK);
+    EXPECT_EQ(get_user_group("u7"), 3);
+    EXPECT_EQ(get_user_limit("u7"), 0b10u);
+    EXPECT_EQ(login("u49", "tab\tin it"), KEYWARD_OK);
+    EXPECT_EQ(get_user_limit("u49"), 0b11u);
+    EXPECT_EQ(auditRows(m_dbPath, "action = 'user_add'").size(), 50u);
+}
+
+TEST_F(CliTest, ChpasswdSetsEveryPasswordOrNone) {
+    init();
+    ASSERT_EQ(add_user("a", "old-a", 1, 0), KEYWARD_OK);
+    ASSERT_EQ(add_user("b", "old-b", 1, 0), KEYWARD_OK);
+    expectFailure(keyward({"chpasswd"}, "a:new-a\nnobody:x\n"), 1,
+                  "line 2: no such user: nobody; none done");
+    expectFailure(keyward({"chpasswd"}, "a:new-a\n\nb\n"), 1,
+                  "line 3: expected NAME:PASSWORD; none done");
+    EXPECT_EQ(login("a", "old-a"), KEYWARD_OK) << "nothing changed";
+    EXPECT_EQ(ok({"chpasswd"}, "a:new:a\r\nb:\n"), "changed the passwords of 2 users\n");
+    EXPECT_EQ(login("a", "new:a"), KEYWARD_OK) << "the name ends at the first colon";
+    EXPECT_EQ(login("b", ""), KEYWARD_OK);
+    EXPECT_EQ(auditRows(m_dbPath, "action = 'password_set'"),
+              (std::vector<std::string>{osActor() + " password_set a ok",
+                                        osActor() + " password_set b ok"}));
+}
+
+TEST_F(CliTest, UsermodLocksAndUnlocks) {
+    init();
+    ASSERT_EQ(add_user("op", "pw", 1, 0), KEYWARD_OK);
+    EXPECT_EQ(ok({"usermod", "op", "--lock"}), "locked user op\n");
+    EXPECT_EQ(ok({"usermod", "op", "--lock"}), "locked user op\n");
+    EXPECT_EQ(login("op", "pw"), ERR_ACCOUNT_LOCKED);
+    EXPECT_EQ(ok({"usermod", "op", "--unlock"}), "unlocked user op\n");
+    EXPECT_EQ(login("op", "pw"), KEYWARD_OK);
+    expectFailure(keyward({"usermod", "nobody", "--lock"}), 1, "no such user: nobody");
+    expectFailure(keyward({"usermod", "root", "--lock"}), 1,
+                  "root is the last level-4 user who can log in and cannot be locked");
+    expectFailure(keyward({"usermod", "op", "--lock", "--unlock"}), 2,
+                  "--lock and --unlock contradict");
+    expectFailure(keyward({"usermod", "op", "--unlock", "--level", "2"}), 2,
+                  "--lock and --unlock go alone, without other changes");
+    EXPECT_EQ(auditRows(m_dbPath, "action LIKE 'user_%lock'"),
+              (std::vector<std::string>{
+                  osActor() + " user_lock op ok", osActor() + " user_lock op ok",
+                  osActor() + " user_unlock op ok", osActor() + " user_lock nobody no_such_user",
+                  osActor() + " user_lock root last_administrator"}));
+}
+
+TEST_F(CliTest, LastlogShowsEachUsersLastLoginsFromTheAuditTrail) {
+    init();
+    ASSERT_EQ(add_user("op", "pw", 1, 0), KEYWARD_OK);
+    ASSERT_EQ(login("op", "pw"), KEYWARD_OK);
+    ASSERT_EQ(login("op", "no"), ERR_BAD_PASSWORD);
+    ASSERT_EQ(login("op", "no"), ERR_BAD_PASSWORD);
+    ASSERT_EQ(login("root", "no"), ERR_BAD_PASSWORD);
+    const std::string out = ok({"lastlog", "--format=tsv"});
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        rows.emplace_back();
+        std::istringstream fields(line);
+        for (std::string f; std::getline(fields, f, '\t');) rows.back().push_back(f);
+        rows.back().resize(5);
+    }
+    ASSERT_EQ(rows.size(), 3u) << out;
+    EXPECT_EQ(rows[0],
+              (std::vector<std::string>{"name", "last_login", "from", "last_failure", "failures"}));
+    EXPECT_EQ(rows[1][0], "root");
+    EXPECT_EQ(rows[1][1], "") << "never logged in";
+    EXPECT_NE(rows[1][3], "");
+    EXPECT_EQ(rows[1][4], "1");
+    EXPECT_EQ(rows[2][0], "op");
+    EXPECT_LT(rows[2][1], rows[2][3]) << "the failures came after the login";
+    EXPECT_EQ(rows[2][2].rfind(osActor().substr(3) + "@", 0), 0u) << rows[2][2];
+    EXPECT_EQ(rows[2][4], "2");
+    EXPECT_EQ(ok({"lastlog"}).rfind("name  last login", 0), 0u);
 }

@@ -7,6 +7,7 @@
 //   users                 the user list, "name level mask" per line, then "end"
 //   adds PREFIX N         adds users PREFIX0.. one by one, "acked NAME" after each
 //                         the store answered 0 (for the kill test)
+//   policy NAME | days_left NAME   get_policy, get_pwd_days_left
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -43,6 +44,12 @@ int main(int argc, char** argv) {
             i += 3;
         } else if (call == "del_limit") {
             std::printf("%d\n", del_limit(static_cast<int>(number(1))));
+            i += 2;
+        } else if (call == "policy") {
+            std::printf("%d\n", get_policy(arg(1)));
+            i += 2;
+        } else if (call == "days_left") {
+            std::printf("%d\n", get_pwd_days_left(arg(1)));
             i += 2;
         } else if (call == "users") {
             const int n = get_user_list(nullptr);

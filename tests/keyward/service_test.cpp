@@ -356,3 +356,43 @@ TEST_F(ServiceTest, AClientSendingGarbageOrStoppingMidRequestStallsNobody) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     ::close(idle);
 }
+
+// The policy of the service's configuration holds for every client, whatever
+// a client's own configuration says: failed logins counted across
+// connections, the lockout cleared by an administrator, new passwords kept to
+// the rules, bulk enrolment all or none.
+TEST_F(ServiceTest, ThePolicyOfItsConfigurationHoldsForEveryClient) {
+    stopService(SIGTERM);
+    std::ofstream(m_conf, std::ios::app) << "[policy]\ndeny = 2\nmin_length = 5\n";
+    startService();
+    const auto client = m_dir / "client.conf";
+    std::ofstream(client) << "[store]\nlocation = system\n[service]\nsocket = " << m_socket.string()
+                          << "\n[policy]\nmin_length = 1\n";
+    chmod(client.c_str(), 0644);
+    const std::vector<std::string> own = {"SETBANK_SYSTEM_FILE=" + client.string()};
+    EXPECT_EQ(asNobody(SERVICE_PROBE, {"policy", "min_length", "policy", "deny"}, own).out,
+              "5\n2\n");
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(asNobody(SERVICE_PROBE, {"login", "op1", "wrong"}, own).out,
+                  std::to_string(ERR_BAD_PASSWORD) + "\n");
+    EXPECT_EQ(asNobody(SERVICE_PROBE, {"login", "op1", "op1pw"}).out,
+              std::to_string(ERR_ACCOUNT_LOCKED) + "\n");
+    const auto reset = run(KEYWARD_CLI, {"faillock", "--reset", "op1"});
+    EXPECT_EQ(reset.exitCode, 0) << reset.err;
+    EXPECT_EQ(asNobody(SERVICE_PROBE, {"login", "op1", "op1pw"}).out, "0\n");
+    EXPECT_EQ(
+        asNobody(SERVICE_PROBE, {"login", "op2", "op2pw", "add_user", "x", "abc", "1", "0"}, own)
+            .out,
+        "0\n" + std::to_string(ERR_PASSWORD_POLICY) + "\n");
+    const auto check = run(KEYWARD_CLI, {"check"});
+    EXPECT_NE(check.out.find("\npolicy: deny=2 min_length=5\n"), std::string::npos) << check.out;
+
+    const auto file = m_dir / "users.tsv";
+    std::ofstream(file) << "a\t1\t\tfirst1\nb\t1\t\tshort\nc\t1\t\tno\n";
+    const auto bulk = run(KEYWARD_CLI, {"newusers", file.string()});
+    EXPECT_EQ(bulk.err,
+              "keyward: line 3: password refused by the account policy: at least 5 bytes, of at "
+              "least 0 of the classes lower case, upper case, digits and others; none done\n");
+    EXPECT_EQ(asNobody(SERVICE_PROBE, {"users"}).out,
+              "root 4 4294967295\nop2 2 0\nop1 1 0\nend 3\n");
+}

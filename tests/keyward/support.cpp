@@ -88,6 +88,14 @@ std::string onServer(const std::string& db, const std::string& sql, const std::s
                                                                    : PQresultErrorMessage(r.get());
 }
 
+std::string serverValue(const std::string& db, const std::string& sql) {
+    std::unique_ptr<PGconn, decltype(&PQfinish)> c(PQconnectdb(serverUri(db).c_str()), &PQfinish);
+    std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(c.get(), sql.c_str()), &PQclear);
+    if (PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) < 1)
+        throw std::runtime_error(sql + ": " + PQerrorMessage(c.get()));
+    return PQgetvalue(r.get(), 0, 0);
+}
+
 std::string readBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

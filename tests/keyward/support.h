@@ -37,6 +37,8 @@ std::string serverUri(const std::string& db, const std::string& user = "postgres
 // Runs sql in the server's database db as user: "" when done, else the error.
 std::string onServer(const std::string& db, const std::string& sql,
                      const std::string& user = "postgres");
+// The first column of the first row sql returns there; throws on an error.
+std::string serverValue(const std::string& db, const std::string& sql);
 
 struct SqliteCloser {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
