@@ -7,6 +7,7 @@
 #include <QWheelEvent>
 #include <deque>
 
+#include "clock.h"
 #include "dispatch.h"
 #include "handle.h"
 #include "menus.h"
@@ -131,9 +132,24 @@ bool preTranslate(HWND target, MSG& msg) {
     return false;
 }
 
+bool isInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::KeyPress:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::TouchBegin:
+            return true;
+        default:
+            return false;
+    }
+}
+
 class InputRouter : public QObject {
 public:
     bool eventFilter(QObject* obj, QEvent* e) override {
+        if (isInput(e->type())) noteInput();
         switch (e->type()) {
             case QEvent::KeyPress:
                 return routeKey(obj, static_cast<QKeyEvent*>(e));
@@ -439,6 +455,9 @@ bool callEntry(CWnd* wnd, const MsgMapEntry* e, UINT message, WPARAM wParam, LPA
             (self->*std::bit_cast<void (CCmdTarget::*)(UINT, CPoint)>(e->pfn))(
                 UINT(wParam), CPoint(short(LOWORD(WPARAM(lParam))), short(HIWORD(WPARAM(lParam)))));
             break;
+        case MsgSig::v_uptr:
+            (self->*std::bit_cast<void (CCmdTarget::*)(UINT_PTR)>(e->pfn))(UINT_PTR(wParam));
+            break;
         case MsgSig::v_scroll:
             (self->*std::bit_cast<void (CCmdTarget::*)(UINT, UINT, CScrollBar*)>(e->pfn))(
                 LOWORD(wParam), HIWORD(wParam), nullptr);
@@ -605,6 +624,9 @@ void CWnd::OnVScroll(UINT, UINT, CScrollBar*) {
     Default();
 }
 void CWnd::OnHScroll(UINT, UINT, CScrollBar*) {
+    Default();
+}
+void CWnd::OnTimer(UINT_PTR) {
     Default();
 }
 

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -23,11 +25,12 @@ struct HWND__ {
     CFont* font = nullptr;
     HICON bigIcon = nullptr;
     HICON smallIcon = nullptr;
-    quint64 remoteId = 0;                // nonzero: a window of another running copy
-    HWND__* parent = nullptr;            // parent window (dialog of a control)
-    HWND__* owner = nullptr;             // owner of a top-level dialog
-    std::unique_ptr<CFont> defaultFont;  // what GetFont reports before SetFont
-    std::vector<HWND__*> children;       // child windows in creation (tab) order
+    quint64 remoteId = 0;                         // nonzero: a window of another running copy
+    HWND__* parent = nullptr;                     // parent window (dialog of a control)
+    HWND__* owner = nullptr;                      // owner of a top-level dialog
+    std::unique_ptr<CFont> defaultFont;           // what GetFont reports before SetFont
+    std::vector<HWND__*> children;                // child windows in creation (tab) order
+    std::map<UINT_PTR, QPointer<QTimer>> timers;  // SetTimer's, by id
     bool alive() const { return remoteId != 0 || !widget.isNull(); }
 };
 

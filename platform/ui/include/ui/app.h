@@ -34,6 +34,12 @@ void AfxEnableControlContainer();
 // program's name, and in the platform's system log.
 void AfxLogNotice(LPCTSTR lpszLine);
 
+// Ends every modal window and pop-up menu open above pWnd's window as its
+// close box (a dialog's WM_CLOSE), Escape (a message box's answer) or a
+// click elsewhere (a menu, choosing nothing) would; their loops return once
+// the caller's handler has. TRUE when there was one.
+BOOL AfxEndModalWindows(CWnd* pWnd);
+
 // The process entry: runs the one application object and returns the exit code.
 int AfxWinMain(int argc, char** argv);
 
@@ -61,3 +67,9 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 void SwitchToThisWindow(HWND hWnd, BOOL fUnknown);
 // The process a window belongs to, in *lpdwProcessId; 0 for no window.
 DWORD GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId);
+
+// ---- time and input -----------------------------------------------------------
+// Milliseconds since the program started, wrapping after 49 days.
+DWORD GetTickCount();
+// The time of the last input the program received (TRUE), in plii->dwTime.
+BOOL GetLastInputInfo(LASTINPUTINFO* plii);

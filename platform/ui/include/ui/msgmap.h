@@ -33,6 +33,7 @@ enum class MsgSig {
     v_wnd,       // void f(CWnd*)
     v_mouse,     // void f(UINT, CPoint)
     v_scroll,    // void f(UINT, UINT, CScrollBar*)
+    v_uptr,      // void f(UINT_PTR)
 };
 
 struct MsgMapEntry {
@@ -146,3 +147,5 @@ private:
      0,                 \
      MsgSig::v_scroll,  \
      UI_PMSG(void, (UINT, UINT, CScrollBar*), OnHScroll)},
+#define ON_WM_TIMER() \
+    {MsgKind::Message, WM_TIMER, 0, 0, MsgSig::v_uptr, UI_PMSG(void, (UINT_PTR), OnTimer)},

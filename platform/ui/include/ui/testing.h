@@ -40,6 +40,11 @@ ModalHook SetModalHook(ModalHook hook);
 // for SetModalHook. Returns the previous hook.
 ModalHook SetModalEndHook(ModalHook hook);
 
+// The framework's clock (GetTickCount, the last input's time and timers
+// set from now on) runs rate times as fast as the real one, so that a test
+// waits milliseconds for what a program counts in minutes. 1: real time.
+void SetClockRate(unsigned rate);
+
 }  // namespace ui
 
 // ---- the GUI test kit -----------------------------------------------------------

@@ -161,6 +161,16 @@ struct HELPINFO {
     POINT MousePos;
 };
 
+// What GetLastInputInfo fills: the tick count (GetTickCount) of the last
+// key, click, wheel turn or pointer move the program received.
+struct LASTINPUTINFO {
+    UINT cbSize;
+    DWORD dwTime;
+};
+
+// A timer's callback; the framework delivers WM_TIMER instead (pass null).
+using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
+
 // ---- messages -----------------------------------------------------------
 constexpr UINT WM_NULL = 0x0000;
 constexpr UINT WM_CREATE = 0x0001;
@@ -182,6 +192,7 @@ constexpr UINT WM_SYSKEYDOWN = 0x0104;
 constexpr UINT WM_INITDIALOG = 0x0110;
 constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_SYSCOMMAND = 0x0112;
+constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_HSCROLL = 0x0114;
 constexpr UINT WM_VSCROLL = 0x0115;
 constexpr UINT WM_CTLCOLOREDIT = 0x0133;

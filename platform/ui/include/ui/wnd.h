@@ -147,6 +147,13 @@ public:
 
     int MessageBox(LPCTSTR lpszText, LPCTSTR lpszCaption = nullptr, UINT nType = MB_OK);
 
+    // Sends WM_TIMER (wParam nIDEvent) to the window every nElapse
+    // milliseconds until KillTimer or the window goes; setting a running
+    // timer again starts its interval anew. Returns nIDEvent, 0 when the
+    // window does not exist or lpfnTimer is not null.
+    UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer);
+    BOOL KillTimer(UINT_PTR nIDEvent);
+
     // Dispatch. WindowProc runs the message map and falls back to DefWindowProc.
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
@@ -173,6 +180,7 @@ protected:
     void OnRButtonDown(UINT nFlags, CPoint point);
     void OnVScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
     void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+    void OnTimer(UINT_PTR nIDEvent);
 
     static const MsgMap* GetThisMessageMap();
     const MsgMap* GetMessageMap() const override;
