@@ -9,7 +9,7 @@ constexpr const char* kLoginFailed = "登录失败";
 constexpr UINT kLoginBoxStyle = MB_OK | MB_ICONINFORMATION;
 }  // namespace
 
-CLoginDlg::CLoginDlg(CWnd* pParent) : CDialogEx(IDD_LOGIN, pParent) {
+CLoginDlg::CLoginDlg(CWnd* pParent) : CDialogEx(IDD_LOGIN, pParent), m_bMustChangePwd(FALSE) {
     m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME) : nullptr;
 }
 
@@ -78,6 +78,17 @@ void CLoginDlg::OnLogin() {
         MessageBox("登录密码错误.", kLoginFailed, kLoginBoxStyle);
         pPwd->SetFocus();
         pPwd->SetSel(0, -1);
+    } else if (nResult == ERR_ACCOUNT_LOCKED || nResult == ERR_PASSWORD_EXPIRED) {
+        // The account policy's refusals: no other password helps now.
+        MessageBox(nResult == ERR_ACCOUNT_LOCKED ? "账户已锁定，请稍后再试或联系管理员."
+                                                 : "密码已过期，请联系管理员修改密码.",
+                   kLoginFailed, kLoginBoxStyle);
+        pUser->SetFocus();
+        pUser->SetSel(0, -1);
+    } else if (nResult == ERR_MUST_CHANGE_PWD) {
+        // Logged in, to change the password before anything else.
+        m_bMustChangePwd = TRUE;
+        CDialogEx::OnOK();
     } else if (nResult != 0) {
         MessageBox("未知错误，请联系管理员.", kLoginFailed, kLoginBoxStyle);
         pUser->SetFocus();

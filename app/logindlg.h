@@ -20,6 +20,11 @@ protected:
 
     DECLARE_MESSAGE_MAP()
 
+public:
+    // The password was right but must be changed first (the account
+    // policy): the dialog ended with IDOK all the same.
+    BOOL m_bMustChangePwd;
+
 private:
     HICON m_hIcon;
 };

@@ -51,6 +51,10 @@ int CrolvaneDlg::SavePassword() {
         RefuseInput("旧密码输入错误..", IDC_EDIT_PWD, TRUE);
         return 0;
     }
+    if (nResult == ERR_PASSWORD_POLICY) {
+        RefusePasswordPolicy(IDC_EDIT_NEWPWD);
+        return 0;
+    }
     if (nResult != 0) {
         MessageBox("修改密码失败..", "错误", MB_OK | MB_ICONERROR);
         return 0;

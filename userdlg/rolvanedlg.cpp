@@ -35,7 +35,9 @@ CrolvaneDlg::CrolvaneDlg(CWnd* pParent)
       m_editMode(ModeBrowse),
       m_curRow(-1),
       m_permCount(0),
-      m_curUserName{} {
+      m_curUserName{},
+      m_dwIdleLockMs(0),
+      m_dwIdleFrom(0) {
     m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME) : nullptr;
 }
 
@@ -67,6 +69,7 @@ ON_COMMAND(ID_USER_DELETE, OnDeleteUser)
 ON_COMMAND(ID_USER_REFRESH, OnRefreshList)
 ON_COMMAND(ID_USER_CHANGEPWD, OnChangePassword)
 ON_COMMAND(ID_USER_CLEARPWD, OnClearPassword)
+ON_WM_TIMER()
 END_MESSAGE_MAP()
 
 BOOL CrolvaneDlg::OnInitDialog() {
@@ -141,6 +144,13 @@ LRESULT CrolvaneDlg::OnStartLogin(WPARAM, LPARAM) {
         CString strStatus;
         strStatus.Format(AfxTr("当前用户：%s   级别：%s"), get_cur_user(), szLevel);
         GetDlgItem(IDC_STATIC_CURUSER)->SetWindowText(strStatus);
+        // Back from an idle lock, the window shows again.
+        if (!IsWindowVisible()) ShowWindow(SW_SHOW);
+        if (dlg.m_bMustChangePwd)
+            ChangeOwnPassword();
+        else
+            WarnOfExpiry();
+        StartIdleLock();
     } else {
         OnClose();
     }

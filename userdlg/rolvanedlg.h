@@ -8,6 +8,11 @@
 
 constexpr UINT WM_START_LOGIN = 2025;
 
+// The timer that watches for the account policy's idle lock, and how often
+// it looks.
+constexpr UINT_PTR IDT_IDLE_LOCK = 1;
+constexpr UINT kIdleCheckMs = 1000;
+
 // Texts are counted in bytes of CP936, so a Chinese character counts two.
 constexpr int kMaxPasswordBytes = 16;
 
@@ -41,6 +46,16 @@ public:
     int SaveUser();
     int SavePassword();
 
+    // The account policy after a login: the idle lock started, the
+    // password to be changed first (ModePassword on the own row, with a
+    // notice), or a warning that it expires soon.
+    void StartIdleLock();
+    void ChangeOwnPassword();
+    void WarnOfExpiry();
+    // After the idle time without input: the window hides behind the login
+    // window again, the logged-in user forgotten.
+    void LockAfterIdle();
+
     virtual void OnClose();
 
 protected:
@@ -67,10 +82,14 @@ protected:
     void OnRefreshList();
     void OnChangePassword();
     void OnClearPassword();
+    void OnTimer(UINT_PTR nIDEvent);
 
     // A refusal of the input: the warning, then the focus to the field
     // concerned, its whole text selected when bSelect.
     void RefuseInput(const char* szText, int nFocusId, BOOL bSelect);
+    // A new password the account policy's rules refused, with the rules'
+    // figures from the store; the focus to the box concerned, selected.
+    void RefusePasswordPolicy(int nFocusId);
 
     DECLARE_MESSAGE_MAP()
 
@@ -84,6 +103,8 @@ public:
     int32_t m_permCount;
     CFont m_boxFont;
     char m_curUserName[32];
+    DWORD m_dwIdleLockMs;  // the account policy's idle time, 0 for none
+    DWORD m_dwIdleFrom;    // the tick count of the login
 };
 
 // The level table's text for a level; a level outside the table gets a text

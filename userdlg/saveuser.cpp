@@ -89,6 +89,10 @@ int CrolvaneDlg::SaveUser() {
     if (bNew) {
         const int nResult = add_user(strName, strPwd, nLevel, newMask);
         strPwd.SecureEmpty();
+        if (nResult == ERR_PASSWORD_POLICY) {
+            RefusePasswordPolicy(IDC_EDIT_PWD);
+            return 0;
+        }
         if (nResult != 0) {
             MessageBox("增加用户失败..", "错误", MB_OK | MB_ICONERROR);
             return 0;

@@ -85,6 +85,7 @@ int keyward_start(void) {
 }
 int keyward_stop(void) {
     log("keyward_stop");
+    script().curUser.clear();  // the store forgets who logged in
     return 0;
 }
 
