@@ -77,7 +77,7 @@ void CrolvaneDlg::WarnOfExpiry() {
 
 void CrolvaneDlg::RefusePasswordPolicy(int nFocusId) {
     CString strText;
-    strText.Format(AfxTr("密码不符合安全策略：至少%d位，包含%d类字符.."),
-                   get_policy("min_length"), get_policy("min_classes"));
+    strText.Format(AfxTr("密码不符合安全策略：至少%d位，包含%d类字符.."), get_policy("min_length"),
+                   get_policy("min_classes"));
     RefuseInput(strText, nFocusId, TRUE);
 }

@@ -41,29 +41,29 @@ TEST_F(PolicyTest, LoginRefusalsOfThePolicySayWhyAndKeepTheWindow) {
     MessageBoxScript boxes;
     for (size_t i = 0; i < std::size(cases); ++i) boxes.expect();
     CrolvaneDlg dlg;
-    const INT_PTR result =
-        runMainDialog(dlg, {[&](CLoginDlg& login) {
-                                ASSERT_TRUE(waitFor([&] { return isActive(login); }));
-                                for (const Case& c : cases) {
-                                    SCOPED_TRACE(c.message);
-                                    fakestore::script().loginResult = c.result;
-                                    loginAs(login, "op", "right");
-                                    ASSERT_FALSE(boxes.shown().empty());
-                                    EXPECT_EQ(boxes.shown().back().text, c.message);
-                                    EXPECT_EQ(boxes.shown().back().caption, cp("登录失败"));
-                                    EXPECT_EQ(boxes.shown().back().type, kLoginBox);
-                                    // Another password would not help: the name is
-                                    // offered for another account.
-                                    EXPECT_TRUE(waitFor([] { return focusId() == IDC_EDIT_ACCOUNT; }));
-                                    EXPECT_TRUE(allSelected(login, IDC_EDIT_ACCOUNT));
-                                    EXPECT_EQ(textOf(login, IDC_EDIT_LOGINPWD), "right");
-                                }
-                                login.EndDialog(IDCANCEL);
-                            },
-                            [](CrolvaneDlg& main) {
-                                ADD_FAILURE() << "a refused login opened the main window";
-                                main.SendMessage(WM_CLOSE);
-                            }});
+    const INT_PTR result = runMainDialog(
+        dlg, {[&](CLoginDlg& login) {
+                  ASSERT_TRUE(waitFor([&] { return isActive(login); }));
+                  for (const Case& c : cases) {
+                      SCOPED_TRACE(c.message);
+                      fakestore::script().loginResult = c.result;
+                      loginAs(login, "op", "right");
+                      ASSERT_FALSE(boxes.shown().empty());
+                      EXPECT_EQ(boxes.shown().back().text, c.message);
+                      EXPECT_EQ(boxes.shown().back().caption, cp("登录失败"));
+                      EXPECT_EQ(boxes.shown().back().type, kLoginBox);
+                      // Another password would not help: the name is
+                      // offered for another account.
+                      EXPECT_TRUE(waitFor([] { return focusId() == IDC_EDIT_ACCOUNT; }));
+                      EXPECT_TRUE(allSelected(login, IDC_EDIT_ACCOUNT));
+                      EXPECT_EQ(textOf(login, IDC_EDIT_LOGINPWD), "right");
+                  }
+                  login.EndDialog(IDCANCEL);
+              },
+              [](CrolvaneDlg& main) {
+                  ADD_FAILURE() << "a refused login opened the main window";
+                  main.SendMessage(WM_CLOSE);
+              }});
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(boxes.shown().size(), std::size(cases));
 }
@@ -106,10 +106,10 @@ TEST_F(PolicyTest, ExpiryIsWarnedOfWithinWarnDaysOnly) {
         int warnDays, daysLeft;
         bool warned;
     };
-    const Case cases[] = {{0, KEYWARD_NO_EXPIRY, false},  // the defaults
-                          {7, KEYWARD_NO_EXPIRY, false}, {7, 8, false}, {7, 7, true},
-                          {7, 0, true},                   {0, 0, false},
-                          {7, ERR_UNAVAILABLE, false}};
+    const Case cases[] = {
+        {0, KEYWARD_NO_EXPIRY, false},  // the defaults
+        {7, KEYWARD_NO_EXPIRY, false}, {7, 8, false}, {7, 7, true}, {7, 0, true}, {0, 0, false},
+        {7, ERR_UNAVAILABLE, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.warnDays << " " << c.daysLeft);
         fakestore::reset();
@@ -193,47 +193,46 @@ TEST_F(PolicyTest, IdleLockHidesTheWindowBehindTheLoginAfterTheIdleTimeOnly) {
     int rowsWhileLocked = 0;
     std::string statusWhileLocked, statusAfter, pwdBoxAfter;
     EditMode modeAfter = ModeNew;
-    const INT_PTR result = runMainDialog(
-        dlg,
-        {[&](CLoginDlg& login) {
-             if (++logins == 1) {
-                 loginAs(login, "root", "pw");
-                 return;
-             }
-             // Back at the login window: the main window hidden, the
-             // store told to forget who was logged in.
-             hidden = !dlg.IsWindowVisible();
-             rowsWhileLocked = dlg.m_userList.GetItemCount();
-             statusWhileLocked = textOf(dlg, IDC_STATIC_CURUSER);
-             stoppedBeforeRelogin = fakestore::script().curUser.empty();
-             fakestore::script().group = 1;
-             loginAs(login, "op", "pw");
-             QTimer::singleShot(20, [&] {
-                 statusAfter = textOf(dlg, IDC_STATIC_CURUSER);
-                 pwdBoxAfter = textOf(dlg, IDC_EDIT_PWD);
-                 modeAfter = dlg.m_editMode;
-                 EXPECT_TRUE(dlg.IsWindowVisible());
-                 dlg.SendMessage(WM_CLOSE);
-             });
-         },
-         [&](CrolvaneDlg& main) {
-             // An edit under way, a password typed.
-             command(main, ID_USER_NEW);
-             setTextOf(main, IDC_EDIT_PWD, "half");
-             // Real input for twice the idle time keeps the window.
-             QWindow* window = widget(&main)->windowHandle();
-             for (int i = 0; i < 20; ++i) {
-                 QTest::mouseMove(window, QPoint(10 + i % 2, 10));
-                 QTest::qWait(10);
-             }
-             EXPECT_TRUE(main.IsWindowVisible()) << "locked while in use";
-             EXPECT_EQ(logins, 1);
-             // Another station adds a user meanwhile.
-             fakestore::script().users.push_back(fakestore::user("new", 1, 0));
-             // Then the idle time without any, the about box open above.
-             main.PostMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-         },
-         [&](CDialog&) { aboutOpened = true; }});
+    const INT_PTR result =
+        runMainDialog(dlg, {[&](CLoginDlg& login) {
+                                if (++logins == 1) {
+                                    loginAs(login, "root", "pw");
+                                    return;
+                                }
+                                // Back at the login window: the main window hidden, the
+                                // store told to forget who was logged in.
+                                hidden = !dlg.IsWindowVisible();
+                                rowsWhileLocked = dlg.m_userList.GetItemCount();
+                                statusWhileLocked = textOf(dlg, IDC_STATIC_CURUSER);
+                                stoppedBeforeRelogin = fakestore::script().curUser.empty();
+                                fakestore::script().group = 1;
+                                loginAs(login, "op", "pw");
+                                QTimer::singleShot(20, [&] {
+                                    statusAfter = textOf(dlg, IDC_STATIC_CURUSER);
+                                    pwdBoxAfter = textOf(dlg, IDC_EDIT_PWD);
+                                    modeAfter = dlg.m_editMode;
+                                    EXPECT_TRUE(dlg.IsWindowVisible());
+                                    dlg.SendMessage(WM_CLOSE);
+                                });
+                            },
+                            [&](CrolvaneDlg& main) {
+                                // An edit under way, a password typed.
+                                command(main, ID_USER_NEW);
+                                setTextOf(main, IDC_EDIT_PWD, "half");
+                                // Real input for twice the idle time keeps the window.
+                                QWindow* window = widget(&main)->windowHandle();
+                                for (int i = 0; i < 20; ++i) {
+                                    QTest::mouseMove(window, QPoint(10 + i % 2, 10));
+                                    QTest::qWait(10);
+                                }
+                                EXPECT_TRUE(main.IsWindowVisible()) << "locked while in use";
+                                EXPECT_EQ(logins, 1);
+                                // Another station adds a user meanwhile.
+                                fakestore::script().users.push_back(fakestore::user("new", 1, 0));
+                                // Then the idle time without any, the about box open above.
+                                main.PostMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+                            },
+                            [&](CDialog&) { aboutOpened = true; }});
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(logins, 2);
     EXPECT_TRUE(aboutOpened);

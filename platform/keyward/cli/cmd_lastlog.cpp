@@ -20,9 +20,9 @@ bool refused(const std::string& outcome) {
 }
 
 struct Logins {
-    const AuditRow* last = nullptr;     // the last that got in
-    const AuditRow* failed = nullptr;   // the last refused
-    std::int64_t failedSince = 0;       // refused since the last that got in
+    const AuditRow* last = nullptr;    // the last that got in
+    const AuditRow* failed = nullptr;  // the last refused
+    std::int64_t failedSince = 0;      // refused since the last that got in
 };
 
 }  // namespace

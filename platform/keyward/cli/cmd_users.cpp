@@ -111,8 +111,7 @@ std::string UsermodCommand::run(const Args& args) {
     const auto calls = openStore(Access::Administer);
     auto account = findUser(*calls, name);
     if (!account) throw failed("no such user: " + name.utf8.str());
-    if (args.has(kItemsOption.name))
-        account->mask = maskOf(*calls, *args.value(kItemsOption.name));
+    if (args.has(kItemsOption.name)) account->mask = maskOf(*calls, *args.value(kItemsOption.name));
     if (args.has(kLevelOption.name)) account->level = levelArg(*args.value(kLevelOption.name));
 
     const Status status = calls->changeUser(name.cp936.c_str(), newName.cp936.c_str(),
