@@ -31,6 +31,12 @@
 // system log, authpriv "varnock"); several processes may share the database.
 // A password is checked with no lock held, so logins at many stations at
 // once do not wait on each other's hashing.
+// On a server no call waits longer than about 7 s for one answer (2 s for
+// each host named to connect): beyond that it fails with ERR_UNAVAILABLE,
+// the connection is dropped and the next call connects again. A change
+// whose COMMIT went unanswered that way may have been made or not, as after
+// a crash: ERR_UNAVAILABLE then does not say it was not (the next listing
+// shows which).
 #pragma once
 
 #include <cstddef>
@@ -82,7 +88,8 @@ constexpr int ERR_NOT_COUNTED = -10;     // a list fill without a count call fir
 constexpr int ERR_USERS_EXIST = -11;     // users exist (the admin command's init)
 constexpr int ERR_HASH_FAILED = -12;     // password hashing failed
 constexpr int ERR_BUSY = -13;            // database locked beyond the busy timeout
-constexpr int ERR_UNAVAILABLE = -14;     // no usable store (missing, foreign, damaged file)
+constexpr int ERR_UNAVAILABLE = -14;     // no usable store (missing, foreign, damaged file,
+                                         // a server not reached or not answering in time)
 constexpr int ERR_LAST_ADMIN = -15;      // would leave the store without a level-4 user
 constexpr int ERR_DENIED = -16;          // the account service's rules refuse the caller
 

@@ -172,24 +172,29 @@ template <class Write>
 Status Store::guarded(Change& change, bool typedName, Write write) {
     m_why.clear();
     Status status = Status::Unavailable;
-    const std::optional<std::string> typed = change.target;
     try {
         status = write(backend());
     } catch (const Stale&) {
         throw;
     } catch (const DbError& e) {
-        status = failureOf(e);
-        m_why = e.busy() ? "database is locked" : e.what();
-        if (!e.busy()) unavailable(e.what());
-        // Not in the trail, so at least in the system log; a typed name that
-        // may be a password stays out of it.
-        if (!change.actor && m_userId != 0 && !m_userName.empty()) change.actor = m_userName;
-        change.target = typedName ? std::nullopt : typed;
+        return notDone(change, typedName, e);
     } catch (const std::exception&) {
         status = Status::Unavailable;
     }
     // The logged-in user's name as the store last saw it.
     if (m_userId != 0 && !m_adminActor && change.actor) m_userName = *change.actor;
+    logEvent(change, caller(), status);
+    return status;
+}
+
+// A call the store could not carry out: not in the trail, so at least in
+// the system log; a typed name that may be a password stays out of it.
+Status Store::notDone(Change& change, bool typedName, const DbError& e) {
+    const Status status = failureOf(e);
+    m_why = e.busy() ? "database is locked" : e.what();
+    if (!e.busy()) unavailable(e.what());
+    if (!change.actor && m_userId != 0 && !m_userName.empty()) change.actor = m_userName;
+    if (typedName) change.target.reset();
     logEvent(change, caller(), status);
     return status;
 }
@@ -235,7 +240,7 @@ Status Store::verified(Change& change, const TextArg& name, const TextArg& passw
         try {
             seen = backend().credentials(name.utf8.str());
         } catch (const DbError& e) {
-            return guarded(change, true, [&](Backend&) -> Status { throw e; });
+            return notDone(change, true, e);
         }
         const Status verdict = !seen ? Status::NoSuchUser
                                : password.ok() && verifyPassword(password.utf8.str(), seen->hash)

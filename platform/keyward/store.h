@@ -92,6 +92,7 @@ private:
     // way the call goes to the system log.
     template <class Write>
     Status guarded(Change& change, bool typedName, Write write);
+    Status notDone(Change& change, bool typedName, const DbError& e);
     template <class Read, class Result>
     Result read(Read body, Result failed);
     template <class Then>

@@ -234,9 +234,9 @@ TEST_P(ServerTest, AStoppedServerFailsCallsQuicklyAndTheStoreReconnects) {
 }
 
 // A writer outside the store (no writers' lock) changes a row the store's
-// transaction then updates: the server ends that transaction, which runs
-// again and succeeds, audited once.
-TEST_P(ServerTest, ATransactionThatLostToAConcurrentOneRunsAgain) {
+// transaction then updates: the update waits for it and lands on top of it,
+// audited once.
+TEST_P(ServerTest, AChangeWaitsForAWriterOutsideTheStoreAndLandsOnTop) {
     ASSERT_EQ(add_user("op", "pw", 1, 0), KEYWARD_OK);
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);

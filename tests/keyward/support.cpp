@@ -79,13 +79,18 @@ std::string serverUri(const std::string& db, const std::string& user) {
 }
 
 std::string onServer(const std::string& db, const std::string& sql, const std::string& user) {
-    std::unique_ptr<PGconn, decltype(&PQfinish)> c(PQconnectdb(serverUri(db, user).c_str()),
-                                                   &PQfinish);
+    return query(serverUri(db, user), sql);
+}
+
+std::string query(const std::string& uri, const std::string& sql, std::string* value) {
+    std::unique_ptr<PGconn, decltype(&PQfinish)> c(PQconnectdb(uri.c_str()), &PQfinish);
     if (PQstatus(c.get()) != CONNECTION_OK) return PQerrorMessage(c.get());
     std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(c.get(), sql.c_str()), &PQclear);
     const auto status = PQresultStatus(r.get());
-    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK ? ""
-                                                                   : PQresultErrorMessage(r.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        return PQresultErrorMessage(r.get());
+    if (value != nullptr) *value = PQntuples(r.get()) > 0 ? PQgetvalue(r.get(), 0, 0) : "";
+    return "";
 }
 
 std::string readBytes(const std::filesystem::path& path) {

@@ -37,6 +37,9 @@ std::string serverUri(const std::string& db, const std::string& user = "postgres
 // Runs sql in the server's database db as user: "" when done, else the error.
 std::string onServer(const std::string& db, const std::string& sql,
                      const std::string& user = "postgres");
+// Runs sql on the server at uri: "" when done, else the error; with value
+// set, the first row's first column ("" for none).
+std::string query(const std::string& uri, const std::string& sql, std::string* value = nullptr);
 
 struct SqliteCloser {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
