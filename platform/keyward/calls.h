@@ -43,6 +43,7 @@ struct CheckReport {
     std::vector<std::string> problems;  // each one line; none: the store is sound
     std::int64_t users = 0;
     std::int64_t items = 0;
+    std::vector<std::string> warnings;  // sound, but worth knowing; each one line
 };
 
 class Calls {

@@ -427,6 +427,7 @@ Status ServiceClient::check(CheckReport& out) {
         for (auto n = r.u32(); n > 0; --n) out.problems.push_back(r.text().value_or(""));
         out.users = r.i64();
         out.items = r.i64();
+        for (auto n = r.u32(); n > 0; --n) out.warnings.push_back(r.text().value_or(""));
     });
 }
 

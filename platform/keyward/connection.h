@@ -127,6 +127,9 @@ public:
     // made by the caller, with the copy's audit key beside it; others may go
     // on using the store meanwhile.
     virtual void backupInto(const std::string& file) = 0;
+    // What people should know about where the store was reached (a server
+    // that is not the only one taking writes), one line each.
+    virtual std::vector<std::string> placementWarnings() { return {}; }
 
 protected:
     std::string m_path;

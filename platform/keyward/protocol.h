@@ -17,7 +17,8 @@
 
 namespace keyward::wire {
 
-inline constexpr std::uint32_t kVersion = 1;
+// 2: a check's reply ends with its warnings.
+inline constexpr std::uint32_t kVersion = 2;
 // Requests carry a few short texts; replies may carry a whole store.
 inline constexpr std::size_t kMaxRequest = 64 * 1024;
 inline constexpr std::size_t kMaxReply = std::size_t{1} << 30;

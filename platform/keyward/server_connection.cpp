@@ -560,6 +560,44 @@ std::vector<std::string> ServerConnection::integrityProblems() {
     return {"the audit trail is no longer append-only"};
 }
 
+// With several hosts named, the store must take writes at one only: a
+// second primary (an old one started again as it was) splits the store, and
+// stations going back to it lose what was written since.
+std::vector<std::string> ServerConnection::placementWarnings() {
+    if (m_hosts.size() < 2 || broken()) return {};
+    const auto writable = [](PGconn* c) -> std::optional<bool> {
+        bool expired = false;
+        if (libpq().PQsendQuery(c, "SELECT pg_is_in_recovery()") != 1) return std::nullopt;
+        Owned res(
+            awaitResult(
+                c, std::chrono::steady_clock::now() + std::chrono::milliseconds(kServerAnswerMs),
+                expired),
+            libpq().PQclear);
+        if (!res || !succeeded(res.get()) || libpq().PQntuples(res.get()) != 1) return std::nullopt;
+        return std::strcmp(libpq().PQgetvalue(res.get(), 0, 0), "f") == 0;
+    };
+    std::vector<std::string> warnings;
+    const std::string reached = describe(m_hosts[m_reached]);
+    if (writable(m_conn.get()) == false)
+        warnings.push_back("the server reached, " + reached +
+                           ", takes no writes (a standby); name the hosts with "
+                           "target_session_attrs=read-write");
+    // Asked as any session, so that a standby answers too.
+    auto settings = m_settings;
+    std::erase_if(settings, [](const auto& s) { return s.first == "target_session_attrs"; });
+    for (std::size_t i = 0; i < m_hosts.size(); ++i) {
+        if (i == m_reached) continue;
+        std::string why;
+        std::unique_ptr<PGconn, Closer> other(connectTo(settings, m_hosts[i], why));
+        if (other && writable(other.get()) == true)
+            warnings.push_back(describe(m_hosts[i]) + " takes writes too, besides " + reached +
+                               ", the server reached: two primaries split the store; make the "
+                               "old primary a standby of the new one (pg_rewind, or a new base "
+                               "backup) before stations may reach it");
+    }
+    return warnings;
+}
+
 void ServerConnection::backupInto(const std::string& file) {
     SqliteConnection copy(file, OpenMode::Create);
     copyStore(*this, copy, "os:" + userName(getuid()));

@@ -35,6 +35,7 @@ public:
     // A child of fork() shares the socket; closing it would end the
     // parent's session.
     void abandon() override { (void)m_conn.release(); }
+    std::vector<std::string> placementWarnings() override;
 
     std::int64_t schemaVersion() override;
     std::int64_t currentSchemaVersion() const override { return kServerSchemaVersion; }

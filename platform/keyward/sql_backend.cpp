@@ -307,8 +307,11 @@ std::vector<AuditRow> SqlBackend::audit(const std::string& since) {
 }
 
 CheckReport SqlBackend::check() {
+    // Asked outside the check's transaction: it may connect elsewhere.
+    const auto warnings = m_db->placementWarnings();
     return read([&] {
         CheckReport out;
+        out.warnings = warnings;
         out.location = m_db->path();
         out.problems = m_db->integrityProblems();
         checkInvariants(*m_db, out.problems);

@@ -36,7 +36,8 @@ const char* CheckCommand::help() const {
            "under the store's key (the first row that does not verify is named).\n"
            "Each problem is one line on standard error. A personal store is opened\n"
            "read-only; the system store is checked by the account service, for root\n"
-           "and the admin group.\n";
+           "and the admin group. Where the location names several servers, it warns\n"
+           "when the one reached takes no writes or another takes writes too.\n";
 }
 
 std::string CheckCommand::run(const Args&) {
@@ -59,6 +60,8 @@ std::string CheckCommand::run(const Args&) {
     if (choice.kind == StoreChoice::Kind::Personal)
         for (const auto& warning : personalWarnings(choice))
             std::fprintf(stderr, "keyward: %s\n", warning.c_str());
+    for (const auto& warning : report.warnings)
+        std::fprintf(stderr, "keyward: warning: %s\n", warning.c_str());
     return out + "ok: " + std::to_string(report.users) + " users, " + std::to_string(report.items) +
            " items\n";
 }

@@ -238,6 +238,8 @@ void Session::answer(const std::string& request, Writer& reply) {
             reply.u32(static_cast<std::uint32_t>(report.problems.size()));
             for (const auto& p : report.problems) reply.text(p);
             reply.i64(report.users).i64(report.items);
+            reply.u32(static_cast<std::uint32_t>(report.warnings.size()));
+            for (const auto& w : report.warnings) reply.text(w);
             return;
         }
         case Op::Snapshot:
