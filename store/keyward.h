@@ -126,7 +126,9 @@ KEYWARD_API int setbank_stop(void);
 // ERR_BAD_PASSWORD, also for a password longer than any stored (255 bytes);
 // another ERR_ code: not done (bad text, store unavailable). Every attempt
 // is audited; for an unknown name the audit records only that, never the
-// typed text.
+// typed text. A store that can be read but not written (a read-only or full
+// disk) still gives the verdict; the attempt then goes to the system log
+// alone, saying the audit trail could not take it.
 KEYWARD_API int login(const char* name, const char* password);
 
 // The logged-in user's name, "" before a login or once that user is gone.

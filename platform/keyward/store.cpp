@@ -61,6 +61,23 @@ Status failureOf(const DbError& e) {
     return e.busy() ? Status::Busy : Status::Unavailable;
 }
 
+// A login's verdict stands when only its audit row cannot be written (a
+// read-only or full disk, a server that takes no writes): nobody is shut
+// out for it. The attempt then goes to the system log alone, saying so. A
+// connection lost is no such case: the verdict may not be the store's.
+template <class Write>
+Status evenUnaudited(Backend& b, Change& change, Status verdict, Write write) {
+    try {
+        return write();
+    } catch (const DbError& e) {
+        if (e.fault() != Fault::ReadOnly && (e.fault() != Fault::Unavailable || b.broken())) throw;
+        change.detail += (change.detail.empty() ? "" : "; ") +
+                         std::string("not in the audit trail: the store cannot be written: ") +
+                         e.what();
+        return verdict;
+    }
+}
+
 // Every audited call goes to the system log too, after its outcome is final.
 void logEvent(const Change& change, const Caller& who, Status status) {
     std::string text = std::string(change.action) + " " + change.target.value_or("-");
@@ -286,8 +303,10 @@ Status Store::login(const char* name, const char* password) {
     const TextArg p = fromCp936(password, kPasswordRule);
     Change change{"login", target(n), {}, {}};
     const auto record = [&](Status outcome) {
-        return guarded(change, true,
-                       [&](Backend& b) { return b.record(acting(), change, outcome); });
+        return guarded(change, true, [&](Backend& b) {
+            return evenUnaudited(b, change, outcome,
+                                 [&] { return b.record(acting(), change, outcome); });
+        });
     };
     // No account has a name, nor a password, longer than the store keeps:
     // such a login is answered as for any name or password that does not
@@ -302,7 +321,9 @@ Status Store::login(const char* name, const char* password) {
     std::int64_t id = 0;
     const Status status = verified(change, n, p, [&](Backend& b, const auto& seen, Status verdict) {
         if (seen) id = seen->id;
-        return b.login(acting(), change, n.utf8.str(), seen, verdict);
+        return evenUnaudited(b, change, verdict, [&] {
+            return b.login(acting(), change, n.utf8.str(), seen, verdict);
+        });
     });
     if (status == Status::Ok) {
         m_userId = id;

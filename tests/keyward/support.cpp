@@ -1,14 +1,21 @@
 #include "support.h"
 
+#include <fcntl.h>
 #include <libpq-fe.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <utility>
 
 namespace kwtest {
 
@@ -118,6 +125,49 @@ std::vector<std::string> limitNames() {
 
 int execOn(const std::string& path, const std::string& sql) {
     return exec(openDirect(path).get(), sql);
+}
+
+LogSink::LogSink(const std::string& path) {
+    m_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    if (bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        throw std::runtime_error("bind " + path);
+    const char* saved = std::getenv("TRAILBOOK_SOCKET");
+    m_saved = saved != nullptr ? saved : "";
+    setenv("TRAILBOOK_SOCKET", path.c_str(), 1);
+    if (pipe2(m_stop, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    m_reader = std::thread([this] {
+        for (;;) {
+            pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
+            if (fds[1].revents != 0) return;
+            drain();
+        }
+    });
+}
+
+LogSink::~LogSink() {
+    setenv("TRAILBOOK_SOCKET", m_saved.c_str(), 1);
+    close(m_stop[1]);
+    m_reader.join();
+    close(m_stop[0]);
+    close(m_fd);
+}
+
+void LogSink::drain() {
+    std::lock_guard lock(m_mutex);
+    char buf[2048];
+    ssize_t n;
+    while ((n = recv(m_fd, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+        m_lines.emplace_back(buf, static_cast<std::size_t>(n));
+}
+
+std::vector<std::string> LogSink::lines() {
+    drain();
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_lines, {});
 }
 
 int failuresOf(const std::vector<pid_t>& children) {

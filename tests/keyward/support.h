@@ -8,7 +8,9 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "process.h"
@@ -64,5 +66,27 @@ std::vector<std::string> limitNames();
 // Waits for every child: the sum of their exit codes, or -1 when one did not
 // exit by itself.
 int failuresOf(const std::vector<pid_t>& children);
+
+// A stand-in for the system log's socket at path, named by TRAILBOOK_SOCKET
+// while it lives. Drained as messages come: the kernel queues only a few.
+class LogSink {
+public:
+    explicit LogSink(const std::string& path);
+    ~LogSink();
+    LogSink(const LogSink&) = delete;
+    LogSink& operator=(const LogSink&) = delete;
+    // The messages that arrived since the last call.
+    std::vector<std::string> lines();
+
+private:
+    void drain();
+
+    int m_fd = -1;
+    int m_stop[2] = {-1, -1};
+    std::string m_saved;
+    std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+    std::thread m_reader;
+};
 
 }  // namespace kwtest
