@@ -24,9 +24,11 @@
 // Folders on that path may be symlinks, the file itself not. A file there
 // that is not a store is left untouched and every call fails with
 // ERR_UNAVAILABLE; why goes to the system log and once to standard error.
-// Passwords are yescrypt hashes; the cost comes from $KEYWARD_HASH_COST
-// (1..11, tests use 1), else the database's settings row 'hash_cost' (set
-// by `keyward init` to suit the machine), else the built-in cost. Each call
+// Passwords are yescrypt hashes at the cost of the database's settings row
+// 'hash_cost' (set by `keyward init` to suit the machine, or to
+// $KEYWARD_HASH_COST when given), which $KEYWARD_HASH_COST (1..11) may raise
+// but never lower; a database without that row takes $KEYWARD_HASH_COST
+// (tests use 1), else the built-in cost. Each call
 // is one transaction, audited when it writes (in the database and in the
 // system log, authpriv "varnock"); several processes may share the database.
 // A password is checked with no lock held, so logins at many stations at

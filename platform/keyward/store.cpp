@@ -4,6 +4,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -222,19 +223,20 @@ std::optional<std::string> Store::hashFor(const TextArg& password, Status& statu
                                           unsigned long cost) {
     if (status != Status::Ok) return std::nullopt;
     if (cost == 0) {
-        // KEYWARD_HASH_COST wins (tests, one-off tuning); then the store's
-        // own setting (fitted by `keyward init`); then the built-in cost.
-        if (const auto fromEnvironment = hashCostFromEnvironment()) {
-            cost = *fromEnvironment;
-        } else {
-            try {
-                cost = backend().hashCost();
-            } catch (const DbError& e) {
-                status = failureOf(e);
-                return std::nullopt;
-            }
-            if (cost == 0) cost = kDefaultHashCost;
+        // The store's own setting (fitted by `keyward init`) is the least:
+        // KEYWARD_HASH_COST may raise it (one-off tuning), never lower it, so
+        // that no station's environment weakens a shared store's hashes. A
+        // store without a setting takes the environment's cost (tests), else
+        // the built-in one.
+        try {
+            cost = backend().hashCost();
+        } catch (const DbError& e) {
+            status = failureOf(e);
+            return std::nullopt;
         }
+        const auto fromEnvironment = hashCostFromEnvironment();
+        cost = cost != 0 ? std::max(cost, fromEnvironment.value_or(0))
+                         : fromEnvironment.value_or(kDefaultHashCost);
     }
     auto hash = hashPassword(password.utf8.str(), cost);
     if (!hash) status = Status::HashFailed;
