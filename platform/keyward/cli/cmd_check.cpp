@@ -5,6 +5,7 @@
 #include "command.h"
 #include "commands.h"
 #include "sqlite_connection.h"
+#include "table.h"
 
 namespace keyward::cli {
 
@@ -48,7 +49,9 @@ std::string CheckCommand::run(const Args&) {
     if (status != Status::Ok) throw storeFailure(status, *calls);
     if (!report.problems.empty()) {
         std::string all;
-        for (const auto& p : report.problems) all += (all.empty() ? "" : "\nkeyward: ") + p;
+        // A problem may quote a stored text, whatever it holds.
+        for (const auto& p : report.problems)
+            all += (all.empty() ? "" : "\nkeyward: ") + escapeControls(p, Readers::People);
         throw failed(all);
     }
     std::string out = "store: ";
@@ -61,7 +64,8 @@ std::string CheckCommand::run(const Args&) {
         for (const auto& warning : personalWarnings(choice))
             std::fprintf(stderr, "keyward: %s\n", warning.c_str());
     for (const auto& warning : report.warnings)
-        std::fprintf(stderr, "keyward: warning: %s\n", warning.c_str());
+        std::fprintf(stderr, "keyward: warning: %s\n",
+                     escapeControls(warning, Readers::People).c_str());
     return out + "ok: " + std::to_string(report.users) + " users, " + std::to_string(report.items) +
            " items\n";
 }
