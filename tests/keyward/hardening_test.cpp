@@ -240,7 +240,9 @@ TEST_F(HostileFileTest, AFolderWhereTheFileShouldBe) {
 TEST_F(HostileFileTest, AnEmptyFileBecomesAStoreOnlyThroughAWrite) {
     std::filesystem::create_directories(m_dir / "store");
     std::ofstream(m_dbPath).close();
-    EXPECT_EQ(keyward({"users"}).err, "keyward: not a keyward database: " + m_dbPath + "\n");
+    EXPECT_EQ(
+        keyward({"users"}).err,
+        "keyward: " + m_dbPath + ": unfinished: the next start or `keyward init` sets it up\n");
     EXPECT_EQ(std::filesystem::file_size(m_dbPath), 0u);
     EXPECT_EQ(add_user("x", "", 1, 0), KEYWARD_OK);
     EXPECT_EQ(keyward({"users"}).exitCode, 0);
