@@ -79,7 +79,8 @@ Status evenUnaudited(Backend& b, Change& change, Status verdict, Write write) {
     }
 }
 
-// Every audited call goes to the system log too, after its outcome is final.
+}  // namespace
+
 void logEvent(const Change& change, const Caller& who, Status status) {
     std::string text = std::string(change.action) + " " + change.target.value_or("-");
     if (change.actor) text += " by " + *change.actor;
@@ -88,8 +89,6 @@ void logEvent(const Change& change, const Caller& who, Status status) {
     if (!change.detail.empty()) text += " (" + change.detail + ")";
     trailbook_log(status == Status::Ok ? LOG_NOTICE : LOG_WARNING, text.c_str());
 }
-
-}  // namespace
 
 Store::Store(StoreOptions options) : m_options(std::move(options)), m_caller(m_options.caller) {}
 
@@ -323,9 +322,11 @@ Status Store::login(const char* name, const char* password) {
     std::int64_t id = 0;
     const Status status = verified(change, n, p, [&](Backend& b, const auto& seen, Status verdict) {
         if (seen) id = seen->id;
-        return evenUnaudited(b, change, verdict, [&] {
+        const Status answered = evenUnaudited(b, change, verdict, [&] {
             return b.login(acting(), change, n.utf8.str(), seen, verdict);
         });
+        if (m_options.answered) m_options.answered(n.utf8.str(), seen, answered);
+        return answered;
     });
     if (status == Status::Ok) {
         m_userId = id;

@@ -91,11 +91,24 @@ const char* refuseGroup(const std::string& value, mode_t) {
     return nullptr;
 }
 
+// How long a login keeps its user's verifier for logins while the store's
+// server cannot be reached; 0 keeps none.
+const char* refuseDays(const std::string& value, mode_t) {
+    if (value.empty() || value.size() > 4 ||
+        value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) > 3650)
+        return "offline days must be a whole number from 0 to 3650";
+    return nullptr;
+}
+
+const char* refuseFolder(const std::string& value, mode_t) {
+    if (value.empty() || value[0] != '/') return "the offline folder must be an absolute path";
+    return nullptr;
+}
+
 constexpr Known kKnown[] = {
-    {"store", "location", refuseLocation},
-    {"service", "store", refuseServiceStore},
-    {"service", "socket", refuseSocket},
-    {"service", "admin_group", refuseGroup},
+    {"store", "location", refuseLocation}, {"service", "store", refuseServiceStore},
+    {"service", "socket", refuseSocket},   {"service", "admin_group", refuseGroup},
+    {"offline", "days", refuseDays},       {"offline", "folder", refuseFolder},
 };
 
 std::mutex g_mutex;

@@ -263,6 +263,24 @@ TEST_P(ServerTest, AChangeWaitsForAWriterOutsideTheStoreAndLandsOnTop) {
               "");
 }
 
+// A server that takes no writes (a standby reached, a database set
+// read-only): logins still get their verdict, and changes fail.
+TEST_P(ServerTest, AServerThatTakesNoWritesStillAnswersLogins) {
+    ASSERT_EQ(add_user("op", "pw", 1, 0), KEYWARD_OK);
+    keyward_stop();
+    ASSERT_EQ(onServer(m_serverDb,
+                       "ALTER DATABASE " + m_serverDb + " SET default_transaction_read_only = on"),
+              "");
+    runSteps({
+        {"right password", [] { return login("op", "pw"); }, KEYWARD_OK},
+        {"wrong password", [] { return login("op", "no"); }, ERR_BAD_PASSWORD},
+        {"unknown", [] { return login("nobody", "pw"); }, ERR_NO_SUCH_USER},
+        {"add", [] { return add_user("new", "pw", 1, 0); }, ERR_UNAVAILABLE},
+        {"delete", [] { return del_user("op"); }, ERR_UNAVAILABLE},
+    });
+    EXPECT_EQ(userNames(), (std::vector<std::string>{"op"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, ServerTest, ::testing::Values(Engine::Server), engineName);
 
 }  // namespace

@@ -1,11 +1,18 @@
 // A store on a server that misbehaves, on throwaway clusters of the test's
 // own: a frozen server holds no call past its deadline, a stalled station
-// holds up the others for seconds only, and a promoted standby takes over
-// with nothing acknowledged lost.
+// holds up the others for seconds only, a promoted standby takes over with
+// nothing acknowledged lost, and the account service lets the users who
+// logged in at its station lately log in while the server is down.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -203,6 +210,164 @@ TEST_F(ResilienceTest, APromotedStandbyTakesOverWithNothingAcknowledgedLost) {
     ASSERT_EQ(primary.ctl("start"), 0);
     const auto check = run(KEYWARD_CLI, {"check"});
     EXPECT_NE(check.err.find("takes writes too"), std::string::npos) << check.err;
+}
+
+// The account service on a server store, with offline logins kept a day.
+class OfflineLoginTest : public ResilienceTest {
+protected:
+    void SetUp() override {
+        ResilienceTest::SetUp();
+        if (IsSkipped()) return;
+        startServer();
+        ASSERT_GE(add_limit("drive", "t"), 0);
+        ASSERT_GE(add_limit("tune", "t"), 0);
+        for (const char* name : {"op2", "never"}) ASSERT_EQ(add_user(name, "pw", 1, 0), KEYWARD_OK);
+        ASSERT_EQ(change_user("op", "op", 2, 0b10), KEYWARD_OK);  // tune, not drive
+        keyward_stop();
+        m_socket = (m_dir / "keyward.sock").string();
+        m_offline = (m_dir / "offline").string();
+        const std::string conf = (m_dir / "varnock.conf").string();
+        std::ofstream(conf) << "[store]\nlocation = system\n[service]\nsocket = " << m_socket
+                            << "\n[offline]\ndays = 1\nfolder = " << m_offline << "\n";
+        setenv("SETBANK_SYSTEM_FILE", conf.c_str(), 1);
+        m_log = std::make_unique<LogSink>((m_dir / "log").string());
+        startService();
+    }
+    void TearDown() override {
+        stopService();
+        unsetenv("SETBANK_SYSTEM_FILE");
+        ResilienceTest::TearDown();
+    }
+
+    void startService() {
+        m_service = fork();
+        if (m_service == 0) {
+            execl(KEYWARDD, KEYWARDD, "--socket", m_socket.c_str(), "--store",
+                  m_server->uri(kDb).c_str(), "--admin-group", std::to_string(getgid()).c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Up once it takes a connection: the socket's file comes before that.
+        for (int i = 0; i < 100 && !answers(); ++i) std::this_thread::sleep_for(50ms);
+        keyward_stop();
+    }
+    bool answers() const {
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, m_socket.c_str(), sizeof addr.sun_path - 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        ::close(fd);
+        return up;
+    }
+    void stopService() {
+        if (m_service <= 0) return;
+        kill(m_service, SIGTERM);
+        waitpid(m_service, nullptr, 0);
+        m_service = -1;
+        keyward_stop();
+    }
+    // The cache's entries as if each had last logged in online hours ago.
+    void age(int hours) {
+        const std::string path = m_offline + "/offline-logins";
+        std::ifstream in(path);
+        std::string text;
+        const auto then = std::to_string(time(nullptr) - hours * 3600);
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("user\t", 0) == 0)
+                line = "user\t" + then + line.substr(line.find('\t', 5));
+            text += line + "\n";
+        }
+        in.close();
+        std::ofstream(path) << text;
+    }
+    std::string trail(const std::string& where) {
+        std::string count;
+        EXPECT_EQ(query(m_server->uri(kDb), "SELECT count(*) FROM audit WHERE " + where, &count),
+                  "");
+        return count;
+    }
+
+    std::string m_socket, m_offline;
+    std::unique_ptr<LogSink> m_log;  // the service's system log
+    pid_t m_service = -1;
+};
+
+TEST_F(OfflineLoginTest, AUserWhoLoggedInHereLogsInWhileTheServerIsDownReadOnly) {
+    for (const char* name : {"op", "op2"}) ASSERT_EQ(login(name, "pw"), KEYWARD_OK) << name;
+    // The verifier as read, never a password, for the service alone.
+    const std::string cache = m_offline + "/offline-logins";
+    struct stat st {};
+    ASSERT_EQ(stat(cache.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(readBytes(cache).find("$y$"), std::string::npos);
+    EXPECT_EQ(readBytes(cache).find("\tpw\t"), std::string::npos);
+
+    ASSERT_EQ(m_server->ctl("stop", "-m fast"), 0);
+    struct Step {
+        const char* what;
+        int (*call)();
+        int expected;
+    };
+    const Step steps[] = {
+        {"logged in here", [] { return login("op", "pw"); }, KEYWARD_OK},
+        {"who", [] { return std::string(get_cur_user()) == "op" ? 0 : 1; }, 0},
+        {"own level", [] { return get_user_group(nullptr); }, 2},
+        {"own item", [] { return chk_user_limit("tune", nullptr); }, 1},
+        {"item not held", [] { return chk_user_limit("drive", nullptr); }, 0},
+        {"no change", [] { return add_user("new", "pw", 1, 0); }, ERR_UNAVAILABLE},
+        {"wrong password", [] { return login("op", "no"); }, ERR_BAD_PASSWORD},
+        {"never logged in here", [] { return login("never", "pw"); }, ERR_UNAVAILABLE},
+        {"unknown", [] { return login("nobody", "pw"); }, ERR_UNAVAILABLE},
+    };
+    for (const Step& s : steps) EXPECT_EQ(s.call(), s.expected) << s.what;
+    // In the system log at once; queued for the trail, for the service alone.
+    int ok = 0, refused = 0;
+    for (const auto& line : m_log->lines()) {
+        if (line.find(": login op (") == std::string::npos) continue;
+        ok += line.find(": ok (offline: the store cannot be reached;") != std::string::npos;
+        refused += line.find(": bad_password (offline: ") != std::string::npos;
+    }
+    EXPECT_EQ(ok, 1);
+    EXPECT_EQ(refused, 1);
+    ASSERT_EQ(stat((m_offline + "/offline-queue").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // Yesterday is within the day; two days ago is not.
+    for (const auto& [hours, expected] :
+         {std::pair{23, KEYWARD_OK}, std::pair{49, ERR_UNAVAILABLE}}) {
+        stopService();
+        age(hours);
+        startService();
+        EXPECT_EQ(login("op", "pw"), expected) << hours << " hours ago";
+    }
+
+    // Back: the offline logins reach the trail within seconds, unasked.
+    ASSERT_EQ(m_server->ctl("start"), 0);
+    const std::string okOffline =
+        "action = 'login' AND target = 'op' AND outcome = 'ok' AND detail LIKE 'offline at %'";
+    for (int i = 0; i < 150 && trail(okOffline) != "2"; ++i) std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(trail(okOffline), "2");
+    EXPECT_EQ(trail("action = 'login' AND target = 'op' AND outcome = 'bad_password' AND "
+                    "detail LIKE 'offline at %'"),
+              "1");
+    EXPECT_EQ(readBytes(m_offline + "/offline-queue"), "");
+}
+
+TEST_F(OfflineLoginTest, AUserDeletedOrChangedOnTheServerIsHonouredAtTheNextOnlineLogin) {
+    for (const char* name : {"op", "op2"}) ASSERT_EQ(login(name, "pw"), KEYWARD_OK) << name;
+    // Changed elsewhere: op deleted, op2's password set anew.
+    ASSERT_EQ(query(m_server->uri(kDb), "DELETE FROM users WHERE name = 'op'"), "");
+    const auto reset =
+        run(KEYWARD_CLI, {"passwd", "op2", "--password-stdin"}, std::string("new-pw\n"));
+    ASSERT_EQ(reset.exitCode, 0) << reset.err;
+    ASSERT_EQ(login("never", "pw"), KEYWARD_OK);  // any login the server answers
+
+    ASSERT_EQ(m_server->ctl("stop", "-m fast"), 0);
+    EXPECT_EQ(login("op", "pw"), ERR_UNAVAILABLE);
+    EXPECT_EQ(login("op2", "pw"), ERR_BAD_PASSWORD);
+    EXPECT_EQ(login("op2", "new-pw"), KEYWARD_OK);
+    EXPECT_EQ(login("never", "pw"), KEYWARD_OK) << "it logged in online just now";
 }
 
 }  // namespace

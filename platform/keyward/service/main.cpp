@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,7 +32,9 @@ constexpr const char* kUsage =
     "  --admin-group GROUP  whose members administer without a login, as root\n"
     "                       does (default: [service] admin_group, else varnock-admin)\n"
     "\n"
-    "Settings come from /etc/varnock/varnock.conf. See keywardd(8).\n";
+    "Settings come from /etc/varnock/varnock.conf ([service], and [offline]\n"
+    "days and folder for logins while the store's server cannot be reached).\n"
+    "See keywardd(8).\n";
 
 std::optional<gid_t> groupId(const std::string& name) {
     std::vector<char> buf(16384);
@@ -98,5 +101,9 @@ int main(int argc, char** argv) {
     options.store = store.empty() ? serviceSetting("store", keyward::kDefaultServiceStore) : store;
     if (adminGroup.empty()) adminGroup = serviceSetting("admin_group", keyward::kDefaultAdminGroup);
     options.adminGroup = groupId(adminGroup);
+    options.offlineDays = std::atoi(keyward::configSetting("offline", "days", "0").c_str());
+    options.offlineFolder = keyward::configSetting(
+        "offline", "folder",
+        std::filesystem::path(keyward::kDefaultServiceStore).parent_path().string());
     return keyward::service::run(options);
 }
