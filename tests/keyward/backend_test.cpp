@@ -41,16 +41,6 @@ protected:
     std::string m_location;
 };
 
-struct Step {
-    const char* what;
-    std::function<int()> call;
-    int expected;
-};
-
-void runSteps(const std::vector<Step>& steps) {
-    for (const Step& s : steps) EXPECT_EQ(s.call(), s.expected) << s.what;
-}
-
 TEST_P(BackendTest, CallsKeepTheirRules) {
     runSteps({
         {"add", [] { return add_user("bob", "pw", 2, 0x5); }, KEYWARD_OK},

@@ -304,12 +304,7 @@ TEST_F(OfflineLoginTest, AUserWhoLoggedInHereLogsInWhileTheServerIsDownReadOnly)
     EXPECT_EQ(readBytes(cache).find("\tpw\t"), std::string::npos);
 
     ASSERT_EQ(m_server->ctl("stop", "-m fast"), 0);
-    struct Step {
-        const char* what;
-        int (*call)();
-        int expected;
-    };
-    const Step steps[] = {
+    runSteps({
         {"logged in here", [] { return login("op", "pw"); }, KEYWARD_OK},
         {"who", [] { return std::string(get_cur_user()) == "op" ? 0 : 1; }, 0},
         {"own level", [] { return get_user_group(nullptr); }, 2},
@@ -319,8 +314,7 @@ TEST_F(OfflineLoginTest, AUserWhoLoggedInHereLogsInWhileTheServerIsDownReadOnly)
         {"wrong password", [] { return login("op", "no"); }, ERR_BAD_PASSWORD},
         {"never logged in here", [] { return login("never", "pw"); }, ERR_UNAVAILABLE},
         {"unknown", [] { return login("nobody", "pw"); }, ERR_UNAVAILABLE},
-    };
-    for (const Step& s : steps) EXPECT_EQ(s.call(), s.expected) << s.what;
+    });
     // In the system log at once; queued for the trail, for the service alone.
     int ok = 0, refused = 0;
     for (const auto& line : m_log->lines()) {

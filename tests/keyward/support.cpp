@@ -170,6 +170,10 @@ std::vector<std::string> LogSink::lines() {
     return std::exchange(m_lines, {});
 }
 
+void runSteps(const std::vector<Step>& steps) {
+    for (const Step& s : steps) EXPECT_EQ(s.call(), s.expected) << s.what;
+}
+
 int failuresOf(const std::vector<pid_t>& children) {
     int failures = 0;
     for (const pid_t pid : children) {

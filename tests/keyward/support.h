@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -62,6 +63,16 @@ std::string readBytes(const std::filesystem::path& path);
 // The names of get_user_list / get_limit_list, through the two-call listing.
 std::vector<std::string> userNames();
 std::vector<std::string> limitNames();
+
+// One call of a table-driven test: what it is, the call, the code it must
+// return.
+struct Step {
+    const char* what;
+    std::function<int()> call;
+    int expected;
+};
+// Runs each step in turn, expecting its code.
+void runSteps(const std::vector<Step>& steps);
 
 // Waits for every child: the sum of their exit codes, or -1 when one did not
 // exit by itself.

@@ -83,13 +83,7 @@ protected:
     std::string m_folder;
 };
 
-struct Step {
-    const char* what;
-    int (*call)();
-    int expected;
-};
-
-const Step kSteps[] = {
+const std::vector<Step> kSteps = {
     {"right password", [] { return login("op", "pw"); }, KEYWARD_OK},
     {"wrong password", [] { return login("op", "no"); }, ERR_BAD_PASSWORD},
     {"unknown user", [] { return login("nobody", "pw"); }, ERR_NO_SUCH_USER},

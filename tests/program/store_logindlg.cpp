@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -68,10 +67,3 @@ TEST_F(LoginOverUnwritableStore, AWrongPasswordIsToldAsWrongAndTheRightOneLogsIn
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
