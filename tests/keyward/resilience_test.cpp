@@ -88,6 +88,25 @@ TEST_F(ResilienceTest, AFrozenServerHoldsNoCallPastItsDeadline) {
     EXPECT_EQ(userNames(), (std::vector<std::string>{"op", "new"}));
 }
 
+// The server ends an idle session (idle_session_timeout, a restart, an
+// administrator): the next call connects again and is not failed for it.
+TEST_F(ResilienceTest, ASessionTheServerEndedIsMadeAgainByTheNextCall) {
+    startServer();
+    ASSERT_EQ(login("op", "pw"), KEYWARD_OK);
+    ASSERT_EQ(query(m_server->uri("postgres"),
+                    "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                    "WHERE application_name = 'keyward'"),
+              "");
+    const auto t0 = Clock::now();
+    runSteps({
+        {"read", [] { return get_user_group("op"); }, 1},
+        {"login", [] { return login("op", "pw"); }, KEYWARD_OK},
+        {"write", [] { return add_user("new", "pw", 1, 0); }, KEYWARD_OK},
+    });
+    // Found closed at once, not given up on after a deadline.
+    EXPECT_LT(Clock::now() - t0, 2s);
+}
+
 TEST_F(ResilienceTest, AStationStoppedHoldingTheWritersLockHoldsUpTheOthersForSecondsOnly) {
     startServer();
     keyward_stop();
