@@ -117,7 +117,7 @@ int CAdvanceDlg::CheckRight(LPCTSTR pszItemName) {
     char szTitle[33] = {};  // the store fills 32 bytes; one more keeps it terminated
     get_limit_info(pszItemName, szTitle);
     CString strMsg;
-    strMsg.Format("无此权限..请联系系统管理员,确认该用户是否有 '%s' 权限", szTitle);
+    strMsg.Format(AfxTr("无此权限..请联系系统管理员,确认该用户是否有 '%s' 权限"), szTitle);
     MessageBox(strMsg, "提示", MB_ICONINFORMATION);
     return 0;
 }
@@ -173,10 +173,12 @@ void CAdvanceDlg::OnRClickItemList(NMHDR* pNMHDR, LRESULT* pResult) {
     CMenu* pPopup = menu.GetSubMenu(0);
     if (!pPopup) return;
     if (get_user_group(nullptr) == 0) return;
-    if (reinterpret_cast<const NMITEMACTIVATE*>(pNMHDR)->iItem == -1) return;
+    const NMITEMACTIVATE* pItem = reinterpret_cast<const NMITEMACTIVATE*>(pNMHDR);
+    if (pItem->iItem == -1) return;
 
-    CPoint point;
-    GetCursorPos(&point);
+    // Where the click was, or the row that the menu keys asked about.
+    CPoint point(pItem->ptAction.x, pItem->ptAction.y);
+    m_list.ClientToScreen(&point);
     SetForegroundWindow();
     // The user menu with only its delete entry, which acts on the last item.
     pPopup->RemoveMenu(ID_USER_NEW, MF_BYCOMMAND);
@@ -201,7 +203,7 @@ void CAdvanceDlg::OnDeleteLastItem() {
     }
     const CString strTitle = m_list.GetItemText(nLast, kColumnTitle);
     CString strAsk;
-    strAsk.Format("您确认要删除权限项:%s-%s吗?", strName.GetString(), strTitle.GetString());
+    strAsk.Format(AfxTr("您确认要删除权限项:%s-%s吗?"), strName.GetString(), strTitle.GetString());
     if (MessageBox(strAsk, "提示", MB_YESNO | MB_ICONINFORMATION) == IDNO) return;
     if (del_limit(nLast) != 0) {
         MessageBox("删除权限项失败，请检查.", "错误", MB_ICONINFORMATION);

@@ -15,6 +15,8 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   libxcb1-dev libpng-dev
   fonts-noto-cjk fonts-dejavu-core   # Noto: Debian's Chinese default; DejaVu: stable test metrics
+  fonts-wqy-zenhei fonts-wqy-microhei  # the other CJK fonts a desktop may have: texts must fit in them too
+  gettext              # msgfmt: the English catalog, checked and compiled at build time
   qt6-wayland          # Wayland-only sessions
   qt6-translations-l10n  # Qt's own texts (an edit's context menu) in Chinese
   libx11-dev           # the start-up benchmark's window timer

@@ -39,6 +39,7 @@ for n in 1 1000 100000; do "$build/bench/startup/bench_make_store" "$work/users-
 
 timer=$build/bench/startup/bench_startup_timer
 login_title='登陆 -用户权限管理'
+export LC_ALL=C.UTF-8  # the program's own language: its window has this title
 # Each start gets a runtime folder of its own: no copy finds another's lock.
 program() {  # USERS [TIMER OPTIONS...]
   local users=$1 runtime

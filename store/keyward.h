@@ -28,9 +28,9 @@
 // 'hash_cost' (set by `keyward init` to suit the machine, or to
 // $KEYWARD_HASH_COST when given), which $KEYWARD_HASH_COST (1..11) may raise
 // but never lower; a database without that row takes $KEYWARD_HASH_COST
-// (tests use 1), else the built-in cost. Each call
-// is one transaction, audited when it writes (in the database and in the
-// system log, authpriv "varnock"); several processes may share the database.
+// (tests use 1), else the built-in cost. Each call is one transaction,
+// audited when it writes (in the database and in the system log, authpriv
+// "varnock"); several processes may share the database.
 // A password is checked with no lock held, so logins at many stations at
 // once do not wait on each other's hashing.
 // On a server no call waits longer than about 7 s for one answer (2 s for
@@ -41,8 +41,24 @@
 // shows which).
 #pragma once
 
+// Usable from C (C99 on) as from C++: records and codes are plain C; in C++
+// the codes are constexpr ints and the texts inline constants.
+#ifdef __cplusplus
 #include <cstddef>
 #include <cstdint>
+#define KEYWARD_CONST(name, value) constexpr int name = value
+#define KEYWARD_TEXT inline constexpr const char* const
+#define KEYWARD_LAYOUT(check) static_assert(check, #check)
+#else
+#include <stddef.h>
+#include <stdint.h>
+#define KEYWARD_CONST(name, value) enum { name = value }
+#define KEYWARD_TEXT static const char* const
+// An array of negative size where the check fails: C99 has no static_assert.
+#define KEYWARD_LAYOUT_NAME_(line) keyward_layout_##line
+#define KEYWARD_LAYOUT_NAME(line) KEYWARD_LAYOUT_NAME_(line)
+#define KEYWARD_LAYOUT(check) typedef char KEYWARD_LAYOUT_NAME(__LINE__)[(check) ? 1 : -1]
+#endif
 
 #if defined(__GNUC__)
 #define KEYWARD_API __attribute__((visibility("default")))
@@ -51,65 +67,74 @@
 #endif
 
 // One entry of the user list. The password never travels in a record.
-struct UserRecord {
+typedef struct UserRecord {
     char name[32];  // at most 31 bytes of text, NUL-terminated
     int32_t level;  // 0..4
     uint32_t mask;  // bit i: holds permission item i
-};
+} UserRecord;
 
 // One permission item. Its position in the item list is its bit in a mask.
-struct LimitRecord {
+typedef struct LimitRecord {
     char name[32];   // the item's key, at most 31 bytes
     char title[32];  // caption for people, at most 31 bytes
-};
+} LimitRecord;
 
-static_assert(sizeof(UserRecord) == 40);
-static_assert(offsetof(UserRecord, name) == 0);
-static_assert(offsetof(UserRecord, level) == 32);
-static_assert(offsetof(UserRecord, mask) == 36);
-static_assert(sizeof(LimitRecord) == 64);
-static_assert(offsetof(LimitRecord, name) == 0);
-static_assert(offsetof(LimitRecord, title) == 32);
+KEYWARD_LAYOUT(sizeof(UserRecord) == 40);
+KEYWARD_LAYOUT(offsetof(UserRecord, name) == 0);
+KEYWARD_LAYOUT(offsetof(UserRecord, level) == 32);
+KEYWARD_LAYOUT(offsetof(UserRecord, mask) == 36);
+KEYWARD_LAYOUT(sizeof(LimitRecord) == 64);
+KEYWARD_LAYOUT(offsetof(LimitRecord, name) == 0);
+KEYWARD_LAYOUT(offsetof(LimitRecord, title) == 32);
 
 // Result codes. Success is 0; every failure is negative and changes no
 // account (the attempt is audited). The program tells only the first two
 // failures apart.
-constexpr int KEYWARD_OK = 0;            // done
-constexpr int ERR_NO_SUCH_USER = -986;   // no user of that name (also from calls changing one)
-constexpr int ERR_BAD_PASSWORD = -1094;  // the password does not match
-constexpr int ERR_NULL_ARGUMENT = -1;    // a text or buffer argument is null
-constexpr int ERR_INVALID_TEXT = -2;     // not CP936, or a control character in a name
-constexpr int ERR_TOO_LONG = -3;         // text longer than its limit in CP936 bytes
-constexpr int ERR_EMPTY_NAME = -4;       // a name is empty
-constexpr int ERR_USER_EXISTS = -5;      // another user has that name
-constexpr int ERR_BAD_LEVEL = -6;        // level outside 0..4
-constexpr int ERR_NO_SUCH_ITEM = -7;     // no permission item of that name or position
-constexpr int ERR_ITEM_EXISTS = -8;      // a permission item of that name exists
-constexpr int ERR_ITEMS_FULL = -9;       // 32 permission items exist already
-constexpr int ERR_NOT_COUNTED = -10;     // a list fill without a count call first
-constexpr int ERR_USERS_EXIST = -11;     // users exist (the admin command's init)
-constexpr int ERR_HASH_FAILED = -12;     // password hashing failed
-constexpr int ERR_BUSY = -13;            // database locked beyond the busy timeout
-constexpr int ERR_UNAVAILABLE = -14;     // no usable store (missing, foreign, damaged file,
+KEYWARD_CONST(KEYWARD_OK, 0);            // done
+KEYWARD_CONST(ERR_NO_SUCH_USER, -986);   // no user of that name (also from calls changing one)
+KEYWARD_CONST(ERR_BAD_PASSWORD, -1094);  // the password does not match
+KEYWARD_CONST(ERR_NULL_ARGUMENT, -1);    // a text or buffer argument is null
+KEYWARD_CONST(ERR_INVALID_TEXT, -2);     // not CP936, or a control character in a name
+KEYWARD_CONST(ERR_TOO_LONG, -3);         // text longer than its limit in CP936 bytes
+KEYWARD_CONST(ERR_EMPTY_NAME, -4);       // a name is empty
+KEYWARD_CONST(ERR_USER_EXISTS, -5);      // another user has that name
+KEYWARD_CONST(ERR_BAD_LEVEL, -6);        // level outside 0..4
+KEYWARD_CONST(ERR_NO_SUCH_ITEM, -7);     // no permission item of that name or position
+KEYWARD_CONST(ERR_ITEM_EXISTS, -8);      // a permission item of that name exists
+KEYWARD_CONST(ERR_ITEMS_FULL, -9);       // 32 permission items exist already
+KEYWARD_CONST(ERR_NOT_COUNTED, -10);     // a list fill without a count call first
+KEYWARD_CONST(ERR_USERS_EXIST, -11);     // users exist (the admin command's init)
+KEYWARD_CONST(ERR_HASH_FAILED, -12);     // password hashing failed
+KEYWARD_CONST(ERR_BUSY, -13);            // database locked beyond the busy timeout
+KEYWARD_CONST(ERR_UNAVAILABLE, -14);     // no usable store (missing, foreign, damaged file,
                                          // a server not reached or not answering in time)
-constexpr int ERR_LAST_ADMIN = -15;      // would leave the store without a level-4 user
-constexpr int ERR_DENIED = -16;          // the account service's rules refuse the caller
+KEYWARD_CONST(ERR_LAST_ADMIN, -15);      // would leave the store without a level-4 user
+KEYWARD_CONST(ERR_DENIED, -16);          // the account service's rules refuse the caller
 
-constexpr int KEYWARD_MAX_LIMITS = 32;  // one item per mask bit
-constexpr int KEYWARD_MAX_TEXT = 31;    // bytes of text in a 32-byte field
-constexpr int KEYWARD_LEVEL_COUNT = 5;
+KEYWARD_CONST(KEYWARD_MAX_LIMITS, 32);  // one item per mask bit
+KEYWARD_CONST(KEYWARD_MAX_TEXT, 31);    // bytes of text in a 32-byte field
+KEYWARD_CONST(KEYWARD_LEVEL_COUNT, 5);
 
 // Level texts, indexed by level number 0..4.
-inline constexpr const char* const g_levelText[KEYWARD_LEVEL_COUNT] = {
-    "Level_0", "Level_1", "Level_2", "Level_3", "Level_4"};
+KEYWARD_TEXT g_levelText[KEYWARD_LEVEL_COUNT] = {"Level_0", "Level_1", "Level_2", "Level_3",
+                                                 "Level_4"};
 
 // The built-in item whose holders may maintain the item list.
-inline constexpr const char* SYS_LIMIT_NAME = "sys_limit";
-inline constexpr const char* SYS_LIMIT_TITLE = "系统权限";
+KEYWARD_TEXT SYS_LIMIT_NAME = "sys_limit";
+// 系统权限, spelt as CP936 bytes whatever the compiler's character set.
+KEYWARD_TEXT SYS_LIMIT_TITLE = "\xcf\xb5\xcd\xb3\xc8\xa8\xcf\xde";
 // The user who is offered every row's commands in the user list's menu.
-inline constexpr const char* QORVEL_USER = "qorvel";
+KEYWARD_TEXT QORVEL_USER = "qorvel";
 
+#undef KEYWARD_CONST
+#undef KEYWARD_TEXT
+#undef KEYWARD_LAYOUT
+#undef KEYWARD_LAYOUT_NAME
+#undef KEYWARD_LAYOUT_NAME_
+
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // ---- start and stop entries ---------------------------------------------
 // Safe in any order and any number of times; the results carry no meaning.
@@ -193,4 +218,6 @@ KEYWARD_API int add_limit(const char* name, const char* title);
 // 0 = removed.
 KEYWARD_API int del_limit(int pos);
 
+#ifdef __cplusplus
 }  // extern "C"
+#endif

@@ -20,7 +20,7 @@ int CrolvaneDlg::SavePassword() {
     GetDlgItem(IDC_EDIT_PWD)->GetWindowText(strOld);
     if (strOld.GetLength() >= kMaxPasswordBytes) {
         CString strText;
-        strText.Format("旧密码长度不能超过%d位..", kMaxPasswordBytes);
+        strText.Format(AfxTr("旧密码长度不能超过%d位.."), kMaxPasswordBytes);
         RefuseInput(strText, IDC_EDIT_PWD, TRUE);
         return 0;
     }
@@ -31,7 +31,7 @@ int CrolvaneDlg::SavePassword() {
     }
     if (strNew.GetLength() >= kMaxPasswordBytes) {
         CString strText;
-        strText.Format("新密码长度不能超过%d位..", kMaxPasswordBytes);
+        strText.Format(AfxTr("新密码长度不能超过%d位.."), kMaxPasswordBytes);
         RefuseInput(strText, IDC_EDIT_NEWPWD, TRUE);
         return 0;
     }
@@ -63,7 +63,7 @@ void CrolvaneDlg::OnClearPassword() {
     if (m_curRow < 0 || m_curRow >= m_userList.GetItemCount()) return;
     const CString strName = m_userList.GetItemText(m_curRow, 1);
     CString strQuestion;
-    strQuestion.Format("确认将用户：%s 密码清空吗?", strName.GetString());
+    strQuestion.Format(AfxTr("确认将用户：%s 密码清空吗?"), strName.GetString());
     // Only a plain Yes clears; a box closed otherwise does nothing.
     if (MessageBox(strQuestion, "确认", MB_YESNO | MB_ICONINFORMATION) != IDYES) return;
     if (clear_pwd(strName) != 0)

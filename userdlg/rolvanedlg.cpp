@@ -11,7 +11,7 @@
 
 const char* LevelText(int level, char* szOther) {
     if (level >= 0 && level < KEYWARD_LEVEL_COUNT) return g_levelText[level];
-    std::snprintf(szOther, 32, "无效级别(%d)", level);
+    std::snprintf(szOther, 32, AfxTr("无效级别(%d)"), level);
     return szOther;
 }
 
@@ -120,6 +120,18 @@ BOOL CrolvaneDlg::OnInitDialog() {
 }
 
 LRESULT CrolvaneDlg::OnStartLogin(WPARAM, LPARAM) {
+    // A store without users (the first start) has nobody to log in: say how
+    // the first administrator is made, here, on the terminal and in the log.
+    if (get_user_list(nullptr) == 0) {
+        AfxLogNotice(
+            "the account store has no users yet; create the first administrator with: "
+            "keyward init --admin NAME");
+        MessageBox(
+            "账户库中还没有用户。请在终端运行下面的命令创建第一个管理员"
+            "（NAME 换成管理员的用户名，命令会要求输入两次密码）：\n\n"
+            "keyward init --admin NAME",
+            "提示", MB_OK | MB_ICONINFORMATION);
+    }
     CLoginDlg dlg;
     if (dlg.DoModal() == IDOK) {
         // The level first, then the name.
@@ -127,7 +139,7 @@ LRESULT CrolvaneDlg::OnStartLogin(WPARAM, LPARAM) {
         char szOther[32];
         const char* szLevel = LevelText(nLevel, szOther);
         CString strStatus;
-        strStatus.Format("当前用户：%s   级别：%s", get_cur_user(), szLevel);
+        strStatus.Format(AfxTr("当前用户：%s   级别：%s"), get_cur_user(), szLevel);
         GetDlgItem(IDC_STATIC_CURUSER)->SetWindowText(strStatus);
     } else {
         OnClose();

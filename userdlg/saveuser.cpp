@@ -44,7 +44,7 @@ int CrolvaneDlg::SaveUser() {
     GetDlgItem(IDC_EDIT_PWD)->GetWindowText(strPwd);
     if (bNew && strPwd.GetLength() >= kMaxPasswordBytes) {
         CString strText;
-        strText.Format("密码长度不能超过%d位..", kMaxPasswordBytes);
+        strText.Format(AfxTr("密码长度不能超过%d位.."), kMaxPasswordBytes);
         RefuseInput(strText, IDC_EDIT_PWD, TRUE);
         return 0;
     }
@@ -72,7 +72,7 @@ int CrolvaneDlg::SaveUser() {
         char szTitle[sizeof(m_permItems[i].title) + 1] = {};
         std::memcpy(szTitle, m_permItems[i].title, sizeof(m_permItems[i].title));
         CString strText;
-        strText.Format("当前用户无权限设置此项:  %s ", szTitle);
+        strText.Format(AfxTr("当前用户无权限设置此项:  %s "), szTitle);
         RefuseInput(strText, IDC_EDIT_PWD, FALSE);
         return 0;
     }

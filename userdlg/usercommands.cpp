@@ -12,12 +12,15 @@ void CrolvaneDlg::OnRClickUserList(NMHDR* pNMHDR, LRESULT* pResult) {
     const int nOwnLevel = get_user_group(nullptr);
     if (nOwnLevel == 0) return;
 
-    CPoint point;
-    GetCursorPos(&point);
+    // Where the click was, or the row that Shift+F10 or the Menu key asked
+    // about.
+    const NMITEMACTIVATE* pItem = reinterpret_cast<NMITEMACTIVATE*>(pNMHDR);
+    CPoint point(pItem->ptAction.x, pItem->ptAction.y);
+    m_userList.ClientToScreen(&point);
     SetForegroundWindow();
 
     constexpr UINT nGrey = MF_BYCOMMAND | MF_GRAYED | MF_DISABLED;
-    const int nItem = reinterpret_cast<NMITEMACTIVATE*>(pNMHDR)->iItem;
+    const int nItem = pItem->iItem;
     if (nItem == -1) {
         pPopup->EnableMenuItem(ID_USER_EDIT, nGrey);
         pPopup->EnableMenuItem(ID_USER_DELETE, nGrey);
@@ -68,7 +71,7 @@ void CrolvaneDlg::OnDeleteUser() {
     char szName[36] = {};
     m_userList.GetItemText(m_curRow, 1, szName, sizeof(szName));
     CString strQuestion;
-    strQuestion.Format("确认删除此用户吗？用户名：%s", szName);
+    strQuestion.Format(AfxTr("确认删除此用户吗？用户名：%s"), szName);
     if (GetCurUserName() == szName) {
         MessageBox("不能删除自己..", "警告", MB_OK | MB_ICONWARNING);
         return;

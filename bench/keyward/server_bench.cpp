@@ -1,7 +1,8 @@
-// The store on a server against raw libpq on the same rows, in one run:
-// get_user_list of 100k users (count and fill) against one scan copying the
-// same fields, and add_user (its audit row included) against hashing the
-// password and one INSERT of the same row. Prints the
+// The store on a server, every call through the server's own functions,
+// against raw libpq on the same rows, in one run: get_user_list of 100k
+// users (count and fill) against one scan copying the same fields, and
+// add_user (its rules, its keyed audit row and the writers' lock included)
+// against hashing the password and one INSERT of the same row. Prints the
 // medians and their ratio (goal: at most 1.5x).
 //
 // usage: keyward_server_bench URI-OF-AN-EMPTY-DATABASE

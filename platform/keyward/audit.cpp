@@ -24,6 +24,7 @@ struct Row {
     std::int64_t pid = 0;
     std::optional<std::string> osUser;
     std::optional<std::string> host;
+    std::optional<std::string> address;
 };
 
 // Length-prefixed, so no choice of texts can make two rows hash alike; a
@@ -69,10 +70,11 @@ std::string link(const Scheme& scheme, const std::string& previous, const Row& r
     put(data, row.outcome);
     put(data, std::to_string(row.pid));
     // Rows from before these fields link as they always did.
-    if (row.osUser || row.host) {
+    if (row.osUser || row.host || row.address) {
         put(data, row.osUser);
         put(data, row.host);
     }
+    if (row.address) put(data, row.address);
 
     // libgcrypt rather than OpenSSL: the desktop's own libraries load it
     // already, so the program's start pays for no further library.
@@ -109,15 +111,10 @@ std::string utcNow() {
     return buf;
 }
 
-// Older schemas do not record who asked; they read as if nobody was named.
-std::string rowColumns(Connection& db) {
-    return std::string("id, at, actor, action, target, detail, outcome, pid, ") +
-           (db.auditNamesCaller() ? "os_user, host" : "NULL, NULL");
-}
-
 Row readRow(const Statement& st) {
-    return {st.integer(0), st.text(1), st.optText(2), st.text(3),    st.optText(4),
-            st.optText(5), st.text(6), st.integer(7), st.optText(8), st.optText(9)};
+    return {st.integer(0), st.text(1),    st.optText(2), st.text(3),
+            st.optText(4), st.optText(5), st.text(6),    st.integer(7),
+            st.optText(8), st.optText(9), st.optText(10)};
 }
 
 std::string lastLink(Connection& db) {
@@ -136,10 +133,10 @@ std::int64_t nextId(Connection& db) {
 // onlyUnlinked.
 void relink(Connection& db, const Scheme& scheme, bool onlyUnlinked) {
     std::string previous;
-    Statement rows(db, "SELECT " + rowColumns(db) + ", hash FROM audit ORDER BY id");
+    Statement rows(db, "SELECT " + auditColumns(db) + ", hash FROM audit ORDER BY id");
     Statement update(db, "UPDATE audit SET hash = ? WHERE id = ?");
     while (rows.step()) {
-        if (auto stored = rows.optText(10); stored && onlyUnlinked) {
+        if (auto stored = rows.optText(11); stored && onlyUnlinked) {
             previous = *stored;
             continue;
         }
@@ -154,14 +151,15 @@ void relink(Connection& db, const Scheme& scheme, bool onlyUnlinked) {
 std::optional<ChainBreak> verifyWith(Connection& db, const Scheme& scheme) {
     std::string previous;
     std::int64_t expectedId = 1;
-    Statement rows(db, "SELECT " + rowColumns(db) + ", coalesce(hash, '') FROM audit ORDER BY id");
+    Statement rows(db,
+                   "SELECT " + auditColumns(db) + ", coalesce(hash, '') FROM audit ORDER BY id");
     while (rows.step()) {
         const Row row = readRow(rows);
         if (row.id != expectedId)
             return ChainBreak{row.id, "row " + std::to_string(row.id) + ": row(s) " +
                                           std::to_string(expectedId) + ".." +
                                           std::to_string(row.id - 1) + " are missing"};
-        const std::string stored = rows.text(10);
+        const std::string stored = rows.text(11);
         if (link(scheme, previous, row) != stored)
             return ChainBreak{row.id, "row " + std::to_string(row.id) +
                                           ": does not match its link (it or the row before it "
@@ -176,13 +174,16 @@ std::optional<ChainBreak> verifyWith(Connection& db, const Scheme& scheme) {
     return std::nullopt;
 }
 
-void insert(Connection& db, const Row& row, const std::string& hash) {
-    Statement st(db,
-                 "INSERT INTO audit(id, at, actor, action, target, detail, outcome, pid, "
-                 "os_user, host, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+// address: the store has the column (rows for others carry none).
+void insert(Connection& db, const Row& row, const std::string& hash, bool address) {
+    Statement st(db, std::string("INSERT INTO audit(id, at, actor, action, target, detail, "
+                                 "outcome, pid, os_user, host, hash") +
+                         (address ? ", address) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                                  : ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     st.bind(1, row.id).bind(2, row.at).bind(3, row.actor).bind(4, row.action);
     st.bind(5, row.target).bind(6, row.detail).bind(7, row.outcome).bind(8, row.pid);
     st.bind(9, row.osUser).bind(10, row.host).bind(11, hash);
+    if (address) st.bind(12, row.address);
     st.step();
     db.noteAuditId(row.id);
 }
@@ -190,15 +191,22 @@ void insert(Connection& db, const Row& row, const std::string& hash) {
 Row rowOf(std::int64_t id, const std::string& at, const AuditEntry& entry) {
     return {id,           at,           entry.actor,   entry.action,
             entry.target, entry.detail, entry.outcome, entry.pid,
-            entry.osUser, entry.host};
+            entry.osUser, entry.host,   entry.address};
 }
 
 void append(Connection& db, const Scheme& scheme, const AuditEntry& entry) {
     const Row row = rowOf(nextId(db), utcNow(), entry);
-    insert(db, row, link(scheme, lastLink(db), row));
+    insert(db, row, link(scheme, lastLink(db), row), db.auditNamesAddress());
 }
 
 }  // namespace
+
+// Older schemas do not record who asked; they read as if nobody was named.
+std::string auditColumns(Connection& db) {
+    return std::string("id, at, actor, action, target, detail, outcome, pid, ") +
+           (db.auditNamesCaller() ? "os_user, host, " : "NULL, NULL, ") +
+           (db.auditNamesAddress() ? "address" : "NULL");
+}
 
 void appendAudit(Connection& db, const AuditEntry& entry) {
     append(db, schemeOf(db), entry);
@@ -221,10 +229,11 @@ void keyTheChain(Connection& db) {
     if (broken) detail += "; the trail was already broken at " + broken->reason;
     append(db, keyed,
            {std::nullopt, "audit_keyed", std::nullopt, detail, broken ? "broken" : "ok",
-            std::nullopt, static_cast<std::int64_t>(getpid()), std::nullopt});
+            std::nullopt, static_cast<std::int64_t>(getpid()), std::nullopt, std::nullopt});
 }
 
-CopiedTrail::CopiedTrail(Connection& db) : m_db(db), m_key(schemeOf(db).key) {}
+CopiedTrail::CopiedTrail(Connection& db)
+    : m_db(db), m_key(schemeOf(db).key), m_address(db.auditNamesAddress()) {}
 
 CopiedTrail::~CopiedTrail() {
     if (m_key) explicit_bzero(m_key->bytes.data(), m_key->bytes.size());
@@ -233,7 +242,7 @@ CopiedTrail::~CopiedTrail() {
 void CopiedTrail::add(std::int64_t id, const std::string& at, const AuditEntry& entry) {
     const Row row = rowOf(id, at, entry);
     m_previous = link({m_key}, m_previous, row);
-    insert(m_db, row, m_previous);
+    insert(m_db, row, m_previous, m_address);
 }
 
 std::optional<ChainBreak> verifyChain(Connection& db) {

@@ -2,8 +2,9 @@
 // it, so a row removed or changed behind the triggers' back is found by
 // verifyChain. A store's links are HMAC-SHA-256 under a key only the store's
 // owner can read (Connection::auditKey), so whoever edits the rows cannot
-// mend the links; older stores and a server's trail are linked by plain
-// SHA-256 until keyed.
+// mend the links; older stores are linked by plain SHA-256 until keyed. A
+// server's own functions link the rows its stations write the same way
+// (server_schema.cpp), so a trail verifies on either engine.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +26,14 @@ struct AuditEntry {
     std::optional<std::string> osUser;
     std::int64_t pid = 0;
     std::optional<std::string> host;
+    // The station's address as a server saw it.
+    std::optional<std::string> address;
 };
+
+// The audit columns in the order "id, at, actor, action, target, detail,
+// outcome, pid, os_user, host, address", NULL for those an older schema
+// lacks.
+std::string auditColumns(Connection& db);
 
 // Appends entry with the current UTC time, linked to the last row. Must run
 // inside a write transaction. Throws DbError when the store's key is missing.
@@ -53,6 +61,7 @@ public:
 private:
     Connection& m_db;
     std::optional<AuditKey> m_key;
+    bool m_address;
     std::string m_previous;
 };
 

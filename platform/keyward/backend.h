@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "caller.h"
@@ -119,7 +120,20 @@ public:
                               const std::string& hash, unsigned long cost) = 0;
 };
 
-// The backend for location: opens a connection as mode says.
+// The backend for location: opens a connection as mode says. A file's
+// calls run as SQL here (SqlBackend); a server's in its own functions
+// (ServerBackend).
 std::unique_ptr<Backend> openBackend(const std::string& location, OpenMode mode);
+
+// The call interface's records from rows as stored: one user's, and the
+// first count items from st's rows (name, title).
+void fillUser(UserRecord& out, std::string_view name, std::int64_t level, std::int64_t mask);
+void fillItems(Statement& st, int count, LimitRecord* out);
+
+// The invariants of the rows as read, whatever keeps them: at most 32
+// items, unique names, levels 0..4, texts that go back to CP936 within 31
+// bytes. Each problem one line into problems.
+void checkRows(const std::vector<UserRow>& users, const std::vector<ItemRow>& items,
+               std::vector<std::string>& problems);
 
 }  // namespace keyward

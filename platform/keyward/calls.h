@@ -36,14 +36,18 @@ struct AuditRow {
     std::optional<std::string> osUser;
     std::int64_t pid = 0;
     std::optional<std::string> host;
+    // The station's address as a server saw it ("local" over its socket).
+    std::optional<std::string> address;
 };
 
 struct CheckReport {
     std::string location;               // the store checked, a server's without its password
     std::vector<std::string> problems;  // each one line; none: the store is sound
+    // What is sound but unwise, such as a readable credential or a second
+    // server taking writes; each one line.
+    std::vector<std::string> warnings;
     std::int64_t users = 0;
     std::int64_t items = 0;
-    std::vector<std::string> warnings;  // sound, but worth knowing; each one line
 };
 
 class Calls {

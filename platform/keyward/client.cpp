@@ -415,6 +415,7 @@ Status ServiceClient::audit(const std::string& since, std::vector<AuditRow>& out
             row.osUser = r.text();
             row.pid = r.i64();
             row.host = r.text();
+            row.address = r.text();
             out.push_back(std::move(row));
         }
     });
@@ -425,9 +426,9 @@ Status ServiceClient::check(CheckReport& out) {
     return admin(request(Op::Check), [&](Reader& r) {
         out.location = r.text().value_or("");
         for (auto n = r.u32(); n > 0; --n) out.problems.push_back(r.text().value_or(""));
+        for (auto n = r.u32(); n > 0; --n) out.warnings.push_back(r.text().value_or(""));
         out.users = r.i64();
         out.items = r.i64();
-        for (auto n = r.u32(); n > 0; --n) out.warnings.push_back(r.text().value_or(""));
     });
 }
 

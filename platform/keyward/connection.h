@@ -78,6 +78,13 @@ struct AuditKey {
     std::string bytes;
 };
 
+inline constexpr std::size_t kAuditKeyBytes = 32;
+
+// The key as it is kept in text, 64 hex digits, and back (nullopt for text
+// that is no key).
+std::string keyToHex(const AuditKey& key);
+std::optional<AuditKey> auditKeyFromHex(std::string_view hex);
+
 class Connection {
 public:
     Connection() = default;
@@ -117,8 +124,10 @@ public:
     virtual std::vector<std::string> integrityProblems() = 0;
     // The schema version from which the audit trail is chained.
     virtual std::int64_t firstChainedVersion() const = 0;
-    // Whether this store's audit rows have room for who asked (os_user, host).
+    // Whether this store's audit rows have room for who asked (os_user,
+    // host), and for the address a server saw them at.
     virtual bool auditNamesCaller() = 0;
+    virtual bool auditNamesAddress() = 0;
     // The key of the audit chain, made when create and none exists yet;
     // nullopt for a store whose chain is not keyed by this connection.
     // Throws DbError when a key should be there and cannot be read.
@@ -127,9 +136,6 @@ public:
     // made by the caller, with the copy's audit key beside it; others may go
     // on using the store meanwhile.
     virtual void backupInto(const std::string& file) = 0;
-    // What people should know about where the store was reached (a server
-    // that is not the only one taking writes), one line each.
-    virtual std::vector<std::string> placementWarnings() { return {}; }
 
 protected:
     std::string m_path;
@@ -195,6 +201,24 @@ private:
     Connection& m_db;
     bool m_open = true;
 };
+
+// body's result, run in one transaction of kind and committed. A write
+// that a server ended because it lost to a concurrent transaction runs
+// again from the start, as it would have after the other one.
+template <class Body>
+auto inTransaction(Connection& db, TxKind kind, Body body) {
+    constexpr int kAttempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            Transaction tx(db, kind);
+            auto result = body();
+            tx.commit();
+            return result;
+        } catch (const DbError& e) {
+            if (kind != TxKind::Write || !e.retry() || attempt >= kAttempts) throw;
+        }
+    }
+}
 
 // Runs a one-row query returning an integer (0 when it returns no row).
 std::int64_t queryInt(Connection& db, std::string_view sql);

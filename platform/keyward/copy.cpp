@@ -28,16 +28,15 @@ constexpr std::array<StoreTable, 4> kTables = {{
     {"users", "id, name, level, mask, hash", 5, "id", ""},
     {"limits", "id, name, title", 3, "id", ""},
     {"settings", "key, value", 2, "key", " WHERE key <> 'audit_chain'"},
-    {"audit", "id, at, actor, action, target, detail, outcome, pid, os_user, host", 10, "id", ""},
+    {"audit", "id, at, actor, action, target, detail, outcome, pid, os_user, host, address", 11,
+     "id", ""},
 }};
 
 using Row = std::vector<std::optional<std::string>>;
 
 std::string selectAll(Connection& db, const StoreTable& t, const std::string& where) {
-    std::string columns = t.columns;
     // A source from before the trail named who asked reads without it.
-    if (t.name == std::string("audit") && !db.auditNamesCaller())
-        columns = "id, at, actor, action, target, detail, outcome, pid, NULL, NULL";
+    const std::string columns = t.name == std::string("audit") ? auditColumns(db) : t.columns;
     return "SELECT " + columns + " FROM " + t.name + where + " ORDER BY " + t.order;
 }
 
@@ -77,7 +76,7 @@ CopyCount copyStore(Connection& from, Connection& to, const std::string& actor) 
             if (audit) {
                 trail.add(out.integer(0), out.text(1),
                           {out.optText(2), out.text(3), out.optText(4), out.optText(5), out.text(6),
-                           out.optText(8), out.integer(7), out.optText(9)});
+                           out.optText(8), out.integer(7), out.optText(9), out.optText(10)});
                 continue;
             }
             const Row row = readRow(out, t.count);
@@ -96,7 +95,7 @@ CopyCount copyStore(Connection& from, Connection& to, const std::string& actor) 
     if (broken) detail += "; the source's trail was broken at " + broken->reason;
     const Caller self = thisProcess();
     appendAudit(to, {actor, "store_import", from.path(), detail, broken ? "broken" : "ok",
-                     self.osUser, self.pid, self.host});
+                     self.osUser, self.pid, self.host, std::nullopt});
     write.commit();
     read.commit();
     return count;

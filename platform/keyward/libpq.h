@@ -11,6 +11,7 @@
     X(PQcmdTuples)             \
     X(PQconnectPoll)           \
     X(PQconnectStartParams)    \
+    X(PQconninfo)              \
     X(PQconninfoFree)          \
     X(PQconninfoParse)         \
     X(PQconsumeInput)          \

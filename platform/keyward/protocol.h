@@ -17,7 +17,7 @@
 
 namespace keyward::wire {
 
-// 2: a check's reply ends with its warnings.
+// 2: audit rows carry the address a server saw; a check carries warnings.
 inline constexpr std::uint32_t kVersion = 2;
 // Requests carry a few short texts; replies may carry a whole store.
 inline constexpr std::size_t kMaxRequest = 64 * 1024;

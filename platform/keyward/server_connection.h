@@ -10,12 +10,9 @@
 
 #include "connection.h"
 #include "libpq.h"
+#include "server_schema.h"
 
 namespace keyward {
-
-// The server schema's version (table keyward_schema), counted apart from the
-// SQLite file's: each engine's schema moves on with steps of its own.
-inline constexpr int kServerSchemaVersion = 2;
 
 class ServerConnection final : public Connection {
 public:
@@ -35,7 +32,6 @@ public:
     // A child of fork() shares the socket; closing it would end the
     // parent's session.
     void abandon() override { (void)m_conn.release(); }
-    std::vector<std::string> placementWarnings() override;
 
     std::int64_t schemaVersion() override;
     std::int64_t currentSchemaVersion() const override { return kServerSchemaVersion; }
@@ -45,10 +41,21 @@ public:
     std::vector<std::string> integrityProblems() override;
     std::int64_t firstChainedVersion() const override { return 1; }
     bool auditNamesCaller() override { return schemaVersion() >= 2; }
-    // The stations share the trail; its key is not any one station's.
-    std::optional<AuditKey> auditKey(bool) override { return std::nullopt; }
+    bool auditNamesAddress() override { return schemaVersion() >= 3; }
+    // The key the store's functions link the trail with, for its owner's
+    // tools (copies, upgrades); a station may not read it.
+    std::optional<AuditKey> auditKey(bool create) override;
     // Copied row by row from one snapshot, and compared afterwards.
     void backupInto(const std::string& file) override;
+
+    // Where others may read this connection's credential: a password in
+    // the location, or a passfile or service file (holding the password)
+    // with rights for others. One line each.
+    std::vector<std::string> credentialWarnings();
+    // Where the location names several servers: the one reached takes no
+    // writes, or another takes writes too (an old primary started again as
+    // it was). One line each.
+    std::vector<std::string> placementWarnings();
 
     // Runs sql with params ($n); the caller owns the result. Throws DbError.
     PGresult* run(const std::string& sql, const std::vector<std::optional<std::string>>& params);

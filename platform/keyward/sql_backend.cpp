@@ -68,18 +68,19 @@ bool guardsLastAdministrator(const Acting& who) {
     return who.enforceRules || who.admin;
 }
 
-// Every text must go back to CP936 within the field the call interface has.
-void checkTexts(Connection& db, const char* sql, const char* what, bool mayBeEmpty,
-                std::vector<std::string>& problems) {
-    Statement st(db, sql);
-    while (st.step()) {
-        const std::string text = st.text(0);
-        const TextArg arg = fromUtf8(text, mayBeEmpty ? kTitleRule : kNameRule);
-        if (arg.fault == TextFault::TooLong)
-            problems.push_back(std::string(what) + " longer than 31 bytes: " + text);
-        else if (!arg.ok())
-            problems.push_back(std::string(what) + " not valid text: " + text);
-    }
+std::vector<UserRow> userRows(Connection& db) {
+    std::vector<UserRow> out;
+    Statement st(db, "SELECT name, level, mask FROM users ORDER BY id");
+    while (st.step())
+        out.push_back({st.text(0), st.integer(1), static_cast<std::uint32_t>(st.integer(2))});
+    return out;
+}
+
+std::vector<ItemRow> itemRows(Connection& db) {
+    std::vector<ItemRow> out;
+    Statement st(db, "SELECT name, title FROM limits ORDER BY id");
+    while (st.step()) out.push_back({st.text(0), st.text(1)});
+    return out;
 }
 
 void checkInvariants(Connection& db, std::vector<std::string>& problems) {
@@ -88,15 +89,7 @@ void checkInvariants(Connection& db, std::vector<std::string>& problems) {
     if (version != expected)
         problems.push_back("schema version " + std::to_string(version) + ", expected " +
                            std::to_string(expected));
-    if (const auto n = queryInt(db, "SELECT count(*) FROM limits"); n > KEYWARD_MAX_LIMITS)
-        problems.push_back(std::to_string(n) + " permission items, at most 32");
-    if (queryInt(db, "SELECT count(*) - count(DISTINCT name) FROM users") != 0)
-        problems.push_back("user names not unique");
-    if (queryInt(db, "SELECT count(*) - count(DISTINCT name) FROM limits") != 0)
-        problems.push_back("item names not unique");
-    if (const auto n = queryInt(db, "SELECT count(*) FROM users WHERE level NOT BETWEEN 0 AND 4");
-        n != 0)
-        problems.push_back(std::to_string(n) + " user(s) with a level outside 0..4");
+    // What the rows as read cannot show: a mask is read as 32 bits.
     if (const auto n =
             queryInt(db, "SELECT count(*) FROM users WHERE mask NOT BETWEEN 0 AND 4294967295");
         n != 0)
@@ -110,51 +103,33 @@ void checkInvariants(Connection& db, std::vector<std::string>& problems) {
             problems.push_back(std::string("audit trail not verified: ") + e.what());
         }
     }
-    checkTexts(db, "SELECT name FROM users", "user name", false, problems);
-    checkTexts(db, "SELECT name FROM limits", "item name", false, problems);
-    checkTexts(db, "SELECT title FROM limits", "item title", true, problems);
+    checkRows(userRows(db), itemRows(db), problems);
 }
 
 }  // namespace
-
-std::unique_ptr<Backend> openBackend(const std::string& location, OpenMode mode) {
-    return std::make_unique<SqlBackend>(openConnection(location, mode));
-}
 
 // ---- transactions -------------------------------------------------------------
 
 template <class Body>
 auto SqlBackend::read(Body body) {
-    Transaction tx(*m_db, TxKind::Read);
-    auto result = body();
-    tx.commit();
-    return result;
+    return inTransaction(*m_db, TxKind::Read, body);
 }
 
-// The body's outcome and its audit row in one transaction. A server may end
-// a transaction that lost to a concurrent one; it runs again from the start,
-// as it would have after the other one.
+// The body's outcome and its audit row in one transaction.
 template <class Body>
 Status SqlBackend::write(const Acting& who, Change& change, Body body) {
     const Change asked = change;
-    constexpr int kAttempts = 5;
-    for (int attempt = 1;; ++attempt) {
+    return inTransaction(*m_db, TxKind::Write, [&] {
         change = asked;
-        try {
-            Transaction tx(*m_db, TxKind::Write);
-            // Before the body: a user who deletes themselves still acted.
-            change.actor = actorName(who);
-            const Status status = body();
-            appendAudit(*m_db,
-                        {change.actor, change.action, change.target,
-                         change.detail.empty() ? std::nullopt : std::optional(change.detail),
-                         outcomeName(status), who.caller.osUser, who.caller.pid, who.caller.host});
-            tx.commit();
-            return status;
-        } catch (const DbError& e) {
-            if (!e.retry() || attempt >= kAttempts) throw;
-        }
-    }
+        // Before the body: a user who deletes themselves still acted.
+        change.actor = actorName(who);
+        const Status status = body();
+        appendAudit(*m_db, {change.actor, change.action, change.target,
+                            change.detail.empty() ? std::nullopt : std::optional(change.detail),
+                            outcomeName(status), who.caller.osUser, who.caller.pid, who.caller.host,
+                            std::nullopt});
+        return status;
+    });
 }
 
 // Who acts: the admin command's operating-system user; else the logged-in
@@ -231,11 +206,8 @@ void SqlBackend::listUsers(int count, UserRecord* out) {
     read([&] {
         Statement st(*m_db, "SELECT name, level, mask FROM users ORDER BY id LIMIT ?");
         st.bind(1, count);
-        for (int i = 0; i < count && st.step(); ++i) {
-            utf8ToField(st.text(0), out[i].name, sizeof out[i].name);
-            out[i].level = static_cast<std::int32_t>(st.integer(1));
-            out[i].mask = static_cast<std::uint32_t>(st.integer(2));
-        }
+        for (int i = 0; i < count && st.step(); ++i)
+            fillUser(out[i], st.text(0), st.integer(1), st.integer(2));
         return 0;
     });
 }
@@ -248,10 +220,7 @@ void SqlBackend::listItems(int count, LimitRecord* out) {
     read([&] {
         Statement st(*m_db, "SELECT name, title FROM limits ORDER BY id LIMIT ?");
         st.bind(1, count);
-        for (int i = 0; i < count && st.step(); ++i) {
-            utf8ToField(st.text(0), out[i].name, sizeof out[i].name);
-            utf8ToField(st.text(1), out[i].title, sizeof out[i].title);
-        }
+        fillItems(st, count, out);
         return 0;
     });
 }
@@ -274,44 +243,30 @@ unsigned long SqlBackend::hashCost() {
 }
 
 std::vector<UserRow> SqlBackend::users() {
-    return read([&] {
-        std::vector<UserRow> out;
-        Statement st(*m_db, "SELECT name, level, mask FROM users ORDER BY id");
-        while (st.step())
-            out.push_back({st.text(0), st.integer(1), static_cast<std::uint32_t>(st.integer(2))});
-        return out;
-    });
+    return read([&] { return userRows(*m_db); });
 }
 
 std::vector<ItemRow> SqlBackend::items() {
-    return read([&] {
-        std::vector<ItemRow> out;
-        Statement st(*m_db, "SELECT name, title FROM limits ORDER BY id");
-        while (st.step()) out.push_back({st.text(0), st.text(1)});
-        return out;
-    });
+    return read([&] { return itemRows(*m_db); });
 }
 
 std::vector<AuditRow> SqlBackend::audit(const std::string& since) {
     return read([&] {
         std::vector<AuditRow> out;
-        const std::string asked = m_db->auditNamesCaller() ? "os_user, host" : "NULL, NULL";
-        Statement st(*m_db, "SELECT at, actor, action, target, detail, outcome, pid, " + asked +
-                                " FROM audit WHERE at >= ? ORDER BY id");
+        Statement st(*m_db,
+                     "SELECT " + auditColumns(*m_db) + " FROM audit WHERE at >= ? ORDER BY id");
         st.bind(1, since);
         while (st.step())
-            out.push_back({st.text(0), st.optText(1), st.text(2), st.optText(3), st.optText(4),
-                           st.text(5), st.optText(7), st.integer(6), st.optText(8)});
+            out.push_back({st.text(1), st.optText(2), st.text(3), st.optText(4), st.optText(5),
+                           st.text(6), st.optText(8), st.integer(7), st.optText(9),
+                           st.optText(10)});
         return out;
     });
 }
 
 CheckReport SqlBackend::check() {
-    // Asked outside the check's transaction: it may connect elsewhere.
-    const auto warnings = m_db->placementWarnings();
     return read([&] {
         CheckReport out;
-        out.warnings = warnings;
         out.location = m_db->path();
         out.problems = m_db->integrityProblems();
         checkInvariants(*m_db, out.problems);

@@ -1,6 +1,6 @@
 // The store's calls as SQL on one connection, the rules checked here: the
-// backend of an SQLite file, and of a server whose tables the caller may
-// use directly (its owner).
+// backend of an SQLite file. A server runs the same calls in functions of
+// its own (server_backend.h).
 #pragma once
 
 #include <memory>

@@ -93,6 +93,12 @@ ALTER TABLE audit ADD COLUMN host TEXT;        -- the station's host name
          keyTheChain(db);
          db.exec(kAuditNoUpdate);
      }},
+    // The address a server saw a station at, so that a copy of a server's
+    // store keeps it (and its rows' links verify).
+    {R"sql(
+ALTER TABLE audit ADD COLUMN address TEXT;     -- the station's address as a server saw it
+)sql",
+     nullptr},
 }};
 
 void migrate(SqliteConnection& db, std::int64_t from) {
@@ -345,8 +351,13 @@ void SqliteConnection::open(const std::string& real, OpenMode mode) {
 }
 
 void SqliteConnection::fail(int rc) const {
-    const std::string msg = m_db ? sqlite3_errmsg(m_db.get()) : sqlite3_errstr(rc);
-    switch (rc & 0xff) {
+    std::string msg = m_db ? sqlite3_errmsg(m_db.get()) : sqlite3_errstr(rc);
+    // SQLite's words ("attempt to write a readonly database") do not say
+    // why; the system's do.
+    const int primary = rc & 0xff;
+    if (!m_readOnly && (primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN))
+        if (std::string why = writeRefusal(); !why.empty()) msg = why;
+    switch (primary) {
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
             throw DbError(Fault::Busy, msg);
@@ -365,6 +376,21 @@ void SqliteConnection::fail(int rc) const {
         default:
             throw DbError(Fault::Failed, msg);
     }
+}
+
+// Why this process may not write the file, or create the journal beside it
+// that every write needs; "" when it may.
+std::string SqliteConnection::writeRefusal() const {
+    if (faccessat(AT_FDCWD, m_path.c_str(), W_OK, AT_EACCESS) != 0)
+        return "cannot write " + m_path + ": " + std::strerror(errno);
+    const auto slash = m_path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : m_path.substr(0, slash);
+    if (faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0)
+        return "cannot create the journal of " + m_path + " in " + folder + ": " +
+               std::strerror(errno);
+    return {};
 }
 
 void SqliteConnection::exec(const char* sql) {
@@ -503,44 +529,17 @@ std::vector<std::string> SqliteConnection::integrityProblems() {
 
 namespace {
 
-std::string toHex(const unsigned char* bytes, std::size_t n) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::size_t i = 0; i < n; ++i) {
-        hex += kDigits[bytes[i] >> 4];
-        hex += kDigits[bytes[i] & 15];
-    }
-    return hex;
-}
-
-std::optional<std::string> fromHex(std::string_view hex) {
-    if (hex.size() % 2 != 0) return std::nullopt;
-    std::string bytes;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        int value = 0;
-        for (const char c : hex.substr(i, 2)) {
-            const int digit = c >= '0' && c <= '9'   ? c - '0'
-                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                                     : -1;
-            if (digit < 0) return std::nullopt;
-            value = value * 16 + digit;
-        }
-        bytes += static_cast<char>(value);
-    }
-    return bytes;
-}
-
-constexpr std::size_t kKeyBytes = 32;
-
 // Writes a fresh key to path, never over an existing file; false when another
 // process made it first.
 bool writeNewKey(const std::string& path) {
-    unsigned char key[kKeyBytes];
+    unsigned char key[kAuditKeyBytes];
     if (getrandom(key, sizeof key, 0) != static_cast<ssize_t>(sizeof key))
         throw DbError(Fault::Unavailable,
                       "cannot make an audit key: " + std::string(std::strerror(errno)));
-    const std::string text = toHex(key, sizeof key) + "\n";
+    AuditKey made{std::string(reinterpret_cast<const char*>(key), sizeof key)};
     explicit_bzero(key, sizeof key);
+    const std::string text = keyToHex(made) + "\n";
+    explicit_bzero(made.bytes.data(), made.bytes.size());
     const std::string partial = path + ".new";
     const int fd =
         ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -581,16 +580,15 @@ std::optional<AuditKey> SqliteConnection::auditKey(bool create) {
             writeNewKey(path);
             continue;
         }
-        char buf[2 * kKeyBytes + 2] = {};
+        char buf[2 * kAuditKeyBytes + 2] = {};
         const ssize_t n = ::read(fd, buf, sizeof buf);
         ::close(fd);
         std::string_view text(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
         if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-        auto bytes = fromHex(text);
+        auto key = auditKeyFromHex(text);
         explicit_bzero(buf, sizeof buf);
-        if (!bytes || bytes->size() != kKeyBytes)
-            throw DbError(Fault::Unavailable, "the audit key " + path + " is damaged");
-        m_key = AuditKey{std::move(*bytes)};
+        if (!key) throw DbError(Fault::Unavailable, "the audit key " + path + " is damaged");
+        m_key = std::move(key);
         return m_key;
     }
     throw DbError(Fault::Unavailable, "cannot make the audit key " + path);
@@ -619,9 +617,7 @@ void SqliteConnection::backupInto(const std::string& file) {
     // The copy's links are the store's: it takes the key along.
     if (const auto key = auditKey(false)) {
         const std::string path = auditKeyFile(file);
-        const std::string text =
-            toHex(reinterpret_cast<const unsigned char*>(key->bytes.data()), key->bytes.size()) +
-            "\n";
+        const std::string text = keyToHex(*key) + "\n";
         const int fd =
             ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         const bool written =

@@ -8,7 +8,7 @@
 namespace keyward {
 
 // The schema this code writes and reads (PRAGMA user_version).
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 
 // PRAGMA application_id of every store ("KWRD"): a file without it is not
 // ours and is never written.
@@ -42,6 +42,7 @@ public:
     std::vector<std::string> integrityProblems() override;
     std::int64_t firstChainedVersion() const override { return 2; }
     bool auditNamesCaller() override { return schemaVersion() >= 4; }
+    bool auditNamesAddress() override { return schemaVersion() >= 5; }
     std::optional<AuditKey> auditKey(bool create) override;
     void backupInto(const std::string& file) override;
 
@@ -59,6 +60,7 @@ private:
     SqliteConnection(const std::string& real, const std::string& path, OpenMode mode);
     void open(const std::string& real, OpenMode mode);
     void recoverForReading(const std::string& real);
+    std::string writeRefusal() const;
     void configure();
     void setUp(OpenMode mode);
     void tighten();

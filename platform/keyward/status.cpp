@@ -57,6 +57,12 @@ const char* outcomeName(Status status) {
     return info(status).outcome;
 }
 
+std::optional<Status> fromOutcome(std::string_view outcome) {
+    for (std::size_t i = 0; i < kStatusInfo.size(); ++i)
+        if (kStatusInfo[i].outcome == outcome) return static_cast<Status>(i);
+    return std::nullopt;
+}
+
 const char* describe(Status status) {
     return info(status).text;
 }

@@ -1,6 +1,9 @@
 // The outcome of a store call, in the store's terms.
 #pragma once
 
+#include <optional>
+#include <string_view>
+
 namespace keyward {
 
 enum class Status {
@@ -29,8 +32,9 @@ enum class Status {
 int toCode(Status status);
 // The status a code stands for (Unavailable for one the store never returns).
 Status fromCode(int code);
-// The outcome as written into the audit trail.
+// The outcome as written into the audit trail, and back.
 const char* outcomeName(Status status);
+std::optional<Status> fromOutcome(std::string_view outcome);
 // One line for people (the admin command's messages).
 const char* describe(Status status);
 

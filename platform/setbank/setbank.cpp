@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "settings.h"
 #include "store/keyward.h"
 #include "xdg.h"
 
@@ -105,11 +107,9 @@ const char* refuseFolder(const std::string& value, mode_t) {
     return nullptr;
 }
 
-constexpr Known kKnown[] = {
-    {"store", "location", refuseLocation}, {"service", "store", refuseServiceStore},
-    {"service", "socket", refuseSocket},   {"service", "admin_group", refuseGroup},
-    {"offline", "days", refuseDays},       {"offline", "folder", refuseFolder},
-};
+#define SETBANK_KNOWN(section, key, refuse) {section, key, refuse},
+constexpr Known kKnown[] = {SETBANK_SETTINGS(SETBANK_KNOWN)};
+#undef SETBANK_KNOWN
 
 std::mutex g_mutex;
 Values g_values;
@@ -135,31 +135,50 @@ struct Parse {
     int badLine = 0;
     std::string why;
     Values values;
+    std::string text;  // the line being read
+
+    int fail(std::string reason) {
+        if (badLine == 0) {
+            badLine = line;
+            why = std::move(reason);
+        }
+        return 0;
+    }
 };
 
+// inih's line buffer has a fixed size. A longer line is refused as such:
+// read in pieces, as fgets would, each piece would be judged as a line of
+// its own, under the wrong number.
 char* readLine(char* str, int num, void* stream) {
     auto* parse = static_cast<Parse*>(stream);
-    char* got = std::fgets(str, num, parse->file);
-    if (got != nullptr) ++parse->line;
-    return got;
+    std::string& text = parse->text;
+    text.clear();
+    for (int c; (c = std::getc(parse->file)) != EOF;) {
+        text += static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    if (text.empty()) return nullptr;
+    ++parse->line;
+    // Room for "\r\n" and the NUL, as inih asks.
+    const std::size_t room = static_cast<std::size_t>(std::max(num - 3, 0));
+    const std::size_t end = text.find_last_not_of("\r\n");
+    if (end != std::string::npos && end >= room) {
+        parse->fail("line longer than " + std::to_string(room) + " bytes");
+        return nullptr;  // the end of the parse
+    }
+    std::memcpy(str, text.c_str(), text.size() + 1);
+    return str;
 }
 
 int onValue(void* user, const char* section, const char* name, const char* value) {
     auto* parse = static_cast<Parse*>(user);
-    const auto fail = [&](std::string why) {
-        if (parse->badLine == 0) {
-            parse->badLine = parse->line;
-            parse->why = std::move(why);
-        }
-        return 0;
-    };
     for (const Known& k : kKnown) {
         if (std::strcmp(k.section, section) != 0 || std::strcmp(k.key, name) != 0) continue;
-        if (const char* why = k.refuse(value, parse->mode)) return fail(why);
+        if (const char* why = k.refuse(value, parse->mode)) return parse->fail(why);
         parse->values[{section, name}] = value;
         return 1;
     }
-    return fail(std::string("unknown setting ") + name + " in section [" + section + "]");
+    return parse->fail(std::string("unknown setting ") + name + " in section [" + section + "]");
 }
 
 // Reads path into values; a missing file adds nothing.
@@ -173,13 +192,16 @@ std::optional<std::string> readFile(const std::string& path, Values& values) {
     struct stat st {};
     if (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode))
         return path + ": not a regular file";
-    Parse parse{file.get(), st.st_mode, 0, 0, {}, {}};
+    Parse parse{file.get(), st.st_mode, 0, 0, {}, {}, {}};
     const int rc = ini_parse_stream(readLine, &parse, onValue, &parse);
     if (rc < 0) return path + ": cannot read";
-    if (rc > 0) {
+    // inih names the first line it could not parse; the reader and the
+    // handler the first they refused.
+    const int bad = rc > 0 ? rc : parse.badLine;
+    if (bad > 0) {
         const std::string why =
-            rc == parse.badLine ? parse.why : "not a [section], a key = value or a comment";
-        return path + ":" + std::to_string(rc) + ": " + why;
+            bad == parse.badLine ? parse.why : "not a [section], a key = value or a comment";
+        return path + ":" + std::to_string(bad) + ": " + why;
     }
     for (auto& [key, value] : parse.values) values[key] = value;
     return std::nullopt;

@@ -6,7 +6,8 @@
 // file wins. When the system's file names the system store ([store]
 // location = system), it is final: the user's file is not read. INI syntax: [section], key = value,
 // comment lines starting with ';' or '#', and " ; comment" after a value. A file that is missing is
-// no error; an unknown section or key, a line that is none of these, or an unreadable file is.
+// no error; an unknown section or key, a line that is none of these or longer than the parser reads
+// (about 200 bytes), or an unreadable file is.
 #pragma once
 
 #include <cstddef>

@@ -13,15 +13,20 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import (  # noqa: E402
+    CURRENT_USER,
     Failure,
     Skipped,
     LOGIN_TITLE,
     MAIN_TITLE,
+    OK,
+    T,
     center,
     check,
     check_equal,
     collect,
     describe,
+    english,
+    entry,
     find_all,
     has_state,
     main,
@@ -33,6 +38,7 @@ from harness import (  # noqa: E402
 )
 
 ROOT_PW = "Root-pw1"
+DESKTOP_ENTRY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../dist/org.varnock.rolvane.desktop")
 FAILED = "登录失败"
 WARNING = "警告"
 NOTICE = "提示"
@@ -40,17 +46,17 @@ ERROR = "错误"
 SYS_ITEM = "系统权限"
 
 
-def entry(text):
-    """A menu entry as the accessibility tree names it: without the '&'."""
-    return text.replace("&", "")
+NEW = "新建（&N）"
+EDIT = "编辑（&E）"
+CHANGE_PWD = "修改密码"
+CLEAR_PWD = "清空密码"
+DELETE = "删除（&D）"
+REFRESH = "刷新（&F）"
 
 
-NEW = entry("新建（&N）")
-EDIT = entry("编辑（&E）")
-CHANGE_PWD = entry("修改密码")
-CLEAR_PWD = entry("清空密码")
-DELETE = entry("删除（&D）")
-REFRESH = entry("刷新（&F）")
+def offered(entries):
+    """A menu's entries {text of the program: enabled} as the tree names them."""
+    return {entry(T(text)): enabled for text, enabled in entries.items()}
 
 
 def listed_rows(s):
@@ -70,7 +76,7 @@ def bit_text(mask, count):
 
 
 def status(user, level):
-    return f"当前用户：{user}   级别：{level}"
+    return T("当前用户：%s   级别：%s") % (user, level)
 
 
 def log_in(s, user, password, level):
@@ -83,7 +89,7 @@ def log_in(s, user, password, level):
 
 def close(s, p):
     """Closes the main window through the window manager's close command."""
-    s.xdotool("windowactivate", "--sync", s.xdotool("search", "--name", f"^{MAIN_TITLE}$").split()[0])
+    s.xdotool("windowactivate", "--sync", s.xdotool("search", "--name", f"^{T(MAIN_TITLE)}$").split()[0])
     s.key("alt+F4")
     check_equal(p.wait_exit(10), 0, "exit status after closing the main window")
 
@@ -121,6 +127,16 @@ def scenario_login(s):
     p = s.start()
     p.window(LOGIN_TITLE, timeout=20)
     s.screenshot("login")
+    # Docks find the desktop entry, and its icon, by the window's class.
+    with open(DESKTOP_ENTRY, encoding="utf-8") as f:
+        wm_class = [line.split("=", 1)[1].strip() for line in f if line.startswith("StartupWMClass=")]
+    check_equal(len(wm_class), 1, "StartupWMClass lines in the desktop entry")
+    window = s.xdotool("search", "--name", f"^{T(LOGIN_TITLE)}$").split()[0]
+    check_equal(
+        s.run(["xprop", "-id", window, "WM_CLASS"]).strip(),
+        f'WM_CLASS(STRING) = "rolvane", "{wm_class[0]}"',
+        "the login window's class",
+    )
     # The list is read before anyone logs in.
     check_equal(p.rows(), listed_rows(s), "the list behind the login window")
     check_equal(p.rows()[0][:3], ("01", "root", "Level_4"), "root's row")
@@ -130,6 +146,8 @@ def scenario_login(s):
         ("", "x", "用户名不能为空.", "account", False),
         ("root", "", "密码不能为空.", "password", False),
         ("nobody", ROOT_PW, "用户名错误.", "account", True),
+        # No account has a name that long: the same answer as for any unknown name.
+        ("a" * 36, ROOT_PW, "用户名错误.", "account", True),
         ("root", "wrong-pw", "登录密码错误.", "password", True),
     ]
     for user, password, text, focus, selected in refusals:
@@ -137,7 +155,7 @@ def scenario_login(s):
         p.login(user, password, expect_ok=False)
         p.expect_message(FAILED, text)
         p.expect_focus(p.login_fields()[focus], selected)
-    check_equal(p.status_line(), "当前用户：", "the status line before a login")
+    check_equal(p.status_line(), T(CURRENT_USER), "the status line before a login")
 
     s.step("login as root")
     p.login("root", ROOT_PW)
@@ -149,7 +167,12 @@ def scenario_login(s):
     outcomes = [(act, t, o) for (_, act, t, o) in s.audit() if act == "login"]
     check_equal(
         outcomes,
-        [("login", "-", "no_such_user"), ("login", "root", "bad_password"), ("login", "root", "ok")],
+        [
+            ("login", "-", "no_such_user"),
+            ("login", "-", "no_such_user"),
+            ("login", "root", "bad_password"),
+            ("login", "root", "ok"),
+        ],
         "the login attempts in the audit trail",
     )
 
@@ -162,7 +185,7 @@ def scenario_login(s):
     w = p2.window(LOGIN_TITLE, timeout=20)
     p2.press(w, "退出")
     check_equal(p2.wait_exit(10), 0, "exit status after Exit in the login window")
-    check_equal(len([a for a in s.audit() if a[1] == "login"]), 3, "login attempts after the second start")
+    check_equal(len([a for a in s.audit() if a[1] == "login"]), 4, "login attempts after the second start")
 
 
 def scenario_manage(s):
@@ -175,7 +198,7 @@ def scenario_manage(s):
     menu, entries = p.context_menu(None)
     check_equal(
         entries,
-        {NEW: True, EDIT: False, CHANGE_PWD: False, CLEAR_PWD: False, DELETE: False, REFRESH: True},
+        offered({NEW: True, EDIT: False, CHANGE_PWD: False, CLEAR_PWD: False, DELETE: False, REFRESH: True}),
         "the menu below the last row",
     )
     p.choose(menu, NEW)
@@ -255,7 +278,7 @@ def scenario_manage(s):
     p = log_in(s, "root", ROOT_PW, "Level_4")
     for answer in (NO, YES):  # the audit trail below shows one clear only
         p.command(1, CLEAR_PWD)
-        p.expect_message("确认", "确认将用户：op1 密码清空吗?", answer=answer)
+        p.expect_message("确认", T("确认将用户：%s 密码清空吗?") % "op1", answer=answer)
     wait_until("the clear stored", lambda: any(a[1] == "password_clear" for a in s.audit()), timeout=5)
     p.no_message_box()
     check_equal(s.store_call("op1", "", "get_user_group", "op1"), 2, "op1 logging in with the empty password")
@@ -268,7 +291,7 @@ def scenario_manage(s):
     check_equal(s.store_call("op1", third_pw, "get_user_group", "op1"), 2, "op1 logging in after the clear")
 
     s.step("delete op1: No changes nothing, Yes deletes")
-    question = "确认删除此用户吗？用户名：op1"
+    question = T("确认删除此用户吗？用户名：%s") % "op1"
     p.command(1, DELETE)
     p.expect_message(NOTICE, question, answer=NO)
     p.no_message_box()
@@ -312,9 +335,9 @@ def scenario_rights(s):
     check_equal([r[2] for r in rows], ["Level_4", "Level_2", "Level_0"], "the levels")
 
     s.step("op2's menu on each row")
-    barred = {NEW: True, EDIT: False, CHANGE_PWD: True, CLEAR_PWD: False, DELETE: False, REFRESH: True}
-    allowed = {NEW: True, EDIT: True, CHANGE_PWD: True, CLEAR_PWD: True, DELETE: True, REFRESH: True}
-    empty = {NEW: True, EDIT: False, CHANGE_PWD: False, CLEAR_PWD: False, DELETE: False, REFRESH: True}
+    barred = offered({NEW: True, EDIT: False, CHANGE_PWD: True, CLEAR_PWD: False, DELETE: False, REFRESH: True})
+    allowed = offered({NEW: True, EDIT: True, CHANGE_PWD: True, CLEAR_PWD: True, DELETE: True, REFRESH: True})
+    empty = offered({NEW: True, EDIT: False, CHANGE_PWD: False, CLEAR_PWD: False, DELETE: False, REFRESH: True})
     rows = ((0, "root", barred), (1, "op2", barred), (2, "op0", allowed), (None, "op0", empty))
     for row, name, expected in rows:
         _, entries = p.context_menu(row)
@@ -322,6 +345,23 @@ def scenario_rights(s):
         p.dismiss_menu()
         # The clicked row is the current one, even with the menu dismissed.
         check_equal(text_of(p.fields()["name"]), name, "the name box after the right click")
+
+    s.step("the keyboard opens the same menu at the selected row")
+    for row, name, expected in rows:
+        for key in ("shift+F10", "Menu"):
+            menu, entries = p.keyboard_menu(row, key)
+            check_equal(entries, expected, f"op2's menu by {key} on the row of {name}")
+            if row is not None:
+                cell = p.cell(row, 0).queryComponent().getExtents(s.atspi.DESKTOP_COORDS)
+                at = menu.queryComponent().getExtents(s.atspi.DESKTOP_COORDS)
+                check(cell.y <= at.y <= cell.y + cell.height + 2 and cell.x <= at.x < cell.x + cell.width,
+                      f"the menu at {at.x},{at.y} is not at the row of {name} ({cell.x},{cell.y})")
+            p.dismiss_menu()
+    p.keyboard_menu(2, "shift+F10")
+    p.choose(p.popup(), EDIT)
+    wait_until("op0 in the form for editing", lambda: has_state(p.fields()["name"], "focused"), timeout=5)
+    check_equal(text_of(p.fields()["name"]), "op0", "the name box after Edit by the keyboard")
+    p.cancel()
 
     s.step("op2 may not create its own level nor grant an item it lacks")
     p.command(None, NEW)
@@ -333,7 +373,7 @@ def scenario_rights(s):
     p.choose_level("Level_1")
     p.tick(SYS_ITEM)
     p.save()
-    p.expect_message(WARNING, f"当前用户无权限设置此项:  {SYS_ITEM} ")
+    p.expect_message(WARNING, T("当前用户无权限设置此项:  %s ") % SYS_ITEM)
     p.cancel()
 
     s.step("another process adds a user; Refresh shows it")
@@ -358,7 +398,7 @@ def scenario_rights(s):
     p.expect_message(ERROR, "修改用户失败..")
     p.cancel()
     p.command(3, DELETE)
-    p.expect_message(NOTICE, "确认删除此用户吗？用户名：op3", answer=YES)
+    p.expect_message(NOTICE, T("确认删除此用户吗？用户名：%s") % "op3", answer=YES)
     p.expect_message(ERROR, "删除用户失败..")
     check_equal([r[1] for r in p.rows()], ["root", "op2", "op0", "op3"], "the list after the failed deletion")
     s.key("F5")
@@ -421,7 +461,7 @@ def editor_rows(w):
 
 def edit_cell(s, w, row, column, text):
     """Double-clicks a cell of the item editor, types text and ends with Enter."""
-    x, y = center(find_all(w, "table cell")[row * 3 + column])
+    x, y = s.on_screen(*center(find_all(w, "table cell")[row * 3 + column]))
     # The edit box is no accessible of its own (a table shows cells only),
     # but the keys queue behind the double click that opens it.
     s.xdotool("mousemove", x, y, "click", "--repeat", 2, "--delay", 80, 1)
@@ -437,11 +477,11 @@ def store_items(s):
 def item_boxes(p):
     """The shown permission check boxes' titles."""
     boxes = collect(p.main(), ("check box",))["check box"]
-    return [b.name for b in boxes if b.name != "选择所有" and has_state(b, "showing")]
+    return [b.name for b in boxes if b.name != T("选择所有") and has_state(b, "showing")]
 
 
 def close_editor(s, p):
-    s.xdotool("windowactivate", "--sync", s.xdotool("search", "--name", f"^{ITEMS_TITLE}$").split()[0])
+    s.xdotool("windowactivate", "--sync", s.xdotool("search", "--name", f"^{T(ITEMS_TITLE)}$").split()[0])
     s.key("alt+F4")
     p.no_window(ITEMS_TITLE)
 
@@ -490,9 +530,9 @@ def scenario_items(s):
     w = p.window(ITEMS_TITLE)
     s.click(find_all(w, "table cell")[4], button=3)
     menu = p.popup()
-    check_equal(p.menu_entries(menu), {DELETE_LAST: True}, "the editor's menu")
+    check_equal(p.menu_entries(menu), offered({DELETE_LAST: True}), "the editor's menu")
     p.choose(menu, DELETE_LAST)
-    p.expect_message(NOTICE, "您确认要删除权限项:motion-运动控制吗?", answer=YES)
+    p.expect_message(NOTICE, T("您确认要删除权限项:%s-%s吗?") % ("motion", "运动控制"), answer=YES)
     wait_until("the item's row to go", lambda: editor_rows(w) == [sys_row, ("*", "", "")], timeout=5)
     s.click(find_all(w, "table cell")[1], button=3)
     p.choose(p.popup(), DELETE_LAST)
@@ -523,7 +563,7 @@ ABOUT_TITLE = "关于 rolvane"
 def check_readable(window, role, title):
     """The window has this role and title, and every control shown in it a
     name and a role of its own (no nameless "filler" painted by hand)."""
-    check_equal((window.getRoleName(), window.name), (role, title), "the window's role and name")
+    check_equal((window.getRoleName(), window.name), (role, T(title)), "the window's role and name")
     shown = [a for a in walk(window) if a is not window and has_state(a, "showing")]
     unnamed = [describe(a) for a in shown if a.getRoleName() in CONTROLS and not a.name.strip()]
     check(not unnamed, f"{title}: controls without a name: {unnamed}")
@@ -540,25 +580,25 @@ def scenario_screen_reader(s):
     s.screenshot("login")
     check_readable(w, "dialog", LOGIN_TITLE)
     fields = p.login_fields()
-    check_equal((fields["account"].name, fields["password"].name), ("账号：", "密码："), "the fields' names")
+    check_equal((fields["account"].name, fields["password"].name), (T("账号："), T("密码：")), "the fields' names")
     # Qt's own texts speak the program's language too.
     s.click(fields["account"], button=3)
     menu = wait_until("the field's context menu", lambda: p.s.popups())[0]
     entries = [a.name.split("\t")[0] for a in walk(menu) if a.getRoleName() == "menu item"]
-    check("粘贴(P)" in entries, f"the field's context menu: {entries}")
+    check(("Paste" if english() else "粘贴(P)") in entries, f"the field's context menu: {entries}")
     s.key("Escape")
 
     p.login("root", "wrong-pw", expect_ok=False)
     box, caption, text = p.message_box()
     check_readable(box, "alert", FAILED)
-    check_equal(text, "登录密码错误.", "the message box's text")
-    check_equal([b.name for b in collect(box, ("push button",))["push button"]], ["确定"], "its buttons")
-    p.press(box, "确定")
+    check_equal(text, T("登录密码错误."), "the message box's text")
+    check_equal([b.name for b in collect(box, ("push button",))["push button"]], [T(OK)], "its buttons")
+    p.press(box, OK)
 
     p.login("root", ROOT_PW)
     wait_until("the status line", lambda: p.status_line() == status("root", "Level_4"))
     check_readable(p.main(), "dialog", MAIN_TITLE)
-    check_equal(p.fields()["name"].name, "用户名：", "the name box's name")
+    check_equal(p.fields()["name"].name, T("用户名："), "the name box's name")
     # A combo box is named by its value; its label comes as a relation.
     labels = [
         r.getTarget(i).name
@@ -566,12 +606,12 @@ def scenario_screen_reader(s):
         if r.getRelationType() == s.atspi.RELATION_LABELLED_BY
         for i in range(r.getNTargets())
     ]
-    check_equal(labels, ["级别："], "the level box's label")
+    check_equal(labels, [T("级别：")], "the level box's label")
 
     # The about box through the system menu, on the key desktops leave alone.
     s.key("alt+minus")
     menu = wait_until("the system menu", lambda: p.s.popups())[0]
-    item = [a for a in walk(menu) if a.getRoleName() == "menu item" and a.name.startswith(ABOUT_TITLE)]
+    item = [a for a in walk(menu) if a.getRoleName() == "menu item" and a.name.startswith(T(ABOUT_TITLE))]
     check(len(item) == 1, f"no about entry in {[a.name for a in walk(menu)]}")
     s.click(item[0])
     about = p.window(ABOUT_TITLE)
@@ -627,7 +667,7 @@ def scenario_server(s):
         return p
 
     def activate(p):
-        window = s.xdotool("search", "--all", "--pid", p.proc.pid, "--name", f"^{MAIN_TITLE}$").split()[0]
+        window = s.xdotool("search", "--all", "--pid", p.proc.pid, "--name", f"^{T(MAIN_TITLE)}$").split()[0]
         s.xdotool("windowactivate", "--sync", window)
 
     def shut(p):
@@ -695,7 +735,40 @@ def scenario_server(s):
     shut(p1)
 
 
+FIRST_START = (
+    "账户库中还没有用户。请在终端运行下面的命令创建第一个管理员"
+    "（NAME 换成管理员的用户名，命令会要求输入两次密码）：\n\nkeyward init --admin NAME"
+)
+
+
+def scenario_first_start(s):
+    """An empty store: before the login window one box says how to create
+    the first administrator, the terminal and the system log say it too;
+    once keyward init made one, that administrator logs in and a later start
+    says nothing of the kind."""
+    log = s.system_log()
+    s.step("start on an empty store")
+    p = s.start()
+    p.expect_message(NOTICE, FIRST_START, timeout=20)
+    p.window(LOGIN_TITLE)
+    command = "keyward init --admin NAME"
+    check(command in s.log(p.log_name), f"the terminal does not say {command!r}: {s.log(p.log_name)!r}")
+    check(any(command in line for line in log()), f"the system log does not say {command!r}")
+
+    s.step("keyward init, then the administrator logs in")
+    s.init_store("root", ROOT_PW)
+    p.login("root", ROOT_PW)
+    wait_until("the status line", lambda: p.status_line() == status("root", "Level_4"))
+    close(s, p)
+    p = s.start()
+    p.window(LOGIN_TITLE, timeout=20)
+    p.no_message_box(settle=1.0)
+    p.press(p.window(LOGIN_TITLE), "退出")
+    check_equal(p.wait_exit(10), 0, "exit status after Exit in the login window")
+
+
 SCENARIOS = {
+    "first_start": scenario_first_start,
     "screen_reader": scenario_screen_reader,
     "login": scenario_login,
     "manage": scenario_manage,

@@ -13,6 +13,7 @@ import argparse
 import ctypes
 import importlib
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -23,13 +24,55 @@ import traceback
 
 SKIP = 77  # ctest's SKIP_RETURN_CODE
 
+# Texts of the program are written here as its sources hold them (Chinese,
+# '&' marking mnemonics); T() gives what the operator reads in the run's
+# language, entry() what the accessibility tree names (no '&').
 LOGIN_TITLE = "登陆 -用户权限管理"
 MAIN_TITLE = "用户权限管理 v2.0"
-
-# Message box buttons as the accessibility tree names them (no '&').
-YES = "是(Y)"
-NO = "否(N)"
+YES = "是(&Y)"
+NO = "否(&N)"
 OK = "确定"
+CURRENT_USER = "当前用户："
+
+_translations = {}
+
+
+def read_catalog(path):
+    """The English catalog (res/en.po): {original: translation}."""
+
+    def unquote(s):
+        return bytes(s, "utf-8").decode("unicode_escape").encode("latin-1").decode("utf-8")
+
+    out, field, entry = {}, None, {}
+    with open(path, encoding="utf-8") as f:
+        for line in f.read().splitlines() + [""]:
+            line = line.strip()
+            if line.startswith(("msgid ", "msgstr ")):
+                field, rest = line.split(" ", 1)
+                entry[field] = unquote(rest[1:-1])
+            elif line.startswith('"') and field:
+                entry[field] += unquote(line[1:-1])
+            elif not line:
+                if entry.get("msgid"):
+                    out[entry["msgid"]] = entry["msgstr"]
+                field, entry = None, {}
+    return out
+
+
+def T(text):
+    """A text of the program as the operator reads it in this run; data
+    (user names, item titles) is no text of the program and stays as it is."""
+    return _translations.get(text, text)
+
+
+def english():
+    """Whether this run reads the program in English."""
+    return bool(_translations)
+
+
+def entry(text):
+    """A menu entry or button as the accessibility tree names it: without '&'."""
+    return text.replace("&", "")
 
 _PR_SET_PDEATHSIG = 1
 
@@ -80,7 +123,8 @@ class Session:
 
     def __init__(self, args, name):
         self.args = args
-        self.name = name
+        # A run in English or at 192 dpi keeps its screens apart.
+        self.name = name + "".join(f".{v}" for v in (args.lang, f"{args.dpi}dpi") if v not in ("zh", "96dpi"))
         self.procs = []
         self.work = tempfile.mkdtemp(prefix=f"rolvane-e2e-{name}-")
         self.db = os.path.join(self.work, "keyward.db")
@@ -190,7 +234,13 @@ class Session:
             KEYWARD_DB=self.db,
             KEYWARD_HASH_COST="1",
             LC_ALL="C.UTF-8",
+            # Every window's texts measured against their room as shown.
+            UI_TEXT_FIT_LOG=self.fit_log(),
         )
+        if self.args.lang == "en":
+            # As an operator abroad has it: the locale asks for English.
+            del env["LC_ALL"]
+            env["LANG"] = "en_US.UTF-8"
         self.env = env
         if self.args.service:
             self._start_service()
@@ -200,7 +250,10 @@ class Session:
         log = open(os.path.join(self.work, "xvfb.log"), "wb")
         self._logs.append(log)
         xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            # No reset when a client (xprop below) leaves: it would drop the
+            # resolution set and refuse the next client while it resets.
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen_size(), "-nolisten", "tcp",
+             "-noreset"],
             pass_fds=(write_fd,),
             stdin=subprocess.DEVNULL,
             stdout=log,
@@ -227,6 +280,9 @@ class Session:
         env["DISPLAY"] = ":" + display.decode().strip()
         os.environ["DISPLAY"] = env["DISPLAY"]
         print(f"[{self.name}] display {env['DISPLAY']}, work {self.work}", flush=True)
+        # The desktop's resolution, where programs read it (xrdb's property).
+        self.run(["xprop", "-root", "-f", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER",
+                  f"Xft.dpi:\t{self.args.dpi}\n"])
 
         openbox = self.spawn(["openbox", "--sm-disable"], "openbox.log")
 
@@ -287,6 +343,55 @@ class Session:
             print(f"(no accessibility tree: {e})")
         self.print_logs()
 
+    def screen_size(self):
+        # The largest window, the main one, is about 700 x 730 at 96 dpi.
+        return "1024x768x24" if self.args.dpi <= 96 else "2400x1800x24"
+
+    def fit_log(self):
+        return os.path.join(self.work, "text-fit.log")
+
+    def check_texts_fit(self):
+        """Every text that a window of the program showed had the room it
+        needs, as the program measured it on this screen in its fonts."""
+        try:
+            with open(self.fit_log(), encoding="utf-8") as f:
+                unfit = f.read().strip()
+        except FileNotFoundError:
+            return
+        check(not unfit, f"texts drawn cut off:\n{unfit}")
+
+    def check_drawn_whole(self, window, what):
+        """A look at the screen: a screen of the window for the artefacts,
+        and no text of it that runs into the edge of its label, as a text
+        cut off by too small a label does. Text is dark on a light ground.
+        A window the bus reports may not be on the screen yet: what is seen
+        at the edges must still be there a moment later."""
+        name = re.sub(r"[^\w.-]+", "-", what)
+        found = self._text_at_label_edges(window, self.screenshot(name))
+        if found:
+            time.sleep(0.5)
+            found = self._text_at_label_edges(window, self.screenshot(name + "-again"))
+        check(not found, f"{what}: {found}")
+
+    def _text_at_label_edges(self, window, path):
+        if not path:
+            return None
+        for label in find_all(window, "label"):
+            ext = label.queryComponent().getExtents(self.atspi.DESKTOP_COORDS)
+            if not label.name or ext.width < 2 or ext.height < 2:
+                continue
+            (left, top), (right, bottom) = self.on_screen(ext.x, ext.y), self.on_screen(
+                ext.x + ext.width, ext.y + ext.height)
+            edges = {"right": f"1x{bottom - top}+{right - 1}+{top}",
+                     "bottom": f"{right - left}x1+{left}+{bottom - 1}"}
+            for edge, crop in edges.items():
+                darkest = self.run(["convert", path, "-crop", crop, "+repage", "-colorspace", "Gray",
+                                    "-format", "%[fx:minima]", "info:"], timeout=10)
+                if float(darkest) <= 0.5:
+                    return (f"the text {label.name!r} reaches the {edge} edge of its label "
+                            f"({ext.width}x{ext.height} at {ext.x},{ext.y}): cut off? {path}")
+        return None
+
     def print_logs(self):
         for name in sorted(os.listdir(self.work)):
             if name.endswith(".log"):
@@ -307,6 +412,27 @@ class Session:
         wait_until("the account service", lambda: os.path.exists(socket_path))
 
     # ---- the store ----------------------------------------------------------
+    def system_log(self):
+        """Points the programs started from now at a system log socket of
+        this test's own; returns a function that reads what came so far."""
+        import socket
+
+        path = os.path.join(self.work, "log.sock")
+        sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        sock.bind(path)
+        sock.setblocking(False)
+        self.env["TRAILBOOK_SOCKET"] = path
+        lines = []
+
+        def read():
+            while True:
+                try:
+                    lines.append(sock.recv(4096).decode(errors="replace"))
+                except BlockingIOError:
+                    return list(lines)
+
+        return read
+
     def keyward(self, *argv, input_text=None):
         return self.run([self.args.keyward, *argv], input_text=input_text)
 
@@ -361,7 +487,7 @@ class Session:
         os.makedirs(out_dir, exist_ok=True)
         if self._shots == 0:  # none left from an earlier run
             for old in os.listdir(out_dir):
-                if old.startswith(f"{self.name}-") and old.endswith(".png"):
+                if re.match(re.escape(self.name) + r"-\d\d-.*\.png$", old):
                     os.remove(os.path.join(out_dir, old))
         self._shots += 1
         path = os.path.join(out_dir, f"{self.name}-{self._shots:02d}-{label}.png")
@@ -375,10 +501,17 @@ class Session:
     def xdotool(self, *argv):
         return self.run(["xdotool", *map(str, argv)], timeout=10)
 
+    def on_screen(self, x, y):
+        """A point of the accessibility tree on the screen: Qt reports in
+        device-independent pixels, which a desktop of 192 dpi doubles."""
+        scale = self.args.dpi / 96
+        return round(x * scale), round(y * scale)
+
     def click_at(self, x, y, button=1):
+        """Clicks at a point of the accessibility tree."""
         # The server takes XTEST events in order: the press lands where the
         # pointer went. (mousemove --sync waits for ever when it is there.)
-        self.xdotool("mousemove", x, y, "click", button)
+        self.xdotool("mousemove", *self.on_screen(x, y), "click", button)
 
     def click(self, acc, button=1):
         self.click_at(*center(acc), button=button)
@@ -560,6 +693,8 @@ class Program:
         return [app.getChildAtIndex(i) for i in range(app.childCount)]
 
     def window(self, title, timeout=10):
+        title = T(title)
+
         def found():
             for w in self.windows():
                 if w is not None and w.name == title and has_state(w, "showing"):
@@ -569,6 +704,7 @@ class Program:
         return wait_until(f"the window {title!r}", found, timeout)
 
     def no_window(self, title, timeout=10):
+        title = T(title)
         wait_until(
             f"the window {title!r} to close",
             lambda: all(w is None or w.name != title or not has_state(w, "showing") for w in self.windows()),
@@ -589,12 +725,15 @@ class Program:
         return box, box.name, "\n".join(labels)
 
     def expect_message(self, caption, text, answer=OK, timeout=10):
-        """Waits for a message box with exactly this caption and text, then
-        answers it with the button named in answer, by a click."""
+        """Waits for a message box with exactly this caption and text (the
+        program's, T() gives the shown ones), shows it whole on the screen,
+        then answers it with the button named in answer, by a click."""
         box, got_caption, got_text = self.message_box(timeout)
-        check_equal((got_caption, got_text), (caption, text), "message box (caption, text)")
+        check_equal((got_caption, got_text), (T(caption), T(text)), "message box (caption, text)")
         buttons = sorted(b.name for b in collect(box, ("push button",))["push button"])
-        check_equal(buttons, sorted([NO, YES] if answer in (YES, NO) else [OK]), "the message box's buttons")
+        wanted = [NO, YES] if answer in (YES, NO) else [OK]
+        check_equal(buttons, sorted(entry(T(b)) for b in wanted), "the message box's buttons")
+        self.s.check_drawn_whole(box, f"box {T(caption)}")
         self.press(box, answer)
         wait_until("the message box to close", lambda: not self._is_open(box), timeout=5)
 
@@ -613,6 +752,8 @@ class Program:
                 raise Failure(f"unexpected message box {w.name!r}: {labels}")
 
     def button(self, root, name):
+        """The push button a text of the program names (T and entry applied)."""
+        name = entry(T(name))
         every = collect(root, ("push button",))["push button"]
         buttons = [b for b in every if b.name == name]
         check(len(buttons) == 1, f"no button {name!r} in {describe(root)}; buttons: {[b.name for b in every]}")
@@ -682,7 +823,7 @@ class Program:
 
     def status_line(self):
         labels = collect(self.main(), ("label",))["label"]
-        labels = [a.name for a in labels if a.name.startswith("当前用户：")]
+        labels = [a.name for a in labels if a.name.startswith(T(CURRENT_USER))]
         check(len(labels) == 1, f"one current-user line, found {labels}")
         return labels[0]
 
@@ -734,10 +875,10 @@ class Program:
         wait_until(what, lambda: has_state(box[0], "checked") == on, timeout=5)
 
     def save(self):
-        self.press(self.main(), "保存(S)")
+        self.press(self.main(), "保存(&S)")
 
     def cancel(self):
-        self.press(self.main(), "取消(C)")
+        self.press(self.main(), "取消(&C)")
 
     def cell(self, row, column):
         cells = find_all(self.user_table(), "table cell")
@@ -751,6 +892,22 @@ class Program:
             self.s.click_at(ext.x + ext.width // 3, ext.y + ext.height - 12, button=3)
         else:
             self.s.click(self.cell(row, 1), button=3)
+
+    def keyboard_menu(self, row, key, timeout=5):
+        """Selects a row by a click (None: a click below the rows, which
+        selects none), asks for the menu with a key and returns the pop-up
+        menu and its entries, {text: sensitive}."""
+        table = self.user_table()
+        if row is None:
+            ext = table.queryComponent().getExtents(self.s.atspi.DESKTOP_COORDS)
+            self.s.click_at(ext.x + ext.width // 3, ext.y + ext.height - 12)
+        else:
+            self.s.click(self.cell(row, 1))
+            wait_until(f"row {row} selected", lambda: has_state(self.cell(row, 1), "selected"), timeout=5)
+        wait_until("the list focused", lambda: has_state(table, "focused"), timeout=5)
+        self.s.key(key)
+        menu = self.popup(timeout)
+        return menu, self.menu_entries(menu)
 
     def context_menu(self, row=None, timeout=5):
         """Right click on a row (None: below the last row) and return the
@@ -793,6 +950,8 @@ class Program:
         return {i.name: has_state(i, "sensitive") for i in items if i.name}
 
     def choose(self, menu, text):
+        """Clicks the menu entry a text of the program names."""
+        text = entry(T(text))
         items = [i for i in find_all(menu, "menu item") if i.name == text]
         check(items, f"no menu entry {text!r}: {self.menu_entries(menu)}")
         check(has_state(items[0], "sensitive"), f"menu entry {text!r} is greyed")
@@ -810,6 +969,9 @@ def main(scenarios):
     parser.add_argument("--bus-launcher", default="/usr/libexec/at-spi-bus-launcher")
     parser.add_argument("--timeout", type=float, default=150, help="whole scenario, seconds")
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
+    parser.add_argument("--lang", choices=("zh", "en"), default="zh", help="the locale's language")
+    parser.add_argument("--dpi", type=int, default=96, help="the desktop's resolution (Xft.dpi)")
+    parser.add_argument("--catalog", help="res/en.po, for the texts an English run shows")
     parser.add_argument("scenario", choices=sorted(scenarios))
     args = parser.parse_args()
 
@@ -819,8 +981,17 @@ def main(scenarios):
             print("SKIP: dbus-run-session is not installed (scripts/setup.sh installs it)")
             return SKIP
         os.environ["ROLVANE_E2E_BUS"] = "private"
+        # And a runtime folder of our own, where the accessibility bus that
+        # the session starts puts its socket: tests running side by side
+        # would otherwise share one under ~/.cache.
+        runtime = tempfile.mkdtemp(prefix="rolvane-e2e-runtime-")
+        os.environ["XDG_RUNTIME_DIR"] = os.environ["ROLVANE_E2E_RUNTIME"] = runtime
         sys.stdout.flush()
         os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv])
+    if args.lang == "en":
+        if not args.catalog:
+            parser.error("--lang en needs --catalog")
+        _translations.update(read_catalog(args.catalog))
     try:
         importlib.import_module("pyatspi")
     except ImportError as e:
@@ -839,6 +1010,7 @@ def main(scenarios):
         with Session(args, args.scenario) as session:
             try:
                 scenarios[args.scenario](session)
+                session.check_texts_fit()
             except Exception:
                 session.report()
                 raise
@@ -856,3 +1028,6 @@ def main(scenarios):
         return 1
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
+        # Only the folder made above, never a runtime folder of the caller's.
+        if os.environ.get("ROLVANE_E2E_RUNTIME"):
+            shutil.rmtree(os.environ["ROLVANE_E2E_RUNTIME"], ignore_errors=True)

@@ -10,6 +10,8 @@ rolvane=$1
 keyward=$2
 mode=$3
 title='登陆 -用户权限管理'
+# The program's own language, whose title the windows are looked for by.
+export LC_ALL=C.UTF-8
 
 if ! command -v Xvfb >/dev/null 2>&1; then
   echo "SKIP: Xvfb is not installed (scripts/setup.sh installs it)"

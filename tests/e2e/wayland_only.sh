@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # A Wayland-only session (a headless weston, no X display): the program shows
-# its login window there, which a second start finds and names.
-# usage: wayland_only.sh ROLVANE KEYWARD
+# its login window there, under the desktop entry's name as its app id, and
+# a second start finds and names it.
+# usage: wayland_only.sh ROLVANE KEYWARD DESKTOP_ENTRY
 set -euo pipefail
 rolvane=$1
 keyward=$2
+app_id=$(basename "$3" .desktop)
 command -v weston >/dev/null 2>&1 || { echo "SKIP: weston is not installed (scripts/setup.sh)"; exit 77; }
 fail() { echo "FAIL: $*"; exit 1; }
 
@@ -20,7 +22,8 @@ weston --backend=headless-backend.so --socket="$WAYLAND_DISPLAY" --idle-time=0 >
 pids+=($!)
 printf 'e2e-Secret-1\n' | "$keyward" init --admin root --password-stdin >/dev/null || fail "keyward init"
 for _ in $(seq 100); do [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY ]] && break; sleep 0.1; done
-"$rolvane" >"$work/first.log" 2>&1 &
+# The client's side of the protocol goes to its log.
+WAYLAND_DEBUG=client "$rolvane" >"$work/first.log" 2>&1 &
 first=$!
 pids+=("$first")
 
@@ -43,4 +46,6 @@ for _ in $(seq 40); do
   sleep 0.5
 done
 [[ $out == "rolvane: already running as process $first; its login window"* ]] || fail "second copy: $out"
+grep -q "set_app_id(\"$app_id\")" "$work/first.log" ||
+  fail "no app id $app_id: $(grep -m3 set_app_id "$work/first.log")"
 echo PASS

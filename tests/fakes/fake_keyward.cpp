@@ -127,6 +127,7 @@ int chk_user_limit(const char* name, const char* user) {
 
 int get_user_list(UserRecord* buf) {
     log(buf ? "get_user_list(buf)" : "get_user_list(null)");
+    if (script().userListResult < 0) return script().userListResult;
     const auto& users = script().users;
     if (buf) std::copy(users.begin(), users.end(), buf);
     return int(users.size());

@@ -19,6 +19,7 @@ struct Script {
     int addLimitResult = 0;
     int delLimitResult = 0;
     bool limitWritesStick = false;
+    int userListResult = 0;  // negative: what get_user_list fails with
     int loginResult = 0;
     int group = 4;  // level of the logged-in user
     uint32_t limit = 0xFFFFFFFFu;

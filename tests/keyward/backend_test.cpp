@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "store.h"
 #include "support.h"
 
 using namespace kwtest;
@@ -67,9 +68,13 @@ TEST_P(BackendTest, CallsKeepTheirRules) {
         {"item exists", [] { return add_limit("a", ""); }, ERR_ITEM_EXISTS},
     });
     EXPECT_EQ(userNames(), (std::vector<std::string>{"robert"}));
-    // The names come back as the very bytes given.
+    // The names come back as the very bytes given, the list's own
+    // separators among them.
     ASSERT_EQ(add_user("李四", "", 0, 0), KEYWARD_OK);
     EXPECT_EQ(userNames().back(), "李四");
+    ASSERT_EQ(add_user("x;9:y;", "", 3, 0x80000001), KEYWARD_OK);
+    EXPECT_EQ(userNames().back(), "x;9:y;");
+    EXPECT_EQ(get_user_limit("x;9:y;"), 0x80000001u);
     char title[KEYWARD_MAX_TEXT + 1];
     ASSERT_EQ(get_limit_info("a", title), KEYWARD_OK);
     EXPECT_STREQ(title, "项目");
@@ -172,6 +177,89 @@ TEST_P(BackendTest, AStoreMovesWholeAndItsCopyBacksUp) {
     }
     setenv("KEYWARD_DB", m_location.c_str(), 1);
     EXPECT_EQ(login("张三", "pw"), KEYWARD_OK);
+}
+
+// The account service's second line as its sessions run it: a store that
+// enforces the rules for the logged-in user, each caller named as the
+// kernel names it. The same refusals on either engine (a server's own
+// functions decide there), each audited with its station.
+TEST_P(BackendTest, TheServicesRulesHoldAndNameTheStationOnEitherEngine) {
+    ASSERT_EQ(add_user("root", "pw", 4, 0xFFFFFFFF), KEYWARD_OK);
+    ASSERT_EQ(add_limit(SYS_LIMIT_NAME, "t"), 0);
+    ASSERT_EQ(add_limit("edit", "t"), 1);
+    ASSERT_EQ(add_user("op2", "pw", 2, 0x1), KEYWARD_OK);
+    ASSERT_EQ(add_user("op1", "pw", 1, 0), KEYWARD_OK);
+    keyward_stop();
+    const auto stationStore = [&](const char* osUser, const char* host) {
+        keyward::StoreOptions options;
+        options.location = m_location;
+        options.enforceRules = true;
+        options.caller = keyward::Caller{1000, osUser, 4242, host, true};
+        return std::make_unique<keyward::Store>(options);
+    };
+    const auto a = stationStore("alice", "station-a");
+    using keyward::toCode;
+    struct Case {
+        const char* who;  // logged in first; nullptr: nobody
+        const char* what;
+        std::function<int(keyward::Store&)> call;
+        int expected;
+    };
+    const Case cases[] = {
+        {nullptr, "nobody adds", [](auto& s) { return toCode(s.addUser("x", "pw", 0, 0)); },
+         ERR_DENIED},
+        {"op2", "a level-4 user changed",
+         [](auto& s) { return toCode(s.changeUser("root", "root", 4, 0xFFFFFFFF)); }, ERR_DENIED},
+        {"op2", "a level-3 user added", [](auto& s) { return toCode(s.addUser("x", "pw", 3, 0)); },
+         ERR_DENIED},
+        {"op2", "an item not held granted",
+         [](auto& s) { return toCode(s.addUser("x", "pw", 1, 0x2)); }, ERR_DENIED},
+        {"op2", "a level-1 user added",
+         [](auto& s) { return toCode(s.addUser("x", "pw", 1, 0x1)); }, KEYWARD_OK},
+        {"op2", "a level-4 password cleared",
+         [](auto& s) { return toCode(s.clearPassword("root")); }, ERR_DENIED},
+        {"op1", "an item added without sys_limit", [](auto& s) { return s.addLimit("n1", "t"); },
+         ERR_DENIED},
+        {"op2", "an item added holding sys_limit", [](auto& s) { return s.addLimit("n2", "t"); },
+         2},
+        {"op2", "sys_limit deleted", [](auto& s) { return toCode(s.deleteLimit(0)); }, ERR_DENIED},
+        {"op1", "a user above deleted", [](auto& s) { return toCode(s.deleteUser("op2")); },
+         ERR_DENIED},
+        {"op2", "a user below deleted", [](auto& s) { return toCode(s.deleteUser("x")); },
+         KEYWARD_OK},
+        {"root", "a user at the own level changed",
+         [](auto& s) { return toCode(s.changeUser("root", "root", 3, 0)); }, ERR_DENIED},
+        // Last: acting as administrator lasts.
+        {"admin", "the last level-4 user demoted by an administrator",
+         [](auto& s) { return toCode(s.changeUser("root", "root", 3, 0)); }, ERR_LAST_ADMIN},
+    };
+    for (const Case& c : cases) {
+        a->stop();
+        if (c.who != nullptr && std::string(c.who) == "admin") {
+            ASSERT_EQ(a->actAsAdministrator(), keyward::Status::Ok);
+        } else if (c.who != nullptr) {
+            ASSERT_EQ(a->login(c.who, "pw"), keyward::Status::Ok) << c.what;
+        }
+        EXPECT_EQ(c.call(*a), c.expected) << c.what;
+    }
+    EXPECT_EQ(get_user_group("root"), 4);
+    EXPECT_EQ(limitNames(), (std::vector<std::string>{SYS_LIMIT_NAME, "edit", "n2"}));
+
+    // Another station's change names that station.
+    const auto b = stationStore("bob", "station-b");
+    ASSERT_EQ(b->login("root", "pw"), keyward::Status::Ok);
+    ASSERT_EQ(b->addUser("y", "pw", 0, 0), keyward::Status::Ok);
+    const auto audit = keyward({"audit", "--format=tsv"});
+    const std::string address = server() ? "local" : "";
+    for (const std::string& row :
+         {"\top2\tuser_change\troot\tdenied\tlevel 4, mask 0xffffffff; refused: level 4 not below "
+          "own level 2\talice\t4242\tstation-a\t" +
+              address + "\n",
+          "\top2\tuser_add\tx\tok\tlevel 1, mask 0x00000001\talice\t4242\tstation-a\t" + address +
+              "\n",
+          "\troot\tuser_add\ty\tok\tlevel 0, mask 0x00000000\tbob\t4242\tstation-b\t" + address +
+              "\n"})
+        EXPECT_NE(audit.out.find(row), std::string::npos) << row << audit.out;
 }
 
 std::string engineName(const ::testing::TestParamInfo<Engine>& info) {

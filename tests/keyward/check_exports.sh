@@ -1,11 +1,13 @@
 #!/bin/sh
-# Usage: check_exports.sh LIBRARY VERSIONS HEADERS INCLUDE_REGEX [EXCLUDE_REGEX]
+# Usage: check_exports.sh LIBRARY VERSIONS HEADERS INCLUDE_REGEX [EXCLUDE_REGEX [PRIVATE]]
 # The library's defined dynamic symbols must be exactly the calls declared
 # with a *_API macro in HEADERS (one or more files, ':'-separated) matching
 # INCLUDE_REGEX (and not EXCLUDE_REGEX), each under one of VERSIONS
-# (','-separated: a later version adds calls, never moves them).
+# (','-separated: a later version adds calls, never moves them). Symbols
+# under the version node PRIVATE are for the library's own programs and
+# are left out of the comparison.
 set -eu
-lib=$1 versions=$(echo "$2" | tr ',' ' ') header=$3 include=$4 exclude=${5:-'^$'}
+lib=$1 versions=$(echo "$2" | tr ',' ' ') header=$3 include=$4 exclude=${5:-'^$'} private=${6:-}
 
 expected=$(IFS=:; sed -n 's/^[A-Z]*_API [^(]*[ *]\([A-Za-z_][A-Za-z0-9_]*\)(.*/\1/p' $header |
     grep -E "$include" | grep -Ev "$exclude" | sort)
@@ -14,6 +16,9 @@ expected=$(IFS=:; sed -n 's/^[A-Z]*_API [^(]*[ *]\([A-Za-z_][A-Za-z0-9_]*\)(.*/\
 # Lines look like "0000000000003b40 T login@@KEYWARD_1.0"; each version node
 # itself is listed as an absolute symbol.
 symbols=$(nm -D --defined-only "$lib" | awk '{print $NF}' | sort)
+if [ -n "$private" ]; then
+    symbols=$(printf '%s\n' $symbols | grep -v -e "^$private\$" -e "@@$private\$")
+fi
 for version in $versions; do
     symbols=$(printf '%s\n' $symbols | grep -v "^$version\$")
 done

@@ -171,6 +171,14 @@ TEST_F(CliTest, AuditListsAndFiltersByTime) {
     EXPECT_EQ(earlier.out, all.out);
     expectFailure(keyward({"audit", "--since", "yesterday"}), 2,
                   "bad time yesterday: use YYYY-MM-DD[THH:MM[:SS]] (UTC)");
+    // The right shape, but no such moment: refused, never read as a text bound.
+    for (const char* impossible :
+         {"2026-13-01", "2026-00-10", "2026-02-30", "2026-02-29", "2026-04-31", "2026-01-00",
+          "2026-01-01T24:00", "2026-01-01 23:60", "2026-01-01T00:00:60Z"})
+        expectFailure(keyward({"audit", "--since", impossible}), 2,
+                      std::string("bad time ") + impossible + ": no such date or time");
+    for (const char* possible : {"2024-02-29", "2000-02-29T23:59:59Z", "2026-12-31 00:00"})
+        EXPECT_EQ(keyward({"audit", "--since", possible}).exitCode, 0) << possible;
 }
 
 TEST_F(CliTest, CheckFindsBrokenInvariants) {
@@ -292,6 +300,57 @@ TEST_F(CliTest, LockedDatabaseIsReportedAfterTheTimeout) {
     EXPECT_EQ(keyward({"users"}).exitCode, 0);
 }
 
+// A change on a store the user may read but not write fails naming why, and
+// changes nothing. As root the command runs as nobody, whom the modes bind.
+TEST_F(CliTest, AChangeOnAStoreItCannotWriteNamesTheReason) {
+    init();
+    const bool root = geteuid() == 0;
+    const std::string folder = (m_dir / "store").string();
+    chmod(m_dir.c_str(), 0755);
+    // A configuration folder of the test's, not root's, which nobody may not read.
+    setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
+    const std::vector<std::string> asReader = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                               "--clear-groups", KEYWARD_CLI};
+    const struct {
+        mode_t file, folder;
+        std::vector<std::string> args;
+        std::string why;
+    } cases[] = {
+        {root ? 0644u : 0444u,
+         0777,
+         {"itemadd", "edit", "x"},
+         "cannot write " + m_dbPath + ": Permission denied"},
+        {0666,
+         root ? 0755u : 0555u,
+         {"userdel", "root"},
+         "cannot create the journal of " + m_dbPath + " in " + folder + ": Permission denied"},
+    };
+    for (const auto& c : cases) {
+        chmod(m_dbPath.c_str(), c.file);
+        chmod((m_dbPath + ".key").c_str(), c.file);  // the audit trail's key beside it
+        chmod(folder.c_str(), c.folder);
+        std::vector<std::string> args = c.args;
+        if (root) args.insert(args.begin(), asReader.begin() + 1, asReader.end());
+        expectFailure(run(root ? asReader[0] : KEYWARD_CLI, args), 1, c.why);
+    }
+    unsetenv("XDG_CONFIG_HOME");
+    chmod(folder.c_str(), 0700);
+    chmod(m_dbPath.c_str(), 0600);
+    chmod((m_dbPath + ".key").c_str(), 0600);
+    EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
+    EXPECT_EQ(limitNames(), std::vector<std::string>{"sys_limit"});
+
+    // A file system mounted read-only, in a mount namespace of its own.
+    const auto r = run("/usr/bin/unshare",
+                       {"-rm", "sh", "-c",
+                        "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" || exit 77; "
+                        "exec \"$1\" userdel root",
+                        folder, KEYWARD_CLI});
+    if (r.exitCode == 77) GTEST_SKIP() << "no mount namespace here: " << r.err;
+    expectFailure(r, 1, "cannot write " + m_dbPath + ": Read-only file system");
+    EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
+}
+
 TEST_F(CliTest, UsageAndHelp) {
     expectFailure(keyward({}), 2, "no command given; try 'keyward --help'");
     expectFailure(keyward({"frobnicate"}), 2, "unknown command frobnicate; try 'keyward --help'");
@@ -309,6 +368,13 @@ TEST_F(CliTest, UsageAndHelp) {
         EXPECT_EQ(help.err, "") << command;
         EXPECT_NE(overview.out.find(std::string("  ") + command + " "), std::string::npos)
             << command;
+    }
+    // help COMMAND (or --help COMMAND) is COMMAND --help; help alone the overview.
+    for (const char* way : {"help", "--help", "-h"}) {
+        EXPECT_EQ(ok({way}), overview.out) << way;
+        EXPECT_EQ(ok({way, "users"}), ok({"users", "--help"})) << way;
+        expectFailure(keyward({way, "nosuch"}), 2, "unknown command nosuch; try 'keyward --help'");
+        expectFailure(keyward({way, "users", "items"}), 2, "unexpected argument items");
     }
     EXPECT_FALSE(std::filesystem::exists(m_dbPath)) << "help and usage errors touch nothing";
 }
@@ -360,9 +426,31 @@ TEST_F(CliTest, UsageErrorsNameTheProblem) {
         {{"itemadd", "edit"}, "expected 2 argument(s)"},
         {{"userdel", "a", "b"}, "unexpected argument b"},
         {{"items", "--", "--format=json"}, "unexpected argument --format=json"},
+        {{"migrate"}, "option --to or --upgrade is required"},
+        {{"migrate", "--upgrade", "--to", "x.db"}, "--upgrade and --to are two different tasks"},
+        {{"migrate", "--to", "x.db", "--store", "y.db"}, "--store goes with --upgrade"},
     };
     for (const auto& c : cases) expectFailure(keyward(c.args, "pw\n"), 2, c.message);
     EXPECT_EQ(userNames(), std::vector<std::string>{"root"});
+}
+
+// A store of the schema before is brought up to date by --upgrade, at its
+// configured place or at --store, once, its trail still verifying.
+TEST_F(CliTest, MigrateUpgradeBringsAStoreUpToDate) {
+    init();
+    const std::string other = (m_dir / "other.db").string();
+    ASSERT_EQ(keyward({"migrate", "--to", other}).exitCode, 0);
+    for (const auto& [args, shown] :
+         {std::pair{std::vector<std::string>{"migrate", "--upgrade"}, m_dbPath},
+          std::pair{std::vector<std::string>{"migrate", "--upgrade", "--store", other}, other}}) {
+        ASSERT_EQ(execOn(shown, "ALTER TABLE audit DROP COLUMN address; PRAGMA user_version = 4"),
+                  SQLITE_OK);
+        EXPECT_EQ(ok(args), "upgraded " + shown + " from schema 4 to 5\n");
+        EXPECT_EQ(ok(args), shown + " is up to date (schema 5)\n");
+    }
+    EXPECT_EQ(keyward({"check"}).exitCode, 0);
+    expectFailure(keyward({"migrate", "--upgrade", "--store", (m_dir / "none.db").string()}), 1,
+                  "no database at " + (m_dir / "none.db").string());
 }
 
 TEST_F(CliTest, FormatsForScriptsByteForByte) {
@@ -407,7 +495,7 @@ TEST_F(CliTest, FormatsForScriptsByteForByte) {
     // Each row names who asked: the operating-system user, process and host.
     const std::string asked = "\t" + osActor().substr(3) + "\t";
     EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
-              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\n");
+              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\taddress\n");
     EXPECT_NE(tsv.find(osActor() + "\tinit\troot\tok\tlevel 4, mask 0xffffffff" + asked),
               std::string::npos)
         << tsv;
@@ -422,7 +510,7 @@ TEST_F(CliTest, FormatsForScriptsByteForByte) {
         << json;
     EXPECT_EQ(ok({"audit", "--since=2999-01-01", "--format=json"}), "[]\n");
     EXPECT_EQ(ok({"audit", "--since=2999-01-01", "--format=tsv"}),
-              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\n");
+              "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\taddress\n");
 }
 
 // Bytes a terminal would act on: C0 controls but the tab and newline that

@@ -1,9 +1,15 @@
 // Where the store is, as the configuration files say: the admin command run
-// with a system file and a user file of the test's own.
+// with a system file and a user file of the test's own; and the example file
+// the packages install, read by libsetbank itself.
 #include <sys/stat.h>
 
 #include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 
+#include "setbank.h"
+#include "settings.h"
 #include "support.h"
 
 using namespace kwtest;
@@ -94,6 +100,79 @@ TEST_F(ConfigTest, APasswordIsAcceptedInAFileOthersCannotReadAndNeverShown) {
         EXPECT_NE(r.err.find("keyward: postgresql://s"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("Secret1"), std::string::npos) << r.err;
     }
+}
+
+TEST_F(ConfigTest, ALineLongerThanTheParserReadsIsRefusedUnderItsOwnNumber) {
+    // A location of `length` bytes on line 3, in a folder of its own.
+    const auto lineOf = [&](std::size_t length) {
+        const std::string key = "location = ";
+        std::string folder = m_dir.string();
+        const std::size_t size = length - key.size() - std::string("/k.db").size();
+        while (folder.size() < size) folder += folder.size() % 100 == 0 ? '/' : 'd';
+        std::filesystem::create_directories(folder);
+        return key + folder + "/k.db";
+    };
+    write(m_user, "; the site's store\n[store]\n" + lineOf(400) + "\n");
+    const auto refused = users();
+    EXPECT_EQ(refused.exitCode, 1);
+    const std::string why = "bad configuration: " + m_user + ":3: line longer than ";
+    const auto at = refused.err.find(why);
+    ASSERT_NE(at, std::string::npos) << refused.err;
+
+    // The longest line it names is read whole.
+    const std::size_t longest = std::stoul(refused.err.substr(at + why.size()));
+    ASSERT_GT(longest, 100u);
+    const std::string line = lineOf(longest);
+    write(m_user, "[store]\n" + line + "\r\n");
+    EXPECT_EQ(users().exitCode, 0);
+    EXPECT_TRUE(std::filesystem::exists(line.substr(line.find('/'))));
+}
+
+// As installed the example sets nothing; each setting in it, its '#'
+// removed and nothing else, is accepted and read back; and it shows every
+// setting the library knows, so that neither can drift from the other.
+TEST_F(ConfigTest, TheExampleFileShowsEverySettingAndEachIsAccepted) {
+    std::ostringstream read;
+    read << std::ifstream(VARNOCK_CONF).rdbuf();
+    const std::string example = read.str();
+    ASSERT_NE(example.find("[store]"), std::string::npos) << VARNOCK_CONF;
+    const auto reload = [&](const std::string& text) {
+        write(m_system, text);
+        char why[512] = "";
+        return setbank_reload() == 0 ? std::string() : (setbank_error(why, sizeof why), why);
+    };
+    const auto get = [](const std::string& section, const std::string& key) {
+        char value[512];
+        return setbank_get(section.c_str(), key.c_str(), value, sizeof value) >= 0
+                   ? std::optional<std::string>(value)
+                   : std::nullopt;
+    };
+
+    using Name = std::pair<std::string, std::string>;  // section, key
+#define SETBANK_NAME(section, key, refuse) Name{section, key},
+    const std::set<Name> known = {SETBANK_SETTINGS(SETBANK_NAME)};
+#undef SETBANK_NAME
+    ASSERT_EQ(reload(example), "");
+    for (const auto& [section, key] : known) EXPECT_EQ(get(section, key), std::nullopt) << key;
+
+    static const std::regex section(R"(^\[(.*)\]$)");
+    static const std::regex setting(R"(^#([A-Za-z_]+) = (.*)$)");
+    std::set<Name> shown;
+    std::string current;
+    std::size_t start = 0;
+    for (std::size_t end; (end = example.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = example.substr(start, end - start);
+        std::smatch m;
+        if (std::regex_match(line, m, section)) current = m[1];
+        if (!std::regex_match(line, m, setting)) continue;
+        shown.insert({current, m[1]});
+        std::string edited = example;
+        edited.erase(start, 1);
+        EXPECT_EQ(reload(edited), "") << line;
+        EXPECT_EQ(get(current, m[1]), std::optional<std::string>(m[2])) << line;
+    }
+    EXPECT_EQ(shown, known) << "the example and libsetbank know different settings";
+    ASSERT_EQ(reload(""), "");
 }
 
 }  // namespace

@@ -269,7 +269,8 @@ TEST_F(HostileFileTest, AnImmutableStoreIsReadButNeverWritten) {
     const int added = add_user("bob", "", 1, 0);
     const int loggedIn = login("alice", "");
     keyward_stop();
-    (void)system(("chattr -i " + m_dbPath).c_str());
+    // Else the test's folder could not be removed.
+    EXPECT_EQ(system(("chattr -i " + m_dbPath).c_str()), 0);
 
     EXPECT_EQ(users.exitCode, 0) << users.err;
     EXPECT_NE(users.out.find("alice"), std::string::npos);
@@ -297,7 +298,7 @@ TEST_F(HostileFileTest, AnUnmarkedStoreOfOurSchemaIsAdopted) {
     auto db = openDirect(m_dbPath);
     EXPECT_EQ(column(db.get(), "PRAGMA application_id"),
               std::vector<std::string>{std::to_string(0x4b575244)});
-    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"4"});
+    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"5"});
     EXPECT_EQ(column(db.get(), "SELECT count(*) FROM audit WHERE hash IS NULL"),
               std::vector<std::string>{"0"});
     const auto check = keyward({"check"});

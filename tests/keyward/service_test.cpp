@@ -251,10 +251,19 @@ TEST_F(ServiceTest, OnlyRootAndTheAdminGroupAdministerWithoutALogin) {
     const auto audit = asNobody(KEYWARD_CLI, {"--login", "op2", "audit"}, {}, "op2pw\n");
     EXPECT_EQ(audit.exitCode, 1);
     EXPECT_EQ(audit.err, "keyward: only administrators read the audit trail\n");
-    // A member of the admin group (gid 0 here) administers as root does.
+    // A member of the admin group (gid 0 here) administers as root does,
+    // but for copies of the store: they hold every password hash.
     const auto member = run("/usr/bin/setpriv",
                             {"--reuid=65534", "--regid=65534", "--groups=0", KEYWARD_CLI, "check"});
     EXPECT_EQ(member.exitCode, 0) << member.err;
+    const auto copy =
+        run("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--groups=0", KEYWARD_CLI,
+                                 "backup", (m_dir / "copy.db").string()});
+    EXPECT_EQ(copy.err, "keyward: only root copies the store: a copy holds every password hash\n");
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "copy.db"));
+    const auto rootCopy = run(KEYWARD_CLI, {"backup", (m_dir / "copy.db").string()});
+    EXPECT_EQ(rootCopy.exitCode, 0) << rootCopy.err;
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "copy.db.key"));
     // A store user logs in and acts within their rights.
     const auto asOp2 = asNobody(KEYWARD_CLI, {"--login", "op2", "userdel", "op1"}, {}, "op2pw\n");
     EXPECT_EQ(asOp2.exitCode, 0) << asOp2.err;

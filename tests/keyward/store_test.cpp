@@ -751,7 +751,7 @@ TEST_F(DatabaseTest, FileFolderAndConnectionSettings) {
 
     auto db = openDirect(m_dbPath);
     EXPECT_EQ(column(db.get(), "PRAGMA journal_mode"), std::vector<std::string>{"delete"});
-    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"4"});
+    EXPECT_EQ(column(db.get(), "PRAGMA user_version"), std::vector<std::string>{"5"});
     EXPECT_EQ(column(db.get(), "PRAGMA application_id"),
               std::vector<std::string>{std::to_string(0x4b575244)});
 }

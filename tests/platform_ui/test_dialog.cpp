@@ -73,10 +73,11 @@ void registerTemplates() {
           {ControlKind::Edit, "", kFocusFirst, 5, 65, 60, 14, WS_VISIBLE | WS_TABSTOP},
           {ControlKind::Button, "B", kFocusButton, 80, 65, 40, 14, WS_VISIBLE | WS_TABSTOP}}});
 
-    // Odd coordinates, so that some conversions land on a half pixel.
+    // Odd coordinates, so that some conversions land on a half pixel. No
+    // text: a text that needs more room would take it.
     std::vector<ui::ControlTemplate> units;
     for (int i = 1; i <= 7; ++i)
-        units.push_back({ControlKind::Static, "u", 9340 + i, i, i + (i == 3 ? 1 : 0), 4 * i + 3,
+        units.push_back({ControlKind::Static, "", 9340 + i, i, i + (i == 3 ? 1 : 0), 4 * i + 3,
                          2 * i + 5, WS_VISIBLE});
     ui::RegisterDialog({kUnitsDejaVu, "Units", 187, 93, "DejaVu Sans", 10, kDialogStyle, units});
     ui::RegisterDialog({kUnitsShellDlg, "Units", 213, 101, "MS Shell Dlg", 9, kDialogStyle, units});

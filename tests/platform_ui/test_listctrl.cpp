@@ -489,6 +489,56 @@ TEST_F(ListCtrl, RightClickSelectsTheRowFirst) {
     EXPECT_EQ(m_host->trace.last(), QStringLiteral("rclick -1/-1"));
 }
 
+// Shift+F10 and the Menu key, sent through the window to the list with the
+// focus, ask for the context menu of the selected row: the notification of a
+// right click on it, at a point on that row.
+TEST_F(ListCtrl, MenuKeysAskForTheSelectedRowsContextMenu) {
+    fill(40);
+    view()->setFocus();
+    ASSERT_TRUE(uitest::waitFor([&] { return QApplication::focusWidget() == view(); }));
+    struct Case {
+        const char* name;
+        QList<int> selected;  // the last one selected is the current row
+        UINT vk;
+        UINT modifiers;
+        QString expected;  // "" for no notification
+    } cases[] = {
+        {"Shift+F10 on the selected row", {3}, VK_F10, uitest::kShift, "rclick 3/0"},
+        {"the Menu key", {7}, VK_APPS, uitest::kNoModifier, "rclick 7/0"},
+        {"a row out of view is scrolled to", {38}, VK_F10, uitest::kShift, "rclick 38/0"},
+        {"the current row of several", {2, 5}, VK_APPS, uitest::kNoModifier, "rclick 5/0"},
+        {"no row selected", {}, VK_F10, uitest::kShift, "rclick -1/-1"},
+        {"F10 alone is no menu key", {3}, VK_F10, uitest::kNoModifier, ""},
+        {"nor Ctrl+Menu", {3}, VK_APPS, uitest::kControl, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_list->SetItemState(-1, 0, LVIS_SELECTED);
+        for (int row : c.selected) {
+            m_list->SetItemState(row, LVIS_SELECTED, LVIS_SELECTED);
+            view()->selectionModel()->setCurrentIndex(view()->model()->index(row, 0),
+                                                      QItemSelectionModel::NoUpdate);
+        }
+        m_host->trace.clear();
+        m_host->lastAction = POINT{-9, -9};
+        ASSERT_TRUE(uitest::sendKey(*m_host, c.vk, c.modifiers));
+        QStringList clicks = m_host->trace.filter(QStringLiteral("click"));
+        EXPECT_EQ(clicks, c.expected.isEmpty() ? QStringList() : QStringList(c.expected));
+        // The key only asks: the selection stays as it was.
+        QList<int> selected = c.selected;
+        std::sort(selected.begin(), selected.end());
+        EXPECT_EQ(selectedRows(), selected);
+        if (c.expected.isEmpty() || c.selected.isEmpty()) continue;
+        // The point lies on the row, which is in view.
+        CRect row;
+        m_list->GetSubItemRect(c.selected.last(), 0, LVIR_BOUNDS, row);
+        const QPoint at(m_host->lastAction.x, m_host->lastAction.y);
+        EXPECT_GE(at.y(), row.top);
+        EXPECT_LE(at.y(), row.bottom);
+        EXPECT_TRUE(view()->viewport()->rect().contains(at)) << at.x() << "," << at.y();
+    }
+}
+
 TEST_F(ListCtrl, DoubleClickReportsTheCell) {
     fill(5);
     m_host->trace.clear();

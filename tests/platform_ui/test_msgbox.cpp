@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 #include <memory>
 #include <vector>
 
@@ -151,6 +152,57 @@ TEST_F(MsgBox, RealBoxShowsIconButtonsAndPlainText) {
         EXPECT_EQ(label, QStringLiteral("确定"));
         EXPECT_EQ(iconName.isEmpty(), icon == QMessageBox::NoIcon) << iconName.toStdString();
         EXPECT_GE(spare, 4) << "the caption does not fit beside the title bar's buttons";
+    }
+}
+
+// A box is as wide as its text or its caption needs, whichever is more, and
+// a text too long for a reasonable width wraps: nothing is cut off.
+TEST_F(MsgBox, RealBoxShowsItsWholeTextAndCaption) {
+    const QString longCaption = QStringLiteral("用户权限管理的提示信息");
+    struct Case {
+        const char* name;
+        QString text;
+        QString caption;
+        bool wraps;  // too long for one line of a reasonable width
+    } cases[] = {
+        {"text wider than its caption",
+         QStringLiteral("确认删除此用户吗？用户名：操作员操作员操作员操作员操作员A"),
+         QStringLiteral("提示"), false},
+        {"caption wider than its text", QStringLiteral("x"), longCaption, false},
+        {"short text, short caption", QStringLiteral("未知错误，请联系管理员."),
+         QStringLiteral("登录失败"), false},
+        {"a long Chinese text", QStringLiteral("无此权限..请联系系统管理员").repeated(6),
+         QStringLiteral("提示"), true},
+        {"a long English text",
+         QStringLiteral("The permission item could not be added; check the name and title. ")
+             .repeated(3),
+         QStringLiteral("Information"), true},
+        {"lines", QStringLiteral("first line\nsecond line\nthird"), QStringLiteral("Notice"),
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QStringList unfit;
+        int width = 0, captionNeed = 0, screenWidth = 0;
+        bool wrapped = false;
+        onBox([&](QMessageBox* box, CWnd*) {
+            unfit = uitest::unfitTexts(box);
+            width = box->width();
+            captionNeed = box->fontMetrics().horizontalAdvance(box->windowTitle()) +
+                          4 * box->fontMetrics().height();
+            screenWidth = box->screen()->availableGeometry().width();
+            wrapped = box->findChild<QLabel*>("qt_msgbox_label")->wordWrap();
+            box->button(QMessageBox::Ok)->click();
+        });
+        m_host->MessageBox(uitest::cp936(c.text.toUtf8().constData()).c_str(),
+                           uitest::cp936(c.caption.toUtf8().constData()).c_str(),
+                           MB_OK | MB_ICONWARNING);
+        EXPECT_TRUE(unfit.isEmpty()) << unfit.join('\n').toStdString();
+        EXPECT_GE(width, captionNeed);
+        if (c.wraps) {
+            EXPECT_TRUE(wrapped);
+        }
+        EXPECT_LE(width, screenWidth / 2 + 150) << "wraps at a reasonable width";
     }
 }
 

@@ -42,6 +42,19 @@ private:
     ui::MessageBoxPresenter m_previous;
 };
 
+// A fresh store holding root (level 4, every item) and op (level 1) and the
+// built-in item; each test ends with no window left.
+class TwoUserTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fakestore::reset();
+        fakestore::script().users = {fakestore::user("root", 4, 0xFFFFFFFFu),
+                                     fakestore::user("op", 1, 1)};
+        fakestore::script().items = {fakestore::item("sys_limit", cp936("系统权限").c_str())};
+    }
+    void TearDown() override { EXPECT_TRUE(noWindowLeft()); }
+};
+
 // Runs a dialog's modal loop with callbacks for each dialog that opens.
 // `onLogin` acts on the login dialog; `whileOpen` runs once the main dialog
 // is in use (no other modal dialog above it) and must close it. Fails the

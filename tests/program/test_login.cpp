@@ -1,7 +1,16 @@
 // The login dialog and the main dialog's hand-over to it: emptiness checks,
 // the store's results with their messages, focus and selection, Enter as
 // Login, and the ways of giving up that end the program.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QLineEdit>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "program_test.h"
 #include "res/resource.h"
@@ -13,16 +22,8 @@ namespace {
 
 constexpr UINT kLoginBox = MB_OK | MB_ICONINFORMATION;
 
-class LoginTest : public ::testing::Test {
+class LoginTest : public TwoUserTest {
 protected:
-    void SetUp() override {
-        fakestore::reset();
-        fakestore::script().users = {fakestore::user("root", 4, 0xFFFFFFFFu),
-                                     fakestore::user("op", 1, 1)};
-        fakestore::script().items = {fakestore::item("sys_limit", cp("系统权限").c_str())};
-    }
-    void TearDown() override { EXPECT_TRUE(noWindowLeft()); }
-
     static void waitActive(CWnd& dlg) {
         ASSERT_TRUE(waitFor([&] { return isActive(dlg); }));
     }
@@ -212,6 +213,112 @@ TEST_F(LoginTest, WindowIsFoundByItsTitleAndTabFollowsTheTemplate) {
                         {}});
     EXPECT_EQ(order,
               (std::vector<int>{IDC_EDIT_LOGINPWD, IDC_BTN_LOGIN, IDCANCEL, IDC_EDIT_ACCOUNT}));
+}
+
+// What the program says on standard error and in the system log while it
+// lives: the log's socket is one of its own (TRAILBOOK_SOCKET).
+class TerminalAndLog {
+public:
+    TerminalAndLog() {
+        const std::string socketPath = m_dir.filePath("log").toStdString();
+        m_log = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
+        EXPECT_EQ(::bind(m_log, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+        ::setenv("TRAILBOOK_SOCKET", socketPath.c_str(), 1);
+        std::fflush(stderr);
+        m_savedStderr = ::dup(2);
+        m_stderrPath = m_dir.filePath("stderr").toStdString();
+        const int file = ::open(m_stderrPath.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+        ::dup2(file, 2);
+        ::close(file);
+    }
+    ~TerminalAndLog() {
+        restore();
+        ::close(m_log);
+        ::unsetenv("TRAILBOOK_SOCKET");
+    }
+    std::string terminal() {
+        restore();
+        std::string out;
+        if (FILE* f = std::fopen(m_stderrPath.c_str(), "r")) {
+            char buf[512];
+            while (std::fgets(buf, sizeof buf, f)) out += buf;
+            std::fclose(f);
+        }
+        return out;
+    }
+    std::string log() {
+        std::string out;
+        char buf[1024];
+        for (ssize_t n; (n = ::recv(m_log, buf, sizeof buf, 0)) > 0;) out.append(buf, size_t(n));
+        return out;
+    }
+
+private:
+    void restore() {
+        if (m_savedStderr < 0) return;
+        std::fflush(stderr);
+        ::dup2(m_savedStderr, 2);
+        ::close(m_savedStderr);
+        m_savedStderr = -1;
+    }
+    QTemporaryDir m_dir;
+    int m_log = -1;
+    int m_savedStderr = -1;
+    std::string m_stderrPath;
+};
+
+// On an empty store nobody can log in: before the login window, one box
+// says how to create the first administrator, and the same goes to the
+// terminal and the system log. A store with users, or one that cannot be
+// read, says nothing of the kind.
+TEST_F(LoginTest, AnEmptyStoreSaysHowToCreateTheFirstAdministrator) {
+    const char* command = "keyward init --admin NAME";
+    struct Case {
+        const char* name;
+        bool users;
+        int listResult;
+        bool told;
+    } cases[] = {
+        {"empty", false, 0, true},
+        {"with users", true, 0, false},
+        {"unreadable", false, ERR_UNAVAILABLE, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fakestore::script().users.clear();
+        if (c.users) fakestore::script().users.push_back(fakestore::user("root", 4, 1));
+        fakestore::script().userListResult = c.listResult;
+        MessageBoxScript boxes;
+        if (c.told) boxes.expect();
+        TerminalAndLog said;
+        size_t boxesBeforeLogin = 99;
+        HWND mainWindow = nullptr;
+        CrolvaneDlg dlg;
+        runMainDialog(dlg, {[&](CLoginDlg& login) {
+                                boxesBeforeLogin = boxes.shown().size();
+                                mainWindow = dlg.GetSafeHwnd();
+                                login.EndDialog(IDCANCEL);
+                            },
+                            {}});
+        EXPECT_EQ(boxesBeforeLogin, c.told ? 1u : 0u);
+        const std::string terminal = said.terminal();
+        const std::string log = said.log();
+        EXPECT_EQ(terminal.find(command) != std::string::npos, c.told) << terminal;
+        EXPECT_EQ(log.find(command) != std::string::npos, c.told) << log;
+        if (!c.told) continue;
+        ASSERT_EQ(boxes.shown().size(), 1u);
+        EXPECT_EQ(boxes.shown()[0].text,
+                  cp("账户库中还没有用户。请在终端运行下面的命令创建第一个管理员"
+                     "（NAME 换成管理员的用户名，命令会要求输入两次密码）：\n\n"
+                     "keyward init --admin NAME"));
+        EXPECT_EQ(boxes.shown()[0].caption, cp("提示"));
+        EXPECT_EQ(boxes.shown()[0].type, UINT(MB_OK | MB_ICONINFORMATION));
+        EXPECT_EQ(boxes.shown()[0].owner, mainWindow);
+        EXPECT_NE(log.find("varnock"), std::string::npos) << "the platform's log ident";
+    }
 }
 
 }  // namespace

@@ -56,7 +56,9 @@ TEST_F(MainDialogTest, StartsLibrariesRegistersTheSystemItemAndListsBeforeTheLog
               (std::vector<std::string>{"setbank_start", "trailbook_start", "keyward_start",
                                         "add_limit(sys_limit," + cp("系统权限") + ")",
                                         "get_limit_list(null)", "get_limit_list(buf)",
-                                        "get_user_list(null)", "get_user_list(buf)"}));
+                                        "get_user_list(null)", "get_user_list(buf)",
+                                        // whether anybody could log in (the first start)
+                                        "get_user_list(null)"}));
     EXPECT_EQ(firstName, "root");
     EXPECT_EQ(fakestore::calls().back(), "setbank_stop");
 }

@@ -69,9 +69,14 @@ protected:
                 if (c.rfind(w, 0) == 0) out.push_back(c);
         return out;
     }
-    // Right-clicks row `row` (-1: below the rows); returns the entries offered
-    // (id -> enabled), empty when no menu opened, and picks `choose` if given.
-    static std::map<UINT, bool> rightClick(CrolvaneDlg& dlg, int row, UINT choose = 0) {
+    // How the operator asks for the list's menu.
+    enum Ask { kRightClick, kShiftF10, kMenuKey };
+    // Asks for the menu of row `row` (-1: below the rows) as `ask` says: a
+    // right click on it, or a left click that selects it and a key through
+    // the window. Returns the entries offered (id -> enabled), empty when no
+    // menu opened, picks `choose` if given and tells where the menu stood.
+    static std::map<UINT, bool> menuFor(CrolvaneDlg& dlg, int row, Ask ask = kRightClick,
+                                        UINT choose = 0, QPoint* shownAt = nullptr) {
         auto* view = qobject_cast<QAbstractItemView*>(widget(&dlg.m_userList));
         QPoint at(10, view->viewport()->height() - 3);
         if (row >= 0) {
@@ -84,15 +89,25 @@ protected:
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             if (kind != ui::ModalKind::PopupMenu || !menu) return;
             EXPECT_EQ(owner, &dlg);
+            if (shownAt) *shownAt = menu->pos();
             for (QAction* a : menu->actions()) entries[a->data().toUInt()] = a->isEnabled();
             for (QAction* a : menu->actions())
                 if (a->data().toUInt() == choose) a->trigger();
             menu->close();
         });
-        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, at);
+        if (ask == kRightClick) {
+            QTest::mouseClick(view->viewport(), Qt::RightButton, {}, at);
+        } else {
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+            EXPECT_TRUE(sendKey(dlg, ask == kShiftF10 ? VK_F10 : VK_APPS,
+                                ask == kShiftF10 ? kShift : kNoModifier));
+        }
         ui::SetModalHook(previous);
         QTest::qWait(10);  // a chosen command is posted
         return entries;
+    }
+    static std::map<UINT, bool> rightClick(CrolvaneDlg& dlg, int row, UINT choose = 0) {
+        return menuFor(dlg, row, kRightClick, choose);
     }
 };
 
@@ -255,8 +270,32 @@ TEST_F(UserCmdTest, MenuIsOfferedByTheLevelRule) {
                         {ID_USER_CLEARPWD, c.rowCommands},
                         {ID_USER_DELETE, c.rowCommands},
                         {ID_USER_REFRESH, true}};
-            EXPECT_EQ(rightClick(dlg, c.row), want);
+            // Shift+F10 and the Menu key on the selected row offer what a
+            // right click on it offers.
+            for (Ask ask : {kRightClick, kShiftF10, kMenuKey})
+                EXPECT_EQ(menuFor(dlg, c.row, ask), want) << "asked by " << ask;
         }
+    });
+}
+
+TEST_F(UserCmdTest, MenuKeysOpenTheMenuAtTheSelectedRowAndItsCommandsAct) {
+    runLoggedIn([&](CrolvaneDlg& dlg) {
+        QPoint shownAt;
+        for (Ask ask : {kShiftF10, kMenuKey}) {
+            SCOPED_TRACE(ask);
+            menuFor(dlg, 2, ask, 0, &shownAt);
+            CRect row;
+            dlg.m_userList.GetSubItemRect(2, 0, LVIR_BOUNDS, row);
+            dlg.m_userList.ClientToScreen(&row);
+            EXPECT_GE(shownAt.y(), row.top);
+            EXPECT_LE(shownAt.y(), row.bottom + 1);
+            EXPECT_GE(shownAt.x(), row.left);
+            EXPECT_LT(shownAt.x(), row.right);
+        }
+        menuFor(dlg, 1, kShiftF10, ID_USER_EDIT);
+        EXPECT_EQ(dlg.m_editMode, ModeEdit);
+        EXPECT_EQ(textOf(dlg, IDC_EDIT_NAME), "op");
+        command(dlg, IDCANCEL);
     });
 }
 

@@ -32,13 +32,19 @@ const char* CheckCommand::help() const {
            "Says which store is in use and why, then runs SQLite's integrity check (a\n"
            "server keeps its own) and the store's own checks: at most 32 items,\n"
            "unique names, levels 0..4, 32-bit masks, names and titles valid CP936 of\n"
-           "at most 31 bytes, the audit trail append-only (on a server also by the\n"
-           "stations' role's rights) and each of its rows linked to the one before\n"
-           "under the store's key (the first row that does not verify is named).\n"
-           "Each problem is one line on standard error. A personal store is opened\n"
-           "read-only; the system store is checked by the account service, for root\n"
-           "and the admin group. Where the location names several servers, it warns\n"
-           "when the one reached takes no writes or another takes writes too.\n";
+           "at most 31 bytes, the audit trail append-only and each of its rows\n"
+           "linked to the one before under the store's key (the first row that does\n"
+           "not verify is named; on a server the server's own function verifies).\n"
+           "On a server it also checks the rights: no role but the store's owner\n"
+           "holds any right on a table (keyward_station none, through any role),\n"
+           "and every function of the stations runs as the owner (SECURITY DEFINER)\n"
+           "with its search_path fixed. Each problem is one line on standard error,\n"
+           "and the exit status is 1. It warns (exit status 0) when the server's\n"
+           "password is where others may read it: in the location, or in a passfile\n"
+           "or service file with rights for group or others, and where the location\n"
+           "names several servers, when the one reached takes no writes or another\n"
+           "takes writes too. A personal store is opened read-only; the system store\n"
+           "is checked by the account service, for root and the admin group.\n";
 }
 
 std::string CheckCommand::run(const Args&) {
@@ -47,6 +53,10 @@ std::string CheckCommand::run(const Args&) {
     CheckReport report;
     const Status status = calls->check(report);
     if (status != Status::Ok) throw storeFailure(status, *calls);
+    // A readable credential is worth saying beside any problem.
+    for (const auto& warning : report.warnings)
+        std::fprintf(stderr, "keyward: warning: %s\n",
+                     escapeControls(warning, Readers::People).c_str());
     if (!report.problems.empty()) {
         std::string all;
         // A problem may quote a stored text, whatever it holds.
@@ -63,9 +73,6 @@ std::string CheckCommand::run(const Args&) {
     if (choice.kind == StoreChoice::Kind::Personal)
         for (const auto& warning : personalWarnings(choice))
             std::fprintf(stderr, "keyward: %s\n", warning.c_str());
-    for (const auto& warning : report.warnings)
-        std::fprintf(stderr, "keyward: warning: %s\n",
-                     escapeControls(warning, Readers::People).c_str());
     return out + "ok: " + std::to_string(report.users) + " users, " + std::to_string(report.items) +
            " items\n";
 }

@@ -63,8 +63,10 @@ const char* InitCommand::help() const {
            "\n"
            "  --store LOCATION     the store to create instead of the configured one:\n"
            "                       a file, or postgresql://HOST/DATABASE (run as the\n"
-           "                       database's owner; creates the schema and the role\n"
-           "                       keyward_station that stations' roles are granted)\n"
+           "                       database's owner; creates the tables, the functions\n"
+           "                       stations call and the role keyward_station that\n"
+           "                       stations' roles are granted: it may run those\n"
+           "                       functions and touch no table)\n"
            "  --system             the system store, once, as root: makes\n"
            "                       /etc/varnock/varnock.conf name it (location = system)\n"
            "                       and has the account service create it\n";

@@ -31,10 +31,33 @@ private:
     std::string m_path;
 };
 
+// Brings the store at location (else the configured one) to this
+// program's schema, as the store's owner.
+std::string upgrade(const std::optional<std::string>& location) {
+    const StoreChoice choice = chosenStore(location);
+    if (choice.kind == StoreChoice::Kind::System)
+        throw failed(
+            "the account service brings the system store up to date when it starts; "
+            "a store on a server is upgraded by its owner: keyward migrate --upgrade "
+            "--store postgresql://OWNER@HOST/DATABASE");
+    try {
+        const auto before = openConnection(choice.location, OpenMode::ReadOnly)->schemaVersion();
+        const auto store = openConnection(choice.location, OpenMode::Existing);
+        const auto after = store->schemaVersion();
+        if (before == after)
+            return store->path() + " is up to date (schema " + std::to_string(after) + ")\n";
+        return "upgraded " + store->path() + " from schema " + std::to_string(before) + " to " +
+               std::to_string(after) + "\n";
+    } catch (const DbError& e) {
+        throw dbFailure(e);
+    }
+}
+
 }  // namespace
 
 const char* MigrateCommand::help() const {
     return "usage: keyward migrate --to LOCATION\n"
+           "       keyward migrate --upgrade [--store LOCATION]\n"
            "\n"
            "Copies the store (users with their password hashes, the permission\n"
            "items in order, the settings and the whole audit trail) into the empty\n"
@@ -43,12 +66,26 @@ const char* MigrateCommand::help() const {
            "its audit trail, linked under the copy's own key. The copy's trail gains\n"
            "one row recording the move. The system store is read through a copy the\n"
            "account service makes, for root and the admin group. Stations are\n"
-           "pointed at the new store afterwards.\n";
+           "pointed at the new store afterwards.\n"
+           "\n"
+           "With --upgrade, brings the store (the configured one, or LOCATION) to\n"
+           "this program's schema in one transaction, as its owner; the audit trail\n"
+           "is kept. A server store of an older schema gets the functions its\n"
+           "stations call and the grants that keep them off the tables, and its\n"
+           "trail is linked anew under a key of its own, in a row recording the\n"
+           "keying and any earlier break. Stations of an older schema are refused\n"
+           "until then. The account service upgrades a system store in a file\n"
+           "itself.\n";
 }
 
 std::string MigrateCommand::run(const Args& args) {
+    if (args.has("--upgrade")) {
+        if (args.has("--to")) throw usageError("--upgrade and --to are two different tasks");
+        return upgrade(args.value("--store"));
+    }
+    if (args.has("--store")) throw usageError("--store goes with --upgrade");
     const auto to = args.value("--to");
-    if (!to || to->empty()) throw usageError("option --to is required");
+    if (!to || to->empty()) throw usageError("option --to or --upgrade is required");
     const StoreChoice choice = configuredStore();
     std::string from = choice.location;
     std::string shown = choice.location;

@@ -93,6 +93,8 @@ std::unique_ptr<Calls> openStore(Access access,
                                  const std::optional<std::string>& location = std::nullopt);
 // The configuration's choice; a bad configuration is a Failure.
 StoreChoice configuredStore();
+// The store a --store option names, else the configured one.
+StoreChoice chosenStore(const std::optional<std::string>& location);
 // The store user --login names, or empty: commands log in as them.
 void setLoginUser(const std::string& name);
 // Text typed in UTF-8, checked as the store will check it; what names it in

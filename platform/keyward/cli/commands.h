@@ -37,8 +37,9 @@ KEYWARD_COMMAND(ItemdelCommand, "itemdel", "delete the last permission item", 1)
 KEYWARD_COMMAND(AuditCommand, "audit", "show the audit trail", 0, {"--since", true}, kFormatOption)
 KEYWARD_COMMAND(CheckCommand, "check", "check the database's integrity and invariants", 0)
 KEYWARD_COMMAND(BackupCommand, "backup", "copy the database while it is in use", 1)
-KEYWARD_COMMAND(MigrateCommand, "migrate", "copy the store into an empty one, such as a server's",
-                0, {"--to", true})
+KEYWARD_COMMAND(MigrateCommand, "migrate",
+                "copy the store into an empty one, such as a server's, or upgrade it", 0,
+                {"--to", true}, {"--upgrade", false}, {"--store", true})
 
 #undef KEYWARD_COMMAND
 

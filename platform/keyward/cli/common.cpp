@@ -96,14 +96,17 @@ StoreChoice configuredStore() {
     }
 }
 
+StoreChoice chosenStore(const std::optional<std::string>& location) {
+    if (location) return {StoreChoice::Kind::Personal, *location, {}, "--store"};
+    return configuredStore();
+}
+
 void setLoginUser(const std::string& name) {
     g_loginUser = name;
 }
 
 std::unique_ptr<Calls> openStore(Access access, const std::optional<std::string>& location) {
-    const StoreChoice choice =
-        location ? StoreChoice{StoreChoice::Kind::Personal, *location, {}, "--store"}
-                 : configuredStore();
+    const StoreChoice choice = chosenStore(location);
     const bool reads = access == Access::Read || access == Access::Inspect;
     const OpenMode mode = access == Access::Create ? OpenMode::Create
                           : reads                  ? OpenMode::ReadOnly

@@ -48,7 +48,7 @@ std::string overview() {
         text += "  " + name + c->summary() + "\n";
     }
     text +=
-        "\n'keyward COMMAND --help' describes a command; 'man 8 keyward' all of\n"
+        "\n'keyward help COMMAND' describes a command; 'man 8 keyward' all of\n"
         "them. Exit status: 0 done, 1 refused or failed, 2 bad usage.\n";
     return text;
 }
@@ -56,6 +56,18 @@ std::string overview() {
 int print(const std::string& text) {
     std::fputs(text.c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+std::unique_ptr<Command> findCommand(const std::string& name) {
+    for (auto& command : allCommands())
+        if (name == command->name()) return std::move(command);
+    throw usageError("unknown command " + name + "; try 'keyward --help'");
+}
+
+// keyward help [COMMAND], also as --help or -h.
+int help(const std::vector<std::string>& argv) {
+    if (argv.size() > 2) throw usageError("unexpected argument " + argv[2]);
+    return print(argv.size() == 1 ? overview() : findCommand(argv[1])->help());
 }
 
 int run(std::vector<std::string> argv) {
@@ -76,17 +88,14 @@ int run(std::vector<std::string> argv) {
     }
     if (argv.empty()) throw usageError("no command given; try 'keyward --help'");
     const std::string& first = argv[0];
-    if (first == kHelpOption.name || first == "-h" || first == "help") return print(overview());
+    if (first == kHelpOption.name || first == "-h" || first == "help") return help(argv);
     if (first == kVersionOption.name || first == "-V") return print(versionText());
     if (first.size() > 1 && first[0] == '-') throw usageError("unknown option " + first);
-    for (const auto& command : allCommands()) {
-        if (first != command->name()) continue;
-        const Args args = parseArgs(argv, command->options(), command->arguments());
-        if (args.has(kHelpOption.name)) return print(command->help());
-        if (args.has(kVersionOption.name)) return print(versionText());
-        return print(command->run(args));
-    }
-    throw usageError("unknown command " + first + "; try 'keyward --help'");
+    const auto command = findCommand(first);
+    const Args args = parseArgs(argv, command->options(), command->arguments());
+    if (args.has(kHelpOption.name)) return print(command->help());
+    if (args.has(kVersionOption.name)) return print(versionText());
+    return print(command->run(args));
 }
 
 }  // namespace

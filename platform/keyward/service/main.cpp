@@ -2,6 +2,7 @@
 // the platform asks it through libkeyward.
 #include <getopt.h>
 #include <grp.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,7 +35,9 @@ constexpr const char* kUsage =
     "\n"
     "Settings come from /etc/varnock/varnock.conf ([service], and [offline]\n"
     "days and folder for logins while the store's server cannot be reached).\n"
-    "See keywardd(8).\n";
+    "A server's credential may lie beside it, in pg_service.conf or pgpass\n"
+    "(mode 0600, the service's own), unless PGSERVICEFILE or PGPASSFILE name\n"
+    "others. See keywardd(8).\n";
 
 std::optional<gid_t> groupId(const std::string& name) {
     std::vector<char> buf(16384);
@@ -45,6 +48,23 @@ std::optional<gid_t> groupId(const std::string& name) {
     if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos)
         return static_cast<gid_t>(std::stoul(name));
     return std::nullopt;
+}
+
+// A server's credential lives beside the configuration that names the
+// store (/etc/varnock), readable by the service's user alone: libpq reads
+// pg_service.conf and pgpass there unless the environment names others.
+void credentialsBesideConfiguration() {
+    char file[4096];
+    if (setbank_origin("service", "store", file, sizeof file) <= 0 &&
+        setbank_origin("store", "location", file, sizeof file) <= 0)
+        return;
+    const std::string folder = std::filesystem::path(file).parent_path().string();
+    for (const auto& [variable, name] :
+         {std::pair{"PGSERVICEFILE", "pg_service.conf"}, std::pair{"PGPASSFILE", "pgpass"}}) {
+        const std::string path = folder + "/" + name;
+        if (std::getenv(variable) == nullptr && ::access(path.c_str(), F_OK) == 0)
+            setenv(variable, path.c_str(), 0);
+    }
 }
 
 }  // namespace
@@ -93,6 +113,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "keywardd: bad configuration: %s\n", why);
         return 1;
     }
+    credentialsBesideConfiguration();
     using keyward::serviceSetting;
     keyward::service::Options options;
     if (!socketGiven && std::getenv("LISTEN_FDS") == nullptr)

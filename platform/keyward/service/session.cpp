@@ -267,7 +267,8 @@ void Session::answer(const std::string& request, Writer& reply) {
                     .text(row.outcome)
                     .text(row.osUser)
                     .i64(row.pid)
-                    .text(row.host);
+                    .text(row.host)
+                    .text(row.address);
             return;
         }
         case Op::Check: {
@@ -277,9 +278,9 @@ void Session::answer(const std::string& request, Writer& reply) {
             reply.i32(toCode(status)).text(m_store.why()).text(report.location);
             reply.u32(static_cast<std::uint32_t>(report.problems.size()));
             for (const auto& p : report.problems) reply.text(p);
-            reply.i64(report.users).i64(report.items);
             reply.u32(static_cast<std::uint32_t>(report.warnings.size()));
             for (const auto& w : report.warnings) reply.text(w);
+            reply.i64(report.users).i64(report.items);
             return;
         }
         case Op::Snapshot:

@@ -1,17 +1,25 @@
 // The application object and the process entry.
+#include <syslog.h>
+
 #include <QApplication>
 #include <QFont>
-#include <QLibraryInfo>
 #include <QRegularExpression>
-#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "chinese_family.h"
+#include "cp936.h"
 #include "heap.h"
 #include "icons.h"
+#include "language.h"
 #include "modal.h"
+#include "report.h"
+#include "textfit.h"
+#include "trailbook.h"
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -59,6 +67,20 @@ CWinApp* AfxGetApp() {
     return g_app;
 }
 void AfxEnableControlContainer() {}
+
+void AfxLogNotice(LPCTSTR lpszLine) {
+    ui::detail::reportLine(LOG_NOTICE, ui::detail::fromCp936(lpszLine ? lpszLine : ""));
+}
+
+namespace ui::detail {
+void reportLine(int level, const QString& text) {
+    const QByteArray line =
+        (QCoreApplication::applicationName() + QStringLiteral(": ") + text).toLocal8Bit();
+    std::fprintf(stderr, "%s\n", line.constData());
+    std::fflush(stderr);
+    trailbook_log(level, line.constData());
+}
+}  // namespace ui::detail
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) {
     return picce != nullptr;
 }
@@ -89,6 +111,8 @@ bool answerOption(const char* name, int argc, char** argv) {
                 "  --version  show the version and exit\n"
                 "\n"
                 "In a window, Alt+Space or Alt+- opens its system menu (About ...).\n"
+                "The window speaks Simplified Chinese, or English where LC_ALL,\n"
+                "LC_MESSAGES or LANG asks for English (LANG=en_US.UTF-8).\n"
                 "See %s(1).\n",
                 name, name);
             return true;
@@ -109,6 +133,28 @@ bool needsDisplayVariable(int argc, char** argv) {
         if (!base.isEmpty() && base != "xcb") return false;
     }
     return true;
+}
+
+// scripts/run.sh of the source tree when this program runs from its build
+// tree (a folder above it holds CMakeCache.txt, which names the source),
+// else empty: only a checkout has the script.
+std::string sourceTreeRunScript() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    for (fs::path dir = exe.parent_path(); dir != dir.root_path(); dir = dir.parent_path()) {
+        std::ifstream cache(dir / "CMakeCache.txt");
+        if (!cache) continue;
+        static const std::string kSource = "CMAKE_HOME_DIRECTORY:INTERNAL=";
+        for (std::string line; std::getline(cache, line);) {
+            if (line.rfind(kSource, 0) != 0) continue;
+            const fs::path script = fs::path(line.substr(kSource.size())) / "scripts" / "run.sh";
+            return fs::is_regular_file(script, error) ? script.string() : std::string();
+        }
+        return {};
+    }
+    return {};
 }
 
 const char* g_programName = "program";
@@ -132,12 +178,18 @@ QList<std::pair<QtMsgType, QString>>* g_heldMessages = nullptr;
     for (const auto& message : held)
         if (const auto match = missing.match(message.second); match.hasMatch())
             where = "Qt's platform plugin \"" + match.captured(1).toLocal8Bit() +
-                    "\" is not installed (for Wayland, scripts/setup.sh installs qt6-wayland)";
+                    "\" is not installed (for Wayland, the package qt6-wayland)";
+    // From a checkout, the script that serves the window without a desktop.
+    const std::string script = sourceTreeRunScript();
+    const std::string otherwise = script.empty()
+                                      ? "start it from one (from another machine: ssh -X)"
+                                      : "start it with " + script +
+                                            ", which serves the window over VNC when "
+                                            "there is none";
     std::fprintf(stderr,
                  "%s: %s; set DISPLAY (X11) or WAYLAND_DISPLAY (Wayland) to a running "
-                 "desktop, or start it with scripts/run.sh, which serves the window over "
-                 "VNC when there is none\n",
-                 g_programName, where.constData());
+                 "desktop, or %s\n",
+                 g_programName, where.constData(), otherwise.c_str());
     std::fflush(stderr);
     std::_Exit(1);
 }
@@ -164,6 +216,9 @@ int AfxWinMain(int argc, char** argv) {
         needsDisplayVariable(argc, argv))
         noDisplay();
 
+    // Docks and task bars find the desktop entry, and so the icon, by the
+    // Wayland app id; on X11 by WM_CLASS, which the entry names.
+    QGuiApplication::setDesktopFileName(QStringLiteral(UI_DESKTOP_FILE_NAME));
     static int s_argc = argc;
     QList<std::pair<QtMsgType, QString>> held;
     g_heldMessages = &held;
@@ -173,12 +228,8 @@ int AfxWinMain(int argc, char** argv) {
     qInstallMessageHandler(g_previousHandler);
     for (const auto& [type, text] : held) qt_message_output(type, QMessageLogContext(), text);
 
-    // The program speaks Chinese whatever the locale, and so do Qt's own
-    // texts in it (an edit's context menu) where Debian's translations are.
-    auto* translator = new QTranslator(&application);
-    if (translator->load(QStringLiteral("qtbase_zh_CN"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
+    // Qt's own texts (an edit's context menu) in the program's language.
+    ui::detail::installQtTranslation(&application);
     // Qt's own texts in the family of the program's dialogs. Qt also lays
     // out every new edit in the application's font before the edit takes
     // its dialog's, which in another family read a second font at start-up.
@@ -187,6 +238,8 @@ int AfxWinMain(int argc, char** argv) {
         font.setFamily(family);
         QApplication::setFont(font);
     }
+
+    ui::detail::watchTextFit();
 
     // The program's own dialogs decide when it ends.
     application.setQuitOnLastWindowClosed(false);

@@ -18,6 +18,7 @@
 #include "dispatch.h"
 #include "handle.h"
 #include "icons.h"
+#include "textfit.h"
 #include "widgets.h"
 
 namespace ui::detail {
@@ -111,11 +112,18 @@ protected:
             color = QColor(GetRValue(dc.GetTextColor()), GetGValue(dc.GetTextColor()),
                            GetBValue(dc.GetTextColor()));
         painter.setPen(color);
-        int flags = Qt::AlignTop | Qt::TextWordWrap;
+        const StaticText drawn = drawing();
+        painter.drawText(rect(), drawn.flags, drawn.text);
+    }
+
+public:
+    // The text as handed to the painter, with its flags.
+    StaticText drawing() const {
+        int flags = Qt::AlignTop | Qt::TextWordWrap | Qt::TextShowMnemonic;
         flags |= (m_style & SS_TYPEMASK) == SS_CENTER ? Qt::AlignHCenter : Qt::AlignLeft;
         QString shown = m_text;
         if (m_style & SS_NOPREFIX) shown.replace(QLatin1Char('&'), QLatin1String("&&"));
-        painter.drawText(rect(), flags | Qt::TextShowMnemonic, shown);
+        return {shown, flags};
     }
 
 private:
@@ -274,6 +282,8 @@ HWND createControl(CWnd* self, ControlKind kind, const char* text, DWORD style, 
         w->setFocusPolicy((style & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus);
     if (kind == ControlKind::Button && (style & BS_TYPEMASK) == BS_GROUPBOX) w->lower();
     w->setVisible((style & WS_VISIBLE) != 0);
+    // Made by the program at run time, among neighbours that may still come.
+    if (self) fitLater(w);
     return h;
 }
 
@@ -302,6 +312,7 @@ void setWidgetText(HWND h, const QString& text) {
         g->setTitle(text);
     else if (auto* s = dynamic_cast<StaticWidget*>(w))
         s->setText(text);
+    fitControl(w);
 }
 
 void labelFields(HWND dialog) {
@@ -334,6 +345,13 @@ void labelFields(HWND dialog) {
         }
         if (label) label->setBuddy(w);
     }
+}
+
+bool staticText(const QWidget* w, StaticText* drawn) {
+    const auto* s = dynamic_cast<const StaticWidget*>(w);
+    if (!s || s->isIcon()) return false;
+    *drawn = s->drawing();
+    return true;
 }
 
 void setStaticIcon(HWND h, HICON icon) {

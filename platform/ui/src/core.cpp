@@ -102,6 +102,8 @@ UINT virtualKey(const QKeyEvent* e) {
             return VK_INSERT;
         case Qt::Key_Delete:
             return VK_DELETE;
+        case Qt::Key_Menu:
+            return VK_APPS;
         case Qt::Key_Shift:
             return VK_SHIFT;
         case Qt::Key_Control:

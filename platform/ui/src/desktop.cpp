@@ -45,6 +45,7 @@
 
 #include "cp936.h"
 #include "handle.h"
+#include "language.h"
 
 #ifdef UI_HAVE_XCB
 #include <QtGui/qguiapplication_platform.h>
@@ -237,7 +238,9 @@ HWND findLocal(const std::optional<QByteArray>& cls, const std::optional<QByteAr
         const HWND hWnd = ui::detail::handleOf(widget);
         if (!hWnd) continue;
         if (cls && (!hWnd->isDialog || *cls != kDialogClass)) continue;
-        if (!anyTitle && widget->windowTitle() != wanted) continue;
+        if (!anyTitle && widget->windowTitle() != wanted &&
+            widget->property(ui::detail::kSourceTitleProperty).toString() != wanted)
+            continue;
         return hWnd;
     }
     return nullptr;

@@ -14,7 +14,9 @@
 #include "fonts.h"
 #include "handle.h"
 #include "icons.h"
+#include "language.h"
 #include "modal.h"
+#include "textfit.h"
 #include "widgets.h"
 
 using namespace ui::detail;
@@ -123,18 +125,25 @@ BOOL CDialog::CreateFromTemplate() {
                 1) /
                2;
     w->setFixedSize(MulDiv(t->cx, w->baseX, 4), MulDiv(t->cy, w->baseY, 8));
-    w->setWindowTitle(fromCp936(t->caption ? t->caption : ""));
+    // Shown in the operator's language, found by the program's own words too.
+    const char* caption = t->caption ? t->caption : "";
+    w->setWindowTitle(fromCp936(translate(caption)));
+    w->setProperty(kSourceTitleProperty, fromCp936(caption));
 
     for (const ui::ControlTemplate& c : t->controls) {
         CRect r(c.x, c.y, c.x + c.cx, c.y + c.cy);
         MapDialogRect(&r);
-        HWND control = createControl(nullptr, kindOf(c), c.text, c.style | WS_CHILD, r, this, c.id);
+        HWND control =
+            createControl(nullptr, kindOf(c), translate(c.text), c.style | WS_CHILD, r, this, c.id);
         if (control && c.kind == ui::ControlKind::Icon) {
             control->style = (control->style & ~SS_TYPEMASK) | SS_ICON;
             setStaticIcon(control, loadIcon(c.iconId));
         }
     }
     labelFields(h);
+    // The template was drawn for another font: texts that need more room
+    // take it where it is free.
+    fitControls(w);
 
     if (ownerWidget) {
         const QRect o = ownerWidget->window()->geometry();

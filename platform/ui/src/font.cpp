@@ -1,14 +1,12 @@
 #include <syslog.h>
 
-#include <QCoreApplication>
 #include <QStringList>
-#include <cstdio>
 #include <utility>
 
 #include "chinese_family.h"
 #include "cp936.h"
 #include "fonts.h"
-#include "trailbook.h"
+#include "report.h"
 
 struct CFont::Impl {
     QFont font;
@@ -72,11 +70,9 @@ namespace {
 void reportNoChineseFont() {
     static bool s_reported = false;
     if (std::exchange(s_reported, true)) return;
-    const QByteArray line = QCoreApplication::applicationName().toLocal8Bit() +
-                            ": no installed font shows Chinese, so the program's texts show as "
-                            "boxes; install fonts-noto-cjk (or fonts-wqy-zenhei)";
-    std::fprintf(stderr, "%s\n", line.constData());
-    trailbook_log(LOG_WARNING, line.constData());
+    reportLine(LOG_WARNING, QStringLiteral("no installed font shows Chinese, so the program's "
+                                           "texts show as boxes; install fonts-noto-cjk (or "
+                                           "fonts-wqy-zenhei)"));
 }
 }  // namespace
 

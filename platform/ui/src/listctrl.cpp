@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -31,6 +33,7 @@
 #include "cp936.h"
 #include "dispatch.h"
 #include "handle.h"
+#include "language.h"
 #include "widgets.h"
 
 namespace ui::detail {
@@ -661,6 +664,22 @@ protected:
         });
     }
 
+    // Shift+F10 and the Menu key ask for the selected row's context menu:
+    // the same notification as a right click on that row.
+    void keyPressEvent(QKeyEvent* e) override {
+        const bool menuKey = (e->key() == Qt::Key_Menu && e->modifiers() == Qt::NoModifier) ||
+                             (e->key() == Qt::Key_F10 && e->modifiers() == Qt::ShiftModifier);
+        if (!menuKey) return QTreeView::keyPressEvent(e);
+        e->accept();
+        notifyContextKey();
+    }
+    // Where a platform makes a keyboard context-menu event of its own.
+    void contextMenuEvent(QContextMenuEvent* e) override {
+        if (e->reason() != QContextMenuEvent::Keyboard) return QTreeView::contextMenuEvent(e);
+        e->accept();
+        notifyContextKey();
+    }
+
     void mouseDoubleClickEvent(QMouseEvent* e) override {
         if (m_inDefault) return QTreeView::mouseDoubleClickEvent(e);
         if (e->button() == Qt::RightButton) return mousePressEvent(e);
@@ -773,6 +792,28 @@ private:
             selectionModel()->select(
                 at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         selectionModel()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
+    }
+
+    // The row asked about is the current one when it is selected, else the
+    // first selected; the point is on that row, scrolled into view, or the
+    // list's top left corner when no row is selected.
+    void notifyContextKey() {
+        CWnd* wnd = wndOf(m_self);
+        if (!wnd) return;
+        const int row = currentIndex().isValid() && isRowSelected(currentIndex().row())
+                            ? currentIndex().row()
+                            : nextSelected(-1);
+        QPoint pt(0, 0);
+        if (row >= 0) {
+            scrollTo(m_model->index(row, 0));
+            const QRect cell = cellRect(row, 0);
+            pt = QPoint(std::max(0, cell.left()) + cell.height() / 2, cell.bottom());
+        }
+        NMITEMACTIVATE nm{};
+        nm.iItem = row;
+        nm.iSubItem = row >= 0 ? 0 : -1;
+        nm.ptAction = POINT{pt.x(), pt.y()};
+        notifyParent(wnd, &nm.hdr, NM_RCLICK);
     }
 
     void notifyClick(UINT code, QPoint pt) {
@@ -900,7 +941,7 @@ int CListCtrl::InsertColumn(int nCol, LPCTSTR lpszColumnHeading, int nFormat, in
     ListView* view = shownView(this);
     if (!view || nCol < 0) return -1;
     nCol = std::min(nCol, view->rows().columnCount());
-    std::string heading = lpszColumnHeading ? lpszColumnHeading : "";
+    std::string heading = lpszColumnHeading ? ui::detail::translate(lpszColumnHeading) : "";
     if (nWidth < 0) {
         // No width given: wide enough for the heading.
         const QString text = ui::detail::fromCp936(heading);

@@ -12,6 +12,7 @@
 #include "cp936.h"
 #include "dispatch.h"
 #include "handle.h"
+#include "language.h"
 #include "menus.h"
 #include "modal.h"
 
@@ -107,11 +108,13 @@ void fillQMenu(QMenu* target, const HMENU__& menu) {
         if (item.separator) {
             target->addSeparator();
         } else if (item.popup) {
-            QMenu* sub = target->addMenu(ui::detail::fromCp936(item.text));
+            QMenu* sub =
+                target->addMenu(ui::detail::fromCp936(ui::detail::translate(item.text.c_str())));
             sub->setEnabled(!(item.state & kStateMask));
             fillQMenu(sub, *item.popup);
         } else {
-            QAction* action = target->addAction(ui::detail::fromCp936(item.text));
+            QAction* action =
+                target->addAction(ui::detail::fromCp936(ui::detail::translate(item.text.c_str())));
             action->setData(item.id);
             action->setEnabled(!(item.state & kStateMask));
         }

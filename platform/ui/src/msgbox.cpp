@@ -1,6 +1,8 @@
 // Message boxes: one replaceable presenter in front of a real QMessageBox.
 #include <QAbstractButton>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -8,6 +10,7 @@
 
 #include "cp936.h"
 #include "handle.h"
+#include "language.h"
 #include "modal.h"
 
 namespace ui {
@@ -84,19 +87,47 @@ int closedAnswer(UINT type) {
     }
 }
 
+// Qt sizes a box to its text when it shows, wrapping a text too long for
+// a reasonable width; the box then takes the width its caption needs beside
+// the title bar's icon and buttons, as the platform's boxes do, if that is
+// more. Nothing is cut: the text's height follows the final width.
+class MessageBoxWidget : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* e) override {
+        QMessageBox::showEvent(e);
+        const QFontMetrics fm = fontMetrics();
+        const int captionNeed = fm.horizontalAdvance(windowTitle()) + 4 * fm.height();
+        if (width() >= captionNeed || !layout()) return;
+        const int grown = captionNeed - width();
+        layout()->activate();
+        const int height = layout()->hasHeightForWidth()
+                               ? layout()->totalHeightForWidth(captionNeed)
+                               : this->height();
+        setFixedSize(captionNeed, height);
+        move(x() - grown / 2, y());  // still centred where Qt put it
+    }
+};
+
 }  // namespace
 
 int presentMessageBox(const MessageBoxRequest& request) {
+    // What the operator reads, in the operator's language.
+    MessageBoxRequest shown = request;
+    shown.text = translate(request.text.c_str());
+    shown.caption = translate(request.caption.c_str());
     // A copy, so that a presenter may replace itself while it answers.
     const MessageBoxPresenter presenter = installedPresenter();
-    return presenter ? presenter(request) : showMessageBox(request);
+    return presenter ? presenter(shown) : showMessageBox(shown);
 }
 
 int showMessageBox(const MessageBoxRequest& request) {
     QWidget* owner = widgetOf(request.owner);
     const UINT type = request.type;
-    QMessageBox box(iconOf(type), fromCp936(request.caption), fromCp936(request.text),
-                    buttonsOf(type), owner ? owner->window() : nullptr);
+    MessageBoxWidget box(iconOf(type), fromCp936(request.caption), fromCp936(request.text),
+                         buttonsOf(type), owner ? owner->window() : nullptr);
     // The text is the program's, never markup.
     box.setTextFormat(Qt::PlainText);
     // Labelled as the platform's own boxes are on a Chinese desktop.
@@ -107,14 +138,9 @@ int showMessageBox(const MessageBoxRequest& request) {
         {QMessageBox::No, QStringLiteral("否(&N)")},
     };
     for (const auto& [button, label] : labels)
-        if (QAbstractButton* shown = box.button(button)) shown->setText(label);
+        if (QAbstractButton* shown = box.button(button)) shown->setText(translate(label));
     if (auto* icon = box.findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label")))
-        icon->setAccessibleName(iconName(box.icon()));
-    // Wide enough to show its caption beside the title bar's icon and
-    // buttons, as the platform's boxes are; a short text leaves it narrow.
-    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
-        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(box.windowTitle()) +
-                               4 * label->fontMetrics().height());
+        icon->setAccessibleName(translate(iconName(box.icon())));
     box.setDefaultButton((type & MB_TYPEMASK) == MB_YESNO || (type & MB_TYPEMASK) == MB_YESNOCANCEL
                              ? QMessageBox::Yes
                              : QMessageBox::Ok);

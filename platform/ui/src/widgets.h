@@ -25,6 +25,13 @@ QWidget* createStaticWidget(HWND self, DWORD style, const QString& text, QWidget
 QString widgetText(HWND hWnd);
 void setWidgetText(HWND hWnd, const QString& text);
 void setStaticIcon(HWND hWnd, HICON icon);
+// How a static text control draws: the text handed to the painter and the
+// flags it is drawn with in the control's rectangle.
+struct StaticText {
+    QString text;
+    int flags = 0;
+};
+bool staticText(const QWidget* widget, StaticText* drawn);  // false for other widgets
 // Names each edit, combo box and list of a dialog by its label, for screen
 // readers.
 void labelFields(HWND dialog);

@@ -11,6 +11,7 @@
 #include "icons.h"
 #include "menus.h"
 #include "modal.h"
+#include "textfit.h"
 #include "widgets.h"
 
 using namespace ui::detail;
@@ -343,6 +344,7 @@ void CWnd::SetFont(CFont* pFont, BOOL bRedraw) {
     if (!w || !pFont || !pFont->IsCreated()) return;
     m_hWnd->font = pFont;
     w->setFont(qfontOf(pFont));
+    fitLater(w);
     if (bRedraw) w->update();
 }
 

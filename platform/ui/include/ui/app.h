@@ -30,6 +30,9 @@ private:
 
 CWinApp* AfxGetApp();
 void AfxEnableControlContainer();
+// Tells whoever runs the program a line (CP936): on standard error after the
+// program's name, and in the platform's system log.
+void AfxLogNotice(LPCTSTR lpszLine);
 
 // The process entry: runs the one application object and returns the exit code.
 int AfxWinMain(int argc, char** argv);

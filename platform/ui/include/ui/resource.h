@@ -2,6 +2,7 @@
 // program's res/ at start-up and looked up by id.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "ui/types.h"
@@ -50,6 +51,11 @@ void RegisterDialog(DialogTemplate t);
 void RegisterMenu(MenuTemplate t);
 void RegisterString(UINT id, const char* text);
 void RegisterIcon(IconResource icon);
+// The program's texts in another language: a gettext catalog compiled by
+// msgfmt (.mo, UTF-8; the bytes must outlive the process), whose original
+// texts are the program's own. Shown when the locale asks for `language`
+// (LC_ALL, else LC_MESSAGES, else LANG: "en_US.UTF-8" asks for "en").
+void RegisterTranslation(const char* language, const unsigned char* mo, std::size_t size);
 
 const DialogTemplate* FindDialog(int id);
 const MenuTemplate* FindMenu(int id);
@@ -59,3 +65,9 @@ const IconResource* FindIcon(int id);
 }  // namespace ui
 
 #define MAKEINTRESOURCE(i) (i)
+
+// A text of the program in the operator's language: its translation, or the
+// text itself (the same pointer). Templates, menus, column headings and
+// message boxes are translated where they are shown; a format string is
+// translated by this before its arguments go in.
+LPCTSTR AfxTr(LPCTSTR lpszText);

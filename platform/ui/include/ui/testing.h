@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "ui/types.h"
 
@@ -104,6 +105,10 @@ bool isShown(CWnd& parent, int id);
 bool isEnabled(CWnd& parent, int id);
 // A child's rectangle in its parent's client coordinates.
 CRect clientRectOf(CWnd& parent, CWnd* child);
+
+// The program's texts that a registered translation translates (CP936): the
+// original text of every catalog entry.
+std::vector<std::string> translatedTexts();
 
 // The CP936 bytes of a UTF-8 text ("" if CP936 cannot hold it): test sources
 // are UTF-8, the framework's texts CP936.

@@ -3,6 +3,7 @@
 // path; ordinary checks need only ui/testing.h.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 #include <QWindow>
 
@@ -15,5 +16,12 @@ QWidget* widget(const CWnd* wnd);
 QWidget* widget(CWnd& parent, int id);
 // The top-level window that key and mouse events go through.
 QWindow* windowOf(const CWnd& wnd);
+
+// What a shown window (dialog, message box, pop-up menu) draws cut off: each
+// text that needs more room than it has in its own font, each control that
+// reaches outside the window, the window outside its screen. One line per
+// fault naming the widget, the text, the need and the room; empty when all
+// is whole.
+QStringList unfitTexts(QWidget* window);
 
 }  // namespace ui::test

@@ -229,8 +229,10 @@ constexpr UINT VK_RIGHT = 0x27;
 constexpr UINT VK_DOWN = 0x28;
 constexpr UINT VK_INSERT = 0x2D;
 constexpr UINT VK_DELETE = 0x2E;
+constexpr UINT VK_APPS = 0x5D;  // the Menu key
 constexpr UINT VK_F1 = 0x70;
 constexpr UINT VK_F5 = 0x74;
+constexpr UINT VK_F10 = 0x79;
 
 // ---- message boxes ------------------------------------------------------
 constexpr UINT MB_OK = 0x0000;

@@ -8,6 +8,8 @@
 
 #include "cp936.h"
 #include "handle.h"
+#include "language.h"
+#include "textfit.h"
 #include "ui/testing_qt.h"
 
 namespace ui::test {
@@ -133,6 +135,8 @@ Qt::Key qtKey(UINT vk) {
             return Qt::Key_Insert;
         case VK_DELETE:
             return Qt::Key_Delete;
+        case VK_APPS:
+            return Qt::Key_Menu;
         default:
             return Qt::Key_unknown;
     }
@@ -203,6 +207,14 @@ CRect clientRectOf(CWnd& parent, CWnd* child) {
 
 std::string cp936(const char* utf8) {
     return detail::toCp936(QString::fromUtf8(utf8));
+}
+
+std::vector<std::string> translatedTexts() {
+    return detail::translatedTexts();
+}
+
+QStringList unfitTexts(QWidget* window) {
+    return detail::unfitTexts(window);
 }
 
 }  // namespace ui::test
