@@ -189,11 +189,14 @@ template <class Write>
 Status Store::guarded(Change& change, bool typedName, Write write) {
     m_why.clear();
     Status status = Status::Unavailable;
+    const std::optional<std::string> typed = change.target;
     try {
         status = write(backend());
     } catch (const Stale&) {
         throw;
     } catch (const DbError& e) {
+        // The target as asked, not as a write that failed may have left it.
+        change.target = typed;
         return notDone(change, typedName, e);
     } catch (const std::exception&) {
         status = Status::Unavailable;
@@ -218,6 +221,8 @@ Status Store::notDone(Change& change, bool typedName, const DbError& e) {
 
 // Hashing is slow, so it runs before the write lock is taken. The cost is
 // read anew each time: `keyward init` may have set it since the store opened.
+// Throws DbError when the store cannot say: the call fails with it, and
+// does not ask the store again.
 std::optional<std::string> Store::hashFor(const TextArg& password, Status& status,
                                           unsigned long cost) {
     if (status != Status::Ok) return std::nullopt;
@@ -227,12 +232,7 @@ std::optional<std::string> Store::hashFor(const TextArg& password, Status& statu
         // that no station's environment weakens a shared store's hashes. A
         // store without a setting takes the environment's cost (tests), else
         // the built-in one.
-        try {
-            cost = backend().hashCost();
-        } catch (const DbError& e) {
-            status = failureOf(e);
-            return std::nullopt;
-        }
+        cost = backend().hashCost();
         const auto fromEnvironment = hashCostFromEnvironment();
         cost = cost != 0 ? std::max(cost, fromEnvironment.value_or(0))
                          : fromEnvironment.value_or(kDefaultHashCost);
@@ -435,9 +435,9 @@ Status Store::addUser(const char* name, const char* password, int level, std::ui
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
     if (status == Status::Ok && !validLevel(level)) status = Status::BadLevel;
-    const auto hash = hashFor(p, status);
     Change change{"user_add", target(n), levelAndMask(level, mask), {}};
     return guarded(change, false, [&](Backend& b) {
+        const auto hash = hashFor(p, status);
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.addUser(acting(), change, n.utf8.str(), *hash, level, mask);
     });
@@ -477,7 +477,12 @@ Status Store::changePassword(const char* name, const char* oldPassword, const ch
     const TextArg newPw = fromCp936(newPassword, kPasswordRule);
     Change change{"password_change", target(n), {}, {}};
     Status status = firstFault(n, oldPw, newPw);
-    const auto hash = hashFor(newPw, status);
+    std::optional<std::string> hash;
+    try {
+        hash = hashFor(newPw, status);
+    } catch (const DbError& e) {
+        return notDone(change, false, e);
+    }
     if (status != Status::Ok)
         return guarded(change, false,
                        [&](Backend& b) { return b.record(acting(), change, status); });
@@ -492,9 +497,9 @@ Status Store::clearPassword(const char* name) {
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg empty = fromCp936("", kPasswordRule);
     Status status = firstFault(n);
-    const auto hash = hashFor(empty, status);
     Change change{"password_clear", target(n), {}, {}};
     return guarded(change, false, [&](Backend& b) {
+        const auto hash = hashFor(empty, status);
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.setHash(acting(), change, NewHash::Clear, n.utf8.str(), *hash, std::nullopt);
     });
@@ -556,9 +561,9 @@ Status Store::initialise(const char* adminName, const char* password, unsigned l
     const TextArg n = fromCp936(adminName, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
-    const auto hash = hashFor(p, status, hashCost);
     Change change{"init", target(n), levelAndMask(4, 0xFFFFFFFFu), {}};
     return guarded(change, false, [&](Backend& b) {
+        const auto hash = hashFor(p, status, hashCost);
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.initialise(acting(), change, n.utf8.str(), *hash, hashCost);
     });
@@ -569,9 +574,9 @@ Status Store::setPassword(const char* name, const char* password) {
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
-    const auto hash = hashFor(p, status);
     Change change{"password_set", target(n), {}, {}};
     return guarded(change, false, [&](Backend& b) {
+        const auto hash = hashFor(p, status);
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.setHash(acting(), change, NewHash::Set, n.utf8.str(), *hash, std::nullopt);
     });

@@ -62,9 +62,30 @@ int timed(Call call, Clock::duration& took) {
 
 TEST_F(ResilienceTest, AFrozenServerHoldsNoCallPastItsDeadline) {
     startServer();
+    keyward_stop();
+    // A second station, connected too, writes while the server is frozen:
+    // "ready" once connected, then on "go" it adds and reports the code and
+    // the milliseconds the add took.
+    int ready[2], go[2], report[2];
+    ASSERT_EQ(pipe(ready) | pipe(go) | pipe(report), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        char c = 0;
+        if (login("op", "pw") != KEYWARD_OK || write(ready[1], "r", 1) != 1 ||
+            read(go[0], &c, 1) != 1)
+            _exit(1);
+        Clock::duration took{};
+        const int rc = timed([] { return add_user("new", "pw", 1, 0); }, took);
+        const std::string line = std::to_string(rc) + " " + std::to_string(took / 1ms);
+        _exit(write(report[1], line.data(), line.size()) == static_cast<ssize_t>(line.size()) ? 0
+                                                                                              : 2);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
     ASSERT_EQ(login("op", "pw"), KEYWARD_OK);  // connected
     const auto frozenAt = Clock::now();
     Frozen frozen(m_server->processes());
+    ASSERT_EQ(write(go[1], "g", 1), 1);
     struct Case {
         const char* what;
         int (*call)();
@@ -81,6 +102,16 @@ TEST_F(ResilienceTest, AFrozenServerHoldsNoCallPastItsDeadline) {
         EXPECT_EQ(timed(c.call, took), ERR_UNAVAILABLE) << c.what;
         EXPECT_LT(took, 8s) << c.what;
     }
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    char line[64] = {};
+    ASSERT_GT(read(report[0], line, sizeof line - 1), 0);
+    int rc = 0;
+    long long ms = 0;
+    std::istringstream(line) >> rc >> ms;
+    EXPECT_EQ(rc, ERR_UNAVAILABLE) << "a write at a connected station";
+    EXPECT_LT(ms, 8000) << "a write at a connected station";
+
     std::this_thread::sleep_until(frozenAt + 20s);
     frozen.thaw();
     EXPECT_EQ(login("op", "pw"), KEYWARD_OK);
