@@ -93,6 +93,20 @@ const char* refuseGroup(const std::string& value, mode_t) {
     return nullptr;
 }
 
+// How long a login keeps its user's verifier for logins while the store's
+// server cannot be reached; 0 keeps none.
+const char* refuseDays(const std::string& value, mode_t) {
+    if (value.empty() || value.size() > 4 ||
+        value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) > 3650)
+        return "offline days must be a whole number from 0 to 3650";
+    return nullptr;
+}
+
+const char* refuseFolder(const std::string& value, mode_t) {
+    if (value.empty() || value[0] != '/') return "the offline folder must be an absolute path";
+    return nullptr;
+}
+
 // A whole number from Low to High, written plainly (no sign, no leading
 // zero, no blanks): what the account policy counts.
 template <long Low, long High>
@@ -112,7 +126,7 @@ constexpr auto refuseCount = refuseNumber<0, 1000>;
 // Up to a week.
 constexpr auto refuseSeconds = refuseNumber<1, 604800>;
 // Up to ten years.
-constexpr auto refuseDays = refuseNumber<0, 3650>;
+constexpr auto refuseAgeDays = refuseNumber<0, 3650>;
 // Up to a day.
 constexpr auto refuseMinutes = refuseNumber<0, 1440>;
 // The program takes passwords of at most 15 bytes: a longer minimum would

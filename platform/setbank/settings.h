@@ -8,6 +8,8 @@
     SETBANK_SETTING("service", "store", refuseServiceStore)       \
     SETBANK_SETTING("service", "socket", refuseSocket)            \
     SETBANK_SETTING("service", "admin_group", refuseGroup)        \
+    SETBANK_SETTING("offline", "days", refuseDays)                \
+    SETBANK_SETTING("offline", "folder", refuseFolder)            \
     SETBANK_SETTING("policy", "deny", refuseCount)                \
     SETBANK_SETTING("policy", "fail_interval", refuseSeconds)     \
     SETBANK_SETTING("policy", "unlock_time", refuseSeconds)       \
@@ -15,7 +17,7 @@
     SETBANK_SETTING("policy", "lock_last_admin", refuseYesNo)     \
     SETBANK_SETTING("policy", "min_length", refuseMinLength)      \
     SETBANK_SETTING("policy", "min_classes", refuseClasses)       \
-    SETBANK_SETTING("policy", "max_age_days", refuseDays)         \
-    SETBANK_SETTING("policy", "warn_days", refuseDays)            \
+    SETBANK_SETTING("policy", "max_age_days", refuseAgeDays)      \
+    SETBANK_SETTING("policy", "warn_days", refuseAgeDays)         \
     SETBANK_SETTING("policy", "idle_lock_minutes", refuseMinutes) \
     SETBANK_SETTING("policy", "must_change_initial", refuseYesNo)

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A policy that has every call of the store's take its paths.
     const keyward::Policy policy{
         .deny = 3, .minLength = 2, .minClasses = 1, .maxAgeDays = 90, .mustChangeInitial = 1};
-    keyward::service::Session session(g_store, caller, policy);
+    keyward::service::Session session(g_store, caller, policy, nullptr);
     // Past the greeting, so the fuzzer spends its time on the requests.
     std::string hello("\x01\x01\x00\x00\x00", 5);
     keyward::wire::Writer greeted;
