@@ -749,6 +749,8 @@ TEST_F(CliTest, ChpasswdSetsEveryPasswordOrNone) {
     EXPECT_EQ(auditRows(m_dbPath, "action = 'password_set'"),
               (std::vector<std::string>{osActor() + " password_set a ok",
                                         osActor() + " password_set b ok"}));
+    EXPECT_EQ(ok({"chpasswd"}, "b:1\n"), "changed the passwords of 1 user\n");
+    EXPECT_EQ(login("b", "1"), KEYWARD_OK);
 }
 
 TEST_F(CliTest, UsermodLocksAndUnlocks) {

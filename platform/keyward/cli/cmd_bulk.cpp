@@ -109,6 +109,10 @@ void done(Status status, Calls& calls, const Entries<Entry>& parsed, std::size_t
     throw failed("line " + std::to_string(parsed.lines[failedAt]) + ": " + why + "; none done");
 }
 
+std::string usersText(std::size_t n) {
+    return std::to_string(n) + (n == 1 ? " user" : " users");
+}
+
 }  // namespace
 
 const char* NewusersCommand::help() const {
@@ -149,7 +153,7 @@ std::string NewusersCommand::run(const Args& args) {
     std::size_t failedAt = 0;
     const Status status = calls->addUsers(parsed.entries, failedAt);
     done(status, *calls, parsed, failedAt);
-    return "added " + std::to_string(parsed.entries.size()) + " users\n";
+    return "added " + usersText(parsed.entries.size()) + "\n";
 }
 
 const char* ChpasswdCommand::help() const {
@@ -180,7 +184,7 @@ std::string ChpasswdCommand::run(const Args&) {
     std::size_t failedAt = 0;
     const Status status = calls->setPasswords(parsed.entries, failedAt);
     done(status, *calls, parsed, failedAt);
-    return "changed the passwords of " + std::to_string(parsed.entries.size()) + " users\n";
+    return "changed the passwords of " + usersText(parsed.entries.size()) + "\n";
 }
 
 }  // namespace keyward::cli
