@@ -120,6 +120,14 @@ bool passwordExpired(const Policy& policy, const LoginState& state) {
     return at && *at <= state.now;
 }
 
+Status policyVerdict(const Policy& policy, const LoginState& state, bool login, Status verdict) {
+    if (isLocked(state)) return Status::AccountLocked;
+    if (verdict != Status::Ok || !login) return verdict;
+    if (passwordExpired(policy, state)) return Status::PasswordExpired;
+    if (policy.mustChangeInitial != 0 && state.mustChange) return Status::MustChangePassword;
+    return Status::Ok;
+}
+
 int daysBeforeExpiry(const Policy& policy, const LoginState& state) {
     const auto at = expiry(policy, state);
     if (!at) return KEYWARD_NO_EXPIRY;

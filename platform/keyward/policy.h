@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "status.h"
+
 namespace keyward {
 
 struct LoginState;
@@ -51,6 +53,12 @@ bool isLocked(const LoginState& state);
 // Whether the password has expired by the state's clock; one set at a time
 // not known never does.
 bool passwordExpired(const Policy& policy, const LoginState& state);
+
+// What a password check comes to under the policy before anything is
+// counted: verdict is the password's alone (Ok or BadPassword); login
+// tells a login from a change's old password, which neither expiry nor a
+// password to change holds up.
+Status policyVerdict(const Policy& policy, const LoginState& state, bool login, Status verdict);
 
 // Whole days left before the password expires (0 on its last day and once
 // expired), KEYWARD_NO_EXPIRY when it never does.

@@ -360,16 +360,13 @@ Status SqlBackend::verdict(const Acting& who, Change& change, Check check, const
         if (credentialsOf(*m_db, name) != seen) throw Stale{};
         if (!seen) return verdict;
         const auto user = storedWhere(*m_db, "id = ?", seen->id);
-        if (isLocked(user->state)) return Status::AccountLocked;
+        const Status decided = policyVerdict(policy, user->state, check == Check::Login, verdict);
+        if (decided == Status::AccountLocked) return decided;
         if (verdict == Status::BadPassword)
             countFailure(change, user->account, user->state, policy);
-        if (verdict != Status::Ok) return verdict;
-        if (user->state.failures != 0 || user->state.locks != 0) clearFailures(*m_db, seen->id);
-        if (check == Check::Login && passwordExpired(policy, user->state))
-            return Status::PasswordExpired;
-        if (check == Check::Login && policy.mustChangeInitial != 0 && user->state.mustChange)
-            return Status::MustChangePassword;
-        return Status::Ok;
+        else if (user->state.failures != 0 || user->state.locks != 0)
+            clearFailures(*m_db, seen->id);
+        return decided;
     });
 }
 

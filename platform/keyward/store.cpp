@@ -66,8 +66,9 @@ Status failureOf(const DbError& e) {
 // read-only or full disk, a server that takes no writes): nobody is shut
 // out for it. The attempt then goes to the system log alone, saying so. A
 // connection lost is no such case: the verdict may not be the store's.
-template <class Write>
-Status evenUnaudited(Backend& b, Change& change, Status verdict, Write write) {
+// verdict() gives the verdict then, reading what it needs.
+template <class Verdict, class Write>
+Status evenUnaudited(Backend& b, Change& change, Verdict verdict, Write write) {
     try {
         return write();
     } catch (const DbError& e) {
@@ -75,7 +76,7 @@ Status evenUnaudited(Backend& b, Change& change, Status verdict, Write write) {
         change.detail += (change.detail.empty() ? "" : "; ") +
                          std::string("not in the audit trail: the store cannot be written: ") +
                          e.what();
-        return verdict;
+        return verdict();
     }
 }
 
@@ -335,8 +336,9 @@ Status Store::login(const char* name, const char* password) {
     Change change{"login", target(n), {}, {}};
     const auto record = [&](Status outcome) {
         return guarded(change, true, [&](Backend& b) {
-            return evenUnaudited(b, change, outcome,
-                                 [&] { return b.record(acting(), change, outcome); });
+            return evenUnaudited(
+                b, change, [&] { return outcome; },
+                [&] { return b.record(acting(), change, outcome); });
         });
     };
     // No account has a name, nor a password, longer than the store keeps:
@@ -352,7 +354,13 @@ Status Store::login(const char* name, const char* password) {
     std::int64_t id = 0;
     const Status status = verified(change, n, p, [&](Backend& b, const auto& seen, Status verdict) {
         if (seen) id = seen->id;
-        const Status answered = evenUnaudited(b, change, verdict, [&] {
+        // Unwritten, a lock and the password's age still hold: nothing
+        // counted, nothing cleared.
+        const auto unwritten = [&] {
+            const auto state = seen ? b.loginState(n.utf8.str()) : std::nullopt;
+            return state ? policyVerdict(policyInForce(), *state, true, verdict) : verdict;
+        };
+        const Status answered = evenUnaudited(b, change, unwritten, [&] {
             return b.verdict(acting(), change, Check::Login, n.utf8.str(), seen, verdict,
                              policyInForce());
         });

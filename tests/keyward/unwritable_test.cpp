@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 #include "support.h"
@@ -80,6 +81,42 @@ protected:
         ::unlink((m_folder + "/filler").c_str());
     }
 
+    // In a child process: prepare on the writable store, then body on it
+    // made unwritable in GetParam()'s way; what body returns, or nullopt
+    // where this machine cannot make it unwritable.
+    std::optional<std::string> inChild(const std::function<bool()>& prepare,
+                                       const std::function<std::string()>& body) {
+        int results[2];
+        EXPECT_EQ(pipe(results), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            // A file system of its own, gone with this process.
+            if (needsMount(GetParam()) &&
+                (unshare(CLONE_NEWNS) != 0 ||
+                 mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                 mkdir(m_folder.c_str(), 0700) != 0 ||
+                 mount("none", m_folder.c_str(), "tmpfs", 0, "size=1m,mode=0700") != 0))
+                _exit(10);
+            if (!prepare()) _exit(11);
+            keyward_stop();
+            if (!makeUnwritable()) _exit(12);
+            const std::string out = body();
+            if (::write(results[1], out.data(), out.size()) != static_cast<ssize_t>(out.size()))
+                _exit(13);
+            _exit(0);
+        }
+        close(results[1]);
+        std::string out;
+        char buf[512];
+        for (ssize_t n; (n = read(results[0], buf, sizeof buf)) > 0;) out.append(buf, n);
+        close(results[0]);
+        int status = 0;
+        EXPECT_EQ(waitpid(child, &status, 0), child);
+        if (WEXITSTATUS(status) == 12) return std::nullopt;
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        return out;
+    }
+
     std::string m_folder;
 };
 
@@ -99,44 +136,22 @@ const std::vector<Step> kSteps = {
 
 TEST_P(UnwritableStoreTest, LoginsGetTheirVerdictAndChangesFailChangingNothing) {
     LogSink sink((m_dir / "log").string());
-    int results[2];
-    ASSERT_EQ(pipe(results), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        // A file system of its own, gone with this process.
-        if (needsMount(GetParam()) &&
-            (unshare(CLONE_NEWNS) != 0 ||
-             mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-             mkdir(m_folder.c_str(), 0700) != 0 ||
-             mount("none", m_folder.c_str(), "tmpfs", 0, "size=1m,mode=0700") != 0))
-            _exit(10);
-        if (add_user("op", "pw", 1, 0) != KEYWARD_OK) _exit(11);
-        keyward_stop();
-        if (!makeUnwritable()) _exit(12);
-        std::string out;
-        for (const Step& s : kSteps) out += std::to_string(s.call()) + "\n";
-        out += std::to_string(userNames().size()) + "\n";
-        keyward_stop();
-        makeWritable();
-        // Nothing half done: the store checks whole, its one user and the
-        // audit rows of before.
-        const auto check = run(KEYWARD_CLI, {"check"});
-        out += check.out.substr(check.out.find('\n') + 1);
-        if (::write(results[1], out.data(), out.size()) != static_cast<ssize_t>(out.size()))
-            _exit(13);
-        _exit(0);
-    }
-    close(results[1]);
-    std::string out;
-    char buf[512];
-    for (ssize_t n; (n = read(results[0], buf, sizeof buf)) > 0;) out.append(buf, n);
-    close(results[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    if (WEXITSTATUS(status) == 12) GTEST_SKIP() << "this machine cannot make it unwritable";
-    ASSERT_EQ(WEXITSTATUS(status), 0);
+    const auto out = inChild([] { return add_user("op", "pw", 1, 0) == KEYWARD_OK; },
+                             [&] {
+                                 std::string out;
+                                 for (const Step& s : kSteps)
+                                     out += std::to_string(s.call()) + "\n";
+                                 out += std::to_string(userNames().size()) + "\n";
+                                 keyward_stop();
+                                 makeWritable();
+                                 // Nothing half done: the store checks whole, its one
+                                 // user and the audit rows of before.
+                                 const auto check = run(KEYWARD_CLI, {"check"});
+                                 return out + check.out.substr(check.out.find('\n') + 1);
+                             });
+    if (!out) GTEST_SKIP() << "this machine cannot make it unwritable";
 
-    std::istringstream in(out);
+    std::istringstream in(*out);
     for (const Step& s : kSteps) {
         int got = 0;
         in >> got;
@@ -161,6 +176,42 @@ TEST_P(UnwritableStoreTest, LoginsGetTheirVerdictAndChangesFailChangingNothing) 
         EXPECT_NE(logins[i].find("not in the audit trail: the store cannot be written"),
                   std::string::npos)
             << logins[i];
+    }
+}
+
+// What the store holds of the account policy still refuses while it cannot
+// count: a locked-out account and an expired password stay out.
+TEST_P(UnwritableStoreTest, LocksAndExpiryHoldWhileNothingCanBeCounted) {
+    const std::string conf = (m_dir / "policy.conf").string();
+    std::ofstream(conf) << "[policy]\ndeny = 1\nmax_age_days = 30\n";
+    setenv("SETBANK_SYSTEM_FILE", conf.c_str(), 1);
+    const std::vector<Step> steps = {
+        {"locked out, right password", [] { return login("op", "pw"); }, ERR_ACCOUNT_LOCKED},
+        {"locked out, wrong password", [] { return login("op", "no"); }, ERR_ACCOUNT_LOCKED},
+        {"expired", [] { return login("old", "pw"); }, ERR_PASSWORD_EXPIRED},
+        {"expired, wrong password", [] { return login("old", "no"); }, ERR_BAD_PASSWORD},
+        {"neither", [] { return login("root", "rootpw"); }, KEYWARD_OK},
+    };
+    const auto out = inChild(
+        [&] {
+            return add_user("root", "rootpw", 4, 0xFFFFFFFFu) == KEYWARD_OK &&
+                   add_user("op", "pw", 1, 0) == KEYWARD_OK &&
+                   add_user("old", "pw", 1, 0) == KEYWARD_OK &&
+                   login("op", "no") == ERR_BAD_PASSWORD &&
+                   execOn(m_dbPath, "UPDATE users SET pwd_set = 1 WHERE name = 'old'") == SQLITE_OK;
+        },
+        [&] {
+            std::string out;
+            for (const Step& s : steps) out += std::to_string(s.call()) + "\n";
+            return out;
+        });
+    unsetenv("SETBANK_SYSTEM_FILE");
+    if (!out) GTEST_SKIP() << "this machine cannot make it unwritable";
+    std::istringstream in(*out);
+    for (const Step& s : steps) {
+        int got = 0;
+        in >> got;
+        EXPECT_EQ(got, s.expected) << s.what;
     }
 }
 
