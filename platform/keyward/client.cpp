@@ -365,12 +365,11 @@ Status ServiceClient::setPassword(const char* name, const char* password) {
     return fromCode(code(w));
 }
 
-// An admin call's reply: its code, why it failed, then read(reader) for
-// what it returns on success.
 template <class Read>
-Status ServiceClient::admin(const Writer& req, Read read) {
+Status ServiceClient::admin(const Writer& req, Read read, bool readAlways,
+                            std::chrono::seconds timeout) {
     m_why.clear();
-    const auto reply = call(req);
+    const auto reply = call(req, timeout);
     if (!reply) {
         m_why = m_reported;
         return Status::Unavailable;
@@ -379,7 +378,7 @@ Status ServiceClient::admin(const Writer& req, Read read) {
         Reader r(*reply);
         const Status status = fromCode(r.i32());
         m_why = r.text().value_or("");
-        if (status == Status::Ok) read(r);
+        if (status == Status::Ok || readAlways) read(r);
         return status;
     } catch (const wire::ProtocolError& e) {
         disconnect();
@@ -471,23 +470,9 @@ Status ServiceClient::loginState(const char* name, bool reset, LoginState& out) 
 }
 
 Status ServiceClient::batch(const Writer& req, std::size_t entries, std::size_t& failedAt) {
-    m_why.clear();
-    const auto reply = call(req, std::chrono::seconds(20 + entries));
-    if (!reply) {
-        m_why = m_reported;
-        return Status::Unavailable;
-    }
-    try {
-        Reader r(*reply);
-        const Status status = fromCode(r.i32());
-        m_why = r.text().value_or("");
-        failedAt = r.u32();
-        return status;
-    } catch (const wire::ProtocolError& e) {
-        disconnect();
-        m_why = e.what();
-        return Status::Unavailable;
-    }
+    return admin(
+        req, [&](Reader& r) { failedAt = r.u32(); }, true,
+        std::chrono::seconds(20 + static_cast<long>(entries)));
 }
 
 Status ServiceClient::addUsers(const std::vector<UserEntry>& users, std::size_t& failedAt) {

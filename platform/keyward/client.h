@@ -76,8 +76,12 @@ private:
     bool connect();
     void disconnect();
     void unavailable(const std::string& why);
+    // An admin call's reply: its code, why it failed, then read(reader) for
+    // what it returns on success, or for whatever it returns with
+    // readAlways; the reply waited for up to timeout.
     template <class Read>
-    Status admin(const wire::Writer& request, Read read);
+    Status admin(const wire::Writer& request, Read read, bool readAlways = false,
+                 std::chrono::seconds timeout = std::chrono::seconds(20));
     // A bulk change: its code and why, and the entry refused; the reply
     // waits for every entry's hashing.
     Status batch(const wire::Writer& request, std::size_t entries, std::size_t& failedAt);
