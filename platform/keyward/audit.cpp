@@ -201,6 +201,15 @@ void append(Connection& db, const Scheme& scheme, const AuditEntry& entry) {
 
 }  // namespace
 
+std::string utcText(std::int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
+}
+
 // Older schemas do not record who asked; they read as if nobody was named.
 std::string auditColumns(Connection& db) {
     return std::string("id, at, actor, action, target, detail, outcome, pid, ") +

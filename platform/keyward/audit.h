@@ -15,6 +15,10 @@
 
 namespace keyward {
 
+// A time in seconds since the epoch as UTC, to the second
+// (2026-01-31T08:00:00Z), as the trail's times read.
+std::string utcText(std::int64_t seconds);
+
 // One row as the store writes it. Texts are UTF-8; no password ever.
 struct AuditEntry {
     std::optional<std::string> actor;  // logged-in user, none before a login

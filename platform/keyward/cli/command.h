@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "audit.h"
 #include "calls.h"
 #include "connection.h"
 #include "paths.h"
@@ -124,9 +125,6 @@ Failure passwordRefused(Calls& calls);
 // Who asked for an audited call, as the kernel named them: user@host[pid],
 // and where a server saw them: from ADDRESS; "-" for nobody named.
 std::string askedBy(const AuditRow& row);
-
-// Seconds since 1970 as UTC text, "YYYY-MM-DDTHH:MM:SSZ".
-std::string utcText(std::int64_t seconds);
 
 // The operating-system user as the audit trail names them: "os:NAME".
 std::string operatingSystemActor();

@@ -198,15 +198,6 @@ std::string askedBy(const AuditRow& row) {
     return text;
 }
 
-std::string utcText(std::int64_t seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
-}
-
 Failure dbFailure(const DbError& e) {
     if (e.busy()) return failed("database is locked");
     return failed(e.what());

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "audit.h"
 #include "password.h"
 #include "store.h"
 #include "trailbook.h"
@@ -29,15 +30,6 @@ constexpr const char* kChecked = "checked against this station's copy of the ver
 
 std::int64_t now() {
     return static_cast<std::int64_t>(std::time(nullptr));
-}
-
-std::string utc(std::int64_t seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
 }
 
 std::vector<std::string> fields(const std::string& line) {
@@ -213,7 +205,7 @@ void OfflineLogins::replay(Backend& store) {
             who.caller = Caller{0, f[3], std::atoll(f[2].c_str()), f[4], false};
             Change change{"login",
                           f.size() > 5 && !f[5].empty() ? std::optional(f[5]) : std::nullopt,
-                          "offline at " + utc(std::atoll(f[0].c_str())) + ", " + kChecked,
+                          "offline at " + utcText(std::atoll(f[0].c_str())) + ", " + kChecked,
                           {}};
             store.record(who, change, fromCode(std::atoi(f[1].c_str())));
         }
