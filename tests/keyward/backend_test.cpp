@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 
 #include "store.h"
@@ -449,6 +450,27 @@ TEST_P(ServerTest, AServerThatTakesNoWritesStillAnswersLogins) {
         {"delete", [] { return del_user("op"); }, ERR_UNAVAILABLE},
     });
     EXPECT_EQ(userNames(), (std::vector<std::string>{"op"}));
+}
+
+// There, too, a lock the server holds refuses whatever the password,
+// though nothing can be counted.
+TEST_P(ServerTest, AServerThatTakesNoWritesStillRefusesALockedOutAccount) {
+    const std::string conf = (m_dir / "policy.conf").string();
+    std::ofstream(conf) << "[policy]\ndeny = 1\n";
+    setenv("SETBANK_SYSTEM_FILE", conf.c_str(), 1);
+    ASSERT_EQ(add_user("root", "rootpw", 4, 0xFFFFFFFFu), KEYWARD_OK);
+    ASSERT_EQ(add_user("op", "pw", 1, 0), KEYWARD_OK);
+    ASSERT_EQ(login("op", "no"), ERR_BAD_PASSWORD);
+    keyward_stop();
+    ASSERT_EQ(onServer(m_serverDb,
+                       "ALTER DATABASE " + m_serverDb + " SET default_transaction_read_only = on"),
+              "");
+    runSteps({
+        {"locked out, right password", [] { return login("op", "pw"); }, ERR_ACCOUNT_LOCKED},
+        {"locked out, wrong password", [] { return login("op", "no"); }, ERR_ACCOUNT_LOCKED},
+        {"not locked", [] { return login("root", "rootpw"); }, KEYWARD_OK},
+    });
+    unsetenv("SETBANK_SYSTEM_FILE");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ServerTest, ::testing::Values(Engine::Server), engineName);
