@@ -11,7 +11,6 @@
 #include <fstream>
 #include <string>
 
-#include "chinese_family.h"
 #include "cp936.h"
 #include "heap.h"
 #include "icons.h"
@@ -20,6 +19,7 @@
 #include "report.h"
 #include "textfit.h"
 #include "trailbook.h"
+#include "ui/family_qt.h"
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -233,7 +233,7 @@ int AfxWinMain(int argc, char** argv) {
     // Qt's own texts in the family of the program's dialogs. Qt also lays
     // out every new edit in the application's font before the edit takes
     // its dialog's, which in another family read a second font at start-up.
-    if (const QString family = ui::detail::chineseFamily(); !family.isEmpty()) {
+    if (const QString family = ui::chineseFamily(); !family.isEmpty()) {
         QFont font = QApplication::font();
         font.setFamily(family);
         QApplication::setFont(font);

@@ -3,10 +3,10 @@
 #include <QStringList>
 #include <utility>
 
-#include "chinese_family.h"
 #include "cp936.h"
 #include "fonts.h"
 #include "report.h"
+#include "ui/family_qt.h"
 
 struct CFont::Impl {
     QFont font;
