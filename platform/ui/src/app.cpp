@@ -69,7 +69,7 @@ CWinApp* AfxGetApp() {
 void AfxEnableControlContainer() {}
 
 void AfxLogNotice(LPCTSTR lpszLine) {
-    ui::detail::reportLine(LOG_NOTICE, ui::detail::fromCp936(lpszLine ? lpszLine : ""));
+    ui::detail::reportLine(LOG_NOTICE, ui::detail::decodeCp936(lpszLine ? lpszLine : ""));
 }
 
 namespace ui::detail {

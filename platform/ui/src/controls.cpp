@@ -243,7 +243,7 @@ HWND createControl(CWnd* self, ControlKind kind, const char* text, DWORD style, 
     h->parent = parentHandle;
     if (parentHandle) parentHandle->children.push_back(h);
     QWidget* host = parentHandle ? childHost(parentHandle) : nullptr;
-    const QString caption = fromCp936(text ? text : "");
+    const QString caption = decodeCp936(text ? text : "");
 
     QWidget* w = nullptr;
     switch (kind) {
@@ -434,7 +434,7 @@ void CEdit::SetLimitText(UINT nMax) {
 }
 
 void CEdit::ReplaceSel(LPCTSTR lpszNewText, BOOL) {
-    if (QLineEdit* e = editOf(this)) e->insert(fromCp936(lpszNewText ? lpszNewText : ""));
+    if (QLineEdit* e = editOf(this)) e->insert(decodeCp936(lpszNewText ? lpszNewText : ""));
 }
 
 IMPLEMENT_DYNAMIC(CButton, CWnd)

@@ -21,7 +21,7 @@ CFont::~CFont() = default;
 BOOL CFont::CreatePointFont(int nPointSize, LPCTSTR lpszFaceName, void*) {
     if (m_impl->created || nPointSize <= 0) return FALSE;
     const CString face(lpszFaceName ? lpszFaceName : "");
-    QFont font(ui::detail::mapFaceName(ui::detail::fromCp936(face.str())));
+    QFont font(ui::detail::mapFaceName(ui::detail::decodeCp936(face.str())));
     font.setPointSizeF(nPointSize / 10.0);
     m_impl->font = font;
     m_impl->tenths = nPointSize;
@@ -61,7 +61,7 @@ void setQFont(CFont& font, const QFont& qfont) {
     impl.font = qfont;
     impl.created = true;
     impl.tenths = int(qfont.pointSizeF() * 10 + 0.5);
-    impl.face = CString(toCp936(qfont.family()));
+    impl.face = CString(encodeCp936(qfont.family()));
 }
 
 namespace {

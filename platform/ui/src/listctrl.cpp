@@ -297,14 +297,14 @@ public:
 
     QVariant data(const QModelIndex& index, int role) const override {
         if (!index.isValid()) return {};
-        if (role == Qt::DisplayRole) return fromCp936(cell(index.row(), index.column()));
+        if (role == Qt::DisplayRole) return decodeCp936(cell(index.row(), index.column()));
         if (role == Qt::TextAlignmentRole) return alignment(index.column());
         return {};
     }
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) return {};
-        if (role == Qt::DisplayRole) return fromCp936(m_columns[std::size_t(section)].heading);
+        if (role == Qt::DisplayRole) return decodeCp936(m_columns[std::size_t(section)].heading);
         if (role == Qt::TextAlignmentRole) return alignment(section);
         return {};
     }
@@ -944,7 +944,7 @@ int CListCtrl::InsertColumn(int nCol, LPCTSTR lpszColumnHeading, int nFormat, in
     std::string heading = lpszColumnHeading ? ui::detail::translate(lpszColumnHeading) : "";
     if (nWidth < 0) {
         // No width given: wide enough for the heading.
-        const QString text = ui::detail::fromCp936(heading);
+        const QString text = ui::detail::decodeCp936(heading);
         nWidth = view->header()->fontMetrics().horizontalAdvance(text) + 12;
     }
     view->quietly([&] { view->rows().insertColumn(nCol, {std::move(heading), nFormat}); });

@@ -201,16 +201,16 @@ CWnd* CWnd::GetOwner() const {
 }
 
 void CWnd::SetWindowText(LPCTSTR lpszString) {
-    setWidgetText(m_hWnd, fromCp936(lpszString ? lpszString : ""));
+    setWidgetText(m_hWnd, decodeCp936(lpszString ? lpszString : ""));
 }
 
 void CWnd::GetWindowText(CString& rString) const {
-    rString = toCp936(widgetText(m_hWnd));
+    rString = encodeCp936(widgetText(m_hWnd));
 }
 
 int CWnd::GetWindowText(LPTSTR lpszStringBuf, int nMaxCount) const {
     if (!lpszStringBuf || nMaxCount <= 0) return 0;
-    const std::string text = toCp936(widgetText(m_hWnd));
+    const std::string text = encodeCp936(widgetText(m_hWnd));
     const int n = int(prefixAtBoundary(text, std::size_t(nMaxCount - 1)));
     std::memcpy(lpszStringBuf, text.data(), size_t(n));
     lpszStringBuf[n] = '\0';
@@ -218,7 +218,7 @@ int CWnd::GetWindowText(LPTSTR lpszStringBuf, int nMaxCount) const {
 }
 
 int CWnd::GetWindowTextLength() const {
-    return int(toCp936(widgetText(m_hWnd)).size());
+    return int(encodeCp936(widgetText(m_hWnd)).size());
 }
 
 BOOL CWnd::EnableWindow(BOOL bEnable) {

@@ -206,7 +206,7 @@ CRect clientRectOf(CWnd& parent, CWnd* child) {
 }
 
 std::string cp936(const char* utf8) {
-    return detail::toCp936(QString::fromUtf8(utf8));
+    return detail::encodeCp936(QString::fromUtf8(utf8));
 }
 
 std::vector<std::string> translatedTexts() {
