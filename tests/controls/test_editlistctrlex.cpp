@@ -3,7 +3,7 @@
 // mouse input.
 #include <QLineEdit>
 #include <QScrollBar>
-#include <QTreeView>
+#include <QTableView>
 #include <QWheelEvent>
 #include <algorithm>
 #include <functional>
@@ -93,7 +93,9 @@ protected:
         CoreTest::TearDown();
     }
 
-    QTreeView* view() const { return dynamic_cast<QTreeView*>(ui::detail::widgetOf(m_list.get())); }
+    QTableView* view() const {
+        return dynamic_cast<QTableView*>(ui::detail::widgetOf(m_list.get()));
+    }
     QPoint toWindow(QPoint clientPt) const {
         return view()->viewport()->mapTo(m_host->widget(), clientPt);
     }
