@@ -726,5 +726,3 @@ TEST_F(ListCtrl, ScrollBarAndWheelGoThroughMessages) {
     wheel();
     EXPECT_TRUE(bar->value() > 0);
 }
-
-UI_CORE_TEST_MAIN()

@@ -269,5 +269,3 @@ TEST_F(Text, GetWindowTextFillsTheBufferItIsGiven) {
 }
 
 }  // namespace
-
-UI_CORE_TEST_MAIN()
