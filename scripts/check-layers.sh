@@ -17,11 +17,11 @@ qt=$(git grep -n -E '^\s*#\s*include\s*<Q[A-Za-z]*(/[A-Za-z]+)?>' -- \
     '*.cpp' '*.h' ':!platform/ui/**' ':!tests/**' ':!bench/**' || true)
 [[ -z "$qt" ]] || report "Qt headers outside platform/ui" "$qt"
 
-program=$(git grep -n -E '^\s*#\s*include\s*"(app|userdlg|itemdlg|controls|res|ui)/' -- \
+program=$(git grep -n -E '^\s*#\s*include\s*"(app|shelldlg|userdlg|itemdlg|controls|res|ui)/' -- \
     'platform/keyward/**' 'platform/trailbook/**' 'platform/setbank/**' 'platform/xdg/**' || true)
 [[ -z "$program" ]] || report "program or framework headers in the platform's libraries" "$program"
 
-framework=$(git grep -n -E '^\s*#\s*include\s*"(app|userdlg|itemdlg|controls|res)/' -- \
+framework=$(git grep -n -E '^\s*#\s*include\s*"(app|shelldlg|userdlg|itemdlg|controls|res)/' -- \
     'platform/ui/**' || true)
 [[ -z "$framework" ]] || report "program headers in the framework" "$framework"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/logindlg.h"
 #include "fake_keyward.h"
+#include "shelldlg/logindlg.h"
 #include "ui/framework.h"
 #include "ui/testing.h"
 #include "userdlg/rolvanedlg.h"
