@@ -49,9 +49,7 @@ int CWinApp::ExitInstance() {
 HICON CWinApp::LoadIcon(UINT nIDResource) const {
     return ui::detail::loadIcon(int(nIDResource));
 }
-void CWinApp::SetRegistryKey(LPCTSTR lpszRegistryKey) {
-    m_strRegistryKey = lpszRegistryKey;
-}
+void CWinApp::SetRegistryKey(LPCTSTR) {}
 void CWinApp::OnHelp() {}
 
 const MsgMap* CWinApp::GetThisMessageMap() {

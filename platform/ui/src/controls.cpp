@@ -433,10 +433,6 @@ void CEdit::SetLimitText(UINT nMax) {
     if (validator) validator->setLimitBytes(nMax > UINT(INT_MAX) ? 0 : int(nMax));
 }
 
-void CEdit::ReplaceSel(LPCTSTR lpszNewText, BOOL) {
-    if (QLineEdit* e = editOf(this)) e->insert(decodeCp936(lpszNewText ? lpszNewText : ""));
-}
-
 IMPLEMENT_DYNAMIC(CButton, CWnd)
 IMPLEMENT_DYNAMIC(CStatic, CWnd)
 IMPLEMENT_DYNAMIC(CEdit, CWnd)

@@ -11,8 +11,6 @@
 struct CFont::Impl {
     QFont font;
     bool created = false;
-    int tenths = 0;
-    CString face;
 };
 
 CFont::CFont() : m_impl(std::make_unique<Impl>()) {}
@@ -24,8 +22,6 @@ BOOL CFont::CreatePointFont(int nPointSize, LPCTSTR lpszFaceName, void*) {
     QFont font(ui::detail::mapFaceName(ui::detail::decodeCp936(face.str())));
     font.setPointSizeF(nPointSize / 10.0);
     m_impl->font = font;
-    m_impl->tenths = nPointSize;
-    m_impl->face = face;
     m_impl->created = true;
     return TRUE;
 }
@@ -38,12 +34,6 @@ BOOL CFont::DeleteObject() {
 
 BOOL CFont::IsCreated() const {
     return m_impl->created;
-}
-int CFont::PointSizeTenths() const {
-    return m_impl->tenths;
-}
-CString CFont::FaceName() const {
-    return m_impl->face;
 }
 
 namespace ui::detail {
@@ -60,8 +50,6 @@ void setQFont(CFont& font, const QFont& qfont) {
     auto& impl = WndAccess::impl(font);
     impl.font = qfont;
     impl.created = true;
-    impl.tenths = int(qfont.pointSizeF() * 10 + 0.5);
-    impl.face = CString(encodeCp936(qfont.family()));
 }
 
 namespace {
