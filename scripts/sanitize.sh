@@ -13,7 +13,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DROLVANE_SANITIZE=ON -DROLVANE_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$(nproc)" --target keyward_store_test keyward_acceptance_test keyward_cli \
-  keyward_backend_test keyward_service_test keywardd keyward_service_probe
+  keyward_backend_test keyward_service_test keywardd keyward_service_probe keyward_resilience_test
 # The sixteen stations at the built-in cost measure the machine, not memory
 # safety; the plain build runs them.
 build-asan/tests/keyward/keyward_store_test --gtest_brief=1 \
@@ -23,6 +23,9 @@ build-asan/tests/keyward/keyward_acceptance_test --gtest_brief=1
 tests/keyward/with_server.sh build-asan/tests/keyward/keyward_backend_test --gtest_brief=1
 # The service as its own process, asked as an ordinary user (skips unless root).
 build-asan/tests/keyward/keyward_service_test --gtest_brief=1
+# Servers that freeze, stall, fail over or go away, on clusters of its own:
+# the deadlines' cancel threads and the offline logins' retries among them.
+build-asan/tests/keyward/keyward_resilience_test --gtest_brief=1
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DROLVANE_SANITIZE=ON -DROLVANE_FUZZ=ON -DROLVANE_BENCH=OFF >/dev/null

@@ -24,13 +24,21 @@
 // Folders on that path may be symlinks, the file itself not. A file there
 // that is not a store is left untouched and every call fails with
 // ERR_UNAVAILABLE; why goes to the system log and once to standard error.
-// Passwords are yescrypt hashes; the cost comes from $KEYWARD_HASH_COST
-// (1..11, tests use 1), else the database's settings row 'hash_cost' (set
-// by `keyward init` to suit the machine), else the built-in cost. Each call
-// is one transaction, audited when it writes (in the database and in the
-// system log, authpriv "varnock"); several processes may share the database.
+// Passwords are yescrypt hashes at the cost of the database's settings row
+// 'hash_cost' (set by `keyward init` to suit the machine, or to
+// $KEYWARD_HASH_COST when given), which $KEYWARD_HASH_COST (1..11) may raise
+// but never lower; a database without that row takes $KEYWARD_HASH_COST
+// (tests use 1), else the built-in cost. Each call is one transaction,
+// audited when it writes (in the database and in the system log, authpriv
+// "varnock"); several processes may share the database.
 // A password is checked with no lock held, so logins at many stations at
 // once do not wait on each other's hashing.
+// On a server no call waits longer than about 7 s for one answer (2 s for
+// each host named to connect): beyond that it fails with ERR_UNAVAILABLE,
+// the connection is dropped and the next call connects again. A change
+// whose COMMIT went unanswered that way may have been made or not, as after
+// a crash: ERR_UNAVAILABLE then does not say it was not (the next listing
+// shows which).
 #pragma once
 
 // Usable from C (C99 on) as from C++: records and codes are plain C; in C++
@@ -98,7 +106,8 @@ KEYWARD_CONST(ERR_NOT_COUNTED, -10);     // a list fill without a count call fir
 KEYWARD_CONST(ERR_USERS_EXIST, -11);     // users exist (the admin command's init)
 KEYWARD_CONST(ERR_HASH_FAILED, -12);     // password hashing failed
 KEYWARD_CONST(ERR_BUSY, -13);            // database locked beyond the busy timeout
-KEYWARD_CONST(ERR_UNAVAILABLE, -14);     // no usable store (missing, foreign, damaged file)
+KEYWARD_CONST(ERR_UNAVAILABLE, -14);     // no usable store (missing, foreign, damaged file,
+                                         // a server not reached or not answering in time)
 KEYWARD_CONST(ERR_LAST_ADMIN, -15);      // would leave the store without a level-4 user
 KEYWARD_CONST(ERR_DENIED, -16);          // the account service's rules refuse the caller
 
@@ -144,7 +153,9 @@ KEYWARD_API int setbank_stop(void);
 // ERR_BAD_PASSWORD, also for a password longer than any stored (255 bytes);
 // another ERR_ code: not done (bad text, store unavailable). Every attempt
 // is audited; for an unknown name the audit records only that, never the
-// typed text.
+// typed text. A store that can be read but not written (a read-only or full
+// disk) still gives the verdict; the attempt then goes to the system log
+// alone, saying the audit trail could not take it.
 KEYWARD_API int login(const char* name, const char* password);
 
 // The logged-in user's name, "" before a login or once that user is gone.

@@ -43,7 +43,9 @@ struct AuditRow {
 struct CheckReport {
     std::string location;               // the store checked, a server's without its password
     std::vector<std::string> problems;  // each one line; none: the store is sound
-    std::vector<std::string> warnings;  // what is sound but unwise, such as a readable credential
+    // What is sound but unwise, such as a readable credential or a second
+    // server taking writes; each one line.
+    std::vector<std::string> warnings;
     std::int64_t users = 0;
     std::int64_t items = 0;
 };

@@ -22,6 +22,12 @@ namespace keyward {
 // only beyond it does a call fail as busy.
 inline constexpr int kBusyTimeoutMs = 5000;
 
+// A server that has not answered within this is taken for gone: its own
+// statement and lock timeouts (kBusyTimeoutMs) answer a busy statement
+// before, and the rest is room for the answer to travel. No store call
+// waits on one round trip longer.
+inline constexpr int kServerAnswerMs = kBusyTimeoutMs + 2000;
+
 // What went wrong, in the store's terms, whichever engine said it.
 enum class Fault {
     Busy,         // locked (or the server busy) beyond the busy timeout

@@ -6,24 +6,35 @@
 #include <libpq-fe.h>
 
 #define KEYWARD_LIBPQ_CALLS(X) \
+    X(PQcancel)                \
     X(PQclear)                 \
     X(PQcmdTuples)             \
-    X(PQconnectdbParams)       \
+    X(PQconnectPoll)           \
+    X(PQconnectStartParams)    \
     X(PQconninfo)              \
     X(PQconninfoFree)          \
     X(PQconninfoParse)         \
+    X(PQconsumeInput)          \
     X(PQerrorMessage)          \
-    X(PQexec)                  \
-    X(PQexecParams)            \
     X(PQfinish)                \
+    X(PQflush)                 \
+    X(PQfreeCancel)            \
+    X(PQgetCancel)             \
+    X(PQgetResult)             \
     X(PQgetisnull)             \
     X(PQgetlength)             \
     X(PQgetvalue)              \
+    X(PQhost)                  \
+    X(PQisBusy)                \
     X(PQntuples)               \
-    X(PQreset)                 \
+    X(PQport)                  \
     X(PQresultErrorField)      \
     X(PQresultErrorMessage)    \
     X(PQresultStatus)          \
+    X(PQsendQuery)             \
+    X(PQsendQueryParams)       \
+    X(PQsetnonblocking)        \
+    X(PQsocket)                \
     X(PQstatus)
 
 namespace keyward {

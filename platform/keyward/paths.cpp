@@ -22,9 +22,13 @@ std::string origin(const char* section, const char* key) {
 
 }  // namespace
 
-std::string serviceSetting(const char* key, const std::string& fallback) {
-    const std::string value = setting("service", key);
+std::string configSetting(const char* section, const char* key, const std::string& fallback) {
+    const std::string value = setting(section, key);
     return value.empty() ? fallback : value;
+}
+
+std::string serviceSetting(const char* key, const std::string& fallback) {
+    return configSetting("service", key, fallback);
 }
 
 StoreChoice storeChoice() {

@@ -29,6 +29,9 @@ StoreChoice storeChoice();
 // The personal store's location (storeChoice's, for a personal store).
 std::string databasePath();
 
+// A setting of the configuration, or fallback.
+std::string configSetting(const char* section, const char* key, const std::string& fallback);
+
 // A [service] setting of the system configuration, or fallback.
 std::string serviceSetting(const char* key, const std::string& fallback);
 

@@ -24,24 +24,6 @@ T getLittle(std::string_view bytes) {
     return static_cast<T>(value);
 }
 
-int remaining(Deadline deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-// Waits until fd is ready for events; false when the deadline passed first
-// (or, with no deadline, never).
-bool ready(int fd, short events, std::optional<Deadline> deadline) {
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int rc = poll(&p, 1, deadline ? remaining(*deadline) : -1);
-        if (rc > 0) return true;
-        if (rc == 0) return false;
-        if (errno != EINTR) return false;
-    }
-}
-
 // Reads n bytes. Until the frame's first byte arrives the wait is bounded by
 // firstByte; from then on by deadline, which that byte sets to rest ahead.
 bool readAll(int fd, char* buf, std::size_t n, std::optional<Deadline> firstByte,

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "deadline.h"
+
 namespace keyward::wire {
 
 // 2: audit rows carry the address a server saw; a check carries warnings.
@@ -104,8 +106,6 @@ private:
     std::string_view take(std::size_t n);
     std::string_view m_rest;
 };
-
-using Deadline = std::chrono::steady_clock::time_point;
 
 // Sends one frame; false when the peer is gone or does not take it by the
 // deadline.

@@ -258,6 +258,7 @@ CheckReport ServerBackend::check() {
     CheckReport out;
     out.location = m_db->path();
     out.warnings = m_db->credentialWarnings();
+    for (auto& warning : m_db->placementWarnings()) out.warnings.push_back(std::move(warning));
     if (m_version != kServerSchemaVersion) {
         out.problems.push_back("schema version " + std::to_string(m_version) + ", expected " +
                                std::to_string(kServerSchemaVersion) +

@@ -1,15 +1,20 @@
 #include "server_connection.h"
 
+#include <poll.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "caller.h"
 #include "copy.h"
+#include "deadline.h"
 #include "server_schema.h"
 #include "sqlite_connection.h"
 
@@ -17,9 +22,23 @@ namespace keyward {
 
 namespace {
 
-// The key of the writers' lock: the store's application id.
-constexpr const char* kLock = "SELECT pg_advisory_lock(1264013892)";
-constexpr const char* kUnlock = "SELECT pg_advisory_unlock(1264013892)";
+// The writers' lock, keyed by the store's application id: taken inside the
+// write's transaction, it ends with it, whether by COMMIT, ROLLBACK or the
+// server ending a session whose station stopped.
+constexpr const char* kBeginWrite =
+    "BEGIN ISOLATION LEVEL READ COMMITTED; SELECT pg_advisory_xact_lock(1264013892)";
+
+// A session idle in its transaction this long is ended by the server, and
+// the writers' lock with it: a station stopped mid-write holds up the others
+// no longer. Twice the busy timeout, so a busy write never runs into it.
+constexpr int kIdleInTransactionMs = 2 * kBusyTimeoutMs;
+// A session idle this long between calls is closed by the server, so that a
+// station that stopped holds nothing there; its next call connects again.
+constexpr int kIdleSessionMs = 6 * kBusyTimeoutMs;
+// Each host named has this long to complete the connection (TLS and
+// authentication included), unless the location's connect_timeout says
+// otherwise; then the next host is tried.
+constexpr int kConnectSeconds = 2;
 
 std::string trimmed(const char* text) {
     std::string s = text != nullptr ? text : "";
@@ -45,6 +64,164 @@ std::string withoutPassword(std::string uri) {
 }
 
 using Owned = std::unique_ptr<PGresult, void (*)(PGresult*)>;
+
+bool succeeded(const PGresult* res) {
+    const auto status = libpq().PQresultStatus(res);
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+// The result of the query just sent on c, by deadline: the first error,
+// else the last result, as PQexec gives them. nullptr with expired set when
+// the deadline passed first; nullptr alone when the connection failed.
+PGresult* awaitResult(PGconn* c, Deadline deadline, bool& expired) {
+    const LibPq& pq = libpq();
+    expired = false;
+    // Sent in full first; the server may have to be read from meanwhile.
+    for (int left; (left = pq.PQflush(c)) != 0;) {
+        if (left < 0) return nullptr;
+        if (!ready(pq.PQsocket(c), POLLIN | POLLOUT, deadline)) {
+            expired = true;
+            return nullptr;
+        }
+        if (pq.PQconsumeInput(c) == 0) return nullptr;
+    }
+    Owned kept(nullptr, pq.PQclear);
+    for (;;) {
+        while (pq.PQisBusy(c) != 0) {
+            if (!ready(pq.PQsocket(c), POLLIN, deadline)) {
+                expired = true;
+                return nullptr;
+            }
+            if (pq.PQconsumeInput(c) == 0) return kept.release();
+        }
+        PGresult* res = pq.PQgetResult(c);
+        if (res == nullptr) return kept.release();
+        if (!kept || (succeeded(kept.get()) && !succeeded(res)))
+            kept.reset(res);
+        else
+            pq.PQclear(res);
+    }
+}
+
+// Asks the server to stop the statement given up on, without waiting for
+// it: PQcancel waits until the server closes the cancel's own connection,
+// which a frozen server never does. A few such requests at a time at most.
+void cancelInBackground(PGconn* c) {
+    static std::atomic<int> pending{0};
+    PGcancel* cancel = libpq().PQgetCancel(c);
+    if (cancel == nullptr) return;
+    if (pending.fetch_add(1) >= 4) {
+        pending.fetch_sub(1);
+        libpq().PQfreeCancel(cancel);
+        return;
+    }
+    std::thread([cancel] {
+        char why[256];
+        libpq().PQcancel(cancel, why, sizeof why);
+        libpq().PQfreeCancel(cancel);
+        pending.fetch_sub(1);
+    }).detach();
+}
+
+std::vector<std::string> split(const std::string& list) {
+    std::vector<std::string> parts;
+    for (std::size_t start = 0;;) {
+        const auto comma = list.find(',', start);
+        parts.push_back(list.substr(start, comma - start));
+        if (comma == std::string::npos) return parts;
+        start = comma + 1;
+    }
+}
+
+// The location's own settings (libpq's parse, nothing it would default)
+// and, apart, the servers it names, one per host.
+void parseLocation(const std::string& uri, const std::string& path,
+                   std::vector<std::pair<std::string, std::string>>& settings,
+                   std::vector<ServerConnection::Host>& hosts) {
+    char* error = nullptr;
+    PQconninfoOption* options = libpq().PQconninfoParse(uri.c_str(), &error);
+    if (options == nullptr) {
+        const std::string why = trimmed(error != nullptr ? error : "out of memory");
+        std::free(error);
+        throw DbError(Fault::Unavailable, path + ": " + why);
+    }
+    std::string host, hostaddr, port;
+    for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
+        if (o->val == nullptr) continue;
+        const std::string key = o->keyword;
+        if (key == "host")
+            host = o->val;
+        else if (key == "hostaddr")
+            hostaddr = o->val;
+        else if (key == "port")
+            port = o->val;
+        else
+            settings.emplace_back(key, o->val);
+    }
+    libpq().PQconninfoFree(options);
+    const auto hostList = split(host), addrList = split(hostaddr), portList = split(port);
+    const std::size_t count = std::max(hostList.size(), addrList.size());
+    const auto nth = [&](const std::vector<std::string>& list, std::size_t i) {
+        return list.size() == count ? list[i] : list.size() == 1 ? list[0] : std::string();
+    };
+    for (std::size_t i = 0; i < count; ++i)
+        hosts.push_back({nth(hostList, i), nth(addrList, i), nth(portList, i)});
+}
+
+std::string describe(const ServerConnection::Host& h) {
+    std::string name = h.host.empty() ? h.hostaddr : h.host;
+    if (name.empty()) name = "the default server";
+    return h.port.empty() ? name : name + ":" + h.port;
+}
+
+// Connects to one host, as settings say and within the host's time (the
+// location's connect_timeout, else kConnectSeconds); nullptr with why set
+// when it cannot.
+PGconn* connectTo(const std::vector<std::pair<std::string, std::string>>& settings,
+                  const ServerConnection::Host& host, std::string& why) {
+    const LibPq& pq = libpq();
+    // Ours first, so that the location's own win; the encoding is ours.
+    std::vector<std::pair<std::string, std::string>> all = {{"tcp_user_timeout", "3000"},
+                                                            {"application_name", "keyward"}};
+    int seconds = kConnectSeconds;
+    for (const auto& [key, value] : settings) {
+        if (key == "connect_timeout") seconds = std::max(2, std::atoi(value.c_str()));
+        all.emplace_back(key, value);
+    }
+    for (const auto& [key, value] :
+         {std::pair{"host", &host.host}, std::pair{"hostaddr", &host.hostaddr},
+          std::pair{"port", &host.port}})
+        if (!value->empty()) all.emplace_back(key, *value);
+    all.emplace_back("client_encoding", "UTF8");
+    std::vector<const char*> keys, values;
+    for (const auto& [key, value] : all) {
+        keys.push_back(key.c_str());
+        values.push_back(value.c_str());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+
+    const Deadline deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    PGconn* c = pq.PQconnectStartParams(keys.data(), values.data(), 0);
+    if (c == nullptr) {
+        why = "out of memory";
+        return nullptr;
+    }
+    for (auto state = PGRES_POLLING_WRITING;; state = pq.PQconnectPoll(c)) {
+        if (state == PGRES_POLLING_OK && pq.PQsetnonblocking(c, 1) == 0) return c;
+        if (state == PGRES_POLLING_FAILED || state == PGRES_POLLING_OK ||
+            pq.PQstatus(c) == CONNECTION_BAD) {
+            why = describe(host) + ": " + trimmed(pq.PQerrorMessage(c));
+            break;
+        }
+        if (!ready(pq.PQsocket(c), state == PGRES_POLLING_READING ? POLLIN : POLLOUT, deadline)) {
+            why = describe(host) + ": no answer within " + std::to_string(seconds) + " s";
+            break;
+        }
+    }
+    pq.PQfinish(c);
+    return nullptr;
+}
 
 }  // namespace
 
@@ -79,31 +256,38 @@ std::string serverSql(std::string_view sql, int& count) {
 ServerConnection::ServerConnection(const std::string& uri, OpenMode mode) : m_uri(uri) {
     m_path = withoutPassword(uri);
     m_readOnly = mode == OpenMode::ReadOnly;
+    parseLocation(m_uri, m_path, m_settings, m_hosts);
     connect();
     setUp(mode);
 }
 
 ServerConnection::~ServerConnection() = default;
 
-// No call may hold the window for long: a few seconds to connect, a dead
-// peer noticed within three, and no statement or lock wait beyond the time
-// SQLite waits for its lock. The URI's own settings win, the encoding not.
+// No call may hold the window for long: each host named gets a few seconds
+// to connect (the next one is tried after), a dead peer is noticed within
+// three, and every round trip after has its deadline (await).
 void ServerConnection::connect() {
-    const char* keys[] = {"connect_timeout", "tcp_user_timeout", "application_name",
-                          "dbname",          "client_encoding",  nullptr};
-    const char* values[] = {"2", "3000", "keyward", m_uri.c_str(), "UTF8", nullptr};
-    m_conn.reset(libpq().PQconnectdbParams(keys, values, 1));
-    if (!m_conn) throw DbError(Fault::Unavailable, "out of memory");
-    if (libpq().PQstatus(m_conn.get()) != CONNECTION_OK)
-        throw DbError(Fault::Unavailable, m_path + ": cannot connect: " +
-                                              trimmed(libpq().PQerrorMessage(m_conn.get())));
-    configure();
+    m_conn.reset();
+    std::string why;
+    for (std::size_t i = 0; i < m_hosts.size(); ++i) {
+        std::string failed;
+        if (PGconn* c = connectTo(m_settings, m_hosts[i], failed)) {
+            m_conn.reset(c);
+            m_reached = i;
+            configure();
+            return;
+        }
+        why += (why.empty() ? "" : "; ") + failed;
+    }
+    throw DbError(Fault::Unavailable, m_path + ": cannot connect: " + why);
 }
 
 void ServerConnection::configure() {
     const std::string timeout = std::to_string(kBusyTimeoutMs);
     exec(("SET statement_timeout = " + timeout + "; SET lock_timeout = " + timeout +
-          "; SET idle_in_transaction_session_timeout = 60000; SET client_min_messages = warning")
+          "; SET idle_in_transaction_session_timeout = " + std::to_string(kIdleInTransactionMs) +
+          "; SET idle_session_timeout = " + std::to_string(kIdleSessionMs) +
+          "; SET client_min_messages = warning")
              .c_str());
     if (m_readOnly) exec("SET default_transaction_read_only = on");
 }
@@ -112,13 +296,17 @@ bool ServerConnection::broken() const {
     return !m_conn || libpq().PQstatus(m_conn.get()) != CONNECTION_OK;
 }
 
-void ServerConnection::fail(const PGresult* res) const {
+void ServerConnection::fail(const PGresult* res) {
     const char* state =
         res != nullptr ? libpq().PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
     const std::string code = state != nullptr ? state : "";
     std::string what = trimmed(res != nullptr ? libpq().PQresultErrorMessage(res) : nullptr);
-    if (what.empty()) what = trimmed(libpq().PQerrorMessage(m_conn.get()));
-    if (what.rfind("ERROR:  ", 0) == 0) what.erase(0, 8);
+    if (what.empty() && m_conn) what = trimmed(libpq().PQerrorMessage(m_conn.get()));
+    for (const char* severity : {"ERROR:  ", "FATAL:  "})
+        if (what.rfind(severity, 0) == 0) what.erase(0, 8);
+    // The server ended the session (shut down, idle too long): the next call
+    // connects again.
+    if (code.rfind("57P", 0) == 0 || code == "25P03") m_conn.reset();
     if (broken() || code.rfind("08", 0) == 0 || code.empty())
         throw DbError(Fault::Unavailable,
                       m_path + ": " + (what.empty() ? "connection lost" : what));
@@ -132,80 +320,102 @@ void ServerConnection::fail(const PGresult* res) const {
     throw DbError(Fault::Failed, what);
 }
 
+// The server stopped answering: a frozen server's kernel still takes the
+// bytes, so only a deadline notices. The connection is dropped and the call
+// fails; the next one connects again.
+void ServerConnection::giveUp() {
+    cancelInBackground(m_conn.get());
+    m_conn.reset();
+    m_gaveUp = true;
+    throw DbError(Fault::Unavailable, m_path + ": the server did not answer within " +
+                                          std::to_string(kServerAnswerMs / 1000) +
+                                          " s; the connection is dropped");
+}
+
+ServerConnection::Owned ServerConnection::await(bool sent) {
+    if (!m_conn) throw DbError(Fault::Unavailable, m_path + ": not connected");
+    if (!sent) fail(nullptr);
+    bool expired = false;
+    Owned res(
+        awaitResult(m_conn.get(),
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(kServerAnswerMs),
+                    expired),
+        libpq().PQclear);
+    if (expired) giveUp();
+    if (!res || !succeeded(res.get())) fail(res.get());
+    return res;
+}
+
 void ServerConnection::exec(const char* sql) {
-    Owned res(libpq().PQexec(m_conn.get(), sql), libpq().PQclear);
-    const auto status = res ? libpq().PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(res.get());
+    await(m_conn && libpq().PQsendQuery(m_conn.get(), sql) == 1);
 }
 
 PGresult* ServerConnection::run(const std::string& sql,
                                 const std::vector<std::optional<std::string>>& params) {
     std::vector<const char*> values;
     for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
-    Owned res(libpq().PQexecParams(m_conn.get(), sql.c_str(), static_cast<int>(values.size()),
-                                   nullptr, values.data(), nullptr, nullptr, 0),
-              libpq().PQclear);
-    const auto status = res ? libpq().PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(res.get());
+    Owned res = await(m_conn && libpq().PQsendQueryParams(m_conn.get(), sql.c_str(),
+                                                          static_cast<int>(values.size()), nullptr,
+                                                          values.data(), nullptr, nullptr, 0) == 1);
     const char* changed = libpq().PQcmdTuples(res.get());
     m_changes = changed[0] != '\0' ? std::atoll(changed) : 0;
     return res.release();
 }
 
-// Writers take the store's lock before their transaction begins, so its
-// snapshot already holds every earlier writer's change: writes run one
-// after another, as BEGIN IMMEDIATE makes them on SQLite, and SERIALIZABLE
-// still guards against anyone writing without the lock (a serialisation
-// failure then reports retry). Reads see one snapshot throughout.
-void ServerConnection::begin(TxKind kind) {
-    const auto attempt = [&] {
-        if (kind == TxKind::Write) {
-            exec(kLock);
-            m_locked = true;
-            exec("BEGIN ISOLATION LEVEL SERIALIZABLE");
-        } else {
-            exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
-        }
-    };
+// Writers take the store's lock first thing in their transaction, so they
+// run one after another, as BEGIN IMMEDIATE makes them on SQLite; each
+// statement of a write reads what every earlier writer committed (READ
+// COMMITTED: a SERIALIZABLE snapshot would be taken by the lock's own
+// statement, before its wait, and every writer that waited would then fail
+// to serialise). Reads see one snapshot throughout.
+void ServerConnection::start(TxKind kind) {
     try {
-        attempt();
-        return;
+        exec(kind == TxKind::Write ? kBeginWrite
+                                   : "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
     } catch (const DbError&) {
-        if (!broken()) {
-            unlock();
-            throw;
-        }
+        // The lock not had in time leaves the transaction begun, and failed.
+        rollback();
+        throw;
     }
-    // The server went away since the last call (a restart): one new
-    // connection, at the start of a transaction where nothing is lost.
-    m_locked = false;
-    libpq().PQreset(m_conn.get());
-    if (broken())
-        throw DbError(Fault::Unavailable, m_path + ": cannot connect: " +
-                                              trimmed(libpq().PQerrorMessage(m_conn.get())));
-    configure();
-    attempt();
 }
 
+void ServerConnection::begin(TxKind kind) {
+    m_gaveUp = false;
+    if (!m_conn) connect();
+    try {
+        start(kind);
+        return;
+    } catch (const DbError&) {
+        // A server that does not answer is not asked again within this call.
+        if (!broken() || m_gaveUp) throw;
+    }
+    // The server closed the connection since the last call (a restart, an
+    // idle session ended): one new connection, at the start of a
+    // transaction where nothing is lost.
+    connect();
+    start(kind);
+}
+
+// A COMMIT the server does not confirm may have been made or not, as after
+// a crash: the caller is told the store is unavailable, and the next call
+// sees which.
 void ServerConnection::commit() {
     try {
         exec("COMMIT");
-    } catch (...) {
-        unlock();
-        throw;
+    } catch (const DbError& e) {
+        if (e.fault() != Fault::Unavailable) throw;
+        throw DbError(Fault::Unavailable,
+                      std::string(e.what()) + "; whether the change was made is not known");
     }
-    unlock();
 }
 
 void ServerConnection::rollback() noexcept {
-    if (!broken()) Owned(libpq().PQexec(m_conn.get(), "ROLLBACK"), libpq().PQclear);
-    unlock();
-}
-
-void ServerConnection::unlock() noexcept {
-    if (!m_locked) return;
-    m_locked = false;
-    if (!broken()) Owned(libpq().PQexec(m_conn.get(), kUnlock), libpq().PQclear);
+    if (broken()) return;
+    try {
+        exec("ROLLBACK");
+    } catch (const DbError&) {
+        // Dropped with its connection: the server rolls it back.
+    }
 }
 
 // A station reads the version through the store's function, the owner
@@ -373,6 +583,44 @@ std::vector<std::string> ServerConnection::credentialWarnings() {
                 out.push_back("the service file " + file + " holds the password of service " +
                               service + " and may be read by others; make it mode 0600");
     return out;
+}
+
+// With several hosts named, the store must take writes at one only: a
+// second primary (an old one started again as it was) splits the store, and
+// stations going back to it lose what was written since.
+std::vector<std::string> ServerConnection::placementWarnings() {
+    if (m_hosts.size() < 2 || broken()) return {};
+    const auto writable = [](PGconn* c) -> std::optional<bool> {
+        bool expired = false;
+        if (libpq().PQsendQuery(c, "SELECT pg_is_in_recovery()") != 1) return std::nullopt;
+        Owned res(
+            awaitResult(
+                c, std::chrono::steady_clock::now() + std::chrono::milliseconds(kServerAnswerMs),
+                expired),
+            libpq().PQclear);
+        if (!res || !succeeded(res.get()) || libpq().PQntuples(res.get()) != 1) return std::nullopt;
+        return std::strcmp(libpq().PQgetvalue(res.get(), 0, 0), "f") == 0;
+    };
+    std::vector<std::string> warnings;
+    const std::string reached = describe(m_hosts[m_reached]);
+    if (writable(m_conn.get()) == false)
+        warnings.push_back("the server reached, " + reached +
+                           ", takes no writes (a standby); name the hosts with "
+                           "target_session_attrs=read-write");
+    // Asked as any session, so that a standby answers too.
+    auto settings = m_settings;
+    std::erase_if(settings, [](const auto& s) { return s.first == "target_session_attrs"; });
+    for (std::size_t i = 0; i < m_hosts.size(); ++i) {
+        if (i == m_reached) continue;
+        std::string why;
+        std::unique_ptr<PGconn, Closer> other(connectTo(settings, m_hosts[i], why));
+        if (other && writable(other.get()) == true)
+            warnings.push_back(describe(m_hosts[i]) + " takes writes too, besides " + reached +
+                               ", the server reached: two primaries split the store; make the "
+                               "old primary a standby of the new one (pg_rewind, or a new base "
+                               "backup) before stations may reach it");
+    }
+    return warnings;
 }
 
 void ServerConnection::backupInto(const std::string& file) {

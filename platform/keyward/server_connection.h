@@ -52,24 +52,42 @@ public:
     // the location, or a passfile or service file (holding the password)
     // with rights for others. One line each.
     std::vector<std::string> credentialWarnings();
+    // Where the location names several servers: the one reached takes no
+    // writes, or another takes writes too (an old primary started again as
+    // it was). One line each.
+    std::vector<std::string> placementWarnings();
 
     // Runs sql with params ($n); the caller owns the result. Throws DbError.
     PGresult* run(const std::string& sql, const std::vector<std::optional<std::string>>& params);
+
+    // One server of those the location names: its host (or socket folder),
+    // address and port as the location gives them, empty for libpq's default.
+    struct Host {
+        std::string host, hostaddr, port;
+    };
 
 private:
     struct Closer {
         void operator()(PGconn* c) const { libpq().PQfinish(c); }
     };
+    using Owned = std::unique_ptr<PGresult, void (*)(PGresult*)>;
     void connect();
     void configure();
     void setUp(OpenMode mode);
-    [[noreturn]] void fail(const PGresult* res) const;
-    void unlock() noexcept;
+    void start(TxKind kind);
+    // The result of the query just sent (sent: whether libpq took it).
+    Owned await(bool sent);
+    [[noreturn]] void fail(const PGresult* res);
+    [[noreturn]] void giveUp();
 
     std::unique_ptr<PGconn, Closer> m_conn;
     std::string m_uri;
+    // The location's settings, and the hosts it names: each tried in turn.
+    std::vector<std::pair<std::string, std::string>> m_settings;
+    std::vector<Host> m_hosts;
+    std::size_t m_reached = 0;  // the host connected to
     std::int64_t m_changes = 0;
-    bool m_locked = false;  // holds the writers' lock
+    bool m_gaveUp = false;  // the server did not answer in time: the connection is dropped
 };
 
 // sql with SQLite's ? and ?N parameters written as PostgreSQL's $N; the

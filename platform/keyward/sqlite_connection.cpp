@@ -127,6 +127,14 @@ std::string referenceSchema(std::int64_t version);
     throw DbError(Fault::NotAStore, "not a keyward database: " + path);
 }
 
+// A store whose creation was cut short: an empty file, or one that its
+// first transaction's journal takes back to empty. Whoever may create it
+// finishes it; nobody else takes it for another program's file.
+[[noreturn]] void unfinished(const std::string& path) {
+    throw DbError(Fault::Unavailable,
+                  path + ": unfinished: the next start or `keyward init` sets it up");
+}
+
 // Creates the missing folders of path's parent, each 0700.
 void makeParentFolders(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -262,14 +270,15 @@ SqliteConnection::SqliteConnection(const std::string& path, OpenMode mode) {
     };
     try {
         if (kind == FileKind::Foreign) notOurs(path);
-        if (kind == FileKind::Empty && mode != OpenMode::Create) notOurs(path);
+        if (kind == FileKind::Empty && mode != OpenMode::Create) unfinished(path);
         if (kind == FileKind::Unmarked) {
             // Looked at through a read-only connection first, so another
             // program's file is never written.
             SqliteConnection probe(real, path, OpenMode::ReadOnly);
             Transaction tx(probe, TxKind::Read);
             const auto from = adoptable(probe);
-            if (!from || (*from == 0 && mode != OpenMode::Create)) notOurs(path);
+            if (!from) notOurs(path);
+            if (*from == 0 && mode != OpenMode::Create) unfinished(path);
         }
         m_real = real;
         open(real, mode);
@@ -422,6 +431,8 @@ void SqliteConnection::setUp(OpenMode mode) {
         // as it is, a newer one not at all.
         const auto version = queryInt(*this, "PRAGMA user_version");
         if (version > kSchemaVersion) throw newerSchema(version);
+        if (version == 0 && queryInt(*this, "SELECT count(*) FROM sqlite_master") == 0)
+            unfinished(m_path);
         return;
     }
     // Checked outside a write lock first: an up-to-date store, the usual
@@ -435,7 +446,8 @@ void SqliteConnection::setUp(OpenMode mode) {
         if (from > kSchemaVersion) throw newerSchema(from);
     } else {
         const auto adopted = adoptable(*this);
-        if (!adopted || (*adopted == 0 && mode != OpenMode::Create)) notOurs(m_path);
+        if (!adopted) notOurs(m_path);
+        if (*adopted == 0 && mode != OpenMode::Create) unfinished(m_path);
         from = *adopted;
         exec(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
     }

@@ -4,6 +4,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -61,7 +62,25 @@ Status failureOf(const DbError& e) {
     return e.busy() ? Status::Busy : Status::Unavailable;
 }
 
-// Every audited call goes to the system log too, after its outcome is final.
+// A login's verdict stands when only its audit row cannot be written (a
+// read-only or full disk, a server that takes no writes): nobody is shut
+// out for it. The attempt then goes to the system log alone, saying so. A
+// connection lost is no such case: the verdict may not be the store's.
+template <class Write>
+Status evenUnaudited(Backend& b, Change& change, Status verdict, Write write) {
+    try {
+        return write();
+    } catch (const DbError& e) {
+        if (e.fault() != Fault::ReadOnly && (e.fault() != Fault::Unavailable || b.broken())) throw;
+        change.detail += (change.detail.empty() ? "" : "; ") +
+                         std::string("not in the audit trail: the store cannot be written: ") +
+                         e.what();
+        return verdict;
+    }
+}
+
+}  // namespace
+
 void logEvent(const Change& change, const Caller& who, Status status) {
     std::string text = std::string(change.action) + " " + change.target.value_or("-");
     if (change.actor) text += " by " + *change.actor;
@@ -70,8 +89,6 @@ void logEvent(const Change& change, const Caller& who, Status status) {
     if (!change.detail.empty()) text += " (" + change.detail + ")";
     trailbook_log(status == Status::Ok ? LOG_NOTICE : LOG_WARNING, text.c_str());
 }
-
-}  // namespace
 
 Store::Store(StoreOptions options) : m_options(std::move(options)), m_caller(m_options.caller) {}
 
@@ -178,13 +195,9 @@ Status Store::guarded(Change& change, bool typedName, Write write) {
     } catch (const Stale&) {
         throw;
     } catch (const DbError& e) {
-        status = failureOf(e);
-        m_why = e.busy() ? "database is locked" : e.what();
-        if (!e.busy()) unavailable(e.what());
-        // Not in the trail, so at least in the system log; a typed name that
-        // may be a password stays out of it.
-        if (!change.actor && m_userId != 0 && !m_userName.empty()) change.actor = m_userName;
-        change.target = typedName ? std::nullopt : typed;
+        // The target as asked, not as a write that failed may have left it.
+        change.target = typed;
+        return notDone(change, typedName, e);
     } catch (const std::exception&) {
         status = Status::Unavailable;
     }
@@ -194,25 +207,35 @@ Status Store::guarded(Change& change, bool typedName, Write write) {
     return status;
 }
 
+// A call the store could not carry out: not in the trail, so at least in
+// the system log; a typed name that may be a password stays out of it.
+Status Store::notDone(Change& change, bool typedName, const DbError& e) {
+    const Status status = failureOf(e);
+    m_why = e.busy() ? "database is locked" : e.what();
+    if (!e.busy()) unavailable(e.what());
+    if (!change.actor && m_userId != 0 && !m_userName.empty()) change.actor = m_userName;
+    if (typedName) change.target.reset();
+    logEvent(change, caller(), status);
+    return status;
+}
+
 // Hashing is slow, so it runs before the write lock is taken. The cost is
 // read anew each time: `keyward init` may have set it since the store opened.
+// Throws DbError when the store cannot say: the call fails with it, and
+// does not ask the store again.
 std::optional<std::string> Store::hashFor(const TextArg& password, Status& status,
                                           unsigned long cost) {
     if (status != Status::Ok) return std::nullopt;
     if (cost == 0) {
-        // KEYWARD_HASH_COST wins (tests, one-off tuning); then the store's
-        // own setting (fitted by `keyward init`); then the built-in cost.
-        if (const auto fromEnvironment = hashCostFromEnvironment()) {
-            cost = *fromEnvironment;
-        } else {
-            try {
-                cost = backend().hashCost();
-            } catch (const DbError& e) {
-                status = failureOf(e);
-                return std::nullopt;
-            }
-            if (cost == 0) cost = kDefaultHashCost;
-        }
+        // The store's own setting (fitted by `keyward init`) is the least:
+        // KEYWARD_HASH_COST may raise it (one-off tuning), never lower it, so
+        // that no station's environment weakens a shared store's hashes. A
+        // store without a setting takes the environment's cost (tests), else
+        // the built-in one.
+        cost = backend().hashCost();
+        const auto fromEnvironment = hashCostFromEnvironment();
+        cost = cost != 0 ? std::max(cost, fromEnvironment.value_or(0))
+                         : fromEnvironment.value_or(kDefaultHashCost);
     }
     auto hash = hashPassword(password.utf8.str(), cost);
     if (!hash) status = Status::HashFailed;
@@ -235,7 +258,7 @@ Status Store::verified(Change& change, const TextArg& name, const TextArg& passw
         try {
             seen = backend().credentials(name.utf8.str());
         } catch (const DbError& e) {
-            return guarded(change, true, [&](Backend&) -> Status { throw e; });
+            return notDone(change, true, e);
         }
         const Status verdict = !seen ? Status::NoSuchUser
                                : password.ok() && verifyPassword(password.utf8.str(), seen->hash)
@@ -281,8 +304,10 @@ Status Store::login(const char* name, const char* password) {
     const TextArg p = fromCp936(password, kPasswordRule);
     Change change{"login", target(n), {}, {}};
     const auto record = [&](Status outcome) {
-        return guarded(change, true,
-                       [&](Backend& b) { return b.record(acting(), change, outcome); });
+        return guarded(change, true, [&](Backend& b) {
+            return evenUnaudited(b, change, outcome,
+                                 [&] { return b.record(acting(), change, outcome); });
+        });
     };
     // No account has a name, nor a password, longer than the store keeps:
     // such a login is answered as for any name or password that does not
@@ -297,7 +322,11 @@ Status Store::login(const char* name, const char* password) {
     std::int64_t id = 0;
     const Status status = verified(change, n, p, [&](Backend& b, const auto& seen, Status verdict) {
         if (seen) id = seen->id;
-        return b.login(acting(), change, n.utf8.str(), seen, verdict);
+        const Status answered = evenUnaudited(b, change, verdict, [&] {
+            return b.login(acting(), change, n.utf8.str(), seen, verdict);
+        });
+        if (m_options.answered) m_options.answered(n.utf8.str(), seen, answered);
+        return answered;
     });
     if (status == Status::Ok) {
         m_userId = id;
@@ -406,9 +435,9 @@ Status Store::addUser(const char* name, const char* password, int level, std::ui
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
     if (status == Status::Ok && !validLevel(level)) status = Status::BadLevel;
-    const auto hash = hashFor(p, status);
     Change change{"user_add", target(n), levelAndMask(level, mask), {}};
     return guarded(change, false, [&](Backend& b) {
+        const auto hash = hashFor(p, status);
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.addUser(acting(), change, n.utf8.str(), *hash, level, mask);
     });
@@ -448,7 +477,12 @@ Status Store::changePassword(const char* name, const char* oldPassword, const ch
     const TextArg newPw = fromCp936(newPassword, kPasswordRule);
     Change change{"password_change", target(n), {}, {}};
     Status status = firstFault(n, oldPw, newPw);
-    const auto hash = hashFor(newPw, status);
+    std::optional<std::string> hash;
+    try {
+        hash = hashFor(newPw, status);
+    } catch (const DbError& e) {
+        return notDone(change, false, e);
+    }
     if (status != Status::Ok)
         return guarded(change, false,
                        [&](Backend& b) { return b.record(acting(), change, status); });
@@ -463,9 +497,9 @@ Status Store::clearPassword(const char* name) {
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg empty = fromCp936("", kPasswordRule);
     Status status = firstFault(n);
-    const auto hash = hashFor(empty, status);
     Change change{"password_clear", target(n), {}, {}};
     return guarded(change, false, [&](Backend& b) {
+        const auto hash = hashFor(empty, status);
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.setHash(acting(), change, NewHash::Clear, n.utf8.str(), *hash, std::nullopt);
     });
@@ -527,9 +561,9 @@ Status Store::initialise(const char* adminName, const char* password, unsigned l
     const TextArg n = fromCp936(adminName, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
-    const auto hash = hashFor(p, status, hashCost);
     Change change{"init", target(n), levelAndMask(4, 0xFFFFFFFFu), {}};
     return guarded(change, false, [&](Backend& b) {
+        const auto hash = hashFor(p, status, hashCost);
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.initialise(acting(), change, n.utf8.str(), *hash, hashCost);
     });
@@ -540,9 +574,9 @@ Status Store::setPassword(const char* name, const char* password) {
     const TextArg n = fromCp936(name, kNameRule);
     const TextArg p = fromCp936(password, kPasswordRule);
     Status status = firstFault(n, p);
-    const auto hash = hashFor(p, status);
     Change change{"password_set", target(n), {}, {}};
     return guarded(change, false, [&](Backend& b) {
+        const auto hash = hashFor(p, status);
         if (status != Status::Ok) return b.record(acting(), change, status);
         return b.setHash(acting(), change, NewHash::Set, n.utf8.str(), *hash, std::nullopt);
     });

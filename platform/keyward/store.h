@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,7 +41,15 @@ struct StoreOptions {
     bool enforceRules = false;
     // Who asks; unset: this process, as it names itself.
     std::optional<Caller> caller;
+    // Told of each login the store answered: the name (UTF-8), the user's
+    // row as read (nullopt: no such user) and the verdict. Must not throw.
+    std::function<void(const std::string& name, const std::optional<Credentials>& seen,
+                       Status verdict)>
+        answered;
 };
+
+// Every audited call goes to the system log too, after its outcome is final.
+void logEvent(const Change& change, const Caller& who, Status status);
 
 class Store final : public Calls {
 public:
@@ -92,6 +101,7 @@ private:
     // way the call goes to the system log.
     template <class Write>
     Status guarded(Change& change, bool typedName, Write write);
+    Status notDone(Change& change, bool typedName, const DbError& e);
     template <class Read, class Result>
     Result read(Read body, Result failed);
     template <class Then>

@@ -89,6 +89,20 @@ const char* refuseGroup(const std::string& value, mode_t) {
     return nullptr;
 }
 
+// How long a login keeps its user's verifier for logins while the store's
+// server cannot be reached; 0 keeps none.
+const char* refuseDays(const std::string& value, mode_t) {
+    if (value.empty() || value.size() > 4 ||
+        value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) > 3650)
+        return "offline days must be a whole number from 0 to 3650";
+    return nullptr;
+}
+
+const char* refuseFolder(const std::string& value, mode_t) {
+    if (value.empty() || value[0] != '/') return "the offline folder must be an absolute path";
+    return nullptr;
+}
+
 #define SETBANK_KNOWN(section, key, refuse) {section, key, refuse},
 constexpr Known kKnown[] = {SETBANK_SETTINGS(SETBANK_KNOWN)};
 #undef SETBANK_KNOWN

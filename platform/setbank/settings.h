@@ -7,4 +7,6 @@
     SETBANK_SETTING("store", "location", refuseLocation)    \
     SETBANK_SETTING("service", "store", refuseServiceStore) \
     SETBANK_SETTING("service", "socket", refuseSocket)      \
-    SETBANK_SETTING("service", "admin_group", refuseGroup)
+    SETBANK_SETTING("service", "admin_group", refuseGroup)  \
+    SETBANK_SETTING("offline", "days", refuseDays)          \
+    SETBANK_SETTING("offline", "folder", refuseFolder)

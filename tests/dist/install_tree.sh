@@ -27,8 +27,15 @@ usr/@LIBDIR@/pkgconfig/keyward.pc
 usr/bin/keyward
 usr/bin/rolvane
 usr/include/keyward.h
+usr/lib/systemd/system/keywardd.service
+usr/lib/systemd/system/keywardd.socket
+usr/lib/sysusers.d/keyward.conf
+usr/lib/tmpfiles.d/keyward.conf
+usr/sbin/keywardd
 usr/share/applications/org.varnock.rolvane.desktop
 usr/share/bash-completion/completions/keyward
+usr/share/doc/keyward/changelog.gz
+usr/share/doc/keyward/copyright
 usr/share/doc/libkeyward-dev/changelog.gz
 usr/share/doc/libkeyward-dev/copyright
 usr/share/doc/libkeyward1/changelog.gz
@@ -46,6 +53,7 @@ usr/share/icons/hicolor/48x48/apps/org.varnock.rolvane.png
 usr/share/icons/hicolor/scalable/apps/org.varnock.rolvane.svg
 usr/share/man/man1/rolvane.1.gz
 usr/share/man/man8/keyward.8.gz
+usr/share/man/man8/keywardd.8.gz
 usr/share/metainfo/org.varnock.rolvane.metainfo.xml
 LIST
 )
@@ -72,6 +80,19 @@ while IFS= read -r elf; do
   ! readelf -dW "$elf" | grep -E '\((RPATH|RUNPATH)\)' || { echo "${elf#"$root"}: a search path" >&2; exit 1; }
 done < <(find "$root" -type f)
 
+# The account service's units are what systemd reads without complaint, and
+# its user and folder what systemd makes of the files beside them.
+if command -v systemd-analyze >/dev/null; then
+  # The service's program is where the package puts it, not on this machine.
+  out=$(systemd-analyze verify --man=no "$root/usr/lib/systemd/system/keywardd.socket" \
+    "$root/usr/lib/systemd/system/keywardd.service" 2>&1 |
+    grep -v 'Command /usr/sbin/keywardd is not executable' || true)
+  [[ -z "$out" ]] || { echo "systemd-analyze verify: $out" >&2; exit 1; }
+fi
+grep -qx 'u varnock - "account service of the motion-control platform" /var/lib/varnock' \
+  "$root/usr/lib/sysusers.d/keyward.conf"
+grep -qx 'd /var/lib/varnock 0700 varnock varnock -' "$root/usr/lib/tmpfiles.d/keyward.conf"
+
 # Each icon is the size its folder says.
 for size in 16 32 48 256; do
   dims=$(file "$root/usr/share/icons/hicolor/${size}x${size}/apps/org.varnock.rolvane.png")
@@ -88,7 +109,7 @@ appstreamcli validate --no-net --pedantic "$metainfo" >/dev/null
 grep -q '<name>User Permission Management</name>' "$metainfo"
 grep -q '<name xml:lang="zh_CN">用户权限管理</name>' "$metainfo"
 
-for page in man1/rolvane.1.gz man8/keyward.8.gz; do
+for page in man1/rolvane.1.gz man8/keyward.8.gz man8/keywardd.8.gz; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$root/usr/share/man/$page" 2>&1 >/dev/null)
   [[ -z "$warnings" ]] || { echo "$page: $warnings" >&2; exit 1; }
 done

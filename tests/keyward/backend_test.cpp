@@ -42,16 +42,6 @@ protected:
     std::string m_location;
 };
 
-struct Step {
-    const char* what;
-    std::function<int()> call;
-    int expected;
-};
-
-void runSteps(const std::vector<Step>& steps) {
-    for (const Step& s : steps) EXPECT_EQ(s.call(), s.expected) << s.what;
-}
-
 TEST_P(BackendTest, CallsKeepTheirRules) {
     runSteps({
         {"add", [] { return add_user("bob", "pw", 2, 0x5); }, KEYWARD_OK},
@@ -322,9 +312,9 @@ TEST_P(ServerTest, AStoppedServerFailsCallsQuicklyAndTheStoreReconnects) {
 }
 
 // A writer outside the store (no writers' lock) changes a row the store's
-// transaction then updates: the server ends that transaction, which runs
-// again and succeeds, audited once.
-TEST_P(ServerTest, ATransactionThatLostToAConcurrentOneRunsAgain) {
+// transaction then updates: the update waits for it and lands on top of it,
+// audited once.
+TEST_P(ServerTest, AChangeWaitsForAWriterOutsideTheStoreAndLandsOnTop) {
     ASSERT_EQ(add_user("op", "pw", 1, 0), KEYWARD_OK);
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
@@ -349,6 +339,24 @@ TEST_P(ServerTest, ATransactionThatLostToAConcurrentOneRunsAgain) {
                        "DO $$ BEGIN IF (SELECT count(*) FROM audit WHERE action = 'user_change') "
                        "<> 1 THEN RAISE EXCEPTION 'not audited once'; END IF; END $$"),
               "");
+}
+
+// A server that takes no writes (a standby reached, a database set
+// read-only): logins still get their verdict, and changes fail.
+TEST_P(ServerTest, AServerThatTakesNoWritesStillAnswersLogins) {
+    ASSERT_EQ(add_user("op", "pw", 1, 0), KEYWARD_OK);
+    keyward_stop();
+    ASSERT_EQ(onServer(m_serverDb,
+                       "ALTER DATABASE " + m_serverDb + " SET default_transaction_read_only = on"),
+              "");
+    runSteps({
+        {"right password", [] { return login("op", "pw"); }, KEYWARD_OK},
+        {"wrong password", [] { return login("op", "no"); }, ERR_BAD_PASSWORD},
+        {"unknown", [] { return login("nobody", "pw"); }, ERR_NO_SUCH_USER},
+        {"add", [] { return add_user("new", "pw", 1, 0); }, ERR_UNAVAILABLE},
+        {"delete", [] { return del_user("op"); }, ERR_UNAVAILABLE},
+    });
+    EXPECT_EQ(userNames(), (std::vector<std::string>{"op"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ServerTest, ::testing::Values(Engine::Server), engineName);

@@ -513,6 +513,61 @@ TEST_F(CliTest, FormatsForScriptsByteForByte) {
               "time\tactor\taction\ttarget\toutcome\tdetail\tos_user\tpid\thost\taddress\n");
 }
 
+// Bytes a terminal would act on: C0 controls but the tab and newline that
+// make up a listing, DEL, and C1 controls in UTF-8 (C2 80 to C2 9F).
+bool drivesATerminal(const std::string& out) {
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto b = static_cast<unsigned char>(out[i]);
+        if ((b < 0x20 && b != '\t' && b != '\n') || b == 0x7f) return true;
+        if (b == 0xc2 && i + 1 < out.size() && static_cast<unsigned char>(out[i + 1]) < 0xa0)
+            return true;
+    }
+    return false;
+}
+
+// Texts a hand-edited store may hold reach the admin's terminal escaped, in
+// every form of every listing and in check's report.
+TEST_F(CliTest, ControlCharactersInStoredTextsAreShownEscaped) {
+    init();
+    // ESC [31m, DEL and CSI (U+009B) in a name, a title and an audit row.
+    const std::string hostile = "'x' || char(27) || '[31m' || char(127) || char(155) || 'y'";
+    ASSERT_EQ(execOn(m_dbPath, "INSERT INTO users(name, level, mask, hash) VALUES (" + hostile +
+                                   ", 1, 0, 'x'); INSERT INTO limits(name, title) VALUES ('t', " +
+                                   hostile +
+                                   "); INSERT INTO audit(at, action, target, outcome, pid) "
+                                   "VALUES ('2026-01-01T00:00:00.000Z', 'login', " +
+                                   hostile + ", 'ok', 1)"),
+              SQLITE_OK);
+    struct Case {
+        std::vector<std::string> args;
+        std::string escaped;
+    };
+    const std::string people = "x\\x1b[31m\\x7f\\u009by";
+    const std::string json = "x\\u001b[31m\\u007f\\u009by";
+    const Case cases[] = {
+        {{"users"}, people},
+        {{"users", "--format=tsv"}, people},
+        {{"users", "--format=json"}, json},
+        {{"items"}, people},
+        {{"items", "--format=tsv"}, people},
+        {{"items", "--format=json"}, json},
+        {{"audit"}, people},
+        {{"audit", "--format=tsv"}, people},
+        {{"audit", "--format=json"}, json},
+    };
+    for (const Case& c : cases) {
+        const auto r = keyward(c.args);
+        EXPECT_EQ(r.exitCode, 0) << c.args[0] << r.err;
+        EXPECT_FALSE(drivesATerminal(r.out)) << c.args.back();
+        EXPECT_NE(r.out.find(c.escaped), std::string::npos) << c.args.back() << "\n" << r.out;
+    }
+    const auto check = keyward({"check"});
+    EXPECT_EQ(check.exitCode, 1);
+    EXPECT_FALSE(drivesATerminal(check.err));
+    EXPECT_NE(check.err.find("keyward: user name not valid text: " + people), std::string::npos)
+        << check.err;
+}
+
 TEST_F(CliTest, UseraddAsAdministratorsScriptIt) {
     init();
     EXPECT_EQ(ok({"useradd", "op1", "--level", "2", "--items", "sys_limit", "--password-stdin"},

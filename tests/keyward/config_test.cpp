@@ -74,6 +74,10 @@ TEST_F(ConfigTest, ABadFileIsRefusedNamingFileAndLine) {
         {"[store]\nlocation = postgresql://station:secret@db/varnock\n", 0644, "2: " + pw},
         {"[store]\nlocation = postgresql://db/varnock?sslmode=require&password=x\n", 0604,
          "2: " + pw},
+        {"[offline]\ndays = 7\ndays = a week\n", 0644,
+         "3: offline days must be a whole number from 0 to 3650"},
+        {"[offline]\ndays = 3651\n", 0644, "2: offline days must be a whole number"},
+        {"[offline]\nfolder = offline\n", 0644, "2: the offline folder must be an absolute path"},
     };
     for (const Case& c : cases) {
         write(m_user, c.text, c.mode);

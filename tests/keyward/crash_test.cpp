@@ -101,3 +101,51 @@ TEST_F(CrashTest, KilledWriterLosesNoAcknowledgedChangeAndLeavesNothingHalfDone)
     EXPECT_EQ(column(db.get(), "SELECT count(*) FROM audit WHERE outcome <> 'ok'"),
               std::vector<std::string>{"0"});
 }
+
+// keyward init killed at random moments: what it leaves is a store, nothing,
+// or a store check calls unfinished, never "not a keyward database"; and
+// init run again finishes it.
+TEST_F(CrashTest, AStoreWhoseCreationWasCutShortIsCalledUnfinishedAndInitFinishesIt) {
+    const std::string unfinished =
+        "keyward: " + m_dbPath + ": unfinished: the next start or `keyward init` sets it up\n";
+    std::mt19937 random(std::random_device{}());
+    int seen = 0;
+    for (int round = 0; round < 30; ++round) {
+        std::filesystem::remove_all(m_dir / "store");
+        int in[2];
+        ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(in[0], 0);
+            const int null = ::open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execl(KEYWARD_CLI, KEYWARD_CLI, "init", "--password-stdin",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(in[0]);
+        ASSERT_EQ(write(in[1], "pw\n", 3), 3);
+        close(in[1]);
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 150)(random)));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+
+        const auto check = run(KEYWARD_CLI, {"check"});
+        if (check.err == unfinished) {
+            ++seen;
+            EXPECT_EQ(check.exitCode, 1);
+        } else if (check.exitCode != 0) {
+            EXPECT_EQ(check.err, "keyward: no database at " + m_dbPath + "\n") << round;
+        }
+        // Set up, or finished, by init; refused only where users exist.
+        const auto again = run(KEYWARD_CLI, {"init", "--password-stdin"}, "pw\n");
+        if (again.exitCode != 0) {
+            EXPECT_NE(again.err.find("users exist"), std::string::npos) << again.err;
+        }
+        const auto after = run(KEYWARD_CLI, {"check"});
+        EXPECT_EQ(after.exitCode, 0) << round << ": " << after.err;
+    }
+    EXPECT_GT(seen, 0) << "no kill left an unfinished store";
+}

@@ -240,7 +240,9 @@ TEST_F(HostileFileTest, AFolderWhereTheFileShouldBe) {
 TEST_F(HostileFileTest, AnEmptyFileBecomesAStoreOnlyThroughAWrite) {
     std::filesystem::create_directories(m_dir / "store");
     std::ofstream(m_dbPath).close();
-    EXPECT_EQ(keyward({"users"}).err, "keyward: not a keyward database: " + m_dbPath + "\n");
+    EXPECT_EQ(
+        keyward({"users"}).err,
+        "keyward: " + m_dbPath + ": unfinished: the next start or `keyward init` sets it up\n");
     EXPECT_EQ(std::filesystem::file_size(m_dbPath), 0u);
     EXPECT_EQ(add_user("x", "", 1, 0), KEYWARD_OK);
     EXPECT_EQ(keyward({"users"}).exitCode, 0);
@@ -275,7 +277,7 @@ TEST_F(HostileFileTest, AnImmutableStoreIsReadButNeverWritten) {
     EXPECT_EQ(check.exitCode, 0) << check.err;
     EXPECT_EQ(audit.exitCode, 0) << audit.err;
     EXPECT_EQ(added, ERR_UNAVAILABLE);
-    EXPECT_EQ(loggedIn, ERR_UNAVAILABLE) << "a login that cannot be audited is refused";
+    EXPECT_EQ(loggedIn, KEYWARD_OK) << "a login that cannot be audited still gets its verdict";
     EXPECT_EQ(readBytes(m_dbPath), before);
 }
 
@@ -338,42 +340,6 @@ TEST_F(HostileFileTest, StartUpFailureIsToldOnceOnStandardError) {
     EXPECT_EQ(readBytes(errPath),
               "keyward: account store unavailable: not a keyward database: " + m_dbPath + "\n");
 }
-
-namespace {
-
-// A stand-in for the system log's socket.
-class LogSink {
-public:
-    explicit LogSink(const std::string& path) {
-        m_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-        if (bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-            throw std::runtime_error("bind " + path);
-        const char* saved = std::getenv("TRAILBOOK_SOCKET");
-        m_saved = saved != nullptr ? saved : "";
-        setenv("TRAILBOOK_SOCKET", path.c_str(), 1);
-    }
-    ~LogSink() {
-        setenv("TRAILBOOK_SOCKET", m_saved.c_str(), 1);
-        close(m_fd);
-    }
-    std::vector<std::string> lines() {
-        std::vector<std::string> all;
-        char buf[2048];
-        ssize_t n;
-        while ((n = recv(m_fd, buf, sizeof buf, MSG_DONTWAIT)) > 0)
-            all.emplace_back(buf, static_cast<std::size_t>(n));
-        return all;
-    }
-
-private:
-    int m_fd = -1;
-    std::string m_saved;
-};
-
-}  // namespace
 
 TEST_F(SystemLogTest, LoginsAndChangesGoToAuthprivWithoutPasswords) {
     LogSink sink((m_dir / "log").string());

@@ -1,5 +1,6 @@
 // The store's calls against a real database. Compiled with CP936 as the
 // execution character set: Chinese literals here are the bytes callers pass.
+#include <crypt.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
 
@@ -243,6 +244,48 @@ TEST_F(PasswordTest, HashCostIsCarriedByEachHash) {
         << "the cost is part of the stored setting";
     EXPECT_EQ(login("cheap", "pw"), KEYWARD_OK);
     EXPECT_EQ(login("dearer", "pw"), KEYWARD_OK);
+}
+
+// The cost part of a yescrypt hash ("$y$j9T$"), as libxcrypt writes it.
+std::string costPart(unsigned long cost) {
+    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+    if (crypt_gensalt_rn("$y$", cost, nullptr, 0, setting, sizeof setting) == nullptr) return "";
+    const std::string text = setting;
+    return text.substr(0, text.find('$', 3) + 1);
+}
+
+// A station's environment may make hashes dearer than the store's setting,
+// never cheaper; a store without a setting takes what it is given.
+TEST_F(PasswordTest, TheEnvironmentsCostOnlyRaisesTheStoresSetting) {
+    struct Case {
+        const char* setting;      // the store's, or nullptr for none
+        const char* environment;  // KEYWARD_HASH_COST, or nullptr
+        unsigned long cost;
+    };
+    const Case cases[] = {
+        {"5", "1", 5}, {"5", "6", 6}, {"5", nullptr, 5}, {nullptr, "2", 2}, {nullptr, nullptr, 7},
+    };
+    ASSERT_EQ(add_user("first", "", 1, 0), KEYWARD_OK);
+    int i = 0;
+    for (const Case& c : cases) {
+        keyward_stop();
+        ASSERT_EQ(execOn(m_dbPath, c.setting ? std::string("INSERT OR REPLACE INTO settings "
+                                                           "VALUES ('hash_cost', '") +
+                                                   c.setting + "')"
+                                             : std::string("DELETE FROM settings")),
+                  SQLITE_OK);
+        if (c.environment)
+            setenv("KEYWARD_HASH_COST", c.environment, 1);
+        else
+            unsetenv("KEYWARD_HASH_COST");
+        const std::string name = "u" + std::to_string(i++);
+        ASSERT_EQ(add_user(name.c_str(), "pw", 1, 0), KEYWARD_OK);
+        const auto hash = column(openDirect(m_dbPath).get(),
+                                 "SELECT hash FROM users WHERE name = '" + name + "'");
+        ASSERT_EQ(hash.size(), 1u);
+        EXPECT_EQ(hash[0].rfind(costPart(c.cost), 0), 0u)
+            << (c.setting ? c.setting : "-") << " " << (c.environment ? c.environment : "-");
+    }
 }
 
 TEST_F(PasswordTest, NoPasswordInClearInTheDatabaseFile) {

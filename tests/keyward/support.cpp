@@ -1,14 +1,21 @@
 #include "support.h"
 
+#include <fcntl.h>
 #include <libpq-fe.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <utility>
 
 namespace kwtest {
 
@@ -79,13 +86,18 @@ std::string serverUri(const std::string& db, const std::string& user) {
 }
 
 std::string onServer(const std::string& db, const std::string& sql, const std::string& user) {
-    std::unique_ptr<PGconn, decltype(&PQfinish)> c(PQconnectdb(serverUri(db, user).c_str()),
-                                                   &PQfinish);
+    return query(serverUri(db, user), sql);
+}
+
+std::string query(const std::string& uri, const std::string& sql, std::string* value) {
+    std::unique_ptr<PGconn, decltype(&PQfinish)> c(PQconnectdb(uri.c_str()), &PQfinish);
     if (PQstatus(c.get()) != CONNECTION_OK) return PQerrorMessage(c.get());
     std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(c.get(), sql.c_str()), &PQclear);
     const auto status = PQresultStatus(r.get());
-    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK ? ""
-                                                                   : PQresultErrorMessage(r.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        return PQresultErrorMessage(r.get());
+    if (value != nullptr) *value = PQntuples(r.get()) > 0 ? PQgetvalue(r.get(), 0, 0) : "";
+    return "";
 }
 
 std::string readBytes(const std::filesystem::path& path) {
@@ -113,6 +125,53 @@ std::vector<std::string> limitNames() {
 
 int execOn(const std::string& path, const std::string& sql) {
     return exec(openDirect(path).get(), sql);
+}
+
+LogSink::LogSink(const std::string& path) {
+    m_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    if (bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        throw std::runtime_error("bind " + path);
+    const char* saved = std::getenv("TRAILBOOK_SOCKET");
+    m_saved = saved != nullptr ? saved : "";
+    setenv("TRAILBOOK_SOCKET", path.c_str(), 1);
+    if (pipe2(m_stop, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    m_reader = std::thread([this] {
+        for (;;) {
+            pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
+            if (fds[1].revents != 0) return;
+            drain();
+        }
+    });
+}
+
+LogSink::~LogSink() {
+    setenv("TRAILBOOK_SOCKET", m_saved.c_str(), 1);
+    close(m_stop[1]);
+    m_reader.join();
+    close(m_stop[0]);
+    close(m_fd);
+}
+
+void LogSink::drain() {
+    std::lock_guard lock(m_mutex);
+    char buf[2048];
+    ssize_t n;
+    while ((n = recv(m_fd, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+        m_lines.emplace_back(buf, static_cast<std::size_t>(n));
+}
+
+std::vector<std::string> LogSink::lines() {
+    drain();
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_lines, {});
+}
+
+void runSteps(const std::vector<Step>& steps) {
+    for (const Step& s : steps) EXPECT_EQ(s.call(), s.expected) << s.what;
 }
 
 int failuresOf(const std::vector<pid_t>& children) {

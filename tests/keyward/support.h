@@ -7,8 +7,11 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "process.h"
@@ -37,6 +40,9 @@ std::string serverUri(const std::string& db, const std::string& user = "postgres
 // Runs sql in the server's database db as user: "" when done, else the error.
 std::string onServer(const std::string& db, const std::string& sql,
                      const std::string& user = "postgres");
+// Runs sql on the server at uri: "" when done, else the error; with value
+// set, the first row's first column ("" for none).
+std::string query(const std::string& uri, const std::string& sql, std::string* value = nullptr);
 
 struct SqliteCloser {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -58,8 +64,40 @@ std::string readBytes(const std::filesystem::path& path);
 std::vector<std::string> userNames();
 std::vector<std::string> limitNames();
 
+// One call of a table-driven test: what it is, the call, the code it must
+// return.
+struct Step {
+    const char* what;
+    std::function<int()> call;
+    int expected;
+};
+// Runs each step in turn, expecting its code.
+void runSteps(const std::vector<Step>& steps);
+
 // Waits for every child: the sum of their exit codes, or -1 when one did not
 // exit by itself.
 int failuresOf(const std::vector<pid_t>& children);
+
+// A stand-in for the system log's socket at path, named by TRAILBOOK_SOCKET
+// while it lives. Drained as messages come: the kernel queues only a few.
+class LogSink {
+public:
+    explicit LogSink(const std::string& path);
+    ~LogSink();
+    LogSink(const LogSink&) = delete;
+    LogSink& operator=(const LogSink&) = delete;
+    // The messages that arrived since the last call.
+    std::vector<std::string> lines();
+
+private:
+    void drain();
+
+    int m_fd = -1;
+    int m_stop[2] = {-1, -1};
+    std::string m_saved;
+    std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+    std::thread m_reader;
+};
 
 }  // namespace kwtest

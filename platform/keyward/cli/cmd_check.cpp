@@ -5,6 +5,7 @@
 #include "command.h"
 #include "commands.h"
 #include "sqlite_connection.h"
+#include "table.h"
 
 namespace keyward::cli {
 
@@ -40,9 +41,10 @@ const char* CheckCommand::help() const {
            "with its search_path fixed. Each problem is one line on standard error,\n"
            "and the exit status is 1. It warns (exit status 0) when the server's\n"
            "password is where others may read it: in the location, or in a passfile\n"
-           "or service file with rights for group or others. A personal store is\n"
-           "opened read-only; the system store is checked by the account service,\n"
-           "for root and the admin group.\n";
+           "or service file with rights for group or others, and where the location\n"
+           "names several servers, when the one reached takes no writes or another\n"
+           "takes writes too. A personal store is opened read-only; the system store\n"
+           "is checked by the account service, for root and the admin group.\n";
 }
 
 std::string CheckCommand::run(const Args&) {
@@ -53,10 +55,13 @@ std::string CheckCommand::run(const Args&) {
     if (status != Status::Ok) throw storeFailure(status, *calls);
     // A readable credential is worth saying beside any problem.
     for (const auto& warning : report.warnings)
-        std::fprintf(stderr, "keyward: warning: %s\n", warning.c_str());
+        std::fprintf(stderr, "keyward: warning: %s\n",
+                     escapeControls(warning, Readers::People).c_str());
     if (!report.problems.empty()) {
         std::string all;
-        for (const auto& p : report.problems) all += (all.empty() ? "" : "\nkeyward: ") + p;
+        // A problem may quote a stored text, whatever it holds.
+        for (const auto& p : report.problems)
+            all += (all.empty() ? "" : "\nkeyward: ") + escapeControls(p, Readers::People);
         throw failed(all);
     }
     std::string out = "store: ";

@@ -9,75 +9,6 @@ namespace keyward::cli {
 
 namespace {
 
-// Terminal cells: a CP936 character of two bytes is a wide one. Text that
-// has no CP936 form counts one cell per character.
-std::size_t cells(const std::string& utf8) {
-    if (auto cp936 = utf8ToCp936(utf8)) return cp936->str().size();
-    return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xc0) != 0x80;
-    }));
-}
-
-}  // namespace
-
-Table::Table(std::vector<std::string> header) {
-    m_rows.push_back(std::move(header));
-}
-
-void Table::add(std::vector<std::string> row) {
-    m_rows.push_back(std::move(row));
-}
-
-std::string Table::render() const {
-    std::vector<std::size_t> widths;
-    for (const auto& row : m_rows) {
-        widths.resize(std::max(widths.size(), row.size()));
-        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], cells(row[i]));
-    }
-    std::string out;
-    for (const auto& row : m_rows) {
-        std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            line += row[i];
-            if (i + 1 < row.size()) line.append(widths[i] - cells(row[i]) + 2, ' ');
-        }
-        out += line + '\n';
-    }
-    return out;
-}
-
-}  // namespace keyward::cli
-
-namespace keyward::cli {
-
-namespace {
-
-std::string tsvField(const Value& value) {
-    if (const auto* n = std::get_if<std::int64_t>(&value)) return std::to_string(*n);
-    const auto* text = std::get_if<std::string>(&value);
-    if (text == nullptr) return "";
-    std::string out;
-    for (const char c : *text) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 // Length of the well-formed UTF-8 sequence at s[i], 0 when there is none
 // (stray continuation bytes, overlong forms, surrogates, beyond U+10FFFF).
 std::size_t utf8Length(const std::string& s, std::size_t i) {
@@ -108,6 +39,101 @@ std::size_t utf8Length(const std::string& s, std::size_t i) {
     return n;
 }
 
+// The code point of the well-formed sequence of n bytes at s[i].
+char32_t codePoint(const std::string& s, std::size_t i, std::size_t n) {
+    static constexpr unsigned char kLead[] = {0, 0x7f, 0x1f, 0x0f, 0x07};
+    char32_t c = static_cast<unsigned char>(s[i]) & kLead[n];
+    for (std::size_t k = 1; k < n; ++k)
+        c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3f);
+    return c;
+}
+
+// What a terminal acts on instead of showing: C0, DEL and C1.
+bool isControl(char32_t c) {
+    return c < 0x20 || (c >= 0x7f && c < 0xa0);
+}
+
+// Terminal cells: a CP936 character of two bytes is a wide one. Text that
+// has no CP936 form counts one cell per character.
+std::size_t cells(const std::string& utf8) {
+    if (auto cp936 = utf8ToCp936(utf8)) return cp936->str().size();
+    return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xc0) != 0x80;
+    }));
+}
+
+}  // namespace
+
+std::string escapeControls(const std::string& text, Readers readers) {
+    const bool scripts = readers == Readers::Scripts;
+    std::string out;
+    char buf[8];
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = utf8Length(text, i);
+        const char32_t c = n == 0 ? 0 : codePoint(text, i, n);
+        if (n == 0) {
+            // A byte that is no UTF-8: scripts get it as stored.
+            if (scripts) {
+                out += text[i];
+            } else {
+                std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(text[i]));
+                out += buf;
+            }
+        } else if (c == '\\' && scripts) {
+            out += "\\\\";
+        } else if (c == '\t' || c == '\n' || c == '\r') {
+            out += c == '\t' ? "\\t" : c == '\n' ? "\\n" : "\\r";
+        } else if (isControl(c)) {
+            std::snprintf(buf, sizeof buf, n == 1 ? "\\x%02x" : "\\u%04x",
+                          static_cast<unsigned>(c));
+            out += buf;
+        } else {
+            out.append(text, i, n);
+        }
+        i += n == 0 ? 1 : n;
+    }
+    return out;
+}
+
+Table::Table(std::vector<std::string> header) {
+    m_rows.push_back(std::move(header));
+}
+
+void Table::add(std::vector<std::string> row) {
+    for (auto& cell : row) cell = escapeControls(cell, Readers::People);
+    m_rows.push_back(std::move(row));
+}
+
+std::string Table::render() const {
+    std::vector<std::size_t> widths;
+    for (const auto& row : m_rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], cells(row[i]));
+    }
+    std::string out;
+    for (const auto& row : m_rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size()) line.append(widths[i] - cells(row[i]) + 2, ' ');
+        }
+        out += line + '\n';
+    }
+    return out;
+}
+
+}  // namespace keyward::cli
+
+namespace keyward::cli {
+
+namespace {
+
+std::string tsvField(const Value& value) {
+    if (const auto* n = std::get_if<std::int64_t>(&value)) return std::to_string(*n);
+    const auto* text = std::get_if<std::string>(&value);
+    return text != nullptr ? escapeControls(*text, Readers::Scripts) : "";
+}
+
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
@@ -117,11 +143,11 @@ std::string jsonString(const std::string& text) {
             ++i;
             continue;
         }
-        const char c = text[i];
+        const char32_t c = codePoint(text, i, n);
         if (c == '"' || c == '\\') {
             out += '\\';
-            out += c;
-        } else if (n == 1 && static_cast<unsigned char>(c) < 0x20) {
+            out += text[i];
+        } else if (isControl(c)) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
             out += buf;

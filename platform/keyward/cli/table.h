@@ -10,8 +10,17 @@ namespace keyward::cli {
 // How a listing is printed: aligned for people, or for scripts.
 enum class Format { Table, Tsv, Json };
 
-// Columns of UTF-8 text, padded for a terminal where a Chinese character
-// takes two cells.
+enum class Readers { People, Scripts };
+
+// text as a terminal may show it: tab, newline and carriage return written
+// \t, \n and \r, other control characters (C0 and DEL as \xHH, C1 as
+// \u00HH) too, so that a stored name cannot drive the terminal. For people,
+// bytes that are not UTF-8 are written \xHH as well; for scripts they stay
+// as stored and a backslash is doubled, so that the text can be read back.
+std::string escapeControls(const std::string& text, Readers readers);
+
+// Columns of UTF-8 text, escaped for people, padded for a terminal where a
+// Chinese character takes two cells.
 class Table {
 public:
     explicit Table(std::vector<std::string> header);
@@ -27,10 +36,10 @@ using Value = std::variant<std::nullptr_t, std::int64_t, std::string>;
 
 // Rows for scripts, whatever the text holds.
 // TSV: a header line of the keys, then one line per row, fields separated by
-// a tab; in text a backslash, tab, newline and carriage return are written
-// \\, \t, \n and \r; an absent value is an empty field.
-// JSON: an array of objects, one per line; an absent value is null; bytes
-// that are not UTF-8 become U+FFFD.
+// a tab; text escaped for scripts (escapeControls); an absent value is an
+// empty field.
+// JSON: an array of objects, one per line; an absent value is null; control
+// characters are \u escapes, bytes that are not UTF-8 become U+FFFD.
 class Records {
 public:
     explicit Records(std::vector<std::string> keys);

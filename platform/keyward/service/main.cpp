@@ -33,9 +33,11 @@ constexpr const char* kUsage =
     "  --admin-group GROUP  whose members administer without a login, as root\n"
     "                       does (default: [service] admin_group, else varnock-admin)\n"
     "\n"
-    "Settings come from /etc/varnock/varnock.conf. A server's credential may\n"
-    "lie beside it, in pg_service.conf or pgpass (mode 0600, the service's\n"
-    "own), unless PGSERVICEFILE or PGPASSFILE name others. See keywardd(8).\n";
+    "Settings come from /etc/varnock/varnock.conf ([service], and [offline]\n"
+    "days and folder for logins while the store's server cannot be reached).\n"
+    "A server's credential may lie beside it, in pg_service.conf or pgpass\n"
+    "(mode 0600, the service's own), unless PGSERVICEFILE or PGPASSFILE name\n"
+    "others. See keywardd(8).\n";
 
 std::optional<gid_t> groupId(const std::string& name) {
     std::vector<char> buf(16384);
@@ -120,5 +122,9 @@ int main(int argc, char** argv) {
     options.store = store.empty() ? serviceSetting("store", keyward::kDefaultServiceStore) : store;
     if (adminGroup.empty()) adminGroup = serviceSetting("admin_group", keyward::kDefaultAdminGroup);
     options.adminGroup = groupId(adminGroup);
+    options.offlineDays = std::atoi(keyward::configSetting("offline", "days", "0").c_str());
+    options.offlineFolder = keyward::configSetting(
+        "offline", "folder",
+        std::filesystem::path(keyward::kDefaultServiceStore).parent_path().string());
     return keyward::service::run(options);
 }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "caller.h"
+#include "offline.h"
 #include "session.h"
 #include "trailbook.h"
 
@@ -90,9 +91,10 @@ std::optional<Caller> peerOf(int fd, const std::optional<gid_t>& adminGroup,
     return Caller{cred.uid, userName(cred.uid), cred.pid, host, admin};
 }
 
-void serve(int fd, Caller caller, const std::string& store, Clients& clients) {
+void serve(int fd, Caller caller, const std::string& store, OfflineLogins* offline,
+           Clients& clients) {
     try {
-        Session session(store, caller);
+        Session session(store, caller, offline);
         std::string request;
         for (;;) {
             // Idle between requests as long as the client likes: a program
@@ -187,10 +189,21 @@ int run(const Options& options) {
     // that cannot open now is reported by every call until it can.
     const std::string host = hostName();
     {
-        Store setUp({Announce::AlsoStderr, options.store, OpenMode::Create, true, thisProcess()});
+        Store setUp(
+            {Announce::AlsoStderr, options.store, OpenMode::Create, true, thisProcess(), {}});
         setUp.start();
     }
     log(LOG_NOTICE, "serving " + options.store);
+    std::unique_ptr<OfflineLogins> offline;
+    if (options.offlineDays > 0 && isServerLocation(options.store)) {
+        offline = std::make_unique<OfflineLogins>(options.offlineFolder, options.offlineDays,
+                                                  options.store);
+        log(LOG_NOTICE, "logins of the last " + std::to_string(options.offlineDays) +
+                            " days kept for when the server cannot be reached, in " +
+                            offline->cacheFile());
+    } else if (options.offlineDays > 0) {
+        log(LOG_WARNING, "[offline] days applies to a store on a server only");
+    }
 
     Clients clients;
     for (;;) {
@@ -210,14 +223,17 @@ int run(const Options& options) {
             ::close(fd);
             continue;
         }
-        std::thread(serve, fd, *caller, options.store, std::ref(clients)).detach();
+        std::thread(serve, fd, *caller, options.store, offline.get(), std::ref(clients)).detach();
     }
 
     ::close(listener);
     if (!passed) ::unlink(options.socket.c_str());
     clients.stopReading();
-    if (!clients.waitEmpty(std::chrono::seconds(15)))
+    if (!clients.waitEmpty(std::chrono::seconds(15))) {
         log(LOG_WARNING, "stopped with requests still under way");
+        // Their sessions may still use the offline logins: left to the exit.
+        (void)offline.release();
+    }
     log(LOG_NOTICE, "stopped");
     return 0;
 }

@@ -19,6 +19,10 @@ struct Options {
     // Members act as administrators without a login, as root does.
     std::optional<gid_t> adminGroup;
     std::size_t maxClients = 128;
+    // Offline logins for a store on a server: the days a login here keeps
+    // its user's verifier (0: none kept), and the folder for it.
+    int offlineDays = 0;
+    std::string offlineFolder;
 };
 
 // Serves until SIGTERM or SIGINT, then lets requests under way finish and

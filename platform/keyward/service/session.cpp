@@ -29,8 +29,31 @@ std::string fileBytes(const std::string& path) {
 
 }  // namespace
 
-Session::Session(const std::string& location, const Caller& caller)
-    : m_store({Announce::SystemLogOnly, location, OpenMode::Create, true, caller}) {}
+Session::Session(const std::string& location, const Caller& caller, OfflineLogins* offline)
+    : m_offline(offline),
+      m_caller(caller),
+      m_store({Announce::SystemLogOnly, location, OpenMode::Create, true, caller,
+               offline == nullptr
+                   ? nullptr
+                   : std::function(
+                         [offline](const std::string& name, const std::optional<Credentials>& seen,
+                                   Status verdict) { offline->answered(name, seen, verdict); })}) {}
+
+// The store cannot be reached: a user who logged in here lately is checked
+// against the copy of their verifier. The session then answers the calls
+// about that user from the copy and changes nothing: a change fails as it
+// would with nobody logged in.
+Status Session::loginOffline(const std::optional<std::string>& name,
+                             const std::optional<std::string>& password) {
+    const TextArg n = fromCp936(arg(name), kNameRule);
+    const TextArg p = fromCp936(arg(password), kPasswordRule);
+    if (m_offline == nullptr || !n.ok() || !p.ok()) return Status::Unavailable;
+    OfflineUser user;
+    const auto status = m_offline->login(n.utf8.str(), p.utf8.str(), m_caller, user);
+    if (!status) return Status::Unavailable;
+    if (*status == Status::Ok) m_offlineUser = user;
+    return *status;
+}
 
 void Session::answer(const std::string& request, Writer& reply) {
     Reader r(request);
@@ -49,34 +72,51 @@ void Session::answer(const std::string& request, Writer& reply) {
             auto name = r.text();
             auto password = r.text();
             r.end();
-            reply.i32(toCode(m_store.login(arg(name), arg(password))));
+            Status status = m_store.login(arg(name), arg(password));
+            if (status == Status::Ok) m_offlineUser.reset();
+            if (status == Status::Unavailable) status = loginOffline(name, password);
+            reply.i32(toCode(status));
             if (password) wire::wipe(*password);
             return;
         }
         case Op::CurrentName: {
             r.end();
             char name[32] = {};
-            const Status status = m_store.currentNameInto(name);
+            const Status status =
+                m_offlineUser
+                    ? (utf8ToField(m_offlineUser->name, name, sizeof name) ? Status::Ok
+                                                                           : Status::InvalidText)
+                    : m_store.currentNameInto(name);
             reply.i32(toCode(status)).text(std::string_view(name));
             return;
         }
         case Op::Level: {
             auto user = r.text();
             r.end();
-            reply.i32(m_store.level(arg(user)));
+            reply.i32(m_offlineUser && !user ? static_cast<int>(m_offlineUser->level)
+                                             : m_store.level(arg(user)));
             return;
         }
         case Op::Mask: {
             auto user = r.text();
             r.end();
-            reply.i32(0).u32(m_store.mask(arg(user)));
+            reply.i32(0).u32(m_offlineUser && !user ? m_offlineUser->mask
+                                                    : m_store.mask(arg(user)));
             return;
         }
         case Op::Holds: {
             auto item = r.text();
             auto user = r.text();
             r.end();
-            reply.i32(m_store.holds(arg(item), arg(user)) ? 1 : 0);
+            bool holds = false;
+            if (m_offlineUser && !user) {
+                const TextArg i = fromCp936(arg(item), kNameRule);
+                const auto bit = i.ok() ? m_offline->itemBit(i.utf8.str()) : std::nullopt;
+                holds = bit && ((m_offlineUser->mask >> *bit) & 1u) != 0;
+            } else {
+                holds = m_store.holds(arg(item), arg(user));
+            }
+            reply.i32(holds ? 1 : 0);
             return;
         }
         case Op::CountUsers:

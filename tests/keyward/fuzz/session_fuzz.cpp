@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const keyward::Caller caller{65534, "fuzz", 4242, "fuzzhost", (data[0] & 1) != 0};
-    keyward::service::Session session(g_store, caller);
+    keyward::service::Session session(g_store, caller, nullptr);
     // Past the greeting, so the fuzzer spends its time on the requests.
     std::string hello("\x01\x01\x00\x00\x00", 5);
     keyward::wire::Writer greeted;
