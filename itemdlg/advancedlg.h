@@ -9,8 +9,6 @@
 // Posted to itself: wParam's low four bits the kind (1 = warning box),
 // lParam a text that lives for the whole run.
 constexpr UINT WM_SHOW_MESSAGE = 2028;
-// Posted to the owner as the editor closes after items were added or deleted.
-constexpr UINT WM_LIMITS_CHANGED = 2029;
 
 class CAdvanceDlg : public CDialogEx {
     DECLARE_DYNAMIC(CAdvanceDlg)

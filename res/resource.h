@@ -39,6 +39,10 @@
 // Permission item list
 #define IDC_ITEM_LIST 17422
 
+// Posted to the main dialog by the permission item editor as it closes after
+// items were added or deleted.
+#define WM_LIMITS_CHANGED 2029
+
 // Login dialog
 #define IDC_EDIT_ACCOUNT 17428
 #define IDC_EDIT_LOGINPWD 17429

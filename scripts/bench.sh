@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 [[ -f $build/CMakeCache.txt ]] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)" --target keyward_list_bench bench_listctrl \
-  bench_filluserlist bench_empty_dialog bench_make_store bench_startup_timer rolvane \
+  bench_filluserlist bench_empty_dialog bench_modelview bench_make_store bench_startup_timer rolvane \
   keyward_server_bench keyward_cli keywardd keyward_service_bench
 
 summary=$(mktemp)

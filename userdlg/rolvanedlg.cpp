@@ -4,10 +4,11 @@
 #include <cstring>
 #include <vector>
 
-#include "app/aboutdlg.h"
-#include "app/iconpaint.h"
-#include "app/logindlg.h"
+#include "itemdlg/advancedlg.h"
 #include "res/resource.h"
+#include "shelldlg/aboutdlg.h"
+#include "shelldlg/iconpaint.h"
+#include "shelldlg/logindlg.h"
 
 const char* LevelText(int level, char* szOther) {
     if (level >= 0 && level < KEYWARD_LEVEL_COUNT) return g_levelText[level];
@@ -301,6 +302,24 @@ void CrolvaneDlg::ApplyEditMode() {
             break;
         case ModeBrowse:
             break;
+    }
+}
+
+void CrolvaneDlg::RefuseInput(const char* szText, int nFocusId, BOOL bSelect) {
+    MessageBox(szText, "警告", MB_OK | MB_ICONWARNING);
+    CEdit* pEdit = static_cast<CEdit*>(GetDlgItem(nFocusId));
+    pEdit->SetFocus();
+    if (bSelect) pEdit->SetSel(0, -1);
+}
+
+void CrolvaneDlg::OnOK() {
+    // Save is disabled while browsing; a command that arrives anyway must not
+    // write the shown row back.
+    if (m_editMode == ModeBrowse) return;
+    const int nResult = m_editMode == ModePassword ? SavePassword() : SaveUser();
+    if (nResult != 0) {
+        m_editMode = ModeBrowse;
+        ApplyEditMode();
     }
 }
 

@@ -2,7 +2,6 @@
 // panel of permission check boxes.
 #pragma once
 
-#include "itemdlg/advancedlg.h"  // WM_LIMITS_CHANGED
 #include "store/keyward.h"
 #include "ui/framework.h"
 

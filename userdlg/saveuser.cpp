@@ -6,24 +6,6 @@
 #include "userdlg/rolvanedlg.h"
 #include "userdlg/wipe.h"
 
-void CrolvaneDlg::RefuseInput(const char* szText, int nFocusId, BOOL bSelect) {
-    MessageBox(szText, "警告", MB_OK | MB_ICONWARNING);
-    CEdit* pEdit = static_cast<CEdit*>(GetDlgItem(nFocusId));
-    pEdit->SetFocus();
-    if (bSelect) pEdit->SetSel(0, -1);
-}
-
-void CrolvaneDlg::OnOK() {
-    // Save is disabled while browsing; a command that arrives anyway must not
-    // write the shown row back.
-    if (m_editMode == ModeBrowse) return;
-    const int nResult = m_editMode == ModePassword ? SavePassword() : SaveUser();
-    if (nResult != 0) {
-        m_editMode = ModeBrowse;
-        ApplyEditMode();
-    }
-}
-
 int CrolvaneDlg::SaveUser() {
     const bool bNew = m_editMode == ModeNew;
 

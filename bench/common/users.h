@@ -1,12 +1,10 @@
-// A store with many users for the benchmarks, and the anchor all listing is
-// measured against: plain SQLite reading the same rows.
+// A store with many users for the benchmarks, and the raw SQLite anchor
+// (rawscan.h) that reads it.
 #pragma once
 
-#include <sqlite3.h>
-
-#include <cstdint>
 #include <string>
-#include <vector>
+
+#include "rawscan.h"
 
 namespace bench {
 
@@ -16,18 +14,6 @@ namespace bench {
 // minutes. Every tenth name is Chinese; masks spread over eight items.
 // Points KEYWARD_DB at path.
 void makeStore(const std::string& path, int users);
-
-// As the store's user record: 40 bytes.
-struct RawRecord {
-    char name[32];
-    std::int32_t level;
-    std::uint32_t mask;
-};
-static_assert(sizeof(RawRecord) == 40);
-
-// The anchor: (id, name, level, mask) of every user in id order, copied into
-// records without any conversion. Returns the number of rows.
-std::size_t rawScan(sqlite3* db, std::vector<RawRecord>& out);
 
 // A temporary folder, removed with everything in it at the end of the run.
 std::string tempFolder();

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/logindlg.h"
 #include "common/compare.h"
 #include "common/users.h"
+#include "shelldlg/logindlg.h"
 #include "ui/app.h"
 #include "ui/testing.h"
 #include "userdlg/rolvanedlg.h"

@@ -5,12 +5,12 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "chinese_family.h"
+#include "ui/family_qt.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // The family the framework gives the templates' faces.
-    const QString family = ui::detail::chineseFamily();
+    const QString family = ui::chineseFamily();
     QDialog dialog;
     dialog.setWindowTitle(QStringLiteral("empty dialog"));
     dialog.setFont(QFont(family, 9));  // the templates' size

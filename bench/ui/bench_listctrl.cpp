@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "common/compare.h"
-#include "handle.h"
+#include "ui/framework.h"
+#include "ui/testing_qt.h"
 
 namespace {
 
@@ -38,20 +39,9 @@ const Texts& texts() {
     return s_texts;
 }
 
-// A shown top-level window holding the list under test.
-class Host : public CWnd {
-public:
-    Host() {
-        auto* widget = new QWidget;  // deleted through DestroyWindow
-        widget->resize(640, 480);
-        ui::detail::createHandle(widget, this, 0, WS_POPUP | WS_CAPTION, ui::ControlKind::Static);
-        widget->show();
-    }
-    ~Host() override { DestroyWindow(); }
-};
-
 void BM_ListCtrlFill(benchmark::State& state) {
-    Host host;
+    ui::test::HostWindow host(640, 480);
+    host.showAndWait();
     CListCtrl list;
     list.Create(WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT, CRect(5, 5, 635, 475), &host, 100);
     list.InsertColumn(0, "No", LVCFMT_LEFT, 60);
@@ -73,7 +63,7 @@ void BM_ListCtrlFill(benchmark::State& state) {
         }
         // Lay out and paint what is visible, as the next event loop turn would.
         QCoreApplication::processEvents();
-        ui::detail::widgetOf(&list)->repaint();
+        ui::test::widget(&list)->repaint();
     }
     if (list.GetItemCount() != kRows) state.SkipWithError("rows lost");
 }

@@ -7,10 +7,6 @@
 
 namespace keyward {
 
-bool isServerLocation(std::string_view location) {
-    return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
-}
-
 std::unique_ptr<Connection> openConnection(const std::string& location, OpenMode mode) {
     if (isServerLocation(location)) return std::make_unique<ServerConnection>(location, mode);
     return std::make_unique<SqliteConnection>(location, mode);

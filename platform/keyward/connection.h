@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "location.h"
+
 namespace keyward {
 
 // Waiting this long for another process's transaction is normal operation;
@@ -50,7 +52,7 @@ private:
 };
 
 // True for a postgresql:// (or postgres://) location: the store on a server.
-bool isServerLocation(std::string_view location);
+using setbank::isServerLocation;
 
 // Create: a missing or empty file becomes a new store (folders 0700, file
 // 0600). Existing: the store must be there. Both bring an older schema up to

@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "location.h"
 #include "settings.h"
-#include "store/keyward.h"
 #include "xdg.h"
 
 namespace {
@@ -34,10 +34,6 @@ struct Known {
     // Why value cannot stand in a file of that mode, or nullptr.
     const char* (*refuse)(const std::string& value, mode_t mode);
 };
-
-bool isServerUri(const std::string& value) {
-    return value.rfind("postgresql://", 0) == 0 || value.rfind("postgres://", 0) == 0;
-}
 
 // user:secret@ in the authority, or a password= parameter.
 bool uriHasPassword(const std::string& uri) {
@@ -68,7 +64,7 @@ const char* refuseStoreUri(const std::string& value, mode_t mode) {
 const char* refuseLocation(const std::string& value, mode_t mode) {
     if (value.empty()) return "store location is empty";
     if (value == kSystemStore) return nullptr;
-    if (isServerUri(value)) return refuseStoreUri(value, mode);
+    if (setbank::isServerLocation(value)) return refuseStoreUri(value, mode);
     if (value[0] != '/')
         return "store location must be \"system\", an absolute file path or a postgresql:// URI";
     return nullptr;
@@ -76,7 +72,7 @@ const char* refuseLocation(const std::string& value, mode_t mode) {
 
 // What the account service keeps: a file or a server.
 const char* refuseServiceStore(const std::string& value, mode_t mode) {
-    if (isServerUri(value)) return refuseStoreUri(value, mode);
+    if (setbank::isServerLocation(value)) return refuseStoreUri(value, mode);
     if (value.empty() || value[0] != '/')
         return "the service's store must be an absolute file path or a postgresql:// URI";
     return nullptr;

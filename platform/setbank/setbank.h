@@ -1,5 +1,5 @@
 // The platform's configuration, for the platform's own libraries. Programs
-// only start and stop it (store/keyward.h).
+// only start and stop it (store/keyward.h declares the two entries for them).
 //
 // Read from /etc/varnock/varnock.conf, then $XDG_CONFIG_HOME/varnock/
 // varnock.conf (else ~/.config/varnock/varnock.conf); a value in the later
@@ -19,6 +19,11 @@
 #endif
 
 extern "C" {
+
+// Start (reads the files, as setbank_reload) and stop (nothing to do): safe
+// in any order and any number of times; the results carry no meaning.
+SETBANK_API int setbank_start(void);
+SETBANK_API int setbank_stop(void);
 
 // Reads the files again. 0 when done; -1 when one is bad, the reason then
 // given by setbank_error as "FILE:LINE: why". Values stay as last read well.

@@ -16,8 +16,6 @@
 #include <mutex>
 #include <string>
 
-#include "store/keyward.h"
-
 namespace {
 
 std::mutex g_mutex;

@@ -1,5 +1,5 @@
 // The platform log, for the platform's own libraries. Programs only start
-// and stop it (store/keyward.h).
+// and stop it (store/keyward.h declares the two entries for them).
 #pragma once
 
 #if defined(__GNUC__)
@@ -9,6 +9,10 @@
 #endif
 
 extern "C" {
+
+// Start and stop: safe in any order and any number of times; 0.
+TRAILBOOK_API int trailbook_start(void);
+TRAILBOOK_API int trailbook_stop(void);
 
 // Sends message to the system log as ident "varnock" under facility
 // LOG_AUTHPRIV, as sshd and su log, with level (LOG_NOTICE, LOG_WARNING ...).

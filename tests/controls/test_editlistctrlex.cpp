@@ -1,23 +1,29 @@
 // The editable list: cell rules and their overlaps, option lists, and the
 // ways an in-place edit opens, commits and is abandoned, through real key and
 // mouse input.
+#include <gtest/gtest.h>
+
+#include <QApplication>
 #include <QLineEdit>
 #include <QScrollBar>
-#include <QTreeView>
+#include <QTableView>
 #include <QWheelEvent>
+#include <QtTest>
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "controls/editlistctrlex.h"
-#include "ui_test.h"
+#include "ui/testing_qt.h"
 
 namespace {
 
-using uitest::CoreTest;
+using ui::test::widget;
+using ui::test::windowOf;
 
 constexpr int kListId = 4001;
 constexpr int kOtherId = 4002;
@@ -41,10 +47,11 @@ public:
 
 // Records WM_CELL_CHANGED as "changed row/col text list|other"; accepts the
 // change inside the handler when told to.
-class CellHost : public uitest::HostWindow {
+class CellHost : public ui::test::HostWindow {
 public:
     Probe* list = nullptr;
     bool accept = false;
+    QStringList trace;
 
 protected:
     LRESULT OnCellChanged(WPARAM wParam, LPARAM lParam) {
@@ -59,14 +66,15 @@ protected:
     DECLARE_MESSAGE_MAP()
 };
 
-BEGIN_MESSAGE_MAP(CellHost, uitest::HostWindow)
+BEGIN_MESSAGE_MAP(CellHost, ui::test::HostWindow)
 ON_MESSAGE(WM_CELL_CHANGED, OnCellChanged)
 END_MESSAGE_MAP()
 
-class EditList : public CoreTest {
+// Each test under the kit's watchdog, ending with no window left.
+class EditList : public ::testing::Test {
 protected:
     void SetUp() override {
-        CoreTest::SetUp();
+        m_watchdog = std::make_unique<ui::test::Watchdog>();
         m_host = std::make_unique<CellHost>();
         m_list = std::make_unique<Probe>();
         m_host->list = m_list.get();
@@ -84,18 +92,21 @@ protected:
             m_list->SetItemText(i, 2, ("title" + n).c_str());
         }
         ASSERT_TRUE(m_host->showAndWait());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(m_host->widget()));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(widget(m_host.get())));
     }
     void TearDown() override {
         m_list.reset();
         m_other.DestroyWindow();
         m_host.reset();
-        CoreTest::TearDown();
+        EXPECT_FALSE(m_watchdog->fired()) << "a modal loop had to be closed by the watchdog";
+        ui::test::Watchdog::closeModals();
+        m_watchdog.reset();
+        EXPECT_TRUE(ui::test::noWindowLeft());
     }
 
-    QTreeView* view() const { return dynamic_cast<QTreeView*>(ui::detail::widgetOf(m_list.get())); }
+    QTableView* view() const { return dynamic_cast<QTableView*>(widget(m_list.get())); }
     QPoint toWindow(QPoint clientPt) const {
-        return view()->viewport()->mapTo(m_host->widget(), clientPt);
+        return view()->viewport()->mapTo(widget(m_host.get()), clientPt);
     }
     QPoint cellCenter(int row, int col) const {
         CRect r;
@@ -103,14 +114,14 @@ protected:
         return QPoint(r.left + r.Width() / 2, r.top + r.Height() / 2);
     }
     void doubleClick(int row, int col) {
-        QTest::mouseDClick(m_host->window(), Qt::LeftButton, {}, toWindow(cellCenter(row, col)));
+        QTest::mouseDClick(windowOf(*m_host), Qt::LeftButton, {}, toWindow(cellCenter(row, col)));
     }
     void click(Qt::MouseButton button, QPoint windowPt) {
-        QTest::mouseClick(m_host->window(), button, {}, windowPt);
+        QTest::mouseClick(windowOf(*m_host), button, {}, windowPt);
     }
-    void key(Qt::Key k) { QTest::keyClick(m_host->window(), k); }
+    void key(Qt::Key k) { QTest::keyClick(windowOf(*m_host), k); }
     void type(const char* text) {
-        for (const char* c = text; *c; ++c) QTest::keyClick(m_host->window(), *c);
+        for (const char* c = text; *c; ++c) QTest::keyClick(windowOf(*m_host), *c);
     }
     // Turns the wheel over a widget, as the pointer would.
     static void wheel(QWidget* over, QPoint at) {
@@ -119,11 +130,11 @@ protected:
         QApplication::sendEvent(over, &ev);
     }
     bool editorOpen(CWnd* editor) const {
-        return editor && editor->IsWindowVisible() &&
-               QApplication::focusWidget() == ui::detail::widgetOf(editor);
+        return editor && editor->IsWindowVisible() && QApplication::focusWidget() == widget(editor);
     }
     std::string cell(int row, int col) const { return m_list->GetItemText(row, col).str(); }
 
+    std::unique_ptr<ui::test::Watchdog> m_watchdog;
     std::unique_ptr<CellHost> m_host;
     std::unique_ptr<Probe> m_list;
     CEdit m_other;
@@ -276,21 +287,21 @@ TEST_F(EditList, EveryEndOfEditCommitsButEscape) {
         {"right click", [&] { click(Qt::RightButton, toWindow(cellCenter(4, 1))); }, true},
         {"scroll bar",
          [&] {
-             click(Qt::LeftButton,
-                   bar->mapTo(m_host->widget(), QPoint(bar->width() / 2, bar->height() * 3 / 4)));
+             click(Qt::LeftButton, bar->mapTo(widget(m_host.get()),
+                                              QPoint(bar->width() / 2, bar->height() * 3 / 4)));
          },
          true},
         {"wheel over the list", [&] { wheel(view()->viewport(), cellCenter(4, 1)); }, true},
         {"wheel over another control",
          [&] {
-             QWidget* other = ui::detail::widgetOf(&m_other);
+             QWidget* other = widget(&m_other);
              wheel(other, other->rect().center());
          },
          true},
         {"focus to another control",
          [&] {
-             QWidget* other = ui::detail::widgetOf(&m_other);
-             click(Qt::LeftButton, other->mapTo(m_host->widget(), other->rect().center()));
+             QWidget* other = widget(&m_other);
+             click(Qt::LeftButton, other->mapTo(widget(m_host.get()), other->rect().center()));
          },
          true},
         {"escape", [&] { key(Qt::Key_Escape); }, false},
@@ -402,5 +413,3 @@ TEST_F(EditList, RemovingTheEditedRowDropsTheEdit) {
 }
 
 }  // namespace
-
-UI_CORE_TEST_MAIN()

@@ -6,31 +6,10 @@
 #include "res/resource.h"
 #include "ui/testing_qt.h"
 
+// The application object the dialogs find as their owner's keeper.
+static CWinApp g_testApp;
+
 namespace progtest {
-
-MessageBoxScript::MessageBoxScript() {
-    m_previous = ui::SetMessageBoxPresenter([this](const ui::MessageBoxRequest& r) {
-        m_shown.push_back(Box{r.text, r.caption, r.type, r.owner});
-        if (m_answers.empty()) {
-            ADD_FAILURE() << "unexpected message box: " << r.text;
-            return IDOK;
-        }
-        const int answer = m_answers.front();
-        m_answers.pop_front();
-        return answer;
-    });
-}
-
-MessageBoxScript::~MessageBoxScript() {
-    ui::SetMessageBoxPresenter(m_previous);
-    EXPECT_TRUE(m_answers.empty()) << m_answers.size() << " expected message box(es) not shown";
-}
-
-std::vector<std::string> MessageBoxScript::texts() const {
-    std::vector<std::string> out;
-    for (const Box& b : m_shown) out.push_back(b.text);
-    return out;
-}
 
 INT_PTR runMainDialog(CrolvaneDlg& dlg, const MainRun& run) {
     Watchdog watchdog(run.timeoutMs);

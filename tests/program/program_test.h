@@ -1,17 +1,17 @@
 // Support for tests of the program's dialogs: the main dialog run through
-// its real start path over the recording fake store, and message boxes
-// answered from a script. The GUI test kit (ui/testing.h) does the rest.
+// its real start path over the recording fake store. The GUI test kit
+// (ui/testing.h: message boxes answered from a script, the main) does the
+// rest.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "app/logindlg.h"
 #include "fake_keyward.h"
+#include "shelldlg/logindlg.h"
 #include "ui/framework.h"
 #include "ui/testing.h"
 #include "userdlg/rolvanedlg.h"
@@ -19,28 +19,6 @@
 namespace progtest {
 
 using namespace ui::test;
-
-struct Box {
-    std::string text;
-    std::string caption;
-    UINT type;
-    HWND owner;
-};
-
-// Every message box must be expected; the answers are given in advance.
-class MessageBoxScript {
-public:
-    MessageBoxScript();
-    ~MessageBoxScript();
-    void expect(int answer = IDOK) { m_answers.push_back(answer); }
-    const std::vector<Box>& shown() const { return m_shown; }
-    std::vector<std::string> texts() const;
-
-private:
-    std::deque<int> m_answers;
-    std::vector<Box> m_shown;
-    ui::MessageBoxPresenter m_previous;
-};
 
 // A fresh store holding root (level 4, every item) and op (level 1) and the
 // built-in item; each test ends with no window left.

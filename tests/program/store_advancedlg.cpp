@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
-#include <QTimer>
 #include <string>
 #include <vector>
 
@@ -77,11 +76,8 @@ TEST_F(ItemEditorOverStore, DeletingTheLastItemPassesItsGrantToNobody) {
     ASSERT_EQ(add_user("viewer", "", 1, 0b010), 0);  // params only
     ASSERT_EQ(login("root", "root-pw"), 0);
 
-    std::vector<std::string> boxes;
-    const auto presenter = ui::SetMessageBoxPresenter([&](const ui::MessageBoxRequest& r) {
-        boxes.push_back(r.text);
-        return IDYES;
-    });
+    ui::test::MessageBoxScript boxes;
+    boxes.expect(IDYES);
     CAdvanceDlg dlg;
     bool ran = false;
     const auto hook = ui::SetModalHook([&](ui::ModalKind kind, CWnd* wnd) {
@@ -99,15 +95,12 @@ TEST_F(ItemEditorOverStore, DeletingTheLastItemPassesItsGrantToNobody) {
         }();
         w->close();
     });
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, [&] { dlg.EndDialog(IDABORT); });
-    watchdog.start(15000);
+    ui::test::Watchdog watchdog(15000);
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_FALSE(watchdog.fired());
     ui::SetModalHook(hook);
-    ui::SetMessageBoxPresenter(presenter);
 
-    EXPECT_EQ(boxes, std::vector<std::string>({cp("您确认要删除权限项:motion-Motion吗?")}));
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>({cp("您确认要删除权限项:motion-Motion吗?")}));
     EXPECT_EQ(itemNames(), std::vector<std::string>({"sys_limit", "params", "io"}));
     // io took motion's position: motion's holder does not hold it.
     EXPECT_EQ(get_user_limit("op"), 0b010u);

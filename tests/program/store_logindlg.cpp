@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/logindlg.h"
 #include "res/resource.h"
+#include "shelldlg/logindlg.h"
 #include "support.h"
 #include "ui/testing.h"
 

@@ -6,8 +6,8 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QMenu>
+#include <QTableView>
 #include <QTest>
-#include <QTreeView>
 #include <cstdlib>
 
 #include "itemdlg/advancedlg.h"
@@ -86,8 +86,8 @@ TEST_F(LanguageTest, WindowsMenusListsAndBoxesSpeakTheOperatorsLanguage) {
                         [&](CrolvaneDlg& main) {
                             expectTemplateTexts(main, IDD_ROLVANE_DIALOG);
                             status = textOf(main, IDC_STATIC_CURUSER);
-                            auto* view = qobject_cast<QTreeView*>(widget(&main.m_userList));
-                            for (int i = 0; i < view->header()->count(); ++i)
+                            auto* view = qobject_cast<QTableView*>(widget(&main.m_userList));
+                            for (int i = 0; i < view->horizontalHeader()->count(); ++i)
                                 headings << view->model()->headerData(i, Qt::Horizontal).toString();
                             auto previous = ui::SetModalHook([&](ui::ModalKind kind, CWnd*) {
                                 auto* menu =

@@ -58,7 +58,7 @@ TEST_F(LoginTest, EmptyAccountIsReportedFirstAndBlanksCountAsContent) {
     ASSERT_EQ(boxes.shown().size(), 2u);
     EXPECT_EQ(boxes.shown()[0].text, cp("用户名不能为空."));
     EXPECT_EQ(boxes.shown()[1].text, cp("密码不能为空."));
-    for (const Box& b : boxes.shown()) {
+    for (const auto& b : boxes.shown()) {
         EXPECT_EQ(b.caption, cp("登录失败"));
         EXPECT_EQ(b.type, kLoginBox);
     }

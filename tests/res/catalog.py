@@ -19,7 +19,7 @@ NOT_TEXTS = {
     "宋体": "the template font's face, mapped to an installed family",
     "SimSun": "a face name",
 }
-FOLDERS = ("app", "userdlg", "itemdlg", "controls", "res", "platform/ui/src", "platform/ui/include")
+FOLDERS = ("app", "shelldlg", "userdlg", "itemdlg", "controls", "res", "platform/ui/src", "platform/ui/include")
 DIRECTIVE = re.compile(r"%[-+ #0]*\d*(?:\.\d+)?(?:hh|h|ll|l|z)?[diouxXcsp]")
 
 

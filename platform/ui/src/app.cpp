@@ -11,7 +11,6 @@
 #include <fstream>
 #include <string>
 
-#include "chinese_family.h"
 #include "cp936.h"
 #include "heap.h"
 #include "icons.h"
@@ -20,6 +19,7 @@
 #include "report.h"
 #include "textfit.h"
 #include "trailbook.h"
+#include "ui/family_qt.h"
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -49,9 +49,7 @@ int CWinApp::ExitInstance() {
 HICON CWinApp::LoadIcon(UINT nIDResource) const {
     return ui::detail::loadIcon(int(nIDResource));
 }
-void CWinApp::SetRegistryKey(LPCTSTR lpszRegistryKey) {
-    m_strRegistryKey = lpszRegistryKey;
-}
+void CWinApp::SetRegistryKey(LPCTSTR) {}
 void CWinApp::OnHelp() {}
 
 const MsgMap* CWinApp::GetThisMessageMap() {
@@ -69,7 +67,7 @@ CWinApp* AfxGetApp() {
 void AfxEnableControlContainer() {}
 
 void AfxLogNotice(LPCTSTR lpszLine) {
-    ui::detail::reportLine(LOG_NOTICE, ui::detail::fromCp936(lpszLine ? lpszLine : ""));
+    ui::detail::reportLine(LOG_NOTICE, ui::detail::decodeCp936(lpszLine ? lpszLine : ""));
 }
 
 namespace ui::detail {
@@ -233,7 +231,7 @@ int AfxWinMain(int argc, char** argv) {
     // Qt's own texts in the family of the program's dialogs. Qt also lays
     // out every new edit in the application's font before the edit takes
     // its dialog's, which in another family read a second font at start-up.
-    if (const QString family = ui::detail::chineseFamily(); !family.isEmpty()) {
+    if (const QString family = ui::chineseFamily(); !family.isEmpty()) {
         QFont font = QApplication::font();
         font.setFamily(family);
         QApplication::setFont(font);

@@ -1,9 +1,9 @@
-#include "chinese_family.h"
-
 #include <QFontDatabase>
 #include <QStringList>
 
-namespace ui::detail {
+#include "ui/family_qt.h"
+
+namespace ui {
 
 QString chineseFamily() {
     // Debian's default family for Chinese first; the set-up installs it.
@@ -15,4 +15,4 @@ QString chineseFamily() {
     return chinese.isEmpty() ? QString() : chinese.first();
 }
 
-}  // namespace ui::detail
+}  // namespace ui

@@ -63,7 +63,7 @@ public:
     // Inserting never selects: a new box shows nothing until told to.
     void insertBytes(int index, std::string_view bytes) {
         const int current = currentIndex();
-        insertItem(index, fromCp936(bytes), QByteArray(bytes.data(), qsizetype(bytes.size())));
+        insertItem(index, decodeCp936(bytes), QByteArray(bytes.data(), qsizetype(bytes.size())));
         if (current < 0) setCurrentIndex(-1);
     }
 

@@ -243,7 +243,7 @@ HWND createControl(CWnd* self, ControlKind kind, const char* text, DWORD style, 
     h->parent = parentHandle;
     if (parentHandle) parentHandle->children.push_back(h);
     QWidget* host = parentHandle ? childHost(parentHandle) : nullptr;
-    const QString caption = fromCp936(text ? text : "");
+    const QString caption = decodeCp936(text ? text : "");
 
     QWidget* w = nullptr;
     switch (kind) {
@@ -431,10 +431,6 @@ void CEdit::SetLimitText(UINT nMax) {
     auto* validator = static_cast<Cp936Validator*>(
         e->findChild<QValidator*>(QString(), Qt::FindDirectChildrenOnly));
     if (validator) validator->setLimitBytes(nMax > UINT(INT_MAX) ? 0 : int(nMax));
-}
-
-void CEdit::ReplaceSel(LPCTSTR lpszNewText, BOOL) {
-    if (QLineEdit* e = editOf(this)) e->insert(fromCp936(lpszNewText ? lpszNewText : ""));
 }
 
 IMPLEMENT_DYNAMIC(CButton, CWnd)

@@ -26,7 +26,7 @@ bool convert(const char* to, const char* from, std::string_view in, std::string&
 
 }  // namespace
 
-QString fromCp936(std::string_view bytes) {
+QString decodeCp936(std::string_view bytes) {
     std::string utf8;
     if (convert("UTF-8", "CP936", bytes, utf8))
         return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
@@ -34,7 +34,7 @@ QString fromCp936(std::string_view bytes) {
     return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
 }
 
-std::string toCp936(const QString& text, bool* ok) {
+std::string encodeCp936(const QString& text, bool* ok) {
     const QByteArray utf8 = text.toUtf8();
     std::string out;
     const bool done =
@@ -45,7 +45,7 @@ std::string toCp936(const QString& text, bool* ok) {
 
 bool encodableInCp936(const QString& text) {
     bool ok = false;
-    toCp936(text, &ok);
+    encodeCp936(text, &ok);
     return ok;
 }
 
@@ -67,7 +67,7 @@ namespace {
 int unitLength(QChar c) {
     if (c.unicode() < 0x80) return 1;
     bool ok = false;
-    const std::string bytes = toCp936(QString(c), &ok);
+    const std::string bytes = encodeCp936(QString(c), &ok);
     return ok ? int(bytes.size()) : 2;
 }
 }  // namespace

@@ -12,10 +12,10 @@ namespace ui::detail {
 
 // CP936 bytes as Unicode. Bytes that are not valid CP936 are shown as Latin-1
 // rather than dropped.
-QString fromCp936(std::string_view bytes);
+QString decodeCp936(std::string_view bytes);
 // Unicode as CP936 bytes. False in *ok (and "") when the text holds a
 // character CP936 cannot encode; nothing is ever replaced by '?'.
-std::string toCp936(const QString& text, bool* ok = nullptr);
+std::string encodeCp936(const QString& text, bool* ok = nullptr);
 bool encodableInCp936(const QString& text);
 
 // A byte that starts a double-byte character (0x81..0xFE). 0x80 is the euro

@@ -1,5 +1,4 @@
 #include <string.h>
-#include <strings.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -49,8 +48,4 @@ BOOL CString::LoadString(UINT id) {
 void CString::SecureEmpty() {
     explicit_bzero(m_s.data(), m_s.size());
     m_s.clear();
-}
-
-int CString::CompareNoCase(const char* s) const {
-    return strcasecmp(m_s.c_str(), s ? s : "");
 }

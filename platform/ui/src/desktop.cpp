@@ -231,7 +231,7 @@ HWND findLocal(const std::optional<QByteArray>& cls, const std::optional<QByteAr
     // A plain string and a flag: GCC misreads an optional QString here.
     const bool anyTitle = !title;
     const QString wanted =
-        title ? ui::detail::fromCp936(std::string_view(title->constData(), size_t(title->size())))
+        title ? ui::detail::decodeCp936(std::string_view(title->constData(), size_t(title->size())))
               : QString();
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (!widget->isVisible()) continue;

@@ -114,7 +114,7 @@ BOOL CDialog::CreateFromTemplate() {
         w->setWindowFlags(flags | Qt::Window);
     w->setAttribute(Qt::WA_DeleteOnClose, false);
 
-    QFont font(mapFaceName(fromCp936(t->fontFace ? t->fontFace : "")));
+    QFont font(mapFaceName(decodeCp936(t->fontFace ? t->fontFace : "")));
     font.setPointSize(t->pointSize > 0 ? t->pointSize : 9);
     w->setFont(font);
     const QFontMetrics metrics(font);
@@ -127,8 +127,8 @@ BOOL CDialog::CreateFromTemplate() {
     w->setFixedSize(MulDiv(t->cx, w->baseX, 4), MulDiv(t->cy, w->baseY, 8));
     // Shown in the operator's language, found by the program's own words too.
     const char* caption = t->caption ? t->caption : "";
-    w->setWindowTitle(fromCp936(translate(caption)));
-    w->setProperty(kSourceTitleProperty, fromCp936(caption));
+    w->setWindowTitle(decodeCp936(translate(caption)));
+    w->setProperty(kSourceTitleProperty, decodeCp936(caption));
 
     for (const ui::ControlTemplate& c : t->controls) {
         CRect r(c.x, c.y, c.x + c.cx, c.y + c.cy);

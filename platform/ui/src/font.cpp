@@ -3,16 +3,14 @@
 #include <QStringList>
 #include <utility>
 
-#include "chinese_family.h"
 #include "cp936.h"
 #include "fonts.h"
 #include "report.h"
+#include "ui/family_qt.h"
 
 struct CFont::Impl {
     QFont font;
     bool created = false;
-    int tenths = 0;
-    CString face;
 };
 
 CFont::CFont() : m_impl(std::make_unique<Impl>()) {}
@@ -21,11 +19,9 @@ CFont::~CFont() = default;
 BOOL CFont::CreatePointFont(int nPointSize, LPCTSTR lpszFaceName, void*) {
     if (m_impl->created || nPointSize <= 0) return FALSE;
     const CString face(lpszFaceName ? lpszFaceName : "");
-    QFont font(ui::detail::mapFaceName(ui::detail::fromCp936(face.str())));
+    QFont font(ui::detail::mapFaceName(ui::detail::decodeCp936(face.str())));
     font.setPointSizeF(nPointSize / 10.0);
     m_impl->font = font;
-    m_impl->tenths = nPointSize;
-    m_impl->face = face;
     m_impl->created = true;
     return TRUE;
 }
@@ -38,12 +34,6 @@ BOOL CFont::DeleteObject() {
 
 BOOL CFont::IsCreated() const {
     return m_impl->created;
-}
-int CFont::PointSizeTenths() const {
-    return m_impl->tenths;
-}
-CString CFont::FaceName() const {
-    return m_impl->face;
 }
 
 namespace ui::detail {
@@ -60,8 +50,6 @@ void setQFont(CFont& font, const QFont& qfont) {
     auto& impl = WndAccess::impl(font);
     impl.font = qfont;
     impl.created = true;
-    impl.tenths = int(qfont.pointSizeF() * 10 + 0.5);
-    impl.face = CString(toCp936(qfont.family()));
 }
 
 namespace {

@@ -66,7 +66,7 @@ Texts readCatalog(const unsigned char* mo, std::size_t size) {
         const QString translation = text(translations, i);
         // The first entry, with the empty text, is the catalog's header.
         if (original.isEmpty() || translation.isEmpty()) continue;
-        texts.emplace(toCp936(original), toCp936(translation));
+        texts.emplace(encodeCp936(original), encodeCp936(translation));
     }
     return texts;
 }
@@ -111,9 +111,9 @@ const char* translate(const char* source) {
 
 QString translate(const QString& source) {
     if (!activeTexts()) return source;
-    const std::string bytes = toCp936(source);
+    const std::string bytes = encodeCp936(source);
     const char* text = translate(bytes.c_str());
-    return text == bytes.c_str() ? source : fromCp936(text);
+    return text == bytes.c_str() ? source : decodeCp936(text);
 }
 
 void installQtTranslation(QCoreApplication* app) {

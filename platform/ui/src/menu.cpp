@@ -109,12 +109,12 @@ void fillQMenu(QMenu* target, const HMENU__& menu) {
             target->addSeparator();
         } else if (item.popup) {
             QMenu* sub =
-                target->addMenu(ui::detail::fromCp936(ui::detail::translate(item.text.c_str())));
+                target->addMenu(ui::detail::decodeCp936(ui::detail::translate(item.text.c_str())));
             sub->setEnabled(!(item.state & kStateMask));
             fillQMenu(sub, *item.popup);
         } else {
-            QAction* action =
-                target->addAction(ui::detail::fromCp936(ui::detail::translate(item.text.c_str())));
+            QAction* action = target->addAction(
+                ui::detail::decodeCp936(ui::detail::translate(item.text.c_str())));
             action->setData(item.id);
             action->setEnabled(!(item.state & kStateMask));
         }
@@ -283,7 +283,7 @@ CMenu* systemMenuOf(HWND hWnd) {
     if (!slot) {
         slot = std::make_unique<CMenu>();
         slot->CreatePopupMenu();
-        slot->AppendMenu(MF_STRING, SC_CLOSE, toCp936(QStringLiteral("关闭")).c_str());
+        slot->AppendMenu(MF_STRING, SC_CLOSE, encodeCp936(QStringLiteral("关闭")).c_str());
         QObject::connect(widget, &QObject::destroyed, [hWnd] { systemMenus().erase(hWnd); });
     }
     return slot.get();

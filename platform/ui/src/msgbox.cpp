@@ -126,7 +126,7 @@ int presentMessageBox(const MessageBoxRequest& request) {
 int showMessageBox(const MessageBoxRequest& request) {
     QWidget* owner = widgetOf(request.owner);
     const UINT type = request.type;
-    MessageBoxWidget box(iconOf(type), fromCp936(request.caption), fromCp936(request.text),
+    MessageBoxWidget box(iconOf(type), decodeCp936(request.caption), decodeCp936(request.text),
                          buttonsOf(type), owner ? owner->window() : nullptr);
     // The text is the program's, never markup.
     box.setTextFormat(Qt::PlainText);

@@ -196,21 +196,17 @@ CWnd* CWnd::GetParent() const {
     return wndOf(m_hWnd->parent ? m_hWnd->parent : m_hWnd->owner);
 }
 
-CWnd* CWnd::GetOwner() const {
-    return GetParent();
-}
-
 void CWnd::SetWindowText(LPCTSTR lpszString) {
-    setWidgetText(m_hWnd, fromCp936(lpszString ? lpszString : ""));
+    setWidgetText(m_hWnd, decodeCp936(lpszString ? lpszString : ""));
 }
 
 void CWnd::GetWindowText(CString& rString) const {
-    rString = toCp936(widgetText(m_hWnd));
+    rString = encodeCp936(widgetText(m_hWnd));
 }
 
 int CWnd::GetWindowText(LPTSTR lpszStringBuf, int nMaxCount) const {
     if (!lpszStringBuf || nMaxCount <= 0) return 0;
-    const std::string text = toCp936(widgetText(m_hWnd));
+    const std::string text = encodeCp936(widgetText(m_hWnd));
     const int n = int(prefixAtBoundary(text, std::size_t(nMaxCount - 1)));
     std::memcpy(lpszStringBuf, text.data(), size_t(n));
     lpszStringBuf[n] = '\0';
@@ -218,7 +214,7 @@ int CWnd::GetWindowText(LPTSTR lpszStringBuf, int nMaxCount) const {
 }
 
 int CWnd::GetWindowTextLength() const {
-    return int(toCp936(widgetText(m_hWnd)).size());
+    return int(encodeCp936(widgetText(m_hWnd)).size());
 }
 
 BOOL CWnd::EnableWindow(BOOL bEnable) {
@@ -370,12 +366,6 @@ DWORD CWnd::GetExStyle() const {
     return m_hWnd ? m_hWnd->exStyle : 0;
 }
 
-BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT) {
-    if (!widgetOf(this)) return FALSE;
-    m_hWnd->style = (m_hWnd->style & ~dwRemove) | dwAdd;
-    return TRUE;
-}
-
 BOOL CWnd::ModifyStyleEx(DWORD dwRemove, DWORD dwAdd, UINT) {
     QWidget* w = widgetOf(this);
     if (!w) return FALSE;
@@ -390,14 +380,6 @@ BOOL CWnd::ModifyStyleEx(DWORD dwRemove, DWORD dwAdd, UINT) {
         if (shown) w->show();
     }
     return TRUE;
-}
-
-void CWnd::Invalidate(BOOL) {
-    if (QWidget* w = widgetOf(this)) w->update();
-}
-
-void CWnd::UpdateWindow() {
-    if (QWidget* w = widgetOf(this)) w->repaint();
 }
 
 BOOL CWnd::SetForegroundWindow() {
@@ -422,11 +404,6 @@ HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
     slot = hIcon;
     if (hIcon) w->setWindowIcon(qiconOf(hIcon));
     return old;
-}
-
-HICON CWnd::GetIcon(BOOL bBigIcon) const {
-    if (!m_hWnd) return nullptr;
-    return bBigIcon ? m_hWnd->bigIcon : m_hWnd->smallIcon;
 }
 
 CString CWnd::GetClassName() const {

@@ -12,7 +12,8 @@ public:
     virtual int ExitInstance();
 
     HICON LoadIcon(UINT nIDResource) const;
-    // Recorded only: the program stores no settings.
+    // Called by the program's start; it stores no settings, so there is no
+    // registry to name and the key is dropped.
     void SetRegistryKey(LPCTSTR lpszRegistryKey);
 
     CWnd* m_pMainWnd = nullptr;
@@ -23,12 +24,10 @@ protected:
 
     static const MsgMap* GetThisMessageMap();
     const MsgMap* GetMessageMap() const override;
-
-private:
-    CString m_strRegistryKey;
 };
 
 CWinApp* AfxGetApp();
+// Called by the program's start; every control is a Qt widget already.
 void AfxEnableControlContainer();
 // Tells whoever runs the program a line (CP936): on standard error after the
 // program's name, and in the platform's system log.

@@ -29,7 +29,6 @@ public:
     void SetSel(int nStartChar, int nEndChar, BOOL bNoScroll = FALSE);
     void GetSel(int& nStartChar, int& nEndChar) const;
     void SetLimitText(UINT nMax);
-    void ReplaceSel(LPCTSTR lpszNewText, BOOL bCanUndo = FALSE);
 };
 
 class CComboBox : public CWnd {

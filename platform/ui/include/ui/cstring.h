@@ -22,7 +22,6 @@ public:
     const char* GetString() const { return m_s.c_str(); }
     operator const char*() const { return m_s.c_str(); }
     const std::string& str() const { return m_s; }
-    char GetAt(int i) const { return m_s.at(std::size_t(i)); }
 
     // printf-style formatting of CP936 arguments.
     void Format(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
@@ -34,9 +33,6 @@ public:
 
     // Loads a string resource; FALSE (and empty) when it does not exist.
     BOOL LoadString(UINT id);
-
-    int Compare(const char* s) const { return m_s.compare(s ? s : ""); }
-    int CompareNoCase(const char* s) const;
 
     CString& operator=(const char* s) {
         m_s = s ? s : "";

@@ -64,8 +64,6 @@ const IconResource* FindIcon(int id);
 
 }  // namespace ui
 
-#define MAKEINTRESOURCE(i) (i)
-
 // A text of the program in the operator's language: its translation, or the
 // text itself (the same pointer). Templates, menus, column headings and
 // message boxes are translated where they are shown; a format string is

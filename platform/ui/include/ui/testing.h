@@ -1,9 +1,12 @@
 // Seams for tests: message boxes pass through one replaceable presenter, and
 // hooks run when a dialog or a pop-up menu enters and leaves its modal loop.
 // Below them, the GUI test kit (library ui_testing), free of Qt types; what
-// must speak Qt is in ui/testing_qt.h.
+// must speak Qt is in ui/testing_qt.h. The kit's main (library ui_test_main)
+// runs a test program's GoogleTest cases in a QApplication, under Qt's
+// offscreen platform unless QT_QPA_PLATFORM names another.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,8 +14,8 @@
 #include <vector>
 
 #include "ui/types.h"
+#include "ui/wnd.h"
 
-class CWnd;
 class CMenu;
 class CDialog;
 
@@ -49,6 +52,36 @@ void SetClockRate(unsigned rate);
 
 // ---- the GUI test kit -----------------------------------------------------------
 namespace ui::test {
+
+// A plain top-level window with a handle, for controls under test to be
+// children of; its window goes with the object. Derived classes add message
+// maps.
+class HostWindow : public CWnd {
+public:
+    explicit HostWindow(int width = 420, int height = 320);
+    ~HostWindow() override;
+    // Shows it and waits until it is on the screen; false on timeout.
+    bool showAndWait();
+};
+
+// Message boxes answered from a script while the object lives: each box
+// takes the next answer given to expect(). A box nobody expected, and an
+// expected box that was never shown, fail the running GoogleTest case.
+class MessageBoxScript {
+public:
+    MessageBoxScript();
+    ~MessageBoxScript();
+    MessageBoxScript(const MessageBoxScript&) = delete;
+    MessageBoxScript& operator=(const MessageBoxScript&) = delete;
+    void expect(int answer = IDOK);
+    const std::vector<MessageBoxRequest>& shown() const { return m_shown; }
+    std::vector<std::string> texts() const;
+
+private:
+    std::deque<int> m_answers;
+    std::vector<MessageBoxRequest> m_shown;
+    MessageBoxPresenter m_previous;
+};
 
 // Closes every pop-up and modal window still open `ms` after its start (a
 // dialog of the framework ends with IDABORT) and remembers that it had to.

@@ -97,24 +97,11 @@ public:
     CRect(const RECT& r) : RECT(r) {}
     int Width() const { return right - left; }
     int Height() const { return bottom - top; }
-    CPoint TopLeft() const { return CPoint(left, top); }
-    CPoint BottomRight() const { return CPoint(right, bottom); }
     void MoveToXY(int x, int y) {
         right += x - left;
         bottom += y - top;
         left = x;
         top = y;
-    }
-    void MoveToX(int x) { MoveToXY(x, top); }
-    void MoveToY(int y) { MoveToXY(left, y); }
-    void OffsetRect(int dx, int dy) {
-        left += dx;
-        right += dx;
-        top += dy;
-        bottom += dy;
-    }
-    BOOL PtInRect(POINT p) const {
-        return p.x >= left && p.x < right && p.y >= top && p.y < bottom;
     }
     bool operator==(const CRect& o) const {
         return left == o.left && top == o.top && right == o.right && bottom == o.bottom;

@@ -45,8 +45,6 @@ public:
     BOOL CreatePointFont(int nPointSize, LPCTSTR lpszFaceName, void* pDC = nullptr);
     BOOL DeleteObject();
     BOOL IsCreated() const;
-    int PointSizeTenths() const;
-    CString FaceName() const;
 
 private:
     friend struct ui::detail::WndAccess;
@@ -104,7 +102,6 @@ public:
     CWnd* GetDlgItem(int nID) const;
     int GetDlgCtrlID() const;
     CWnd* GetParent() const;
-    CWnd* GetOwner() const;
 
     void SetWindowText(LPCTSTR lpszString);
     int GetWindowText(LPTSTR lpszStringBuf, int nMaxCount) const;
@@ -129,14 +126,10 @@ public:
     CFont* GetFont() const;
     DWORD GetStyle() const;
     DWORD GetExStyle() const;
-    BOOL ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags = 0);
     BOOL ModifyStyleEx(DWORD dwRemove, DWORD dwAdd, UINT nFlags = 0);
-    void Invalidate(BOOL bErase = TRUE);
-    void UpdateWindow();
     BOOL SetForegroundWindow();
     CMenu* GetSystemMenu(BOOL bRevert) const;
     HICON SetIcon(HICON hIcon, BOOL bBigIcon);
-    HICON GetIcon(BOOL bBigIcon) const;
     // The window's class name as the desktop reports it ("#32770" for dialogs).
     CString GetClassName() const;
 

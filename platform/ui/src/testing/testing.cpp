@@ -1,5 +1,7 @@
 // The GUI test kit: one implementation for every test folder, built as its
 // own library so that the program never carries QtTest.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -51,6 +53,52 @@ void Watchdog::closeModals() {
             return;
         }
     }
+}
+
+// ---- a host window and message boxes ------------------------------------------------
+HostWindow::HostWindow(int width, int height) {
+    // Deleted through DestroyWindow, as any window of the framework.
+    auto* w = new QWidget;
+    w->resize(width, height);
+    detail::createHandle(w, this, 0, WS_POPUP | WS_CAPTION | WS_SYSMENU, ControlKind::Static);
+}
+
+HostWindow::~HostWindow() {
+    DestroyWindow();
+}
+
+bool HostWindow::showAndWait() {
+    QWidget* w = widget(this);
+    w->show();
+    return QTest::qWaitForWindowExposed(w);
+}
+
+MessageBoxScript::MessageBoxScript() {
+    m_previous = SetMessageBoxPresenter([this](const MessageBoxRequest& r) {
+        m_shown.push_back(r);
+        if (m_answers.empty()) {
+            ADD_FAILURE() << "unexpected message box: " << r.text;
+            return IDOK;
+        }
+        const int answer = m_answers.front();
+        m_answers.pop_front();
+        return answer;
+    });
+}
+
+MessageBoxScript::~MessageBoxScript() {
+    SetMessageBoxPresenter(std::move(m_previous));
+    EXPECT_TRUE(m_answers.empty()) << m_answers.size() << " expected message box(es) not shown";
+}
+
+void MessageBoxScript::expect(int answer) {
+    m_answers.push_back(answer);
+}
+
+std::vector<std::string> MessageBoxScript::texts() const {
+    std::vector<std::string> out;
+    for (const MessageBoxRequest& r : m_shown) out.push_back(r.text);
+    return out;
 }
 
 // ---- the environment ----------------------------------------------------------------
@@ -206,7 +254,7 @@ CRect clientRectOf(CWnd& parent, CWnd* child) {
 }
 
 std::string cp936(const char* utf8) {
-    return detail::toCp936(QString::fromUtf8(utf8));
+    return detail::encodeCp936(QString::fromUtf8(utf8));
 }
 
 std::vector<std::string> translatedTexts() {

@@ -1,4 +1,4 @@
-#include "app/aboutdlg.h"
+#include "shelldlg/aboutdlg.h"
 
 #include "res/resource.h"
 

@@ -226,5 +226,3 @@ TEST_F(ComboBox, BoxStaysOneLineHigh) {
     EXPECT_TRUE(widget()->height() <= widget()->sizeHint().height());
     EXPECT_EQ(widget()->width(), 150);
 }
-
-UI_CORE_TEST_MAIN()

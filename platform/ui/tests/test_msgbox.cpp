@@ -248,5 +248,3 @@ TEST_F(MsgBox, RealBoxWithoutOwner) {
     EXPECT_EQ(ui::detail::presentMessageBox({nullptr, "alone", "caption", MB_OK}), IDOK);
     EXPECT_EQ(parent, static_cast<QWidget*>(nullptr));
 }
-
-UI_CORE_TEST_MAIN()

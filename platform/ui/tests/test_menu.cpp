@@ -320,8 +320,6 @@ TEST_F(Menu, SystemMenuOnAltSpaceSendsSysCommand) {
         [&] { return m_host->trace == QStringList({QStringLiteral("syscmd %1").arg(SC_CLOSE)}); }));
 }
 
-UI_CORE_TEST_MAIN()
-
 // What a context menu is placed and raised by.
 TEST_F(Menu, CursorAndForegroundForAContextMenu) {
     QCursor::setPos(130, 150);

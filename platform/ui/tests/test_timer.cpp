@@ -158,5 +158,3 @@ TEST_F(TimerTest, EveryModalWindowAboveAWindowEndsAsItsCancelWouldButThatWindow)
 }
 
 }  // namespace
-
-UI_CORE_TEST_MAIN()

@@ -306,5 +306,3 @@ TEST_F(Keyboard, FieldsAreNamedByTheirLabels) {
 }
 
 }  // namespace
-
-UI_CORE_TEST_MAIN()

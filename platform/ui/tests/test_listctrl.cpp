@@ -4,7 +4,7 @@
 #include <QAbstractItemModel>
 #include <QHeaderView>
 #include <QScrollBar>
-#include <QTreeView>
+#include <QTableView>
 #include <QWheelEvent>
 #include <algorithm>
 #include <functional>
@@ -133,7 +133,9 @@ protected:
         }
         QCoreApplication::processEvents();
     }
-    QTreeView* view() const { return dynamic_cast<QTreeView*>(ui::detail::widgetOf(m_list.get())); }
+    QTableView* view() const {
+        return dynamic_cast<QTableView*>(ui::detail::widgetOf(m_list.get()));
+    }
     QPoint cellCenter(int row, int col) const {
         CRect r;
         if (!m_list->GetSubItemRect(row, col, LVIR_LABEL, r)) return QPoint(-1000, -1000);
@@ -193,11 +195,11 @@ TEST_F(ListCtrl, HeaderIsAsTallAsQtMeasuresIt) {
     QHeaderView stock(Qt::Horizontal);
     stock.setModel(view()->model());
     for (const int points : {9, 12, 20}) {
-        QFont font = view()->header()->font();
+        QFont font = view()->horizontalHeader()->font();
         font.setPointSize(points);
-        view()->header()->setFont(font);
+        view()->horizontalHeader()->setFont(font);
         stock.setFont(font);
-        EXPECT_EQ(view()->header()->sizeHint().height(), stock.sizeHint().height())
+        EXPECT_EQ(view()->horizontalHeader()->sizeHint().height(), stock.sizeHint().height())
             << points << " pt";
     }
 }
@@ -724,5 +726,3 @@ TEST_F(ListCtrl, ScrollBarAndWheelGoThroughMessages) {
     wheel();
     EXPECT_TRUE(bar->value() > 0);
 }
-
-UI_CORE_TEST_MAIN()

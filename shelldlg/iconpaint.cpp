@@ -1,4 +1,4 @@
-#include "app/iconpaint.h"
+#include "shelldlg/iconpaint.h"
 
 void PaintMinimizedIcon(CWnd* pWnd, HICON hIcon) {
     CPaintDC dc(pWnd);

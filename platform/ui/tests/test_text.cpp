@@ -10,7 +10,7 @@
 
 namespace {
 
-using ui::detail::toCp936;
+using ui::detail::encodeCp936;
 using uitest::CoreTest;
 
 constexpr int kEditId = 9401;
@@ -22,7 +22,7 @@ const char* const kZhangSan = "\xd5\xc5\xc8\xfd";  // 张三
 
 std::string cp936(const QString& text) {
     bool ok = false;
-    std::string bytes = toCp936(text, &ok);
+    std::string bytes = encodeCp936(text, &ok);
     EXPECT_TRUE(ok) << text.toStdString();
     return bytes;
 }
@@ -269,5 +269,3 @@ TEST_F(Text, GetWindowTextFillsTheBufferItIsGiven) {
 }
 
 }  // namespace
-
-UI_CORE_TEST_MAIN()

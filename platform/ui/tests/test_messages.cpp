@@ -569,5 +569,3 @@ TEST_F(Messages, CtlColorBrushPaintsTheStaticBackground) {
 }
 
 }  // namespace
-
-UI_CORE_TEST_MAIN()

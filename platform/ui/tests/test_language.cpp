@@ -5,7 +5,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QMenu>
-#include <QTreeView>
+#include <QTableView>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -180,7 +180,7 @@ TEST_F(Language, TextsShowTranslatedWhereTheFrameworkShowsThem) {
         list.Create(WS_CHILD | WS_VISIBLE | LVS_REPORT, CRect(0, 0, 200, 100), &host, kList));
     list.InsertColumn(0, cp("用户").c_str(), LVCFMT_LEFT, 80);
     list.InsertItem(0, cp("用户").c_str());
-    auto* view = dynamic_cast<QTreeView*>(uitest::widget(&list));
+    auto* view = dynamic_cast<QTableView*>(uitest::widget(&list));
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Users"));
     EXPECT_EQ(list.GetItemText(0, 0).str(), cp("用户"));

@@ -1,7 +1,7 @@
-#include "app/logindlg.h"
+#include "shelldlg/logindlg.h"
 
-#include "app/iconpaint.h"
 #include "res/resource.h"
+#include "shelldlg/iconpaint.h"
 #include "store/keyward.h"
 
 namespace {

@@ -129,5 +129,3 @@ TEST_F(TextFit, TextsTakeTheFreeRoomBesideThemAndNoMore) {
 }
 
 }  // namespace
-
-UI_CORE_TEST_MAIN()

@@ -515,5 +515,3 @@ TEST(Icons, DecodedPixelsMatchQtsReader) {
 }
 
 }  // namespace
-
-UI_CORE_TEST_MAIN()
