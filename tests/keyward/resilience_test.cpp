@@ -276,10 +276,10 @@ protected:
         keyward_stop();
         m_socket = (m_dir / "keyward.sock").string();
         m_offline = (m_dir / "offline").string();
-        const std::string conf = (m_dir / "varnock.conf").string();
-        std::ofstream(conf) << "[store]\nlocation = system\n[service]\nsocket = " << m_socket
-                            << "\n[offline]\ndays = 1\nfolder = " << m_offline << "\n";
-        setenv("SETBANK_SYSTEM_FILE", conf.c_str(), 1);
+        m_conf = (m_dir / "varnock.conf").string();
+        std::ofstream(m_conf) << "[store]\nlocation = system\n[service]\nsocket = " << m_socket
+                              << "\n[offline]\ndays = 1\nfolder = " << m_offline << "\n";
+        setenv("SETBANK_SYSTEM_FILE", m_conf.c_str(), 1);
         m_log = std::make_unique<LogSink>((m_dir / "log").string());
         startService();
     }
@@ -338,7 +338,7 @@ protected:
         return count;
     }
 
-    std::string m_socket, m_offline;
+    std::string m_socket, m_offline, m_conf;
     std::unique_ptr<LogSink> m_log;  // the service's system log
     pid_t m_service = -1;
 };
@@ -412,6 +412,34 @@ TEST_F(OfflineLoginTest, AUserDeletedOrChangedOnTheServerIsHonouredAtTheNextOnli
     EXPECT_EQ(login("op2", "pw"), ERR_BAD_PASSWORD);
     EXPECT_EQ(login("op2", "new-pw"), KEYWARD_OK);
     EXPECT_EQ(login("never", "pw"), KEYWARD_OK) << "it logged in online just now";
+}
+
+// Offline, failed logins count against the policy as the server's would; a
+// level-4 user, who may be the plant's last, is not locked when the policy
+// says so.
+TEST_F(OfflineLoginTest, FailedOfflineLoginsLockAsTheServersWould) {
+    stopService();
+    std::ofstream(m_conf, std::ios::app) << "[policy]\ndeny = 2\nlock_last_admin = no\n";
+    startService();
+    ASSERT_EQ(query(m_server->uri(kDb), "UPDATE users SET level = 4 WHERE name = 'op2'"), "");
+    for (const char* name : {"op", "op2"}) ASSERT_EQ(login(name, "pw"), KEYWARD_OK) << name;
+
+    ASSERT_EQ(m_server->ctl("stop", "-m fast"), 0);
+    runSteps({
+        {"a failure is forgotten at success", [] { return login("op", "no"); }, ERR_BAD_PASSWORD},
+        {"right", [] { return login("op", "pw"); }, KEYWARD_OK},
+        {"first", [] { return login("op", "no"); }, ERR_BAD_PASSWORD},
+        {"second locks", [] { return login("op", "no"); }, ERR_BAD_PASSWORD},
+        {"locked, right password", [] { return login("op", "pw"); }, ERR_ACCOUNT_LOCKED},
+        {"level 4, first", [] { return login("op2", "no"); }, ERR_BAD_PASSWORD},
+        {"level 4, second", [] { return login("op2", "no"); }, ERR_BAD_PASSWORD},
+        {"level 4, never locked", [] { return login("op2", "pw"); }, KEYWARD_OK},
+    });
+    int locked = 0;
+    for (const auto& line : m_log->lines())
+        locked += line.find(": login op (") != std::string::npos &&
+                  line.find(": account_locked (offline: ") != std::string::npos;
+    EXPECT_EQ(locked, 1);
 }
 
 }  // namespace

@@ -67,8 +67,8 @@ void complain(const std::string& what) {
 
 }  // namespace
 
-OfflineLogins::OfflineLogins(std::string folder, int days, std::string location)
-    : m_folder(std::move(folder)), m_days(days), m_location(std::move(location)) {
+OfflineLogins::OfflineLogins(std::string folder, int days, std::string location, Policy policy)
+    : m_folder(std::move(folder)), m_days(days), m_location(std::move(location)), m_policy(policy) {
     if (::mkdir(m_folder.c_str(), 0700) != 0 && errno != EEXIST)
         complain("cannot make " + m_folder + ": " + std::strerror(errno));
     load();
@@ -255,7 +255,11 @@ std::optional<Status> OfflineLogins::login(const std::string& name, const std::s
             if (u.name == name && now() - u.lastOnline <= m_days * kSecondsPerDay) found = u;
     }
     if (!found) return std::nullopt;
-    const Status status = verifyPassword(password, found->hash) ? Status::Ok : Status::BadPassword;
+    Status status = Status::AccountLocked;
+    if (!lockedOut(*found)) {
+        status = verifyPassword(password, found->hash) ? Status::Ok : Status::BadPassword;
+        counted(*found, status != Status::Ok);
+    }
     Change change{
         "login", name, std::string("offline: the store cannot be reached; ") + kChecked, {}};
     logEvent(change, who, status);
@@ -274,6 +278,35 @@ std::optional<Status> OfflineLogins::login(const std::string& name, const std::s
     }
     if (status == Status::Ok) user = *found;
     return status;
+}
+
+bool OfflineLogins::lockedOut(const OfflineUser& user) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_failures.find(user.name);
+    return it != m_failures.end() && now() < it->second.lockedUntil;
+}
+
+// As the store counts: deny failures within the interval lock for
+// unlock_time, doubled by each lock in a row up to its cap. A level-4 user
+// may be the plant's last: never locked longer than unlock_time, and not at
+// all when the policy says so.
+void OfflineLogins::counted(const OfflineUser& user, bool failed) {
+    if (m_policy.deny <= 0) return;
+    std::lock_guard lock(m_mutex);
+    if (!failed) {
+        m_failures.erase(user.name);
+        return;
+    }
+    auto& f = m_failures[user.name];
+    const std::int64_t t = now();
+    std::erase_if(f.at, [&](std::int64_t at) { return t - at >= m_policy.failInterval; });
+    f.at.push_back(t);
+    if (static_cast<int>(f.at.size()) < m_policy.deny) return;
+    f.at.clear();
+    const bool admin = user.level == 4;
+    if (admin && m_policy.lockLastAdmin == 0) return;
+    f.lockedUntil = t + (admin ? m_policy.unlockTime : lockSeconds(m_policy, f.locks));
+    ++f.locks;
 }
 
 std::optional<int> OfflineLogins::itemBit(const std::string& item) {

@@ -203,7 +203,7 @@ int run(const Options& options) {
     std::unique_ptr<OfflineLogins> offline;
     if (options.offlineDays > 0 && isServerLocation(options.store)) {
         offline = std::make_unique<OfflineLogins>(options.offlineFolder, options.offlineDays,
-                                                  options.store);
+                                                  options.store, options.policy);
         log(LOG_NOTICE, "logins of the last " + std::to_string(options.offlineDays) +
                             " days kept for when the server cannot be reached, in " +
                             offline->cacheFile());
