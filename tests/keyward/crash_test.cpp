@@ -108,9 +108,17 @@ TEST_F(CrashTest, KilledWriterLosesNoAcknowledgedChangeAndLeavesNothingHalfDone)
 TEST_F(CrashTest, AStoreWhoseCreationWasCutShortIsCalledUnfinishedAndInitFinishesIt) {
     const std::string unfinished =
         "keyward: " + m_dbPath + ": unfinished: the next start or `keyward init` sets it up\n";
+    // Kills spread over the time a whole init takes on this build (a
+    // sanitizer's is several times slower), until one has cut a creation
+    // short.
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(run(KEYWARD_CLI, {"init", "--password-stdin"}, "pw\n").exitCode, 0);
+    const int wholeMs = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::steady_clock::now() - started)
+                                             .count());
     std::mt19937 random(std::random_device{}());
     int seen = 0;
-    for (int round = 0; round < 30; ++round) {
+    for (int round = 0; round < 300 && (round < 30 || seen == 0); ++round) {
         std::filesystem::remove_all(m_dir / "store");
         int in[2];
         ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
@@ -128,7 +136,7 @@ TEST_F(CrashTest, AStoreWhoseCreationWasCutShortIsCalledUnfinishedAndInitFinishe
         ASSERT_EQ(write(in[1], "pw\n", 3), 3);
         close(in[1]);
         std::this_thread::sleep_for(
-            std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 150)(random)));
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(0, wholeMs)(random)));
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
 
