@@ -115,6 +115,19 @@ TEST_F(ScreensTest, LoginAndMainWindowsDrawTheirTexts) {
 // (QT_SCALE_FACTOR): what each text needs against the room it has.
 class FitTest : public ScreensTest {
 protected:
+    // Four full lines of permission items, with titles as long as the store
+    // holds (31 bytes), Chinese and English: each wraps, onto a third line
+    // in the wider fonts. (With more lines of items those fonts' third line
+    // no longer has the room.)
+    void SetUp() override {
+        ScreensTest::SetUp();
+        auto& items = fakestore::script().items;
+        for (int i = static_cast<int>(items.size()); i < 20; ++i) {
+            const std::string title =
+                i % 2 ? cp("轴运动速度参数设定与调整的权限A") : "Long English permission title x";
+            items.push_back(fakestore::item(("long" + std::to_string(i)).c_str(), title.c_str()));
+        }
+    }
     void look(QWidget* window, const QString& what) {
         ASSERT_NE(window, nullptr) << what.toStdString();
         QCoreApplication::processEvents();

@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QValidator>
 #include <climits>
 
@@ -47,6 +49,22 @@ public:
 
 protected:
     bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+    // A text too long for one line wraps in the room beside the box, as the
+    // platform's multi-line check boxes do, instead of being cut off.
+    void paintEvent(QPaintEvent* event) override {
+        if (!checkTextWraps(this)) {
+            QCheckBox::paintEvent(event);
+            return;
+        }
+        const QRect room = buttonTextRoom(this);
+        QStylePainter painter(this);
+        QStyleOptionButton opt;
+        initStyleOption(&opt);
+        opt.text.clear();
+        painter.drawControl(QStyle::CE_CheckBox, opt);
+        style()->drawItemText(&painter, room, kWrappedCheckText, palette(), isEnabled(), text(),
+                              QPalette::WindowText);
+    }
 };
 
 // A QLabel only so that screen readers learn which field it labels (Qt

@@ -51,16 +51,6 @@ QSize laidOut(const QFontMetrics& fm, int width, int flags, const QString& text)
     return need;
 }
 
-// The room a button's or check box's text has, as the style lays it out.
-QRect buttonTextRoom(QAbstractButton* b) {
-    QStyleOptionButton opt;
-    opt.initFrom(b);
-    opt.text = b->text();
-    const bool check = qobject_cast<QCheckBox*>(b) != nullptr;
-    return b->style()->subElementRect(
-        check ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents, &opt, b);
-}
-
 void measureGroupBox(QGroupBox* g, std::vector<TextFit>& out) {
     if (g->title().isEmpty()) return;
     QStyleOptionGroupBox opt;
@@ -174,6 +164,20 @@ Reach reachOf(const QWidget* w) {
 
 }  // namespace
 
+QRect buttonTextRoom(QAbstractButton* b) {
+    QStyleOptionButton opt;
+    opt.initFrom(b);
+    opt.text = b->text();
+    const bool check = qobject_cast<QCheckBox*>(b) != nullptr;
+    return b->style()->subElementRect(
+        check ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents, &opt, b);
+}
+
+bool checkTextWraps(QCheckBox* box) {
+    return laidOut(box->fontMetrics(), kUnbounded, Qt::TextShowMnemonic, box->text()).width() >
+           buttonTextRoom(box).width();
+}
+
 std::optional<TextFit> measureControl(QWidget* w) {
     if (StaticText drawn; staticText(w, &drawn)) {
         if (drawn.text.isEmpty()) return std::nullopt;
@@ -182,8 +186,12 @@ std::optional<TextFit> measureControl(QWidget* w) {
     }
     auto* b = qobject_cast<QAbstractButton*>(w);
     if (!b || b->text().isEmpty()) return std::nullopt;
-    const QSize need = laidOut(b->fontMetrics(), kUnbounded, Qt::TextShowMnemonic, b->text());
-    return TextFit{nameOf(b), withoutMnemonics(b->text()), need, buttonTextRoom(b).size()};
+    const QRect room = buttonTextRoom(b);
+    auto* check = qobject_cast<QCheckBox*>(b);
+    const QSize need = check && checkTextWraps(check)
+                           ? laidOut(b->fontMetrics(), room.width(), kWrappedCheckText, b->text())
+                           : laidOut(b->fontMetrics(), kUnbounded, Qt::TextShowMnemonic, b->text());
+    return TextFit{nameOf(b), withoutMnemonics(b->text()), need, room.size()};
 }
 
 void fitControl(QWidget* w) {
@@ -194,9 +202,13 @@ void fitControl(QWidget* w) {
     StaticText drawn;
     const bool isStatic = staticText(w, &drawn);
     // A text grows wider first, to its length on one line.
+    auto* check = qobject_cast<QCheckBox*>(w);
     const int wanted =
         isStatic
             ? laidOut(w->fontMetrics(), kUnbounded, drawn.flags, drawn.text).width() - r.width()
+        : check
+            ? laidOut(w->fontMetrics(), kUnbounded, Qt::TextShowMnemonic, check->text()).width() -
+                  fit->room.width()
             : fit->need.width() - fit->room.width();
     const bool centred =
         isStatic ? (drawn.flags & Qt::AlignHCenter) != 0 : qobject_cast<QCheckBox*>(w) == nullptr;
@@ -208,8 +220,12 @@ void fitControl(QWidget* w) {
         r.setRight(std::min(r.right() + wanted, std::max(r.right(), reach.right)));
     }
     // A static text then wraps in that width and grows downwards.
-    if (isStatic) {
-        const int height = laidOut(w->fontMetrics(), r.width(), drawn.flags, drawn.text).height();
+    if (isStatic || check) {
+        const int height =
+            isStatic ? laidOut(w->fontMetrics(), r.width(), drawn.flags, drawn.text).height()
+                     : laidOut(w->fontMetrics(), fit->room.width() + r.width() - w->width(),
+                               kWrappedCheckText, check->text())
+                           .height();
         if (height > r.height())
             r.setBottom(std::min(r.top() + height - 1, std::max(r.bottom(), reach.bottom)));
     }

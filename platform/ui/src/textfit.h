@@ -3,6 +3,8 @@
 // message box text and menu entry, measured in its own font.
 #pragma once
 
+#include <QAbstractButton>
+#include <QCheckBox>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -23,12 +25,21 @@ struct TextFit {
 };
 
 // What a static text, button or check box needs against the room it has;
-// nothing for other widgets and empty texts.
+// nothing for other widgets and empty texts. A check box's text too long
+// for one line in its room is drawn wrapped there.
 std::optional<TextFit> measureControl(QWidget* widget);
+
+// The room a button's or check box's text has, as the style lays it out.
+QRect buttonTextRoom(QAbstractButton* button);
+// Whether a check box's text is drawn on more than one line.
+bool checkTextWraps(QCheckBox* box);
+// How a check box's text is drawn when it wraps.
+constexpr int kWrappedCheckText =
+    Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic;
 
 // A control whose text needs more room takes it from the free space beside
 // it: a text to the right (a centred one and a push button's on both sides),
-// a static text then downwards, wrapped; never over another control, past
+// a static text or a check box's then downwards, wrapped; never over another control, past
 // the frame of its group box or out of its parent. What is still short of
 // room shows in measureTexts.
 void fitControl(QWidget* widget);

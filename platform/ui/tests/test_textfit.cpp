@@ -22,9 +22,12 @@ enum : int {
     kOverNeverShown,
     kLater,
     kButton,
+    kWrapped,
+    kBesideWrapped,
 };
 constexpr DWORD kShown = WS_VISIBLE;
 const char* const kLong = "Name of the operator:";
+const char* const kWrappedText = "Speed of every axis set";
 
 void registerTemplate() {
     ui::RegisterDialog(
@@ -50,6 +53,10 @@ void registerTemplate() {
              {ControlKind::Static, "x", kLater, 5, 130, 20, 10, kShown},
              {ControlKind::Button, "A push button's text", kButton, 200, 130, 20, 14,
               kShown | BS_PUSHBUTTON},
+             // Check boxes in a row, the first's text longer than its column.
+             {ControlKind::Button, kWrappedText, kWrapped, 5, 105, 60, 10,
+              kShown | BS_AUTOCHECKBOX},
+             {ControlKind::Button, "b", kBesideWrapped, 70, 105, 30, 10, kShown | BS_AUTOCHECKBOX},
          }});
 }
 
@@ -112,6 +119,15 @@ TEST_F(TextFit, TextsTakeTheFreeRoomBesideThemAndNoMore) {
                       const QRect wasButton = templated(dlg, 200, 130, 20, 14);
                       EXPECT_LT(button.left(), wasButton.left());
                       EXPECT_GT(button.right(), wasButton.right());
+
+                      // A check box's text wider than its column: up to its
+                      // neighbour, then wrapped downwards, its box beside it.
+                      const QRect wrapped = geometryOf(dlg, kWrapped);
+                      const QRect wasWrapped = templated(dlg, 5, 105, 60, 10);
+                      EXPECT_LT(wrapped.right(), geometryOf(dlg, kBesideWrapped).left());
+                      EXPECT_GT(wrapped.height(), wasWrapped.height());
+                      EXPECT_GE(wrapped.height(), 2 * fm.height());
+                      EXPECT_EQ(wrapped.top(), wasWrapped.top());
 
                       // A text set later takes its room then.
                       dlg.GetDlgItem(kLater)->SetWindowText(kLong);
