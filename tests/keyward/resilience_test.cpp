@@ -414,14 +414,18 @@ TEST_F(OfflineLoginTest, AUserDeletedOrChangedOnTheServerIsHonouredAtTheNextOnli
     EXPECT_EQ(login("never", "pw"), KEYWARD_OK) << "it logged in online just now";
 }
 
-// Offline, failed logins count against the policy as the server's would; a
-// level-4 user, who may be the plant's last, is not locked when the policy
-// says so.
+// Offline, failed logins count against the policy as the server's would, and
+// a lockout the server held holds; a level-4 user, who may be the plant's
+// last, is not locked when the policy says so.
 TEST_F(OfflineLoginTest, FailedOfflineLoginsLockAsTheServersWould) {
     stopService();
     std::ofstream(m_conf, std::ios::app) << "[policy]\ndeny = 2\nlock_last_admin = no\n";
     startService();
     ASSERT_EQ(query(m_server->uri(kDb), "UPDATE users SET level = 4 WHERE name = 'op2'"), "");
+    // Locked out on the server before it goes away: locked here too.
+    ASSERT_EQ(login("never", "pw"), KEYWARD_OK);
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(login("never", "no"), ERR_BAD_PASSWORD);
+    ASSERT_EQ(login("never", "pw"), ERR_ACCOUNT_LOCKED);
     for (const char* name : {"op", "op2"}) ASSERT_EQ(login(name, "pw"), KEYWARD_OK) << name;
 
     ASSERT_EQ(m_server->ctl("stop", "-m fast"), 0);
@@ -434,6 +438,7 @@ TEST_F(OfflineLoginTest, FailedOfflineLoginsLockAsTheServersWould) {
         {"level 4, first", [] { return login("op2", "no"); }, ERR_BAD_PASSWORD},
         {"level 4, second", [] { return login("op2", "no"); }, ERR_BAD_PASSWORD},
         {"level 4, never locked", [] { return login("op2", "pw"); }, KEYWARD_OK},
+        {"locked out on the server", [] { return login("never", "pw"); }, ERR_ACCOUNT_LOCKED},
     });
     int locked = 0;
     for (const auto& line : m_log->lines())

@@ -162,6 +162,8 @@ void OfflineLogins::refresh(Backend& store) {
         users = m_users;
     }
     std::vector<OfflineUser> kept;
+    // Lockouts the store holds, until when on this station's clock.
+    std::map<std::string, std::pair<std::int64_t, int>> lockouts;
     for (auto user : users) {
         const auto credentials = store.credentials(user.name);
         const auto account = credentials ? store.account(credentials->id) : std::nullopt;
@@ -170,6 +172,10 @@ void OfflineLogins::refresh(Backend& store) {
         user.hash = credentials->hash;
         user.level = account->level;
         user.mask = account->mask;
+        if (const auto state = store.loginState(user.name);
+            state && state->lockedUntil > state->now)
+            lockouts[user.name] = {now() + (state->lockedUntil - state->now),
+                                   static_cast<int>(state->locks)};
         kept.push_back(user);
     }
     std::vector<std::string> items;
@@ -187,6 +193,11 @@ void OfflineLogins::refresh(Backend& store) {
                 user.lastOnline = std::max(user.lastOnline, current.lastOnline);
     m_users = std::move(kept);
     m_items = std::move(items);
+    // Once the store answers, its lockouts are the ones that hold, here too
+    // at the next outage: one an administrator lifted there is lifted here.
+    m_failures.clear();
+    for (const auto& [name, lockout] : lockouts)
+        m_failures[name] = Failures{{}, lockout.first, lockout.second};
 }
 
 // TIME CODE PID OS-USER HOST NAME per line, tab-separated; NAME may be empty.

@@ -93,8 +93,9 @@ private:
     std::mutex m_storeMutex;
     std::vector<OfflineUser> m_users;
     std::vector<std::string> m_items;
-    // Failed offline logins per user, kept while the service runs: a
-    // station cut off from the store is no place to guess passwords.
+    // Failed offline logins per user, kept while the service runs, and the
+    // lockouts the store held when it last answered: a station cut off from
+    // the store is no place to guess passwords.
     struct Failures {
         std::vector<std::int64_t> at;  // within the interval
         std::int64_t lockedUntil = 0;
