@@ -515,8 +515,9 @@ Status SqlBackend::setHash(const Acting& who, Change& change, NewHash kind, cons
     return write(who, change, [&] { return newHash(who, change, kind, name, hash, seen); });
 }
 
-Status SqlBackend::setLocked(const Acting& who, Change& change, const std::string& name,
-                             bool lock) {
+template <class Body>
+Status SqlBackend::writeManaged(const Acting& who, Change& change, const std::string& name,
+                                Body body) {
     return write(who, change, [&] {
         const auto target = storedWhere(*m_db, "name = ?", name);
         if (!target) return Status::NoSuchUser;
@@ -524,38 +525,39 @@ Status SqlBackend::setLocked(const Acting& who, Change& change, const std::strin
                 mayManage(who, static_cast<std::uint32_t>(target->account.level), true, change);
             rule != Status::Ok)
             return rule;
-        const LoginState& state = target->state;
+        return body(*target);
+    });
+}
+
+Status SqlBackend::setLocked(const Acting& who, Change& change, const std::string& name,
+                             bool lock) {
+    return writeManaged(who, change, name, [&](const Stored& target) {
+        const LoginState& state = target.state;
         if (lock ? state.locked : !isLocked(state)) {
             note(change, lock ? "already locked" : "not locked");
             return Status::Ok;
         }
-        if (lock && lastUsableAdministrator(*m_db, target->account.id, state.now))
+        if (lock && lastUsableAdministrator(*m_db, target.account.id, state.now))
             return Status::LastAdministrator;
         Statement st(*m_db,
                      lock ? "UPDATE users SET locked = 1, hash = '!' || hash WHERE id = ?"
                           : "UPDATE users SET locked = 0, hash = CASE WHEN locked <> 0 THEN "
                             "substr(hash, 2) ELSE hash END, locked_until = 0, fail_count = 0, "
                             "fail_first = 0, lock_count = 0 WHERE id = ?");
-        st.bind(1, target->account.id).step();
+        st.bind(1, target.account.id).step();
         return Status::Ok;
     });
 }
 
 Status SqlBackend::resetFailures(const Acting& who, Change& change, const std::string& name) {
-    return write(who, change, [&] {
-        const auto target = storedWhere(*m_db, "name = ?", name);
-        if (!target) return Status::NoSuchUser;
-        if (const Status rule =
-                mayManage(who, static_cast<std::uint32_t>(target->account.level), true, change);
-            rule != Status::Ok)
-            return rule;
-        const LoginState& state = target->state;
+    return writeManaged(who, change, name, [&](const Stored& target) {
+        const LoginState& state = target.state;
         note(change, std::to_string(state.failures) + " failed attempt(s) cleared" +
                          (state.lockedUntil > state.now ? ", lockout lifted" : ""));
         Statement st(*m_db,
                      "UPDATE users SET fail_count = 0, fail_first = 0, locked_until = 0, "
                      "lock_count = 0 WHERE id = ?");
-        st.bind(1, target->account.id).step();
+        st.bind(1, target.account.id).step();
         return Status::Ok;
     });
 }

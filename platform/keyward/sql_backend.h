@@ -64,6 +64,10 @@ private:
     auto read(Body body);
     template <class Body>
     Status write(const Acting& who, Change& change, Body body);
+    // A write on name's account by one who may manage it; body gets the
+    // account as stored.
+    template <class Body>
+    Status writeManaged(const Acting& who, Change& change, const std::string& name, Body body);
     // A write's body with its audit row, inside a transaction already open.
     template <class Body>
     Status audited(const Acting& who, Change& change, Body body);
